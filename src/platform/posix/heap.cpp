@@ -1,0 +1,87 @@
+// Heaps for Linux: every block carries a header that links it into its heap's
+// list, so that destroying the heap can free whatever is still allocated, as a
+// Windows heap does. The list is guarded by the heap's mutex.
+#include "platform/platform.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+namespace oct::plat {
+namespace {
+
+// 32 bytes, so that the caller's bytes keep malloc's 16-byte alignment.
+struct alignas(16) BlockHeader {
+    BlockHeader* prev;
+    BlockHeader* next;
+    std::size_t size;
+};
+static_assert(sizeof(BlockHeader) == 32);
+
+// Larger requests are refused outright rather than handed to malloc, which
+// under the sanitizers would abort instead of returning null.
+constexpr std::size_t kMaxBlock = std::size_t{1} << 46;
+
+}  // namespace
+
+struct Heap {
+    std::mutex lock;
+    BlockHeader ring{&ring, &ring, 0};  // sentinel of the circular block list
+};
+
+Heap* heapCreate() { return new (std::nothrow) Heap; }
+
+void heapDestroy(Heap* heap) {
+    if (!heap) return;
+    for (BlockHeader* b = heap->ring.next; b != &heap->ring;) {
+        BlockHeader* next = b->next;
+        std::free(b);
+        b = next;
+    }
+    delete heap;
+}
+
+void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
+    if (!heap || size == 0 || size > kMaxBlock) return nullptr;
+    auto* b = static_cast<BlockHeader*>(zero ? std::calloc(1, sizeof(BlockHeader) + size)
+                                             : std::malloc(sizeof(BlockHeader) + size));
+    if (!b) return nullptr;
+    b->size = size;
+    std::lock_guard guard(heap->lock);
+    b->prev = &heap->ring;
+    b->next = heap->ring.next;
+    heap->ring.next->prev = b;
+    heap->ring.next = b;
+    return b + 1;
+}
+
+void* heapRealloc(Heap* heap, void* block, std::size_t size, bool zeroNew) {
+    if (!block) return heapAlloc(heap, size, zeroNew);
+    if (!heap || size == 0 || size > kMaxBlock) return nullptr;
+    BlockHeader* old = static_cast<BlockHeader*>(block) - 1;
+    std::lock_guard guard(heap->lock);
+    std::size_t oldSize = old->size;
+    auto* b = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + size));
+    if (!b) return nullptr;
+    // The block may have moved: mend the neighbours' links.
+    b->prev->next = b;
+    b->next->prev = b;
+    b->size = size;
+    if (zeroNew && size > oldSize)
+        std::memset(reinterpret_cast<std::uint8_t*>(b + 1) + oldSize, 0, size - oldSize);
+    return b + 1;
+}
+
+void heapFree(Heap* heap, void* block) {
+    if (!heap || !block) return;
+    BlockHeader* b = static_cast<BlockHeader*>(block) - 1;
+    {
+        std::lock_guard guard(heap->lock);
+        b->prev->next = b->next;
+        b->next->prev = b->prev;
+    }
+    std::free(b);
+}
+
+}  // namespace oct::plat

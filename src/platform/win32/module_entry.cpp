@@ -1,0 +1,34 @@
+// oct.dll's entry point: the loader calls it on process attach and detach.
+#include <windows.h>
+
+#include "runtime/module.h"
+
+namespace {
+
+HMODULE gModule = nullptr;
+
+#ifdef OCT_OBSERVE_MODULE_ENTRY
+// Test builds only: tell the host program, through a function it exports,
+// that the start or stop sequence has run.
+void observe(const char* event) {
+    using Observe = void (*)(const char*);
+    auto fn = reinterpret_cast<Observe>(GetProcAddress(GetModuleHandleW(nullptr), "octTestObserve"));
+    if (fn) fn(event);
+}
+#else
+void observe(const char*) {}
+#endif
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        gModule = instance;
+        oct::modStartAll();
+        observe("start");
+    } else if (reason == DLL_PROCESS_DETACH) {
+        oct::modStopAll();
+        observe("stop");
+    }
+    return TRUE;
+}
