@@ -60,21 +60,20 @@ std::uint32_t codeAt(const std::uint8_t* buffer, std::int64_t position, int bits
     return code;
 }
 
-// Appends codes of `kBits` bits to a zero-filled buffer, 64 bits at a time.
-template <int kBits>
+// Appends bit groups of up to 56 bits to a zero-filled buffer, 64 bits at a time.
 class CodeWriter {
 public:
     explicit CodeWriter(std::uint8_t* out) : out_(out) {}
 
-    void put(std::uint64_t code) {
-        acc_ |= code << used_;
-        used_ += kBits;
+    void put(std::uint64_t bits, int count) {
+        acc_ |= bits << used_;
+        used_ += count;
         if (used_ >= 64) {
             std::memcpy(out_, &acc_, 8);
             out_ += 8;
             used_ -= 64;
-            // The bits of this code that did not fit start the next word.
-            acc_ = used_ ? code >> (kBits - used_) : 0;
+            // The bits of this group that did not fit start the next word.
+            acc_ = used_ ? bits >> (count - used_) : 0;
         }
     }
 
@@ -88,20 +87,25 @@ private:
     int used_ = 0;
 };
 
-void quantize24(const PixelSource& s, std::uint8_t* levels) {
-    CodeWriter<3> writer(levels);
-    for (std::int32_t row = 0; row < s.height; ++row) {
-        const std::uint8_t* p = s.bits + static_cast<std::int64_t>(row) * s.pitch;
-        for (std::int32_t x = 0; x < s.width; ++x, p += 3) writer.put(kSumCode[p[0] + p[1] + p[2]]);
-    }
-    writer.flush();
-}
+// Codes are gathered eight pixels at a time (24 or 48 bits) before they reach
+// the writer, which keeps the writer's carried state off the per-pixel path.
+constexpr int kGroup = 8;
 
-void quantize32(const PixelSource& s, std::uint8_t* levels) {
-    CodeWriter<6> writer(levels);
+std::uint64_t code24(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]]; }
+std::uint64_t code32(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]] | kAlphaCode[p[3]]; }
+
+template <int kBytes, int kBits, std::uint64_t (*kCode)(const std::uint8_t*)>
+void quantizeRows(const PixelSource& s, std::uint8_t* levels) {
+    CodeWriter writer(levels);
     for (std::int32_t row = 0; row < s.height; ++row) {
         const std::uint8_t* p = s.bits + static_cast<std::int64_t>(row) * s.pitch;
-        for (std::int32_t x = 0; x < s.width; ++x, p += 4) writer.put(kSumCode[p[0] + p[1] + p[2]] | kAlphaCode[p[3]]);
+        std::int32_t x = 0;
+        for (; x + kGroup <= s.width; x += kGroup, p += kGroup * kBytes) {
+            std::uint64_t group = 0;
+            for (int i = 0; i < kGroup; ++i) group |= kCode(p + i * kBytes) << (i * kBits);
+            writer.put(group, kGroup * kBits);
+        }
+        for (; x < s.width; ++x, p += kBytes) writer.put(kCode(p), kBits);
     }
     writer.flush();
 }
@@ -175,9 +179,9 @@ bool lvlQuantize(const PixelSource& source, LevelBuffer& out) {
     auto* levels = static_cast<std::uint8_t*>(memAlloc(size));
     if (!levels) return false;
     if (alpha)
-        quantize32(source, levels);
+        quantizeRows<4, 6, code32>(source, levels);
     else
-        quantize24(source, levels);
+        quantizeRows<3, 3, code24>(source, levels);
     out.levels = levels;
     out.size = size;
     out.alpha = alpha ? 1 : 0;
