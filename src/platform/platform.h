@@ -47,3 +47,55 @@ void libraryFree(Library* library);
 int displayPixelsPerInchY();
 
 }  // namespace oct::plat
+
+// ---------------------------------------------------------------------------
+// Bitmaps and icons
+// ---------------------------------------------------------------------------
+namespace oct::plat {
+
+// A GDI object handle as a 64-bit value: HBITMAP or HICON on Windows; on Linux
+// a handle of the layer's own objects, checked against the live set before
+// use, so a forged or stale handle is refused rather than followed.
+using Handle = std::uint64_t;
+
+enum class HandleKind { None, Bitmap, Icon };
+
+// What a handle names; None for 0, a dead or a forged handle.
+HandleKind handleKind(Handle handle);
+
+// The description of a bitmap, laid out as the Windows BITMAP record.
+struct BitmapDesc {
+    std::int32_t type;          // 0
+    std::int32_t width;
+    std::int32_t height;        // positive for the library's bottom-up DIB sections
+    std::int32_t widthBytes;    // row bytes, padded to a multiple of 4
+    std::uint16_t planes;       // 1
+    std::uint16_t bitsPerPixel;
+    void* bits;                 // the pixels, or null when not directly addressable
+};
+static_assert(sizeof(BitmapDesc) == 32);
+
+// Fills `out` for a bitmap handle (the 32-byte BITMAP). False for anything
+// that is not a live bitmap.
+bool bitmapDescribe(Handle handle, BitmapDesc& out);
+
+// True when the handle is a DIB section whose full description (DIBSECTION)
+// holds a bits pointer.
+bool bitmapIsDibSection(Handle handle);
+
+// A zero-filled bottom-up DIB section of `width` × `height` pixels (BI_RGB,
+// no colour table, rows padded to 4 bytes) with the larger of bitsPerPixel
+// and 24 bits; 0 when the bit count is not 24 or 32 after that, or on failure.
+Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel);
+
+// Deletes a bitmap, or destroys an icon. False when the handle names neither.
+bool objectDelete(Handle handle);
+
+// While a drawing session runs on a bitmap: a memory device context with the
+// bitmap selected and the thread's GDI batch limit at 1. Null on failure.
+struct DrawSurface;
+DrawSurface* surfaceOpen(Handle bitmap);
+// Deselects and deletes the device context and restores the batch limit.
+void surfaceClose(DrawSurface* surface);
+
+}  // namespace oct::plat

@@ -155,8 +155,11 @@ TEST(LevelCodec, ShortBufferDecodesMissingPixelsAsBlackAndTransparent) {
             const std::uint32_t white = alpha ? 0xFFFFFFFF : 0xFFFFFF;
             for (int k = 0; k < 100; ++k) {
                 std::int64_t firstBit = static_cast<std::int64_t>(k) * codeBits;
-                if (firstBit + codeBits <= size * 8) EXPECT_EQ(got[k].colour, white) << k;
-                if (firstBit >= size * 8) EXPECT_EQ(got[k].colour, 0u) << k;
+                if (firstBit + codeBits <= size * 8) {
+                    EXPECT_EQ(got[k].colour, white) << k;
+                } else if (firstBit >= size * 8) {
+                    EXPECT_EQ(got[k].colour, 0u) << k;
+                }
             }
         }
     }

@@ -1,0 +1,64 @@
+// Bitmaps on Linux: the layer's own DIB sections, laid out as Windows lays
+// them out (bottom-up rows of 24 or 32 bits, each padded to 4 bytes).
+#include <cstdlib>
+#include <initializer_list>
+#include <new>
+
+#include "platform/posix/objects.h"
+
+namespace oct::plat {
+
+using posix::Bitmap;
+
+HandleKind handleKind(Handle handle) {
+    for (HandleKind kind : {HandleKind::Bitmap, HandleKind::Icon})
+        if (posix::objectLookup(handle, kind)) return kind;
+    return HandleKind::None;
+}
+
+bool bitmapDescribe(Handle handle, BitmapDesc& out) {
+    auto* bm = static_cast<Bitmap*>(posix::objectLookup(handle, HandleKind::Bitmap));
+    if (!bm) return false;
+    out = {0, bm->width, bm->height, bm->widthBytes, 1, bm->bitsPerPixel, bm->bits};
+    return true;
+}
+
+bool bitmapIsDibSection(Handle handle) {
+    auto* bm = static_cast<Bitmap*>(posix::objectLookup(handle, HandleKind::Bitmap));
+    return bm && bm->bits;
+}
+
+Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel) {
+    const int bpp = bitsPerPixel < 24 ? 24 : bitsPerPixel;
+    if ((bpp != 24 && bpp != 32) || width <= 0 || height <= 0) return 0;
+    const std::int64_t widthBytes = (static_cast<std::int64_t>(width) * bpp + 31) / 32 * 4;
+    if (widthBytes > INT32_MAX) return 0;
+    const std::int64_t bytes = widthBytes * height;
+    // The same limit as the Windows DIB section: its size is a 32-bit quantity.
+    if (bytes > INT32_MAX) return 0;
+    auto* bm = new (std::nothrow) Bitmap;
+    if (!bm) return 0;
+    bm->kind = HandleKind::Bitmap;
+    bm->width = width;
+    bm->height = height;
+    bm->widthBytes = static_cast<std::int32_t>(widthBytes);
+    bm->bitsPerPixel = static_cast<std::uint16_t>(bpp);
+    bm->bits = static_cast<std::uint8_t*>(std::calloc(1, static_cast<std::size_t>(bytes)));
+    Handle h = bm->bits ? posix::objectRegister(bm) : 0;
+    if (!h) delete bm;
+    return h;
+}
+
+bool objectDelete(Handle handle) { return posix::objectRemove(handle); }
+
+// No device contexts on Linux: a session needs only the bitmap's memory.
+struct DrawSurface {};
+
+DrawSurface* surfaceOpen(Handle bitmap) {
+    if (!posix::objectLookup(bitmap, HandleKind::Bitmap)) return nullptr;
+    return new (std::nothrow) DrawSurface;
+}
+
+void surfaceClose(DrawSurface* surface) { delete surface; }
+
+}  // namespace oct::plat

@@ -1,0 +1,34 @@
+// The Linux layer's own GDI-like objects: bitmaps and icons behind 64-bit
+// handles. A handle is the object's address; it is used only after the live
+// set confirms that it names an object of the expected kind.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace oct::plat::posix {
+
+struct Object {
+    HandleKind kind;
+    virtual ~Object() = default;
+};
+
+// A bottom-up DIB section.
+struct Bitmap final : Object {
+    std::int32_t width = 0, height = 0, widthBytes = 0;
+    std::uint16_t bitsPerPixel = 0;
+    std::uint8_t* bits = nullptr;  // zero-filled, widthBytes × height bytes
+    ~Bitmap() override;
+};
+
+// Registers a new object and returns its handle (0 when it cannot be registered).
+Handle objectRegister(Object* object);
+// The live object of `kind` behind a handle, or null. The object stays valid
+// until the caller deletes it; callers do not share handles across threads
+// while one of them deletes.
+Object* objectLookup(Handle handle, HandleKind kind);
+// Unregisters and deletes the object; false when the handle is not live.
+bool objectRemove(Handle handle);
+
+}  // namespace oct::plat::posix

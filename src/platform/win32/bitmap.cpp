@@ -1,0 +1,90 @@
+// Bitmaps on Windows: GDI DIB sections and icons.
+#include <windows.h>
+
+#include <new>
+
+#include "platform/platform.h"
+
+namespace oct::plat {
+namespace {
+HGDIOBJ gdi(Handle h) { return reinterpret_cast<HGDIOBJ>(h); }
+}  // namespace
+
+static_assert(sizeof(BitmapDesc) == sizeof(BITMAP));
+
+HandleKind handleKind(Handle handle) {
+    if (!handle) return HandleKind::None;
+    if (GetObjectType(gdi(handle)) == OBJ_BITMAP) return HandleKind::Bitmap;
+    ICONINFO info;
+    if (GetIconInfo(reinterpret_cast<HICON>(handle), &info)) {
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+        if (info.hbmMask) DeleteObject(info.hbmMask);
+        return HandleKind::Icon;
+    }
+    return HandleKind::None;
+}
+
+bool bitmapDescribe(Handle handle, BitmapDesc& out) {
+    if (!handle || GetObjectType(gdi(handle)) != OBJ_BITMAP) return false;
+    BITMAP bm;
+    if (GetObjectW(gdi(handle), sizeof bm, &bm) != sizeof bm) return false;
+    out = {bm.bmType, bm.bmWidth, bm.bmHeight, bm.bmWidthBytes, bm.bmPlanes, bm.bmBitsPixel, bm.bmBits};
+    return true;
+}
+
+bool bitmapIsDibSection(Handle handle) {
+    if (!handle || GetObjectType(gdi(handle)) != OBJ_BITMAP) return false;
+    DIBSECTION ds;
+    return GetObjectW(gdi(handle), sizeof ds, &ds) == sizeof ds && ds.dsBm.bmBits != nullptr;
+}
+
+Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return 0;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = static_cast<WORD>(bitsPerPixel < 24 ? 24 : bitsPerPixel);
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bm = (width > 0 && height > 0) ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+    DeleteDC(dc);
+    return reinterpret_cast<Handle>(bm);
+}
+
+bool objectDelete(Handle handle) {
+    if (!handle) return false;
+    if (GetObjectType(gdi(handle)) == OBJ_BITMAP) return DeleteObject(gdi(handle)) != 0;
+    return DestroyIcon(reinterpret_cast<HICON>(handle)) != 0;
+}
+
+struct DrawSurface {
+    HDC dc;
+    HGDIOBJ previous;
+    DWORD savedBatchLimit;
+};
+
+DrawSurface* surfaceOpen(Handle bitmap) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (!dc) return nullptr;
+    auto* s = new (std::nothrow) DrawSurface{dc, nullptr, GdiGetBatchLimit()};
+    if (!s) {
+        DeleteDC(dc);
+        return nullptr;
+    }
+    GdiSetBatchLimit(1);
+    s->previous = SelectObject(dc, gdi(bitmap));
+    return s;
+}
+
+void surfaceClose(DrawSurface* surface) {
+    if (!surface) return;
+    if (surface->previous) SelectObject(surface->dc, surface->previous);
+    DeleteDC(surface->dc);
+    GdiSetBatchLimit(surface->savedBatchLimit);
+    delete surface;
+}
+
+}  // namespace oct::plat
