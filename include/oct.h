@@ -22,11 +22,56 @@
 extern "C" {
 #endif
 
-/* A conversion record: opaque to the host, released with octFree. */
+/* A conversion record: opaque to the host, released with octFree. It holds
+ * the level buffer, the level-file header and a rebuilt 24-bit (no alpha) or
+ * 32-bit (alpha) bitmap that the host may draw but must not delete. */
 typedef struct OctImage OctImage;
+
+/* Converts the host's bitmap: a bottom-up DIB section of 24 or 32 bits. The
+ * bitmap stays the host's. A new record, or 0 (also for 0, a bitmap without
+ * addressable bits, another depth, or a top-down section). */
+OCT_API OctImage* octConvert(int64_t bitmap);
+
+/* Releases a record and everything it owns. 0 does nothing. Always 0. */
+OCT_API int64_t octFree(OctImage* record);
+
+/* The picture's width and height; 0 for a null record. */
+OCT_API int64_t octWidth(OctImage* record);
+OCT_API int64_t octHeight(OctImage* record);
+
+/* The level-file header's alpha byte: 1 for a picture with alpha levels, 0
+ * without; 0 for a null record. */
+OCT_API int64_t octAlpha(OctImage* record);
+
+/* The rebuilt bitmap's handle; it belongs to the record. 0 for a null record. */
+OCT_API int64_t octHandle(OctImage* record);
 
 /* 1, the interface version. */
 OCT_API int64_t octVersion(void);
+
+#ifndef _WIN32
+/* Linux hosts have no GDI: these helpers make, read and delete the
+ * library's bitmaps, with the layout of the Windows BITMAP record. */
+typedef struct OctBitmap {
+    int32_t type;          /* 0 */
+    int32_t width;
+    int32_t height;
+    int32_t widthBytes;    /* bytes per row, a multiple of 4 */
+    uint16_t planes;       /* 1 */
+    uint16_t bitsPerPixel; /* 24 or 32 */
+    void* bits;            /* rows bottom-up: the bottom row first */
+} OctBitmap;
+
+/* A new zero-filled bottom-up DIB section of 24 or 32 bits, or 0. */
+OCT_API int64_t octBitmapCreate(int64_t width, int64_t height, int64_t bitsPerPixel);
+
+/* 1 and fills out when the handle is a live bitmap, else 0. */
+OCT_API int64_t octBitmapInfo(int64_t handle, OctBitmap* out);
+
+/* 1 when a bitmap was deleted, else 0. A record's rebuilt bitmap belongs to
+ * the record: octFree deletes it. */
+OCT_API int64_t octBitmapDelete(int64_t handle);
+#endif
 
 #ifdef __cplusplus
 }

@@ -1,4 +1,74 @@
-// The library's exported functions.
+// The library's exported functions. Each body runs inside one guard, so that
+// an exception from the standard library becomes a failed result instead of
+// crossing the C interface.
 #include "oct.h"
 
-extern "C" OCT_API int64_t octVersion(void) { return 1; }
+#include <cstring>
+
+#include "api/record.h"
+#include "runtime/heap.h"
+#include "runtime/strings.h"
+
+using namespace oct;
+
+namespace {
+
+template <typename Fn>
+std::int64_t guarded(Fn&& fn) {
+    try {
+        return fn();
+    } catch (...) {
+        return 0;
+    }
+}
+
+OctImage* newRecord() { return static_cast<OctImage*>(memBlockAlloc(sizeof(OctImage))); }
+
+}  // namespace
+
+extern "C" {
+
+OCT_API OctImage* octConvert(int64_t bitmap) {
+    return reinterpret_cast<OctImage*>(guarded([&]() -> std::int64_t {
+        if (!strThreadEnter() || !bitmap) return 0;
+        // Only a DIB section of 24 or 32 bits, stored bottom-up, has the
+        // addressable rows that the conversion reads; anything else is refused
+        // rather than read from memory the bitmap does not have.
+        const auto handle = static_cast<plat::Handle>(bitmap);
+        bool topDown = false;
+        plat::BitmapDesc bm{};
+        if (!plat::bitmapIsDibSection(handle, &topDown) || topDown || !plat::bitmapDescribe(handle, bm) ||
+            (bm.bitsPerPixel != 24 && bm.bitsPerPixel != 32))
+            return 0;
+        OctImage* record = newRecord();
+        if (!record) return 0;
+        record->sourceBitmap = handle;
+        record->bitmapInfo = bm;
+        if (!octQuantizeRecord(*record)) {
+            memBlockFree(record);
+            return 0;
+        }
+        if (!octRebuildRecord(*record)) {
+            memFree(record->levels);
+            memBlockFree(record);
+            return 0;
+        }
+        return reinterpret_cast<std::int64_t>(record);
+    }));
+}
+
+OCT_API int64_t octFree(OctImage* record) {
+    guarded([&]() -> std::int64_t {
+        octFreeRecord(record);
+        return 0;
+    });
+    return 0;
+}
+
+OCT_API int64_t octWidth(OctImage* record) { return record ? record->header.width : 0; }
+OCT_API int64_t octHeight(OctImage* record) { return record ? record->header.height : 0; }
+OCT_API int64_t octAlpha(OctImage* record) { return record ? record->header.alpha : 0; }
+OCT_API int64_t octHandle(OctImage* record) { return record ? static_cast<int64_t>(record->imageBitmap) : 0; }
+OCT_API int64_t octVersion(void) { return 1; }
+
+}  // extern "C"

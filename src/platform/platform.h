@@ -80,8 +80,9 @@ static_assert(sizeof(BitmapDesc) == 32);
 bool bitmapDescribe(Handle handle, BitmapDesc& out);
 
 // True when the handle is a DIB section whose full description (DIBSECTION)
-// holds a bits pointer.
-bool bitmapIsDibSection(Handle handle);
+// holds a bits pointer. `topDown`, when given, tells whether its rows are
+// stored top row first (a negative height in its header).
+bool bitmapIsDibSection(Handle handle, bool* topDown = nullptr);
 
 // A zero-filled bottom-up DIB section of `width` × `height` pixels (BI_RGB,
 // no colour table, rows padded to 4 bytes) with the larger of bitsPerPixel

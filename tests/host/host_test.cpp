@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #ifdef _WIN32
@@ -49,6 +50,138 @@ TEST(HostProgram, ExportsOnlyTheLibraryInterface) {
     // Internal operations stay hidden, whatever their linkage.
     for (const char* hidden : {"_ZN3oct8memAllocEl", "_ZN3oct11modStartAllEv", "modStartAll", "memAlloc"})
         EXPECT_EQ(lib.proc<void (*)()>(hidden), nullptr) << hidden;
+    lib.unload();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// A host converts its own bitmap and reads the rebuilt one back.
+// ---------------------------------------------------------------------------
+namespace {
+
+struct Exports {
+    using Convert = void* (*)(std::int64_t);
+    using Record = std::int64_t (*)(void*);
+    Convert convert;
+    Record free, width, height, alpha, handle;
+
+    explicit Exports(const HostLibrary& lib)
+        : convert(lib.proc<Convert>("octConvert")), free(lib.proc<Record>("octFree")),
+          width(lib.proc<Record>("octWidth")), height(lib.proc<Record>("octHeight")),
+          alpha(lib.proc<Record>("octAlpha")), handle(lib.proc<Record>("octHandle")) {}
+    bool complete() const { return convert && free && width && height && alpha && handle; }
+};
+
+// The host's picture: bottom-left pixel white, everything else black except
+// the top-right pixel, a level-3 colour with alpha 200.
+struct HostPixels {
+    std::int32_t width, height;
+    int bpp;
+};
+
+#ifdef _WIN32
+struct HostDib {
+    HBITMAP bitmap = nullptr;
+    BITMAP bm{};
+    HostDib(const HostLibrary&, std::int32_t w, std::int32_t h, int bpp) {
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = static_cast<WORD>(bpp);
+        info.bmiHeader.biCompression = BI_RGB;
+        void* bits = nullptr;
+        bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap) GetObjectW(bitmap, sizeof bm, &bm);
+    }
+    ~HostDib() {
+        if (bitmap) DeleteObject(bitmap);
+    }
+    std::int64_t handle() const { return reinterpret_cast<std::int64_t>(bitmap); }
+    std::uint8_t* bits() const { return static_cast<std::uint8_t*>(bm.bmBits); }
+    std::int32_t pitch() const { return bm.bmWidthBytes; }
+    static bool describe(const HostLibrary&, std::int64_t h, BITMAP& out) {
+        return GetObjectW(reinterpret_cast<HGDIOBJ>(h), sizeof out, &out) == sizeof out;
+    }
+    bool alive(const HostLibrary&) const { return GetObjectType(bitmap) == OBJ_BITMAP; }
+};
+#else
+struct BITMAP {
+    std::int32_t bmType, bmWidth, bmHeight, bmWidthBytes;
+    std::uint16_t bmPlanes, bmBitsPixel;
+    void* bmBits;
+};
+struct HostDib {
+    using Create = std::int64_t (*)(std::int64_t, std::int64_t, std::int64_t);
+    using Info = std::int64_t (*)(std::int64_t, BITMAP*);
+    using Delete = std::int64_t (*)(std::int64_t);
+    std::int64_t bitmap = 0;
+    BITMAP bm{};
+    Delete del;
+    HostDib(const HostLibrary& lib, std::int32_t w, std::int32_t h, int bpp) : del(lib.proc<Delete>("octBitmapDelete")) {
+        auto create = lib.proc<Create>("octBitmapCreate");
+        if (create && del) bitmap = create(w, h, bpp);
+        if (bitmap) describe(lib, bitmap, bm);
+    }
+    ~HostDib() {
+        if (bitmap) del(bitmap);
+    }
+    std::int64_t handle() const { return bitmap; }
+    std::uint8_t* bits() const { return static_cast<std::uint8_t*>(bm.bmBits); }
+    std::int32_t pitch() const { return bm.bmWidthBytes; }
+    static bool describe(const HostLibrary& lib, std::int64_t h, BITMAP& out) {
+        auto info = lib.proc<Info>("octBitmapInfo");
+        return info && info(h, &out) == 1;
+    }
+    bool alive(const HostLibrary& lib) const {
+        BITMAP b;
+        return describe(lib, bitmap, b);
+    }
+};
+#endif
+
+TEST(HostProgram, ConvertsItsBitmapsAndReadsTheRebuiltPixels) {
+    HostLibrary lib;
+    ASSERT_TRUE(lib.load());
+    Exports oct(lib);
+    ASSERT_TRUE(oct.complete());
+    EXPECT_EQ(oct.convert(0), nullptr);
+    for (int bpp : {24, 32}) {
+        const int bytes = bpp / 8;
+        HostDib dib(lib, 7, 5, bpp);
+        ASSERT_NE(dib.handle(), 0) << bpp;
+        std::memset(dib.bits(), 0xFF, static_cast<std::size_t>(bytes));  // memory row 0 = bottom row
+        std::uint8_t* topRight = dib.bits() + 4 * dib.pitch() + 6 * bytes;
+        topRight[0] = 200, topRight[1] = 100, topRight[2] = 50;
+        if (bpp == 32) topRight[3] = 200;
+
+        void* record = oct.convert(dib.handle());
+        ASSERT_NE(record, nullptr) << bpp;
+        EXPECT_EQ(oct.width(record), 7);
+        EXPECT_EQ(oct.height(record), 5);
+        EXPECT_EQ(oct.alpha(record), bpp == 32 ? 1 : 0);
+
+        BITMAP rebuilt{};
+        ASSERT_TRUE(HostDib::describe(lib, oct.handle(record), rebuilt));
+        EXPECT_EQ(rebuilt.bmWidth, 7);
+        EXPECT_EQ(rebuilt.bmHeight, 5);
+        EXPECT_EQ(rebuilt.bmBitsPixel, bpp);
+        const auto* out = static_cast<const std::uint8_t*>(rebuilt.bmBits);
+        ASSERT_NE(out, nullptr);
+        EXPECT_EQ(out[0], 0xFF);
+        EXPECT_EQ(out[2], 0xFF);
+        const std::uint8_t* px = out + 4 * rebuilt.bmWidthBytes + 6 * bytes;
+        EXPECT_EQ(px[0], 89);
+        EXPECT_EQ(px[2], 89);
+        if (bpp == 32) {
+            EXPECT_EQ(out[3], 255);
+            EXPECT_EQ(px[3], 179);  // alpha 200 is level 6
+        }
+        EXPECT_EQ(oct.free(record), 0);
+        EXPECT_TRUE(dib.alive(lib)) << "the host's bitmap must outlive the record";
+    }
     lib.unload();
 }
 

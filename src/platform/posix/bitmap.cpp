@@ -23,8 +23,9 @@ bool bitmapDescribe(Handle handle, BitmapDesc& out) {
     return true;
 }
 
-bool bitmapIsDibSection(Handle handle) {
+bool bitmapIsDibSection(Handle handle, bool* topDown) {
     auto* bm = static_cast<Bitmap*>(posix::objectLookup(handle, HandleKind::Bitmap));
+    if (topDown) *topDown = false;  // the layer makes bottom-up sections only
     return bm && bm->bits;
 }
 

@@ -32,10 +32,13 @@ bool bitmapDescribe(Handle handle, BitmapDesc& out) {
     return true;
 }
 
-bool bitmapIsDibSection(Handle handle) {
+bool bitmapIsDibSection(Handle handle, bool* topDown) {
+    if (topDown) *topDown = false;
     if (!handle || GetObjectType(gdi(handle)) != OBJ_BITMAP) return false;
     DIBSECTION ds;
-    return GetObjectW(gdi(handle), sizeof ds, &ds) == sizeof ds && ds.dsBm.bmBits != nullptr;
+    if (GetObjectW(gdi(handle), sizeof ds, &ds) != sizeof ds || !ds.dsBm.bmBits) return false;
+    if (topDown) *topDown = ds.dsBmih.biHeight < 0;
+    return true;
 }
 
 Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel) {

@@ -1,0 +1,35 @@
+// The level file: a 22-byte header followed by the level buffer packed with
+// codec 4 (docs/formats/level-file.md).
+#pragma once
+
+#include <cstdint>
+
+namespace oct {
+
+// Level-file header, 22 bytes, little-endian, no gaps (docs/formats/level-file.md#header)
+//  off size
+//   0   4   magic     "OCTL"
+//   4   4   width     signed, ≥ 1
+//   8   4   height    signed, ≥ 1
+//  12   1   alpha     0: a gray code per pixel; anything else: gray and alpha codes
+//  13   1   reserved  written 0 by a new conversion; kept as read
+//  14   8   rawSize   level buffer bytes (width × height), signed
+struct [[gnu::packed]] OctHeader {
+    std::uint8_t magic[4];
+    std::int32_t width;
+    std::int32_t height;
+    std::uint8_t alpha;
+    std::uint8_t reserved;
+    std::int64_t rawSize;
+};
+static_assert(sizeof(OctHeader) == 22);
+
+constexpr std::uint32_t kLevelMagic = 0x4C54434F;  // "OCTL" read as a little-endian 32-bit value
+
+// Fills a header for a level buffer made by lvlQuantize. The reserved byte is not touched.
+void lvlFillHeader(OctHeader& header, std::int32_t width, std::int32_t height, int alpha, std::int64_t levelsSize);
+
+// The header tests of every read: magic, width and height ≥ 1, rawSize ≥ 1.
+[[nodiscard]] bool lvlCheckHeader(const OctHeader& header);
+
+}  // namespace oct

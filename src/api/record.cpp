@@ -1,0 +1,58 @@
+#include "api/record.h"
+
+#include "api/level_codec.h"
+#include "draw/session.h"
+#include "image/image.h"
+#include "runtime/heap.h"
+#include "runtime/object_table.h"
+
+namespace oct {
+namespace {
+
+void plotLevel(void*, std::int32_t x, std::int32_t y, std::uint32_t colour) { drwPlot(x, y, colour); }
+
+}  // namespace
+
+std::int64_t octQuantizeRecord(OctImage& record) {
+    if (record.levels) return 1;
+    const plat::BitmapDesc& bm = record.bitmapInfo;
+    PixelSource source{static_cast<const std::uint8_t*>(bm.bits), bm.width, bm.height, bm.widthBytes,
+                       bm.bitsPerPixel};
+    LevelBuffer lv;
+    if (!lvlQuantize(source, lv)) return 0;
+    record.levels = lv.levels;
+    record.levelsSize = lv.size;
+    lvlFillHeader(record.header, bm.width, bm.height, lv.alpha, lv.size);
+    return 1;
+}
+
+std::int64_t octRebuildRecord(OctImage& record) {
+    if (record.image) return 1;
+    const bool alpha = record.header.alpha != 0;
+    const std::int32_t width = record.header.width, height = record.header.height;
+    const std::int64_t image = imgCreateImage(AnyId, width, height, alpha ? 32 : 24, 0);
+    if (!image) return 0;
+    if (!drwBegin(drwImageOutput(image))) {
+        imgFreeImage(image);
+        return 0;
+    }
+    record.image = image;
+    record.imageBitmap = imgImageHandle(image);
+    // Under mode 0x100 a plot writes all four bytes of a 32-bit pixel, alpha
+    // included, and the three colour bytes of a 24-bit one.
+    drwSetMode(DrawMode::kAllBytes);
+    lvlDecode(record.levels, record.levelsSize, width, height, alpha, plotLevel, nullptr);
+    drwEnd();
+    return 1;
+}
+
+void octFreeRecord(OctImage* record) {
+    if (!record) return;
+    memFree(record->packed);
+    memFree(record->levels);
+    if (record->image && imgIsImage(record->image)) imgFreeImage(record->image);
+    if (record->source && imgIsImage(record->source)) imgFreeImage(record->source);
+    memBlockFree(record);
+}
+
+}  // namespace oct

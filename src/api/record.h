@@ -1,0 +1,37 @@
+// The conversion record: what one conversion owns, from the export that
+// creates it until octFree. Each record procedure fills one field and does
+// nothing when that field is already there, so repeating a step is harmless.
+#pragma once
+
+#include <cstdint>
+
+#include "api/level_file.h"
+#include "platform/platform.h"
+
+struct OctImage {
+    std::int64_t source;             // the loaded source image (dynamic image id), or 0; owned
+    oct::plat::Handle sourceBitmap;  // the source's bitmap; never owned by the record
+    oct::plat::BitmapDesc bitmapInfo;// BITMAP of sourceBitmap; all zero for level files
+    oct::OctHeader header;           // the level-file header in its file form
+    std::uint8_t* levels;            // level buffer (memAlloc), or null; owned
+    std::int64_t levelsSize;
+    std::uint8_t* packed;            // compressed payload (memAlloc), or null; owned
+    std::int64_t packedSize;
+    std::int64_t image;              // the rebuilt image (dynamic image id), or 0; owned
+    oct::plat::Handle imageBitmap;   // its bitmap, which the image owns
+};
+
+namespace oct {
+
+// Builds levels and levelsSize from bitmapInfo and fills the header; 1 at
+// once when levels are present. 0 on failure, with the record as it was.
+std::int64_t octQuantizeRecord(OctImage& record);
+
+// Builds image and imageBitmap from levels and header; 1 at once when the
+// image is present. 0 on failure, with the record as it was.
+std::int64_t octRebuildRecord(OctImage& record);
+
+// Frees everything the record owns, then the record. Null does nothing.
+void octFreeRecord(OctImage* record);
+
+}  // namespace oct

@@ -1,0 +1,29 @@
+// Plot routines: one per drawing mode and pixel format, chosen once by
+// setMode so that a plot makes no mode or format test.
+#pragma once
+
+#include <cstdint>
+
+#include "draw/context.h"
+
+namespace oct {
+
+// The setMode entry: adjusts the mode to the pixel format, picks plot,
+// plotFront and point, and recomputes the front and back components.
+void drwSetModeOp(DrawContext& c, std::uint32_t mode);
+
+// The setFrontColor and setBackColor entries: components of a colour, red,
+// green and blue multiplied by alpha when the mode premultiplies.
+void drwSetFrontColorOp(DrawContext& c, std::uint32_t colour);
+void drwSetBackColorOp(DrawContext& c, std::uint32_t colour);
+
+// Colours one pixel by the full rule of the current mode, gradient and filter
+// included (the pixel colouring that shapes and spans use).
+void drwColourPixel(DrawContext& c, std::int32_t x, std::int32_t y, std::uint8_t* pixel);
+
+// The default gradient (1.0 everywhere) and filter (the target unchanged).
+double drwDefaultGradient(DrawContext& c, std::int32_t x, std::int32_t y);
+std::uint32_t drwDefaultFilter(DrawContext& c, std::int32_t x, std::int32_t y, std::uint32_t source,
+                               std::uint32_t target);
+
+}  // namespace oct

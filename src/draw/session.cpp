@@ -1,0 +1,197 @@
+#include "draw/session.h"
+
+#include "draw/plot.h"
+#include "image/image.h"
+#include "runtime/heap.h"
+
+namespace oct {
+namespace {
+
+// The thread's current context.
+thread_local DrawContext* tCurrent = nullptr;
+
+// Entries whose modules (shapes, image blits, text, clipping) are not part of
+// this library yet: harmless no-ops that report nothing done.
+std::int64_t noBox(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
+std::int64_t noRoundBox(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                        std::int32_t) {
+    return 0;
+}
+std::int64_t noEllipse(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
+std::int64_t noFill(DrawContext&, std::int32_t, std::int32_t, std::uint32_t) { return 0; }
+std::int64_t noLine(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
+std::int64_t noClip(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
+void noUnclip(DrawContext&) {}
+std::int64_t noSetFont(DrawContext&, std::int64_t) { return 0; }
+std::int64_t noDrawImage(DrawContext&, plat::Handle, std::int32_t, std::int32_t) { return 0; }
+std::int64_t noDrawImageSized(DrawContext&, plat::Handle, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
+    return 0;
+}
+std::int64_t noDrawImageAlpha(DrawContext&, plat::Handle, std::int32_t, std::int32_t, std::int32_t) { return 0; }
+std::int64_t noDrawText(DrawContext&, std::int32_t, std::int32_t, const char16_t*) { return 0; }
+std::int64_t noDrawTextAngle(DrawContext&, std::int32_t, std::int32_t, const char16_t*, std::int32_t) { return 0; }
+std::int64_t noTextSize(DrawContext&, const char16_t*) { return 0; }
+std::int64_t noGrabImage(DrawContext&, std::int64_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
+    return 0;
+}
+
+void* getBits(DrawContext& c) { return c.baseBits; }
+std::int64_t getPitch(DrawContext& c) { return c.pitch; }
+std::uint32_t getFlags(DrawContext& c) { return c.outputFlags; }
+
+// ---------------------------------------------------------------------------
+// Image outputs
+// ---------------------------------------------------------------------------
+
+std::int64_t imageStart(DrawContext& c) {
+    if (!c.bits) return 0;
+    c.baseBits = c.bits;
+    drwUpdateRows(c);
+    return reinterpret_cast<std::int64_t>(c.surface);
+}
+
+void imageStop(DrawContext&) {}
+
+void imageRelease(DrawContext& c, bool) {
+    plat::surfaceClose(c.surface);
+    c.surface = nullptr;
+}
+
+void freeContext(DrawContext* c) {
+    if (tCurrent == c) tCurrent = nullptr;
+    memMainFree(c);
+}
+
+// Ends a session still current when a new output replaces it, so that its
+// device context and batch limit are not lost with it.
+void endCurrent() {
+    if (tCurrent) drwEnd();
+}
+
+}  // namespace
+
+void drwUpdateRows(DrawContext& c) {
+    if (c.bottomUp) {
+        c.topRow = c.bits + static_cast<std::int64_t>(c.height - 1) * c.pitch;
+        c.rowStep = -c.pitch;
+    } else {
+        c.topRow = c.bits;
+        c.rowStep = c.pitch;
+    }
+}
+
+void drwInitPixelOutput(DrawContext& c, std::uint32_t flags) {
+    c.outputFlags = flags;
+    c.bottomUp = (flags & OutputFlags::kBottomUp) != 0;
+    c.bytesPerPixel = (flags & (OutputFlags::kRgba32 | OutputFlags::kRgba32Alt)) ? 4 : 3;
+    c.gradientFirst = 0xFFFFFFFF;
+    c.gradientSecond = 0xFF000000;
+    c.frontColor = 0;
+    c.backColor = 0;
+    c.ops.setFrontColor = drwSetFrontColorOp;
+    c.ops.setBackColor = drwSetBackColorOp;
+    c.ops.setMode = drwSetModeOp;
+    c.ops.box = noBox;
+    c.ops.roundBox = noRoundBox;
+    c.ops.ellipse = noEllipse;
+    c.ops.fill = noFill;
+    c.ops.line = noLine;
+    c.ops.getBits = getBits;
+    c.ops.getPitch = getPitch;
+    c.ops.getFlags = getFlags;
+    c.ops.clip = noClip;
+    c.ops.unclip = noUnclip;
+    c.gradient = drwDefaultGradient;
+    c.filter = drwDefaultFilter;
+    c.ops.setMode(c, 0);
+}
+
+DrawContext* drwNewContext(std::uint32_t flags) {
+    endCurrent();
+    auto* c = static_cast<DrawContext*>(memMainAlloc(sizeof(DrawContext)));
+    if (!c) return nullptr;
+    tCurrent = c;
+    drwInitPixelOutput(*c, flags);
+    c->ops.start = imageStart;
+    c->ops.stop = imageStop;
+    c->ops.setFont = noSetFont;
+    c->ops.drawImage = noDrawImage;
+    c->ops.drawImageSized = noDrawImageSized;
+    c->ops.drawImageAlpha = noDrawImageAlpha;
+    c->ops.drawText = noDrawText;
+    c->ops.drawTextAngle = noDrawTextAngle;
+    c->ops.textHeight = noTextSize;
+    c->ops.textWidth = noTextSize;
+    c->ops.grabImage = noGrabImage;
+    return c;
+}
+
+DrawContext* drwImageOutput(std::int64_t image) {
+    ImageObject* record = imgGetImage(image);
+    if (!record) return nullptr;
+    plat::BitmapDesc bm{};
+    if (!plat::bitmapIsDibSection(record->handle) || !plat::bitmapDescribe(record->handle, bm) || !bm.bits)
+        return nullptr;
+    const std::int64_t pitch = imgRowBytes(bm.width, bm.bitsPerPixel);
+    if (pitch <= 0 || pitch > bm.widthBytes) return nullptr;
+
+    const bool four = record->depth == 32;
+    // A 32-bit record over a 24-bit bitmap would address 4 bytes per pixel in 3-byte rows.
+    if (four && bm.bitsPerPixel != 32) return nullptr;
+
+    endCurrent();
+    plat::DrawSurface* surface = plat::surfaceOpen(record->handle);
+    if (!surface) return nullptr;
+    DrawContext* c = drwNewContext(OutputFlags::kBottomUp | (four ? OutputFlags::kRgba32 : OutputFlags::kRgb24));
+    if (!c) {
+        plat::surfaceClose(surface);
+        return nullptr;
+    }
+    c->target = record->handle;
+    c->surface = surface;
+    c->bits = static_cast<std::uint8_t*>(bm.bits);
+    c->pitch = pitch;
+    // The record's size, but never more than the bitmap really holds.
+    c->width = record->width < bm.width ? record->width : bm.width;
+    c->height = record->height < bm.height ? record->height : bm.height;
+    c->depth = four ? 32 : 24;
+    c->ops.release = imageRelease;
+    return c;
+}
+
+std::int64_t drwBegin(DrawContext* c) {
+    if (!c) return 0;
+    std::int64_t r = c->ops.start(*c);
+    c->fullWidth = c->width;
+    c->fullHeight = c->height;
+    if (r) return r;
+    if (c->ops.release) c->ops.release(*c, false);
+    freeContext(c);
+    return 0;
+}
+
+void drwSetMode(std::uint32_t mode) {
+    if (tCurrent) tCurrent->ops.setMode(*tCurrent, mode);
+}
+
+void drwPlot(std::int32_t x, std::int32_t y, std::uint32_t colour) {
+    DrawContext* c = tCurrent;
+    if (!c || !c->topRow) return;
+    const std::int64_t px = static_cast<std::int64_t>(x) + c->originX;
+    const std::int64_t py = static_cast<std::int64_t>(y) + c->originY;
+    if (px < 0 || py < 0 || px >= c->width || py >= c->height) return;
+    c->ops.plot(*c, static_cast<std::int32_t>(px), static_cast<std::int32_t>(py), colour);
+}
+
+std::int64_t drwEnd() {
+    DrawContext* c = tCurrent;
+    if (!c) return 0;
+    c->ops.stop(*c);
+    if (c->ops.release) c->ops.release(*c, true);
+    freeContext(c);
+    return 1;
+}
+
+DrawContext* drwCurrent() { return tCurrent; }
+
+}  // namespace oct

@@ -1,0 +1,114 @@
+#include "image/image.h"
+
+#include <cstring>
+
+#include "runtime/heap.h"
+
+namespace oct {
+namespace {
+
+ObjectTable* gImages = nullptr;
+
+// The first-field liveness rule of object tables relies on the handle coming first.
+static_assert(offsetof(ImageObject, handle) == 0);
+
+void deleteHandle(plat::Handle h) {
+    if (h) plat::objectDelete(h);
+}
+
+// Fills every pixel of a bottom-up bitmap with a pixel value (B, G, R[, A]).
+void fillPixels(const plat::BitmapDesc& bm, std::uint32_t colour, int bytesPerPixel) {
+    auto* row = static_cast<std::uint8_t*>(bm.bits);
+    const std::uint8_t px[4] = {static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
+                                static_cast<std::uint8_t>(colour), static_cast<std::uint8_t>(colour >> 24)};
+    for (std::int32_t y = 0; y < bm.height; ++y, row += bm.widthBytes) {
+        std::uint8_t* p = row;
+        for (std::int32_t x = 0; x < bm.width; ++x, p += bytesPerPixel) std::memcpy(p, px, bytesPerPixel);
+    }
+}
+
+}  // namespace
+
+void imgStartModule() { gImages = objCreateTable(sizeof(ImageObject), 16, imgFreeImage); }
+
+void imgStopModule() {
+    if (gImages) objFreeAll(gImages);
+}
+
+ObjectTable* imgTable() { return gImages; }
+
+std::int64_t imgCreateImage(std::int64_t id, std::int32_t width, std::int32_t height, std::int32_t depth,
+                            std::uint32_t background) {
+    if (!gImages) return 0;
+    if (depth == 32) background = background == 0xFFFFFFFFu ? 0 : background | 0xFF000000u;
+
+    auto* image = static_cast<ImageObject*>(objNewObject(gImages, id));
+    if (!image) return 0;
+    const std::int64_t releaseId = id == AnyId ? reinterpret_cast<std::int64_t>(image) : id;
+
+    plat::Handle bitmap = imgCreateDIBSection(width, height, depth);
+    plat::BitmapDesc bm{};
+    if (!bitmap || !plat::bitmapDescribe(bitmap, bm)) {
+        deleteHandle(bitmap);
+        objReleaseObject(gImages, releaseId);
+        return 0;
+    }
+    // A fresh DIB section is zero-filled, so black needs no pass over the pixels.
+    if (bm.bits && background != 0) fillPixels(bm, background, bm.bitsPerPixel == 32 ? 4 : 3);
+
+    image->handle = bitmap;
+    image->width = bm.width;
+    image->height = bm.height;
+    image->depth = static_cast<std::uint8_t>(bm.bitsPerPixel);
+    image->sourceDepth = image->depth;
+    image->frameCount = 1;
+    return id == AnyId ? releaseId : static_cast<std::int64_t>(bitmap);
+}
+
+void imgFreeImage(std::int64_t id) {
+    if (!gImages) return;
+    if (id == AnyId) {
+        objFreeAll(gImages);
+        return;
+    }
+    auto* image = static_cast<ImageObject*>(objGetObject(gImages, id));
+    if (!image) return;
+    if (image->frameCount <= 1 || !image->frames) {
+        deleteHandle(image->handle);
+    } else {
+        for (std::int32_t i = 0; i < image->frameCount; ++i) deleteHandle(image->frames[i].bitmap);
+    }
+    memMainFree(image->frames);
+    objReleaseObject(gImages, id);
+}
+
+std::int64_t imgIsImage(std::int64_t id) { return gImages ? objIsObject(gImages, id) : 0; }
+
+ImageObject* imgGetImage(std::int64_t id) {
+    return gImages ? static_cast<ImageObject*>(objGetObject(gImages, id)) : nullptr;
+}
+
+plat::Handle imgImageHandle(std::int64_t id) {
+    ImageObject* image = imgGetImage(id);
+    return image ? image->handle : 0;
+}
+
+plat::Handle imgCreateDIBSection(std::int32_t width, std::int32_t height, std::int32_t depth) {
+    return plat::dibSectionCreate(width, height, depth == 32 ? 32 : depth <= 24 ? 24 : depth);
+}
+
+std::int64_t imgRowBytes(std::int64_t width, std::int32_t bitsPerPixel) {
+    if (width < 0) return 0;
+    switch (bitsPerPixel) {
+        case 1: return (width + 31) / 32 * 4;
+        case 4: return (width + 7) / 8 * 4;
+        case 8: return (width + 3) / 4 * 4;
+        case 15:
+        case 16: return (width + 1) / 2 * 4;
+        case 24: return ((width + 1) * 3 / 4) * 4;
+        case 32: return width * 4;
+        default: return 0;
+    }
+}
+
+}  // namespace oct

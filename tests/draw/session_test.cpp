@@ -1,0 +1,147 @@
+#include "draw/session.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "image/image.h"
+
+namespace oct {
+namespace {
+
+// An image with a session on it, and direct access to its pixels.
+class Canvas {
+public:
+    Canvas(std::int32_t width, std::int32_t height, std::int32_t depth) : width_(width), height_(height) {
+        id_ = imgCreateImage(AnyId, width, height, depth);
+        EXPECT_NE(id_, 0);
+        plat::bitmapDescribe(imgImageHandle(id_), bm_);
+        bpp_ = bm_.bitsPerPixel / 8;
+    }
+    ~Canvas() {
+        drwEnd();
+        imgFreeImage(id_);
+    }
+    bool begin() { return drwBegin(drwImageOutput(id_)) != 0; }
+
+    // The pixel at memory row `row`, column x.
+    std::uint8_t* memoryPixel(std::int32_t x, std::int32_t row) {
+        return static_cast<std::uint8_t*>(bm_.bits) + static_cast<std::int64_t>(row) * bm_.widthBytes + x * bpp_;
+    }
+    std::uint8_t* pixel(std::int32_t x, std::int32_t y) { return memoryPixel(x, height_ - 1 - y); }
+    void set(std::int32_t x, std::int32_t y, std::array<std::uint8_t, 4> bytes) { std::memcpy(pixel(x, y), bytes.data(), bpp_); }
+    std::array<std::uint8_t, 4> get(std::int32_t x, std::int32_t y) {
+        std::array<std::uint8_t, 4> out{};
+        std::memcpy(out.data(), pixel(x, y), bpp_);
+        return out;
+    }
+    std::int64_t id() const { return id_; }
+    const plat::BitmapDesc& bitmap() const { return bm_; }
+
+private:
+    std::int64_t id_ = 0;
+    std::int32_t width_, height_;
+    int bpp_ = 0;
+    plat::BitmapDesc bm_{};
+};
+
+using Px = std::array<std::uint8_t, 4>;
+
+TEST(DrawPlot, ModesOnEachPixelFormat) {
+    struct Case {
+        const char* name;
+        std::int32_t depth;
+        std::uint32_t mode;
+        Px before;
+        std::uint32_t colour;  // 0xAABBGGRR
+        Px after;
+    };
+    const Case cases[] = {
+        {"all bytes 32", 32, 0x100, {1, 2, 3, 4}, 0x80FFFFFF, {0xFF, 0xFF, 0xFF, 0x80}},
+        {"copy keeps alpha", 32, 0, {1, 2, 3, 4}, 0x80FFFFFF, {0xFF, 0xFF, 0xFF, 4}},
+        {"copy writes blue first", 24, 0, {0, 0, 0, 0}, 0x00FF0000, {0xFF, 0, 0, 0}},
+        {"0x110 as all bytes on 32", 32, 0x110, {1, 2, 3, 4}, 0x80102030, {0x10, 0x20, 0x30, 0x80}},
+        {"0x110 as copy on 24", 24, 0x110, {1, 2, 3, 0}, 0x80102030, {0x10, 0x20, 0x30, 0}},
+        {"xor", 32, 0x2, {0x0F, 0xF0, 0xFF, 9}, 0x11FFFFFF, {0xF0, 0x0F, 0x00, 9}},
+        {"alpha only", 32, 0x8, {1, 2, 3, 4}, 0x7F000000, {1, 2, 3, 0x7F}},
+        {"alpha only on 24 writes nothing", 24, 0x8, {1, 2, 3, 0}, 0x7FFFFFFF, {1, 2, 3, 0}},
+        {"blend 24", 24, 0x10, {0, 0, 200, 0}, 0x80FF0000, {128, 0, 99, 0}},
+        {"blend 24 by 0x20", 24, 0x20, {0, 0, 200, 0}, 0x80FF0000, {128, 0, 99, 0}},
+        {"blend, alpha 0 keeps", 32, 0x10, {1, 2, 3, 4}, 0x00FFFFFF, {1, 2, 3, 4}},
+        {"blend over transparent takes the colour", 32, 0x10, {1, 2, 3, 0}, 0x40102030, {0x10, 0x20, 0x30, 0x40}},
+        {"blend with target alpha", 32, 0x10, {0, 0, 0, 255}, 0x80FFFFFF, {128, 128, 128, 255}},
+        {"blend keeping target alpha", 32, 0x20, {0, 0, 0, 100}, 0x80FFFFFF, {183, 183, 183, 100}},
+        {"gradient writes default white", 32, 0x40, {1, 2, 3, 4}, 0x00000000, {255, 255, 255, 4}},
+        {"gradient all bytes", 32, 0x140, {1, 2, 3, 4}, 0x00000000, {255, 255, 255, 255}},
+        {"filter keeps the target", 32, 0x80, {1, 2, 3, 4}, 0xFFFFFFFF, {1, 2, 3, 4}},
+        {"filter on 24", 24, 0x80, {1, 2, 3, 0}, 0xFFFFFFFF, {1, 2, 3, 0}},
+    };
+    for (const Case& c : cases) {
+        Canvas canvas(3, 2, c.depth);
+        canvas.set(1, 1, c.before);
+        ASSERT_TRUE(canvas.begin()) << c.name;
+        drwSetMode(c.mode);
+        drwPlot(1, 1, c.colour);
+        EXPECT_EQ(canvas.get(1, 1), c.after) << c.name;
+        EXPECT_EQ(canvas.get(0, 0), (Px{})) << c.name << ": a neighbour changed";
+        EXPECT_EQ(drwEnd(), 1);
+    }
+}
+
+TEST(DrawPlot, OriginIsTheBottomRowInMemoryLast) {
+    Canvas canvas(2, 3, 24);
+    ASSERT_TRUE(canvas.begin());
+    drwPlot(0, 0, 0x00FFFFFF);
+    EXPECT_EQ(canvas.memoryPixel(0, 2)[0], 0xFF);
+    EXPECT_EQ(canvas.memoryPixel(0, 0)[0], 0);
+}
+
+TEST(DrawPlot, OutsideTheAreaOrWithoutSessionWritesNothing) {
+    Canvas canvas(4, 4, 32);
+    const plat::BitmapDesc& bm = canvas.bitmap();
+    drwPlot(0, 0, 0xFFFFFFFF);  // no session yet
+    ASSERT_TRUE(canvas.begin());
+    drwSetMode(0x100);
+    for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {4, 0}, {0, 4}, {INT32_MAX, 0}, {INT32_MIN, INT32_MIN}})
+        drwPlot(x, y, 0xFFFFFFFF);
+    const auto* bytes = static_cast<const std::uint8_t*>(bm.bits);
+    for (int i = 0; i < bm.widthBytes * bm.height; ++i) ASSERT_EQ(bytes[i], 0) << i;
+    EXPECT_EQ(drwEnd(), 1);
+    EXPECT_EQ(drwEnd(), 0);
+    drwPlot(0, 0, 0xFFFFFFFF);
+    drwSetMode(0x2);
+    EXPECT_EQ(bytes[0], 0);
+}
+
+TEST(DrawSession, EndLeavesNoCurrentContext) {
+    Canvas canvas(2, 2, 24);
+    ASSERT_TRUE(canvas.begin());
+    EXPECT_NE(drwCurrent(), nullptr);
+    EXPECT_EQ(drwEnd(), 1);
+    EXPECT_EQ(drwCurrent(), nullptr);
+}
+
+TEST(DrawSession, NoOutputForWhatIsNotAnImage) {
+    EXPECT_EQ(drwImageOutput(AnyId), nullptr);
+    EXPECT_EQ(drwImageOutput(12345), nullptr);
+    std::int64_t id = imgCreateImage(AnyId, 2, 2, 24);
+    imgFreeImage(id);
+    EXPECT_EQ(drwImageOutput(id), nullptr);
+    EXPECT_EQ(drwCurrent(), nullptr);
+    EXPECT_EQ(drwBegin(nullptr), 0);
+}
+
+TEST(DrawSession, PointReadsBackByMode) {
+    Canvas canvas(2, 2, 32);
+    canvas.set(1, 0, {0x30, 0x20, 0x10, 0x40});
+    ASSERT_TRUE(canvas.begin());
+    DrawContext* c = drwCurrent();
+    EXPECT_EQ(c->ops.point(*c, 1, 0), 0x00302010u);
+    drwSetMode(0x100);
+    EXPECT_EQ(c->ops.point(*c, 1, 0), 0x40302010u);
+}
+
+}  // namespace
+}  // namespace oct
