@@ -100,3 +100,74 @@ DrawSurface* surfaceOpen(Handle bitmap);
 void surfaceClose(DrawSurface* surface);
 
 }  // namespace oct::plat
+
+// ---------------------------------------------------------------------------
+// Icons
+// ---------------------------------------------------------------------------
+namespace oct::plat {
+
+// Builds an icon from one image of an icon file — a BITMAPINFOHEADER image
+// (colour rows, then the AND mask; its height counts both) or a PNG stream —
+// at the desired size (CreateIconFromResourceEx, version 0x00030000,
+// LR_DEFAULTCOLOR). 0 when no icon can be made from the bytes.
+Handle iconFromResource(const std::uint8_t* data, std::size_t size, std::int32_t width, std::int32_t height);
+// The same at the system's default size (CreateIconFromResource).
+Handle iconFromResourceDefault(const std::uint8_t* data, std::size_t size);
+// Describes the icon's colour bitmap as GetIconInfo + GetObjectW would
+// (the colour bitmap's BITMAP). False for what is not an icon, and for a
+// monochrome icon that has no colour bitmap.
+bool iconDescribe(Handle icon, BitmapDesc& colour);
+
+}  // namespace oct::plat
+
+// ---------------------------------------------------------------------------
+// Files, addressed by zero-terminated UTF-16 names
+// ---------------------------------------------------------------------------
+namespace oct::plat {
+
+struct File;
+
+// Access bits.
+constexpr std::uint32_t kFileRead = 1;
+constexpr std::uint32_t kFileWrite = 2;
+// Sharing bits (accepted and ignored on Linux, which has no share modes).
+constexpr std::uint32_t kShareRead = 1;
+constexpr std::uint32_t kShareWrite = 2;
+constexpr std::uint32_t kShareDelete = 4;
+
+enum class FileCreation {
+    CreateAlways,      // create, or truncate an existing file
+    CreateNew,         // create; fail when the file exists
+    OpenExisting,      // open; fail when it does not exist
+    OpenAlways,        // open, or create when it does not exist
+    TruncateExisting,  // open and truncate; fail when it does not exist
+};
+
+enum class SeekFrom { Begin, Current, End };
+
+// Opens or creates a file (CreateFileW; FILE_ATTRIBUTE_NORMAL when
+// `normalAttributes`, else none). Null on failure.
+File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, FileCreation creation,
+               bool normalAttributes = true);
+// Reads up to `count` bytes: the number read (0 at the end of the file), or −1 on failure.
+std::int64_t fileRead(File* file, void* destination, std::uint32_t count);
+// Writes `count` bytes: the number written, or −1 on failure.
+std::int64_t fileWrite(File* file, const void* source, std::uint32_t count);
+// Moves the file position; the new position, or −1 on failure.
+std::int64_t fileSeek(File* file, std::int64_t distance, SeekFrom from);
+// The file's size, or −1.
+std::int64_t fileSize(File* file);
+// Closes the file; false when the close reported an error (on Linux, a
+// failed close may mean that written bytes did not reach the disk).
+bool fileClose(File* file);
+// Deletes a file by name (DeleteFileW): as on Windows, a read-only file is not deleted.
+bool fileDelete(const char16_t* name);
+// Clears the file's attributes to normal (SetFileAttributesW), making a read-only file deletable.
+bool fileSetNormalAttributes(const char16_t* name);
+// Moves `from` over `to`, replacing an existing `to` (MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING; rename on Linux).
+bool fileReplace(const char16_t* from, const char16_t* to);
+// A number that tells this process apart from others, for temporary names.
+std::uint32_t processId();
+
+}  // namespace oct::plat
