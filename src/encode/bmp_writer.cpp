@@ -1,0 +1,187 @@
+#include "encode/bmp_writer.h"
+
+#include <cstring>
+#include <string>
+
+#include "encode/encoder.h"
+#include "file/replace.h"
+#include "platform/platform.h"
+#include "runtime/heap.h"
+
+namespace oct {
+namespace {
+
+// BMP file header and info header, 54 bytes, little-endian (docs/formats/bmp.md#headers)
+//  off size
+//   0   2   "BM"
+//   2   4   file size = bits offset + row length × height
+//   6   4   reserved, 0
+//  10   4   bits offset: 54 for 24 and 32 bits
+//  14   4   info header size, 40
+//  18   4   width
+//  22   4   height, positive: rows stored bottom row first
+//  26   2   planes, 1
+//  28   2   bits per pixel
+//  30   4   compression, 0
+//  34   4   image size = row length × height
+//  38  16   resolutions, colours used, colours important: 0
+constexpr std::size_t kHeadersSize = 54;
+
+void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::uint8_t* p, std::uint32_t v) {
+    put16(p, v);
+    put16(p + 2, v >> 16);
+}
+
+// Where the bytes go: a file being written, or a memory block being filled.
+class Target {
+public:
+    // A file under a temporary name beside `fileName`, or a block of `size` bytes.
+    Target(const char16_t* fileName, std::int64_t size) : target_(fileName) {
+        if (fileName) {
+            temp_ = filTempName(fileName);
+            file_ = plat::fileOpen(temp_.c_str(), plat::kFileRead | plat::kFileWrite, plat::kShareRead,
+                                   plat::FileCreation::CreateNew);
+        } else {
+            block_ = static_cast<std::uint8_t*>(memAllocEx(size, kMemNoZero));
+            size_ = size;
+        }
+    }
+
+    bool opened() const { return file_ || block_; }
+
+    // Writes all `n` bytes or fails.
+    bool put(const void* bytes, std::int64_t n) {
+        if (file_) {
+            const auto* p = static_cast<const std::uint8_t*>(bytes);
+            while (n > 0) {
+                const auto chunk = static_cast<std::uint32_t>(n > (1 << 30) ? (1 << 30) : n);
+                if (plat::fileWrite(file_, p, chunk) != chunk) return false;
+                p += chunk;
+                n -= chunk;
+            }
+            return true;
+        }
+        if (offset_ + n > size_) return false;
+        std::memcpy(block_ + offset_, bytes, static_cast<std::size_t>(n));
+        offset_ += n;
+        return true;
+    }
+
+    // Closes the target: the result for a file (1 or 0), the block's address
+    // for memory (or 0, freeing the block).
+    std::int64_t finish(bool ok) {
+        if (file_) {
+            ok = plat::fileClose(file_) && ok;
+            file_ = nullptr;
+            if (!ok) {
+                plat::fileDelete(temp_.c_str());
+                return 0;
+            }
+            return filCommit(temp_, target_) ? 1 : 0;
+        }
+        if (!ok || offset_ != size_) {
+            memFree(block_);
+            return 0;
+        }
+        return reinterpret_cast<std::int64_t>(block_);
+    }
+
+private:
+    const char16_t* target_;
+    std::u16string temp_;
+    plat::File* file_ = nullptr;
+    std::uint8_t* block_ = nullptr;
+    std::int64_t size_ = 0, offset_ = 0;
+};
+
+// Rows converted one at a time: from 32 bits the colours are composited over
+// white; to 32 bits each pixel gets a 0 fourth byte. Padding bytes stay 0.
+bool writeConvertedRows(Target& out, const std::uint8_t* pixels, std::int32_t width, std::int32_t height,
+                        std::int32_t pitch, bool bottomUp, std::int32_t depth, std::int32_t pixelDepth,
+                        std::int64_t rowLength) {
+    auto* row = static_cast<std::uint8_t*>(memMainAlloc(rowLength));
+    if (!row && rowLength > 0) return false;
+    const int inBytes = pixelDepth / 8, outBytes = depth / 8;
+    bool ok = true;
+    for (std::int32_t i = 0; i < height && ok; ++i) {
+        const std::int64_t memoryRow = bottomUp ? i : height - 1 - i;
+        const std::uint8_t* s = pixels + memoryRow * pitch;
+        std::uint8_t* d = row;
+        for (std::int32_t x = 0; x < width; ++x, s += inBytes, d += outBytes) {
+            if (pixelDepth == 32) {
+                d[0] = imgOverWhite(s[0], s[3]);
+                d[1] = imgOverWhite(s[1], s[3]);
+                d[2] = imgOverWhite(s[2], s[3]);
+            } else {
+                d[0] = s[0], d[1] = s[1], d[2] = s[2];
+            }
+            if (outBytes == 4) d[3] = 0;
+        }
+        ok = out.put(row, rowLength);
+    }
+    memMainFree(row);
+    return ok;
+}
+
+const ImageEncoder kBmpEncoder{kBmpFormat, imgBmpEncode24, imgBmpEncode32};
+
+}  // namespace
+
+void imgRegisterBmpEncoder() { imgRegisterEncoder(&kBmpEncoder); }
+
+std::int64_t imgBmpEncode24(const char16_t* fileName, const std::uint8_t* pixels, std::int32_t width,
+                            std::int32_t height, std::int32_t pitch, std::int32_t mode, std::int32_t flags,
+                            std::int32_t depth) {
+    return imgBmpEncode(fileName, pixels, width, height, pitch, mode, flags, depth, 24);
+}
+
+std::int64_t imgBmpEncode32(const char16_t* fileName, const std::uint8_t* pixels, std::int32_t width,
+                            std::int32_t height, std::int32_t pitch, std::int32_t mode, std::int32_t flags,
+                            std::int32_t depth) {
+    return imgBmpEncode(fileName, pixels, width, height, pitch, mode, flags, depth, 32);
+}
+
+std::int64_t imgBmpEncode(const char16_t* fileName, const std::uint8_t* pixels, std::int32_t width,
+                          std::int32_t height, std::int32_t pitch, std::int32_t mode, std::int32_t,
+                          std::int32_t depth, std::int32_t pixelDepth) {
+    if (depth != 24 && depth != 32) return 0;
+    if ((pixelDepth != 24 && pixelDepth != 32) || width < 0 || height < 0 || !pixels) return 0;
+    const std::int64_t rowLength = (static_cast<std::int64_t>(width) * (depth / 8) + 3) & ~std::int64_t{3};
+    const std::int64_t imageSize = rowLength * height;
+    const std::int64_t fileSize = static_cast<std::int64_t>(kHeadersSize) + imageSize;
+    // Every size field of the headers is 32-bit.
+    if (fileSize > INT32_MAX) return 0;
+    // Rows must lie inside the caller's memory: a pitch shorter than a row of pixels is refused.
+    if (height > 0 && width > 0 && (pitch < 0 ? -static_cast<std::int64_t>(pitch) : pitch) <
+                                       static_cast<std::int64_t>(width) * (pixelDepth / 8))
+        return 0;
+
+    std::uint8_t headers[kHeadersSize] = {};
+    headers[0] = 'B', headers[1] = 'M';
+    put32(headers + 2, static_cast<std::uint32_t>(fileSize));
+    put32(headers + 10, kHeadersSize);
+    put32(headers + 14, 40);
+    put32(headers + 18, static_cast<std::uint32_t>(width));
+    put32(headers + 22, static_cast<std::uint32_t>(height));
+    put16(headers + 26, 1);
+    put16(headers + 28, static_cast<std::uint32_t>(depth));
+    put32(headers + 34, static_cast<std::uint32_t>(imageSize));
+
+    Target out(fileName, fileSize);
+    if (!out.opened()) return 0;
+    bool ok = out.put(headers, kHeadersSize);
+    const bool bottomUp = (mode & kEncodeBottomUp) != 0;
+    if (ok) {
+        if (pixelDepth == depth && bottomUp && pitch == rowLength)
+            ok = out.put(pixels, imageSize);  // the rows already have the file's layout
+        else
+            ok = writeConvertedRows(out, pixels, width, height, pitch, bottomUp, depth, pixelDepth, rowLength);
+    }
+    return out.finish(ok);
+}
+
+}  // namespace oct

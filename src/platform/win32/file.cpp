@@ -1,0 +1,90 @@
+// Files on Windows: kernel file handles by UTF-16 name.
+#include <windows.h>
+
+#include <new>
+
+#include "platform/platform.h"
+
+namespace oct::plat {
+namespace {
+const wchar_t* wide(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
+}  // namespace
+
+struct File {
+    HANDLE handle;
+};
+
+File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, FileCreation creation,
+               bool normalAttributes) {
+    if (!name || !name[0]) return nullptr;
+    DWORD desired = ((access & kFileRead) ? GENERIC_READ : 0) | ((access & kFileWrite) ? GENERIC_WRITE : 0);
+    DWORD shareMode = ((share & kShareRead) ? FILE_SHARE_READ : 0) | ((share & kShareWrite) ? FILE_SHARE_WRITE : 0) |
+                      ((share & kShareDelete) ? FILE_SHARE_DELETE : 0);
+    DWORD disposition = CREATE_ALWAYS;
+    switch (creation) {
+        case FileCreation::CreateAlways: disposition = CREATE_ALWAYS; break;
+        case FileCreation::CreateNew: disposition = CREATE_NEW; break;
+        case FileCreation::OpenExisting: disposition = OPEN_EXISTING; break;
+        case FileCreation::OpenAlways: disposition = OPEN_ALWAYS; break;
+        case FileCreation::TruncateExisting: disposition = TRUNCATE_EXISTING; break;
+    }
+    HANDLE h = CreateFileW(wide(name), desired, shareMode, nullptr, disposition,
+                           normalAttributes ? FILE_ATTRIBUTE_NORMAL : 0, nullptr);
+    // A handle of 0 counts as a failure as well as the invalid-handle value.
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return nullptr;
+    auto* f = new (std::nothrow) File{h};
+    if (!f) CloseHandle(h);
+    return f;
+}
+
+std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
+    DWORD got = 0;
+    if (!file || !ReadFile(file->handle, destination, count, &got, nullptr)) return -1;
+    return got;
+}
+
+std::int64_t fileWrite(File* file, const void* source, std::uint32_t count) {
+    DWORD put = 0;
+    if (!file || !WriteFile(file->handle, source, count, &put, nullptr)) return -1;
+    return put;
+}
+
+std::int64_t fileSeek(File* file, std::int64_t distance, SeekFrom from) {
+    if (!file) return -1;
+    LONG high = static_cast<LONG>(distance >> 32);
+    const DWORD method = from == SeekFrom::Begin ? FILE_BEGIN : from == SeekFrom::Current ? FILE_CURRENT : FILE_END;
+    SetLastError(NO_ERROR);
+    DWORD low = SetFilePointer(file->handle, static_cast<LONG>(distance & 0xFFFFFFFF), &high, method);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    return (static_cast<std::int64_t>(high) << 32) | low;
+}
+
+std::int64_t fileSize(File* file) {
+    if (!file) return -1;
+    DWORD high = 0;
+    SetLastError(NO_ERROR);
+    DWORD low = GetFileSize(file->handle, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
+    return (static_cast<std::int64_t>(high) << 32) | low;
+}
+
+bool fileClose(File* file) {
+    if (!file) return false;
+    bool ok = CloseHandle(file->handle) != 0;
+    delete file;
+    return ok;
+}
+
+bool fileDelete(const char16_t* name) { return name && name[0] && DeleteFileW(wide(name)) != 0; }
+
+bool fileSetNormalAttributes(const char16_t* name) {
+    return name && name[0] && SetFileAttributesW(wide(name), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool fileReplace(const char16_t* from, const char16_t* to) {
+    return from && to && MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+std::uint32_t processId() { return GetCurrentProcessId(); }
+
+}  // namespace oct::plat
