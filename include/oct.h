@@ -32,6 +32,20 @@ typedef struct OctImage OctImage;
  * addressable bits, another depth, or a top-down section). */
 OCT_API OctImage* octConvert(int64_t bitmap);
 
+/* Loads a file: a picture that an image decoder takes (BMP files of 1 to 32
+ * bits per pixel), otherwise a level file. A new record, or 0. */
+OCT_API OctImage* octLoad(const char16_t* fileName);
+
+/* The same from a block of memory of `size` bytes. A new record, or 0 (also
+ * for a null address, a size of 0 or less, or one beyond 2^31 - 1). */
+OCT_API OctImage* octCatch(const void* data, int64_t size);
+
+/* Writes the record: with flag 0 as a level file, otherwise its rebuilt
+ * bitmap as a BMP file (24 bits, or 32 with alpha). 1 when the file was
+ * written, else 0; a failed save leaves an existing file of that name as it
+ * was. */
+OCT_API int64_t octSave(OctImage* record, const char16_t* fileName, int64_t flag);
+
 /* Releases a record and everything it owns. 0 does nothing. Always 0. */
 OCT_API int64_t octFree(OctImage* record);
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "api/load_save.h"
 #include "api/record.h"
 #include "runtime/heap.h"
 #include "runtime/strings.h"
@@ -23,6 +24,19 @@ std::int64_t guarded(Fn&& fn) {
 }
 
 OctImage* newRecord() { return static_cast<OctImage*>(memBlockAlloc(sizeof(OctImage))); }
+
+// A private copy of a file-name argument, released on every return path.
+class NameCopy {
+public:
+    explicit NameCopy(const char16_t* name) { strCopyArg(copy_, name); }
+    ~NameCopy() { strFreeArg(copy_); }
+    NameCopy(const NameCopy&) = delete;
+    NameCopy& operator=(const NameCopy&) = delete;
+    const char16_t* get() const { return copy_; }
+
+private:
+    char16_t* copy_ = nullptr;
+};
 
 }  // namespace
 
@@ -55,6 +69,31 @@ OCT_API OctImage* octConvert(int64_t bitmap) {
         }
         return reinterpret_cast<std::int64_t>(record);
     }));
+}
+
+OCT_API OctImage* octLoad(const char16_t* fileName) {
+    return reinterpret_cast<OctImage*>(guarded([&]() -> std::int64_t {
+        if (!strThreadEnter()) return 0;
+        NameCopy name(fileName);
+        if (!name.get()) return 0;
+        return reinterpret_cast<std::int64_t>(octLoadRecord(name.get()));
+    }));
+}
+
+OCT_API OctImage* octCatch(const void* data, int64_t size) {
+    return reinterpret_cast<OctImage*>(guarded([&]() -> std::int64_t {
+        if (!strThreadEnter() || !data || size == 0) return 0;
+        return reinterpret_cast<std::int64_t>(octCatchRecord(static_cast<const std::uint8_t*>(data), size));
+    }));
+}
+
+OCT_API int64_t octSave(OctImage* record, const char16_t* fileName, int64_t flag) {
+    return guarded([&]() -> std::int64_t {
+        if (!strThreadEnter()) return 0;
+        NameCopy name(fileName);
+        if (!record || !name.get()) return 0;
+        return octSaveRecord(*record, name.get(), flag != 0) ? 1 : 0;
+    });
 }
 
 OCT_API int64_t octFree(OctImage* record) {

@@ -32,4 +32,24 @@ void lvlFillHeader(OctHeader& header, std::int32_t width, std::int32_t height, i
 // The header tests of every read: magic, width and height ≥ 1, rawSize ≥ 1.
 [[nodiscard]] bool lvlCheckHeader(const OctHeader& header);
 
+// The size tests that come before anything large is allocated for a read:
+// the level buffer of width × height bytes must fit the codec's 32-bit sizes,
+// and rawSize may not exceed it (the library writes exactly width × height).
+[[nodiscard]] bool lvlCheckSizes(const OctHeader& header);
+
+// The smallest level file or block that is read at all: more than the header.
+constexpr std::int64_t kLevelHeaderSize = sizeof(OctHeader);
+
+// Packs a level buffer with codec 4 at level 9 into a new memAlloc payload
+// that must come out strictly smaller than the buffer. False (nothing
+// allocated) for a buffer of fewer than 24 bytes or one that does not shrink.
+[[nodiscard]] bool lvlPack(const std::uint8_t* levels, std::int64_t size, std::uint8_t*& payload,
+                           std::int64_t& payloadSize);
+
+// Restores a level buffer of rawSize bytes (memAlloc) from a payload; bytes
+// the payload does not fill stay zero. False, nothing allocated, for a
+// corrupt payload or one that unpacks to more than rawSize.
+[[nodiscard]] bool lvlUnpack(const std::uint8_t* payload, std::int64_t payloadSize, std::int64_t rawSize,
+                             std::uint8_t*& levels);
+
 }  // namespace oct

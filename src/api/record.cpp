@@ -46,6 +46,31 @@ std::int64_t octRebuildRecord(OctImage& record) {
     return 1;
 }
 
+std::int64_t octPackRecord(OctImage& record) {
+    if (record.packed) return 1;
+    if (!record.levels) return 0;
+    std::uint8_t* payload = nullptr;
+    std::int64_t size = 0;
+    if (!lvlPack(record.levels, record.levelsSize, payload, size)) return 0;
+    record.packed = payload;
+    record.packedSize = size;
+    return 1;
+}
+
+std::int64_t octUnpackRecord(OctImage& record) {
+    if (record.levels) return 1;
+    if (!record.packed) return 0;
+    record.levelsSize = record.header.rawSize;
+    std::uint8_t* levels = nullptr;
+    if (!lvlUnpack(record.packed, record.packedSize, record.levelsSize, levels)) {
+        record.levels = nullptr;
+        record.levelsSize = 0;
+        return 0;
+    }
+    record.levels = levels;
+    return 1;
+}
+
 void octFreeRecord(OctImage* record) {
     if (!record) return;
     memFree(record->packed);

@@ -31,6 +31,15 @@ std::int64_t octQuantizeRecord(OctImage& record);
 // image is present. 0 on failure, with the record as it was.
 std::int64_t octRebuildRecord(OctImage& record);
 
+// Builds packed and packedSize from levels (codec 4, level 9); 1 at once when
+// packed is present, 0 when levels are absent or packing fails (packed stays 0).
+std::int64_t octPackRecord(OctImage& record);
+
+// Sets levelsSize to the header's rawSize and restores levels from packed; 1
+// at once when levels are present, 0 when packed is absent or unpacking fails
+// (levels and levelsSize are then 0).
+std::int64_t octUnpackRecord(OctImage& record);
+
 // Frees everything the record owns, then the record. Null does nothing.
 void octFreeRecord(OctImage* record);
 

@@ -1,0 +1,126 @@
+#include "api/load_save.h"
+
+#include "encode/encoder.h"
+#include "file/replace.h"
+#include "file/stream.h"
+#include "image/image.h"
+#include "image/loader.h"
+#include "runtime/heap.h"
+#include "runtime/object_table.h"
+
+namespace oct {
+namespace {
+
+OctImage* newRecord() { return static_cast<OctImage*>(memBlockAlloc(sizeof(OctImage))); }
+
+// A record whose source is a decoded picture: quantize its bitmap and rebuild.
+OctImage* fromImage(OctImage* record, std::int64_t image) {
+    record->source = image;
+    record->sourceBitmap = imgImageHandle(image);
+    // An icon holds no bitmap to read: refused, not tried as a level file.
+    if (plat::bitmapDescribe(record->sourceBitmap, record->bitmapInfo) && octQuantizeRecord(*record)) {
+        if (octRebuildRecord(*record)) return record;
+        memFree(record->levels);
+    }
+    imgFreeImage(image);
+    memBlockFree(record);
+    return nullptr;
+}
+
+// Restores levels from the payload now in the record and rebuilds; on
+// failure frees what the record holds and the record.
+OctImage* fromPayload(OctImage* record) {
+    if (octUnpackRecord(*record) && octRebuildRecord(*record)) return record;
+    memFree(record->packed);
+    memFree(record->levels);
+    memBlockFree(record);
+    return nullptr;
+}
+
+void discard(OctImage* record) {
+    memFree(record->packed);
+    memBlockFree(record);
+}
+
+}  // namespace
+
+OctImage* octLoadRecord(const char16_t* fileName) {
+    if (!fileName) return nullptr;
+    OctImage* record = newRecord();
+    if (!record) return nullptr;
+    if (std::int64_t image = imgLoadImage(AnyId, fileName)) return fromImage(record, image);
+
+    const std::int64_t file = filOpenRead(AnyId, fileName);
+    if (!file) {
+        memBlockFree(record);
+        return nullptr;
+    }
+    // A level file holds more than its header. (Files of 23 to 70 bytes are
+    // real level files too: a uniform picture packs that small.)
+    const std::int64_t size = filSize(file);
+    bool ok = size > kLevelHeaderSize &&
+              filRead(file, &record->header, kLevelHeaderSize) == kLevelHeaderSize &&
+              lvlCheckHeader(record->header) && lvlCheckSizes(record->header);
+    if (ok) {
+        record->packedSize = size - kLevelHeaderSize;
+        record->packed = static_cast<std::uint8_t*>(memAlloc(record->packedSize));
+        ok = record->packed && filRead(file, record->packed, record->packedSize) == record->packedSize;
+    }
+    filClose(file);
+    if (!ok) {
+        discard(record);
+        return nullptr;
+    }
+    return fromPayload(record);
+}
+
+OctImage* octCatchRecord(const std::uint8_t* data, std::int64_t size) {
+    // The image loaders take 32-bit sizes.
+    if (!data || size <= 0 || size > INT32_MAX) return nullptr;
+    OctImage* record = newRecord();
+    if (!record) return nullptr;
+    if (std::int64_t image = imgLoadImageMemory(AnyId, data, size)) return fromImage(record, image);
+
+    if (size <= kLevelHeaderSize) {
+        memBlockFree(record);
+        return nullptr;
+    }
+    memCopy(data, &record->header, kLevelHeaderSize);
+    if (!lvlCheckHeader(record->header) || !lvlCheckSizes(record->header)) {
+        memBlockFree(record);
+        return nullptr;
+    }
+    record->packedSize = size - kLevelHeaderSize;
+    record->packed = static_cast<std::uint8_t*>(memAlloc(record->packedSize));
+    if (!record->packed) {
+        discard(record);
+        return nullptr;
+    }
+    memCopy(data + kLevelHeaderSize, record->packed, record->packedSize);
+    return fromPayload(record);
+}
+
+bool octSaveRecord(OctImage& record, const char16_t* fileName, bool bitmap) {
+    if (!fileName || !fileName[0]) return false;
+    if (bitmap) {
+        if (!record.image) return false;
+        return imgSave(record.image, fileName, kBmpFormat, record.header.alpha ? 32 : 24) == 1;
+    }
+    if (!octPackRecord(record)) return false;
+
+    // Written under a temporary name and moved over the target once every
+    // byte, the last buffered ones included, has reached the file.
+    const std::u16string temp = filTempName(fileName);
+    const std::int64_t file = filCreate(AnyId, temp.c_str());
+    if (!file) return false;
+    bool ok = filWrite(file, &record.header, kLevelHeaderSize) == kLevelHeaderSize &&
+              filWrite(file, record.packed, record.packedSize) == record.packedSize;
+    ok = filClose(file) == 1 && ok;
+    if (!ok) {
+        filDelete(temp.c_str());
+        return false;
+    }
+    return filCommit(temp, fileName);
+}
+
+}  // namespace oct
