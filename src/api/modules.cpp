@@ -8,6 +8,8 @@
 #include "runtime/heap.h"
 #include "runtime/module.h"
 #include "runtime/strings.h"
+#include "runtime/thread_area.h"
+#include "runtime/thread_exit.h"
 
 namespace oct {
 namespace {
@@ -32,13 +34,13 @@ constexpr ModuleStep kStartSteps[] = {
 };
 
 constexpr ModuleStep kStopSteps[] = {
-    {"thread exits", nothing},
+    {"thread exits", thrExitShutdown},
     {"packer", nothing},
     {"files", nothing},
     {"images", nothing},
     {"image blending", imgStopBlending},
     {"fonts", fntStopModule},
-    {"per-thread areas", nothing},
+    {"per-thread areas", thrStopAreas},
     {"memory", memStopModule},
     {"strings", strStop},
     {"heap", memStopMainHeap},
