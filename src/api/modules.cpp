@@ -3,11 +3,16 @@
 // Steps whose modules have nothing to set up yet are present, empty, in their
 // places, so that the order is visible in one table and each module fills its
 // own step.
+#include "encode/bmp_writer.h"
+#include "file/stream.h"
 #include "image/blend.h"
 #include "image/font.h"
+#include "image/image.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
 #include "runtime/strings.h"
+#include "runtime/thread_area.h"
+#include "runtime/thread_exit.h"
 
 namespace oct {
 namespace {
@@ -21,24 +26,24 @@ constexpr ModuleStep kStartSteps[] = {
     {"memory", memStartModule},
     {"vector drawing", nothing},  // no vector-drawing object is ever created
     {"image decoders", nothing},
-    {"bmp codec", nothing},
+    {"bmp codec", imgRegisterBmpEncoder},
     {"image blending", imgStartBlending},
     {"structure maps", nothing},  // no memory block with a map member is ever created
-    {"images", nothing},
-    {"drawing", nothing},
-    {"files", nothing},
+    {"images", imgStartModule},
+    {"drawing", nothing},  // the current session lives in a thread_local slot
+    {"files", filStartModule},
     {"packer", nothing},
     {"packer codecs", nothing},
 };
 
 constexpr ModuleStep kStopSteps[] = {
-    {"thread exits", nothing},
+    {"thread exits", thrExitShutdown},
     {"packer", nothing},
-    {"files", nothing},
-    {"images", nothing},
+    {"files", filStopModule},
+    {"images", imgStopModule},
     {"image blending", imgStopBlending},
     {"fonts", fntStopModule},
-    {"per-thread areas", nothing},
+    {"per-thread areas", thrStopAreas},
     {"memory", memStopModule},
     {"strings", strStop},
     {"heap", memStopMainHeap},

@@ -82,7 +82,9 @@ void imgFreeImage(std::int64_t id) {
     objReleaseObject(gImages, id);
 }
 
-std::int64_t imgIsImage(std::int64_t id) { return gImages ? objIsObject(gImages, id) : 0; }
+std::int64_t imgIsImage(std::int64_t id) {
+    return gImages ? reinterpret_cast<std::int64_t>(objIsObject(gImages, id)) : 0;
+}
 
 ImageObject* imgGetImage(std::int64_t id) {
     return gImages ? static_cast<ImageObject*>(objGetObject(gImages, id)) : nullptr;

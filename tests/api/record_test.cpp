@@ -49,7 +49,7 @@ TEST(OctConvert, TwentyFourBitPictureRebuildsInGrayLevels) {
     EXPECT_EQ(octAlpha(r), 0);
     EXPECT_EQ(r->levelsSize, 15);
     EXPECT_EQ(std::memcmp(r->header.magic, "OCTL", 4), 0);
-    EXPECT_EQ(r->header.rawSize, 15);
+    EXPECT_EQ(std::int64_t{r->header.rawSize}, 15);
     plat::BitmapDesc out{};
     EXPECT_EQ(rebuiltAt(r, 0, 0, out)[0], 0xFF);
     EXPECT_EQ(out.bitsPerPixel, 24);

@@ -14,8 +14,9 @@ namespace {
 // An image with a session on it, and direct access to its pixels.
 class Canvas {
 public:
-    Canvas(std::int32_t width, std::int32_t height, std::int32_t depth) : width_(width), height_(height) {
-        id_ = imgCreateImage(AnyId, width, height, depth);
+    Canvas(std::int32_t width, std::int32_t height, std::int32_t depth) : height_(height) {
+        // Black, and transparent on 32 bits.
+        id_ = imgCreateImage(AnyId, width, height, depth, depth == 32 ? 0xFFFFFFFF : 0);
         EXPECT_NE(id_, 0);
         plat::bitmapDescribe(imgImageHandle(id_), bm_);
         bpp_ = bm_.bitsPerPixel / 8;
@@ -42,7 +43,7 @@ public:
 
 private:
     std::int64_t id_ = 0;
-    std::int32_t width_, height_;
+    std::int32_t height_;
     int bpp_ = 0;
     plat::BitmapDesc bm_{};
 };

@@ -17,6 +17,7 @@
 #endif
 
 #include "host/host_library.h"
+#include "oct.h"
 
 namespace {
 std::string gEvents;
@@ -35,7 +36,7 @@ TEST(HostProgram, LoadsCallsAndUnloadsTheLibrary) {
     ASSERT_TRUE(lib.load());
     EXPECT_EQ(gEvents, "start;");
 
-    using Version = std::int64_t (*)();
+    using Version = decltype(&::octVersion);
     auto version = lib.proc<Version>("octVersion");
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version(), 1);
@@ -61,8 +62,8 @@ TEST(HostProgram, ExportsOnlyTheLibraryInterface) {
 namespace {
 
 struct Exports {
-    using Convert = void* (*)(std::int64_t);
-    using Record = std::int64_t (*)(void*);
+    using Convert = decltype(&::octConvert);
+    using Record = decltype(&::octWidth);
     Convert convert;
     Record free, width, height, alpha, handle;
 
@@ -114,9 +115,9 @@ struct BITMAP {
     void* bmBits;
 };
 struct HostDib {
-    using Create = std::int64_t (*)(std::int64_t, std::int64_t, std::int64_t);
-    using Info = std::int64_t (*)(std::int64_t, BITMAP*);
-    using Delete = std::int64_t (*)(std::int64_t);
+    using Create = decltype(&::octBitmapCreate);
+    using Info = decltype(&::octBitmapInfo);
+    using Delete = decltype(&::octBitmapDelete);
     std::int64_t bitmap = 0;
     BITMAP bm{};
     Delete del;
@@ -133,7 +134,7 @@ struct HostDib {
     std::int32_t pitch() const { return bm.bmWidthBytes; }
     static bool describe(const HostLibrary& lib, std::int64_t h, BITMAP& out) {
         auto info = lib.proc<Info>("octBitmapInfo");
-        return info && info(h, &out) == 1;
+        return info && info(h, reinterpret_cast<OctBitmap*>(&out)) == 1;
     }
     bool alive(const HostLibrary& lib) const {
         BITMAP b;
@@ -157,7 +158,7 @@ TEST(HostProgram, ConvertsItsBitmapsAndReadsTheRebuiltPixels) {
         topRight[0] = 200, topRight[1] = 100, topRight[2] = 50;
         if (bpp == 32) topRight[3] = 200;
 
-        void* record = oct.convert(dib.handle());
+        OctImage* record = oct.convert(dib.handle());
         ASSERT_NE(record, nullptr) << bpp;
         EXPECT_EQ(oct.width(record), 7);
         EXPECT_EQ(oct.height(record), 5);

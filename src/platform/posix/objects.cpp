@@ -8,23 +8,21 @@
 namespace oct::plat::posix {
 namespace {
 
-std::mutex& liveLock() {
-    static std::mutex m;
-    return m;
-}
-std::unordered_set<Object*>& liveSet() {
-    static auto* s = new std::unordered_set<Object*>;  // outlives every static destructor
-    return *s;
-}
+std::mutex gLiveLock;
+// Made on first use and freed when the last object goes, so that nothing of
+// it outlives the library's unloading and no static destructor can run
+// before the last object is deleted.
+std::unordered_set<Object*>* gLive = nullptr;
 
 }  // namespace
 
 Bitmap::~Bitmap() { std::free(bits); }
 
 Handle objectRegister(Object* object) {
-    std::lock_guard guard(liveLock());
+    std::lock_guard guard(gLiveLock);
     try {
-        liveSet().insert(object);
+        if (!gLive) gLive = new std::unordered_set<Object*>;
+        gLive->insert(object);
     } catch (const std::bad_alloc&) {
         return 0;
     }
@@ -33,16 +31,20 @@ Handle objectRegister(Object* object) {
 
 Object* objectLookup(Handle handle, HandleKind kind) {
     auto* object = reinterpret_cast<Object*>(handle);
-    std::lock_guard guard(liveLock());
-    if (!handle || !liveSet().contains(object) || object->kind != kind) return nullptr;
+    std::lock_guard guard(gLiveLock);
+    if (!handle || !gLive || !gLive->contains(object) || object->kind != kind) return nullptr;
     return object;
 }
 
 bool objectRemove(Handle handle) {
     auto* object = reinterpret_cast<Object*>(handle);
     {
-        std::lock_guard guard(liveLock());
-        if (!handle || liveSet().erase(object) == 0) return false;
+        std::lock_guard guard(gLiveLock);
+        if (!handle || !gLive || gLive->erase(object) == 0) return false;
+        if (gLive->empty()) {
+            delete gLive;
+            gLive = nullptr;
+        }
     }
     delete object;
     return true;

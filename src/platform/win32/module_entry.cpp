@@ -1,6 +1,7 @@
 // oct.dll's entry point: the loader calls it on process attach and detach.
 #include <windows.h>
 
+#include "platform/win32/process_state.h"
 #include "runtime/module.h"
 
 namespace {
@@ -21,12 +22,15 @@ void observe(const char*) {}
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         gModule = instance;
         oct::modStartAll();
         observe("start");
     } else if (reason == DLL_PROCESS_DETACH) {
+        // A non-null reserved pointer means the process is ending rather than
+        // the library being freed: the other threads are already gone.
+        if (reserved) oct::plat::processEnding();
         oct::modStopAll();
         observe("stop");
     }
