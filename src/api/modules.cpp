@@ -5,6 +5,7 @@
 // own step.
 #include "image/blend.h"
 #include "image/font.h"
+#include "pack/registry.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
 #include "runtime/strings.h"
@@ -28,7 +29,7 @@ constexpr ModuleStep kStartSteps[] = {
     {"drawing", nothing},
     {"files", nothing},
     {"packer", nothing},
-    {"packer codecs", nothing},
+    {"packer codecs", pakStartCodecs},
 };
 
 constexpr ModuleStep kStopSteps[] = {
