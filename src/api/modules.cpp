@@ -8,6 +8,7 @@
 #include "image/blend.h"
 #include "image/font.h"
 #include "image/image.h"
+#include "pack/registry.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
 #include "runtime/strings.h"
@@ -33,7 +34,7 @@ constexpr ModuleStep kStartSteps[] = {
     {"drawing", nothing},  // the current session lives in a thread_local slot
     {"files", filStartModule},
     {"packer", nothing},
-    {"packer codecs", nothing},
+    {"packer codecs", pakStartCodecs},
 };
 
 constexpr ModuleStep kStopSteps[] = {

@@ -46,6 +46,15 @@ void libraryFree(Library* library);
 // Vertical pixels per logical inch of the display; 96 when there is no display.
 int displayPixelsPerInchY();
 
+// ---------------------------------------------------------------------------
+// Console
+// ---------------------------------------------------------------------------
+
+// True when the process's standard error goes to a terminal (a console on
+// Windows), so that output meant for a person there, such as a progress bar,
+// may be drawn.
+bool stderrIsTerminal();
+
 }  // namespace oct::plat
 
 // ---------------------------------------------------------------------------

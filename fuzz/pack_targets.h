@@ -1,0 +1,65 @@
+// The properties that the pack fuzz targets check, as plain functions: the
+// libFuzzer entries in this folder call them, and tests/fuzz replays the seed
+// corpus through them under every compiler. Each returns false when its
+// property is broken; a crash or sanitizer report is a failure too.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "pack/container.h"
+#include "pack/lz_block.h"
+#include "pack/registry.h"
+
+namespace oct::fuzz {
+
+// Input: a block stream, then 2 bytes (u16 LE) with the block length.
+// Decoding never reads or writes outside its buffers (the destination is
+// exactly the block length, so the sanitizers see any stray write), and a
+// success consumes no more than it was given.
+inline bool checkLzBlock(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return true;
+    const std::uint32_t length = data[size - 2] | data[size - 1] << 8;
+    const std::size_t streamSize = size - 2;
+    std::vector<std::uint8_t> stream(data, data + streamSize);  // exactly its size
+    std::vector<std::uint8_t> out(length);
+    const std::int64_t used = pakDecompressBlock(stream.data(), stream.size(), out.data(), length);
+    return used == -1 || (used >= (length > 0 ? 1 : 0) && static_cast<std::size_t>(used) <= streamSize);
+}
+
+// Input: any bytes, read as a packed container. The destination gets the
+// size the header announces, bounded so that a hostile header cannot ask for
+// gigabytes; unpacking either fails or fills exactly that size.
+inline bool checkContainer(const std::uint8_t* data, std::size_t size) {
+    constexpr std::int64_t kMaxOutput = std::int64_t{1} << 22;
+    std::int64_t announced = 0;
+    if (size >= 16) std::memcpy(&announced, data + 8, 8);
+    const std::int64_t capacity = std::clamp<std::int64_t>(announced, 0, kMaxOutput);
+    std::vector<std::uint8_t> container(data, data + size);
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(capacity));
+    const std::int64_t n =
+        pakUnpackMemory(container.data(), static_cast<std::int64_t>(size), out.data(), capacity);
+    return n == -1 || (n == announced && n <= capacity);
+}
+
+// Input: the bytes to pack, then 1 byte whose signed value is the level
+// (pakCompress limits it to 0..9). Packing with room enough succeeds, stays
+// below the capacity, and unpacks to the input.
+inline bool checkPackRoundTrip(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return true;
+    const auto level = static_cast<std::int8_t>(data[size - 1]);
+    const std::int64_t n = static_cast<std::int64_t>(size - 1);
+    const std::int64_t blocks = n / pakBlockSizeForLevel(std::clamp<std::int32_t>(level, 0, 9)) + 1;
+    const std::int64_t capacity = kPackHeaderSize + n + n / 8 + 64 * blocks + 1;
+    std::vector<std::uint8_t> packed(static_cast<std::size_t>(capacity));
+    const std::int64_t p = pakCompress(data, n, packed.data(), capacity, kPakCodecLz, level);
+    if (p <= 0 || p >= capacity) return false;
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(n));
+    if (pakUncompress(packed.data(), p, out.data(), n, kPakCodecLz) != n) return false;
+    return n == 0 || std::memcmp(out.data(), data, static_cast<std::size_t>(n)) == 0;
+}
+
+}  // namespace oct::fuzz

@@ -1,0 +1,272 @@
+#include "pack/lz_block.h"
+
+#include <bit>
+#include <cstring>
+
+namespace oct {
+
+static_assert(std::endian::native == std::endian::little, "match lengths are counted on little-endian words");
+static_assert(pakWorkMemSize() >= kPakHashEntries * sizeof(std::uint32_t), "the work table holds the hash table");
+
+// Block stream (docs/formats/packed-container.md#block-stream)
+//
+//   byte 0          the block's first byte, as is (a 1-byte block ends here)
+//   bytes 1, 2      the first tag word (u16 LE); its bits are used from bit 15 down
+//   then tokens     literal: flag 0, one data byte (the next output byte)
+//                   match:   flag 1, gamma(L − 2), gamma((D − 1) div 256 + 2),
+//                            one data byte (D − 1) mod 256; L ≥ 4, D ≥ 1
+//
+// A tag word is reserved at the output position reached when its first bit is
+// written, so it follows the data bytes of the tokens before it. Bits of the
+// last tag word that no token used are 0. Gamma code of v ≥ 2: the digits of v
+// after its leading 1, highest first, each followed by 1 if another digit
+// follows and 0 after the last one (2 → 00, 3 → 10, 4 → 0100, 13 → 110110).
+
+namespace {
+
+constexpr std::uint32_t kMinMatch = 4;    // shorter repeats are sent as literals
+constexpr std::uint32_t kLiteralTail = 4;  // the last 4 bytes of a block are not searched
+
+// ---------------------------------------------------------------------------
+// Compression
+// ---------------------------------------------------------------------------
+
+class TagWriter {
+public:
+    explicit TagWriter(std::uint8_t* block) : tag_(block + 1), out_(block + 3) {}
+
+    void bit(std::uint32_t b) {
+        if (free_ == 0) {
+            store();
+            tag_ = out_;
+            out_ += 2;
+            free_ = 15;
+        } else {
+            --free_;
+        }
+        acc_ = acc_ * 2 + b;  // bits above bit 15 are never stored
+    }
+
+    // v ≥ 2.
+    void gamma(std::uint32_t v) {
+        std::uint32_t m = std::bit_floor(v >> 1);
+        bit((v & m) != 0);
+        while (m >>= 1) {
+            bit(1);
+            bit((v & m) != 0);
+        }
+        bit(0);
+    }
+
+    void byte(std::uint8_t b) { *out_++ = b; }
+
+    // Moves the used bits of the last tag word to its top and stores it;
+    // returns the end of the output.
+    std::uint8_t* finish() {
+        acc_ <<= free_;
+        store();
+        return out_;
+    }
+
+private:
+    void store() {
+        tag_[0] = static_cast<std::uint8_t>(acc_);
+        tag_[1] = static_cast<std::uint8_t>(acc_ >> 8);
+    }
+
+    std::uint8_t* tag_;   // where the tag word being filled goes
+    std::uint8_t* out_;   // the next output byte
+    std::uint32_t acc_ = 0;
+    int free_ = 16;       // bits of the current tag word not yet used
+};
+
+// Number of equal bytes at `a` and `b`, at most `limit`. `a` lies before `b`,
+// so reading `limit` bytes from `b` keeps both reads inside the block.
+std::uint32_t matchLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t limit) {
+    std::uint32_t i = 0;
+    while (limit - i >= 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (std::uint64_t diff = x ^ y) return i + static_cast<std::uint32_t>(std::countr_zero(diff) >> 3);
+        i += 8;
+    }
+    while (i < limit && a[i] == b[i]) ++i;
+    return i;
+}
+
+}  // namespace
+
+std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t* destination, std::uint32_t length,
+                                        std::uint32_t* table, std::uint32_t base) {
+    if (length == 0) return 0;
+    destination[0] = block[0];
+    if (length == 1) return 1;
+
+    TagWriter out(destination);
+    std::uint32_t cur = 1;     // next byte to code
+    std::uint32_t insert = 0;  // next position to enter in the table
+    while (length - cur > kLiteralTail) {
+        // Positions covered by the last match are entered before this lookup;
+        // `cur` itself only after it. Every position entered here has at least
+        // 4 bytes after it inside the block.
+        for (; insert < cur; ++insert) table[pakHash4(block + insert)] = base + insert + 1;
+
+        const std::uint32_t hash = pakHash4(block + cur);
+        const std::uint32_t entry = table[hash];
+        std::uint32_t len = 0;
+        std::uint32_t candidate = 0;
+        if (entry > base) {
+            candidate = entry - 1 - base;
+            len = matchLength(block + candidate, block + cur, length - cur);
+        }
+        // `cur` is entered now, with the hash already at hand; nothing reads
+        // the table before the next lookup, so the order is unchanged.
+        table[hash] = base + cur + 1;
+        insert = cur + 1;
+        if (len >= kMinMatch) {
+            const std::uint32_t d = cur - candidate - 1;
+            out.bit(1);
+            out.gamma(len - 2);
+            out.gamma((d >> 8) + 2);
+            out.byte(static_cast<std::uint8_t>(d));
+            cur += len;
+        } else {
+            out.bit(0);
+            out.byte(block[cur]);
+            ++cur;
+        }
+    }
+    for (; cur < length; ++cur) {
+        out.bit(0);
+        out.byte(block[cur]);
+    }
+    return static_cast<std::uint32_t>(out.finish() - destination);
+}
+
+std::uint32_t pakCompressBlock(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t length,
+                               void* work) {
+    if (length == 0) return 0;
+    // The table holds positions plus 1 as 32-bit values, so only its first
+    // half needs clearing.
+    auto* table = static_cast<std::uint32_t*>(work);
+    std::memset(table, 0, kPakHashEntries * sizeof(std::uint32_t));
+    return detail::compressBlockFrom(source, destination, length, table, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Decompression
+// ---------------------------------------------------------------------------
+namespace {
+
+// Reads tag bits and data bytes from a bounded stream. Past its end every
+// read gives 0 and ok() turns false, so a caller checks once per token.
+class TagReader {
+public:
+    TagReader(const std::uint8_t* in, std::size_t size) : in_(in), size_(size), pos_(1) {}
+
+    std::uint32_t bit() {
+        if (left_ == 0) {
+            if (size_ - pos_ < 2) return fail();
+            tag_ = in_[pos_] | static_cast<std::uint32_t>(in_[pos_ + 1]) << 8;
+            pos_ += 2;
+            left_ = 15;
+        } else {
+            --left_;
+        }
+        const std::uint32_t b = (tag_ >> 15) & 1;
+        tag_ <<= 1;
+        return b;
+    }
+
+    // A gamma value, or 0 (never a valid value) when it grows past `limit` or
+    // the stream ends.
+    std::uint64_t gamma(std::uint64_t limit) {
+        std::uint64_t v = 1;
+        do {
+            v = v * 2 + bit();
+            if (v > limit || !ok_) return 0;
+        } while (bit());
+        return ok_ ? v : 0;
+    }
+
+    std::uint8_t byte() {
+        if (pos_ >= size_) return static_cast<std::uint8_t>(fail());
+        return in_[pos_++];
+    }
+
+    bool ok() const { return ok_; }
+    std::size_t consumed() const { return pos_; }
+
+private:
+    std::uint32_t fail() {
+        ok_ = false;
+        pos_ = size_;  // every later read fails as well
+        return 0;
+    }
+
+    const std::uint8_t* in_;
+    std::size_t size_;
+    std::size_t pos_;
+    std::uint32_t tag_ = 0;
+    int left_ = 0;  // bits of the current tag word not yet read
+    bool ok_ = true;
+};
+
+// Copies `len` bytes from `dist` bytes back, byte by byte in effect, so that
+// an overlapping match repeats the bytes it is producing.
+void copyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
+    const std::uint8_t* from = out - dist;
+    if (dist >= len) {
+        std::memcpy(out, from, len);
+    } else if (dist == 1) {
+        std::memset(out, *from, len);
+    } else if (dist >= 8) {
+        // Each 8-byte piece reads only bytes written before it.
+        std::uint32_t i = 0;
+        for (; len - i >= 8; i += 8) std::memcpy(out + i, from + i, 8);
+        for (; i < len; ++i) out[i] = from[i];
+    } else {
+        for (std::uint32_t i = 0; i < len; ++i) out[i] = from[i];
+    }
+}
+
+}  // namespace
+
+std::int64_t pakDecompressBlock(const std::uint8_t* source, std::size_t sourceSize, std::uint8_t* destination,
+                                std::uint32_t length) {
+    if (length == 0) return 0;
+    if (sourceSize == 0) return -1;
+    destination[0] = source[0];
+    if (length == 1) return 1;
+
+    TagReader in(source, sourceSize);
+    std::uint32_t produced = 1;
+    while (produced < length) {
+        const std::uint32_t flag = in.bit();
+        if (!in.ok()) return -1;
+        if (flag == 0) {
+            const std::uint8_t b = in.byte();
+            if (!in.ok()) return -1;
+            destination[produced++] = b;
+            continue;
+        }
+        // A match may neither run past the block's end nor reach back before
+        // its first byte; the gamma limits stop both before any arithmetic
+        // could wrap.
+        const std::uint32_t room = length - produced;
+        const std::uint64_t lenCode = in.gamma(std::uint64_t{room} + 1);
+        if (lenCode == 0 || lenCode + 2 > room) return -1;
+        const std::uint64_t distHigh = in.gamma(std::uint64_t{produced} / 256 + 2);
+        const std::uint8_t distLow = in.byte();
+        if (distHigh == 0 || !in.ok()) return -1;
+        const std::uint64_t dist = (distHigh - 2) * 256 + distLow + 1;
+        if (dist > produced) return -1;
+        const auto len = static_cast<std::uint32_t>(lenCode + 2);
+        copyMatch(destination + produced, static_cast<std::uint32_t>(dist), len);
+        produced += len;
+    }
+    return static_cast<std::int64_t>(in.consumed());
+}
+
+}  // namespace oct

@@ -1,0 +1,312 @@
+#include "pack/lz_block.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pack/bytes.h"
+
+namespace oct {
+namespace {
+
+using test::ascii;
+using test::Bytes;
+using test::hex;
+
+// The block coder written out step by step, as slowly and plainly as its
+// description: a full table of positions cleared per block, lazy insertion,
+// one candidate, byte-by-byte match counting. The real coder must give the
+// same bytes for every input.
+Bytes referenceCompress(const Bytes& in) {
+    const std::size_t n = in.size();
+    Bytes out;
+    if (n == 0) return out;
+    out.push_back(in[0]);
+    if (n == 1) return out;
+    std::vector<std::int64_t> table(kPakHashEntries, -1);
+    std::size_t tagPos = 1;
+    out.resize(3);
+    std::uint32_t acc = 0;
+    int freeBits = 16;
+    auto put = [&](std::uint32_t bit) {
+        if (freeBits == 0) {
+            out[tagPos] = static_cast<std::uint8_t>(acc);
+            out[tagPos + 1] = static_cast<std::uint8_t>(acc >> 8);
+            tagPos = out.size();
+            out.resize(out.size() + 2);
+            freeBits = 15;
+        } else {
+            --freeBits;
+        }
+        acc = acc * 2 + bit;
+    };
+    auto gamma = [&](std::uint32_t v) {
+        std::uint32_t m = 1;
+        while (m * 2 <= v / 2) m *= 2;
+        put((v & m) != 0);
+        while (m / 2 != 0) {
+            m /= 2;
+            put(1);
+            put((v & m) != 0);
+        }
+        put(0);
+    };
+    std::size_t cur = 1, insert = 0, remaining = n - 1;
+    while (remaining > 4) {
+        for (std::size_t p = insert; p < cur; ++p) table[pakHash4(&in[p])] = static_cast<std::int64_t>(p);
+        insert = cur;
+        const std::int64_t candidate = table[pakHash4(&in[cur])];
+        std::size_t len = 0;
+        if (candidate >= 0)
+            while (len < remaining && in[candidate + len] == in[cur + len]) ++len;
+        if (len > 3) {
+            const std::size_t d = cur - static_cast<std::size_t>(candidate);
+            put(1);
+            gamma(static_cast<std::uint32_t>(len - 2));
+            gamma(static_cast<std::uint32_t>((d - 1) / 256 + 2));
+            out.push_back(static_cast<std::uint8_t>((d - 1) % 256));
+            cur += len;
+            remaining -= len;
+        } else {
+            put(0);
+            out.push_back(in[cur]);
+            ++cur;
+            --remaining;
+        }
+    }
+    while (remaining > 0) {
+        put(0);
+        out.push_back(in[cur++]);
+        --remaining;
+    }
+    acc <<= freeBits;
+    out[tagPos] = static_cast<std::uint8_t>(acc);
+    out[tagPos + 1] = static_cast<std::uint8_t>(acc >> 8);
+    return out;
+}
+
+Bytes compress(const Bytes& in) {
+    // One table for every call, dirty from the call before (and at first on
+    // purpose): the coder must clear it itself.
+    static std::vector<std::uint32_t> work(pakWorkMemSize() / sizeof(std::uint32_t), 0xDEADBEEF);
+    Bytes out(pakMaxPackedSize(static_cast<std::uint32_t>(in.size())));
+    out.resize(pakCompressBlock(in.data(), out.data(), static_cast<std::uint32_t>(in.size()), work.data()));
+    return out;
+}
+
+Bytes sequence(int from, int count) {
+    Bytes b;
+    for (int i = 0; i < count; ++i) b.push_back(static_cast<std::uint8_t>(from + i));
+    return b;
+}
+
+Bytes repeat(const Bytes& b, int times) {
+    Bytes out;
+    for (int i = 0; i < times; ++i) out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+// Four bytes, all different from "abcd", whose hash equals that of "abcd".
+Bytes collidingWithAbcd() {
+    const std::uint32_t target = pakHash4(ascii("abcd").data());
+    for (int b0 = 'e'; b0 < 256; ++b0)
+        for (int b1 = 'e'; b1 < 256; ++b1)
+            for (int b2 = 'e'; b2 < 256; ++b2) {
+                Bytes c = {static_cast<std::uint8_t>(b0), static_cast<std::uint8_t>(b1),
+                           static_cast<std::uint8_t>(b2), 0};
+                // Solve for the last byte: the hash is linear in it.
+                const std::uint32_t partial = pakHash4(c.data());
+                const std::uint32_t b3 = (target - partial) & (kPakHashEntries - 1);
+                if (b3 >= 'e' && b3 < 256) {
+                    c[3] = static_cast<std::uint8_t>(b3);
+                    return c;
+                }
+            }
+    return {};
+}
+
+struct BlockExample {
+    const char* name;
+    Bytes input;
+    Bytes packed;
+};
+
+TEST(LzBlock, WorkedExamplesGiveTheirBytes) {
+    const Bytes eighteen = sequence(0, 18);
+    const BlockExample cases[] = {
+        {"empty", {}, {}},
+        {"a", ascii("a"), hex("61")},
+        {"ab", ascii("ab"), hex("61 00 00 62")},
+        {"abcde: four bytes left, no search", ascii("abcde"), hex("61 00 00 62 63 64 65")},
+        {"abcabcabcabc", ascii("abcabcabcabc"), hex("61 00 3C 62 63 02")},
+        {"sixteen a", ascii("aaaaaaaaaaaaaaaa"), hex("61 00 EC 00")},
+        {"18 different bytes: second tag word after 16 literals", eighteen,
+         hex("00 00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 00 00 11")},
+        {"18 bytes three times: tag word after the literals", repeat(eighteen, 3),
+         hex("00 00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10 C0 55 11 11")},
+        {"17 different bytes: exactly 16 bits, no further tag word", sequence(0, 17),
+         hex("00 00 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(compress(c.input), c.packed) << c.name;
+        Bytes out(c.input.size());
+        EXPECT_EQ(pakDecompressBlock(c.packed.data(), c.packed.size(), out.data(),
+                                     static_cast<std::uint32_t>(out.size())),
+                  static_cast<std::int64_t>(c.packed.size()))
+            << c.name;
+        EXPECT_EQ(out, c.input) << c.name;
+    }
+}
+
+TEST(LzBlock, GammaCodesOfTheDescription) {
+    // A run of one byte value gives its first byte, then one match at
+    // distance 1: flag 1, gamma(L − 2), gamma(2) = 0 0, all in the first tag.
+    struct Gamma {
+        std::uint32_t value;
+        std::string bits;
+    };
+    const Gamma cases[] = {{3, "10"}, {4, "0100"}, {5, "0110"}, {6, "1100"}, {7, "1110"}, {13, "110110"}};
+    for (const auto& c : cases) {
+        const Bytes input(c.value + 3, 'x');
+        const Bytes packed = compress(input);
+        ASSERT_EQ(packed.size(), 4u) << c.value;
+        const std::uint32_t tag = packed[1] | packed[2] << 8;
+        const std::string expected = "1" + c.bits + "00";
+        std::string got;
+        for (std::size_t i = 0; i < 16; ++i) got += (tag >> (15 - i) & 1) ? '1' : '0';
+        EXPECT_EQ(got, expected + std::string(16 - expected.size(), '0')) << c.value;
+        EXPECT_EQ(packed[3], 0x00) << "distance low byte for " << c.value;
+    }
+}
+
+TEST(LzBlock, HashIsThePolynomialModulo131072) {
+    for (const Bytes& b : {ascii("abcd"), hex("00 00 00 00"), hex("FF FF FF FF"), hex("01 02 03 04"), hex("80 7F 01 FE")}) {
+        const std::uint64_t exact = b[0] * 317ull * 317 * 317 + b[1] * 317ull * 317 + b[2] * 317ull + b[3];
+        EXPECT_EQ(pakHash4(b.data()), exact % 131072);
+    }
+}
+
+TEST(LzBlock, HashCollisionGivesLiteralsNotAnotherCandidate) {
+    const Bytes c = collidingWithAbcd();
+    ASSERT_EQ(c.size(), 4u);
+    ASSERT_NE(c, ascii("abcd"));
+    // "abcd", then the colliding bytes, then "abcd" again: the table holds the
+    // colliding position for that hash, so the second "abcd" is not matched
+    // against the first one.
+    Bytes input = ascii("abcd");
+    input.insert(input.end(), c.begin(), c.end());
+    const Bytes tail = ascii("abcdVWXYZ");
+    input.insert(input.end(), tail.begin(), tail.end());
+    const Bytes packed = compress(input);
+    EXPECT_EQ(packed.size(), 1 + 2 + (input.size() - 1)) << "literals only";
+    EXPECT_EQ(packed, referenceCompress(input));
+}
+
+TEST(LzBlock, MatchesTheStepByStepCoderOnVariedInputs) {
+    std::vector<Bytes> inputs;
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) inputs.push_back(test::mixedData(seed * 97 % 5000, seed));
+    inputs.push_back(test::mixedData(300000, 7));            // distances far past 256 and long matches
+    inputs.push_back(Bytes(70000, 0));                        // one long overlapping match
+    inputs.push_back(repeat(sequence(0, 251), 400));         // period 251: matches at every position
+    inputs.push_back(repeat(ascii("abcdefgh"), 1000));       // 8-byte period: word compare at its edge
+    for (const auto& in : inputs) {
+        ASSERT_EQ(compress(in), referenceCompress(in)) << "size " << in.size();
+    }
+}
+
+TEST(LzBlock, RoundTripsEveryLengthUpTo600) {
+    for (std::uint32_t seed : {1u, 2u, 3u}) {
+        const Bytes data = test::mixedData(600, seed);
+        for (std::size_t n = 0; n <= data.size(); ++n) {
+            const Bytes in(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
+            const Bytes packed = compress(in);
+            ASSERT_LE(packed.size(), pakMaxPackedSize(static_cast<std::uint32_t>(n)));
+            Bytes out(n + 8, 0xCC);
+            ASSERT_EQ(pakDecompressBlock(packed.data(), packed.size(), out.data(), static_cast<std::uint32_t>(n)),
+                      static_cast<std::int64_t>(packed.size()))
+                << n;
+            EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin())) << n;
+            EXPECT_EQ(Bytes(out.end() - 8, out.end()), Bytes(8, 0xCC)) << "canary after " << n;
+            // Every byte of the stream is needed: one byte less must fail.
+            if (n > 0)
+                EXPECT_EQ(pakDecompressBlock(packed.data(), packed.size() - 1, out.data(), static_cast<std::uint32_t>(n)),
+                          -1)
+                    << n;
+        }
+    }
+}
+
+TEST(LzBlock, IncompressibleInputStaysWithinTheBound) {
+    Bytes noise(100000);
+    std::uint32_t x = 12345;
+    for (auto& b : noise) b = static_cast<std::uint8_t>((x = x * 1103515245 + 12345) >> 23);
+    const Bytes packed = compress(noise);
+    EXPECT_LE(packed.size(), pakMaxPackedSize(100000));
+    EXPECT_GE(packed.size(), noise.size() + (noise.size() - 1) / 16 * 2);  // 2 bytes per 16 literals
+}
+
+TEST(LzBlock, MaxPackedSizeAndWorkMemory) {
+    EXPECT_EQ(pakMaxPackedSize(0), 64u);
+    EXPECT_EQ(pakMaxPackedSize(1048576), 1048576u + 131072u + 64u);
+    EXPECT_EQ(pakWorkMemSize(), 1048576u);
+}
+
+struct HostileBlock {
+    const char* name;
+    Bytes stream;
+    std::uint32_t length;
+};
+
+TEST(LzBlockDecoder, RefusesHostileStreamsWithinItsBuffers) {
+    const HostileBlock cases[] = {
+        {"no bytes at all", {}, 1},
+        {"no tag word", hex("61"), 2},
+        {"half a tag word", hex("61 00"), 2},
+        {"literal flag without its byte", hex("61 00 00"), 2},
+        {"distance 2 with one byte produced", hex("61 00 80 01"), 5},
+        {"distance far before the start", hex("61 00 83 FF"), 40},
+        {"match of 4 with room for 3", hex("61 00 80 00"), 4},
+        {"match flag, stream ends in the length", hex("61 00 C0"), 10},
+        {"match flag, stream ends before the distance byte", hex("61 00 80"), 10},
+        {"length code that never ends", hex("61 FF FF FF FF FF FF FF FF FF FF FF FF"), 4000},
+        {"distance code that never ends", hex("61 FF 9F FF FF FF FF FF FF"), 4000},
+        {"tag words run out between literals", hex("61 00 00 62 63 64 65 66 67 68 69 6A 6B 6C 6D 6E 6F 70 71"), 40},
+    };
+    for (const auto& c : cases) {
+        // Exactly as many bytes as the stream has: the sanitizers see any read past it.
+        std::vector<std::uint8_t> in(c.stream);
+        std::vector<std::uint8_t> out(c.length + 16, 0xCC);
+        EXPECT_EQ(pakDecompressBlock(in.data(), in.size(), out.data(), c.length), -1) << c.name;
+        EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xCC)) << "canary, " << c.name;
+    }
+}
+
+TEST(LzBlockDecoder, OverlappingMatchesRepeatTheirPeriod) {
+    struct Overlap {
+        std::uint32_t period, length;
+    };
+    for (const auto& c : {Overlap{1, 50}, Overlap{2, 33}, Overlap{3, 12}, Overlap{7, 100}, Overlap{8, 64}, Overlap{9, 200},
+                          Overlap{300, 1000}}) {
+        Bytes in = test::mixedData(c.period, c.period);
+        while (in.size() < c.length) in.push_back(in[in.size() - c.period]);
+        const Bytes packed = compress(in);
+        Bytes out(in.size());
+        ASSERT_EQ(pakDecompressBlock(packed.data(), packed.size(), out.data(), static_cast<std::uint32_t>(out.size())),
+                  static_cast<std::int64_t>(packed.size()));
+        EXPECT_EQ(out, in) << "period " << c.period;
+    }
+}
+
+TEST(LzBlockDecoder, EndsWhereTheBlockEndsEvenWithMoreInput) {
+    Bytes packed = hex("61 00 3C 62 63 02");
+    packed.insert(packed.end(), {0xFF, 0xFF, 0xFF});  // the next block's bytes
+    Bytes out(12);
+    EXPECT_EQ(pakDecompressBlock(packed.data(), packed.size(), out.data(), 12), 6);
+    EXPECT_EQ(out, ascii("abcabcabcabc"));
+}
+
+}  // namespace
+}  // namespace oct

@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pack/bytes.h"
+#include "pack/registry.h"
+#include "tool.h"
+
+namespace oct {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+
+// A scratch folder per test, removed afterwards.
+class OctTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / (std::string("octtool-") + info->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string path(const char* name) const { return (dir_ / name).string(); }
+
+    void write(const char* name, const Bytes& bytes) const {
+        std::ofstream(dir_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    Bytes read(const char* name) const {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return Bytes{std::istreambuf_iterator<char>(in), {}};
+    }
+
+    bool exists(const char* name) const { return fs::exists(dir_ / name); }
+
+    // Runs one command line; out and err are kept for the test to look at.
+    int run(std::vector<std::string> args, bool terminal = false, std::int64_t threshold = std::int64_t{64} << 20) {
+        out_.str({});
+        err_.str({});
+        std::vector<std::string_view> views(args.begin(), args.end());
+        tool::ToolContext context{.out = out_, .err = err_, .errIsTerminal = terminal, .progressThreshold = threshold};
+        return tool::toolRun(views, context);
+    }
+
+    std::string out() const { return out_.str(); }
+    std::string err() const { return err_.str(); }
+
+    // One line starting with the tool's name.
+    bool oneLineMessage() const {
+        const std::string e = err();
+        return e.rfind("octtool", 0) == 0 && e.find('\n') == e.size() - 1;
+    }
+
+private:
+    fs::path dir_;
+    std::ostringstream out_, err_;
+};
+
+// What pakCompress makes of `in` in a zero-filled buffer with room enough.
+Bytes referenceContainer(const Bytes& in, std::int32_t level) {
+    Bytes c(in.size() * 2 + 4096);
+    const std::int64_t n = pakCompress(in.data(), static_cast<std::int64_t>(in.size()), c.data(),
+                                       static_cast<std::int64_t>(c.size()), kPakCodecLz, level);
+    c.resize(static_cast<std::size_t>(n));
+    return c;
+}
+
+TEST_F(OctTool, PackWritesTheCodecContainerAndUnpackRestoresIt) {
+    const Bytes data = test::mixedData(1200000, 21);
+    write("in", data);
+    struct Case {
+        std::vector<std::string> flags;
+        std::int32_t level;
+    };
+    for (const auto& c : {Case{{}, 6}, Case{{"--level", "0"}, 0}, Case{{"--level", "9"}, 9}}) {
+        std::vector<std::string> args = {"pack"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        args.insert(args.end(), {path("in"), path("packed")});
+        ASSERT_EQ(run(args), 0) << err();
+        EXPECT_EQ(read("packed"), referenceContainer(data, c.level)) << c.level;
+        ASSERT_EQ(run({"unpack", path("packed"), path("back")}), 0) << err();
+        EXPECT_EQ(read("back"), data) << c.level;
+        EXPECT_EQ(err(), "");
+    }
+}
+
+TEST_F(OctTool, WorkedExampleAndEmptyFile) {
+    write("abc", test::ascii("abcabcabcabc"));
+    ASSERT_EQ(run({"pack", "--level", "9", path("abc"), path("abc.pak")}), 0);
+    EXPECT_EQ(read("abc.pak"),
+              test::hex("31 7A 6C 62 00 00 00 00 0C 00 00 00 00 00 00 00 00 00 10 00 00 00 00 00 61 00 3C 62 63 02"));
+    write("empty", {});
+    ASSERT_EQ(run({"pack", path("empty"), path("empty.pak")}), 0);
+    EXPECT_EQ(read("empty.pak").size(), 24u);
+    ASSERT_EQ(run({"unpack", path("empty.pak"), path("empty.out")}), 0);
+    EXPECT_TRUE(exists("empty.out"));
+    EXPECT_EQ(read("empty.out"), Bytes{});
+}
+
+TEST_F(OctTool, FailuresGiveOneLineAndNoOutputFile) {
+    write("data", test::mixedData(5000, 2));
+    ASSERT_EQ(run({"pack", path("data"), path("good.pak")}), 0);
+    const Bytes good = read("good.pak");
+    Bytes corrupt = good;
+    corrupt[40] ^= 0x5A;
+    corrupt[41] ^= 0xA5;
+    write("corrupt.pak", corrupt);
+    write("short.pak", Bytes(good.begin(), good.end() - 1));
+    write("notpak", test::ascii("just some text, not a container"));
+    Bytes huge = good;
+    huge[11] = 0x80;  // unpacked size 2^31 and more
+    write("huge.pak", huge);
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int code;
+    };
+    const Case cases[] = {
+        {"missing input", {"pack", path("nothing"), path("out")}, 1},
+        {"missing container", {"unpack", path("nothing"), path("out")}, 1},
+        {"not a container", {"unpack", path("notpak"), path("out")}, 1},
+        {"truncated container", {"unpack", path("short.pak"), path("out")}, 1},
+        {"corrupt container", {"unpack", path("huge.pak"), path("out")}, 1},
+        {"output in a missing folder", {"pack", path("data"), path("no/such/folder/out")}, 1},
+        {"level out of range", {"pack", "--level", "10", path("data"), path("out")}, 2},
+        {"level not a number", {"pack", "--level", "x", path("data"), path("out")}, 2},
+        {"level missing", {"pack", path("data"), path("out"), "--level"}, 2},
+        {"one file only", {"pack", path("data")}, 2},
+        {"three files", {"unpack", path("good.pak"), path("out"), path("more")}, 2},
+        {"unknown command", {"squash", path("data"), path("out")}, 2},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.args), c.code) << c.name;
+        EXPECT_TRUE(oneLineMessage()) << c.name << ": " << err();
+        EXPECT_FALSE(exists("out")) << c.name;
+    }
+    // Damage inside a block either fails or, where the damage still decodes,
+    // gives other bytes; it never claims the original.
+    const int code = run({"unpack", path("corrupt.pak"), path("out")});
+    if (code == 0) EXPECT_NE(read("out"), read("data"));
+    else EXPECT_TRUE(oneLineMessage()) << err();
+}
+
+TEST_F(OctTool, RefusesInputsOf2GiBBeforeReadingThem) {
+    {
+        std::ofstream(path("big"), std::ios::binary).put('x');
+    }
+    std::error_code ec;
+    fs::resize_file(path("big"), std::uint64_t{1} << 31, ec);  // sparse: no disk space used
+    if (ec) GTEST_SKIP() << "cannot make a 2 GiB file here: " << ec.message();
+    EXPECT_EQ(run({"pack", path("big"), path("out")}), 1);
+    EXPECT_TRUE(oneLineMessage()) << err();
+    EXPECT_NE(err().find("2 GiB"), std::string::npos) << err();
+    EXPECT_EQ(run({"unpack", path("big"), path("out")}), 1);
+    EXPECT_FALSE(exists("out"));
+}
+
+TEST_F(OctTool, ProgressBarOnlyOnATerminalAndSameBytes) {
+    const Bytes data = test::mixedData(3 * 524288 + 10, 8);
+    write("in", data);
+    ASSERT_EQ(run({"pack", path("in"), path("quiet.pak")}, true), 0) << "below the threshold";
+    EXPECT_EQ(err(), "");
+    ASSERT_EQ(run({"pack", path("in"), path("pipe.pak")}, false, 1), 0) << "not a terminal";
+    EXPECT_EQ(err(), "");
+    ASSERT_EQ(run({"pack", path("in"), path("bar.pak")}, true, 1), 0);
+    EXPECT_NE(err().find("100%"), std::string::npos) << err();
+    EXPECT_NE(err().find("] 33%"), std::string::npos) << "one step per block: " << err();
+    EXPECT_EQ(err().back(), '\n');
+    EXPECT_EQ(read("bar.pak"), read("quiet.pak"));
+    EXPECT_EQ(read("pipe.pak"), read("quiet.pak"));
+}
+
+TEST_F(OctTool, Help) {
+    EXPECT_EQ(run({"--help"}), 0);
+    EXPECT_NE(out().find("pack"), std::string::npos);
+    EXPECT_NE(out().find("unpack"), std::string::npos);
+    EXPECT_EQ(run({"help"}), 0);
+    EXPECT_NE(out().find("unpack"), std::string::npos);
+    EXPECT_EQ(run({"help", "pack"}), 0);
+    EXPECT_EQ(out().rfind("usage: octtool pack", 0), 0u) << out();
+    EXPECT_EQ(run({"unpack", "--help"}), 0);
+    EXPECT_EQ(out().rfind("usage: octtool unpack", 0), 0u) << out();
+    EXPECT_EQ(run({"help", "squash"}), 2);
+    EXPECT_TRUE(oneLineMessage());
+    EXPECT_EQ(run({}), 2) << "no command: the list goes to the error stream";
+    EXPECT_NE(err().find("usage"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace oct

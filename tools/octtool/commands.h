@@ -1,0 +1,11 @@
+// The commands of octtool, one file each; dispatch.cpp lists them.
+#pragma once
+
+#include "tool.h"
+
+namespace oct::tool {
+
+extern const Command kPackCommand;    // pack.cpp
+extern const Command kUnpackCommand;  // unpack.cpp
+
+}  // namespace oct::tool

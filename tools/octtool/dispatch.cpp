@@ -1,0 +1,66 @@
+// The command table, help, and the choice of command.
+#include <algorithm>
+#include <string>
+
+#include "commands.h"
+#include "tool.h"
+
+namespace oct::tool {
+namespace {
+
+// Every command, in the order the help lists them.
+constexpr const Command* kCommands[] = {&kPackCommand, &kUnpackCommand};
+
+const Command* findCommand(std::string_view name) {
+    for (const Command* c : kCommands)
+        if (c->name == name) return c;
+    return nullptr;
+}
+
+bool isHelpFlag(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+void printOverview(std::ostream& s) {
+    s << "usage: octtool COMMAND [ARGS]\n\ncommands:\n";
+    std::size_t width = 4;  // "help"
+    for (const Command* c : kCommands) width = std::max(width, c->name.size());
+    for (const Command* c : kCommands)
+        s << "  " << c->name << std::string(width - c->name.size() + 2, ' ') << c->summary << '\n';
+    s << "  help" << std::string(width - 4 + 2, ' ') << "show this list, or a command's help: octtool help COMMAND\n";
+}
+
+}  // namespace
+
+int toolFail(ToolContext& context, std::string_view command, std::string_view message, int code) {
+    context.err << "octtool";
+    if (!command.empty()) context.err << ' ' << command;
+    context.err << ": " << message << '\n';
+    return code;
+}
+
+int toolRun(CommandArgs args, ToolContext& context) {
+    if (args.empty()) {
+        printOverview(context.err);
+        return kExitUsage;
+    }
+    const std::string_view name = args[0];
+    if (isHelpFlag(name) || name == "help") {
+        if (args.size() == 1) {
+            printOverview(context.out);
+            return kExitOk;
+        }
+        const Command* c = findCommand(args[1]);
+        if (!c) return toolFail(context, "help", "no command named '" + std::string(args[1]) + "'", kExitUsage);
+        context.out << c->usage;
+        return kExitOk;
+    }
+    const Command* c = findCommand(name);
+    if (!c) return toolFail(context, "", "unknown command '" + std::string(name) + "' (try octtool --help)", kExitUsage);
+    const CommandArgs rest = args.subspan(1);
+    if (std::any_of(rest.begin(), rest.end(), isHelpFlag)) {
+        context.out << c->usage;
+        return kExitOk;
+    }
+    return c->run(rest, context);
+}
+
+}  // namespace oct::tool

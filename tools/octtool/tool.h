@@ -1,0 +1,42 @@
+// octtool: the command-line tool over the library. Each command lives in its
+// own file and is listed once in dispatch.cpp.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <span>
+#include <string_view>
+
+namespace oct::tool {
+
+// Where a command reports, and what it may assume about the reader.
+struct ToolContext {
+    std::ostream& out;  // results meant for a pipe
+    std::ostream& err;  // one-line failure messages, help on misuse, progress
+    bool errIsTerminal = false;                          // a progress bar may be drawn on `err`
+    std::int64_t progressThreshold = std::int64_t{64} << 20;  // inputs at least this large show progress
+};
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // the work failed: file, data or memory
+inline constexpr int kExitUsage = 2;    // the command line was wrong
+
+using CommandArgs = std::span<const std::string_view>;
+
+struct Command {
+    std::string_view name;
+    std::string_view summary;  // one line for the command list
+    std::string_view usage;    // the full help of `octtool help NAME`
+    int (*run)(CommandArgs args, ToolContext& context);  // args after the command name
+};
+
+// Runs a whole command line without the program name, e.g. {"pack", "a", "b"}.
+// The runtime must be started. Returns the exit code.
+int toolRun(CommandArgs args, ToolContext& context);
+
+// Reports a failure as one line on `err`: "octtool NAME: MESSAGE".
+int toolFail(ToolContext& context, std::string_view command, std::string_view message,
+             int code = kExitFailure);
+
+}  // namespace oct::tool
