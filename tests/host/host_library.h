@@ -29,7 +29,7 @@ public:
     template <typename Fn>
     Fn proc(const char* name) const {
 #ifdef _WIN32
-        return reinterpret_cast<Fn>(GetProcAddress(handle_, name));
+        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle_, name)));
 #else
         return reinterpret_cast<Fn>(dlsym(handle_, name));
 #endif

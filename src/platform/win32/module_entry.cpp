@@ -13,7 +13,8 @@ HMODULE gModule = nullptr;
 // that the start or stop sequence has run.
 void observe(const char* event) {
     using Observe = void (*)(const char*);
-    auto fn = reinterpret_cast<Observe>(GetProcAddress(GetModuleHandleW(nullptr), "octTestObserve"));
+    auto fn = reinterpret_cast<Observe>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), "octTestObserve")));
     if (fn) fn(event);
 }
 #else
