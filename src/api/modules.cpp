@@ -8,6 +8,7 @@
 #include "image/blend.h"
 #include "image/font.h"
 #include "image/image.h"
+#include "pack/archive_table.h"
 #include "pack/registry.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
@@ -33,13 +34,13 @@ constexpr ModuleStep kStartSteps[] = {
     {"images", imgStartModule},
     {"drawing", nothing},  // the current session lives in a thread_local slot
     {"files", filStartModule},
-    {"packer", nothing},
+    {"packer", pakStartArchives},
     {"packer codecs", pakStartCodecs},
 };
 
 constexpr ModuleStep kStopSteps[] = {
     {"thread exits", thrExitShutdown},
-    {"packer", nothing},
+    {"packer", pakStopArchives},
     {"files", filStopModule},
     {"images", imgStopModule},
     {"image blending", imgStopBlending},
