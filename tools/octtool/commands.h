@@ -7,5 +7,7 @@ namespace oct::tool {
 
 extern const Command kPackCommand;    // pack.cpp
 extern const Command kUnpackCommand;  // unpack.cpp
+extern const Command kConvertCommand; // convert.cpp
+extern const Command kInfoCommand;    // info.cpp
 
 }  // namespace oct::tool

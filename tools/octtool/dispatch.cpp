@@ -9,7 +9,7 @@ namespace oct::tool {
 namespace {
 
 // Every command, in the order the help lists them.
-constexpr const Command* kCommands[] = {&kPackCommand, &kUnpackCommand};
+constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kPackCommand, &kUnpackCommand};
 
 const Command* findCommand(std::string_view name) {
     for (const Command* c : kCommands)

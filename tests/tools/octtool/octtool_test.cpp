@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -7,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "oct.h"
 #include "pack/bytes.h"
+#include "platform/platform.h"
 #include "pack/registry.h"
 #include "tool.h"
 
@@ -194,6 +197,62 @@ TEST_F(OctTool, Help) {
     EXPECT_TRUE(oneLineMessage());
     EXPECT_EQ(run({}), 2) << "no command: the list goes to the error stream";
     EXPECT_NE(err().find("usage"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace oct
+
+namespace oct {
+namespace {
+
+// A level file of a gray 40 × 30 picture with alpha, made through the exports.
+void writeLevelFile(const std::string& path) {
+    plat::Handle bm = plat::dibSectionCreate(40, 30, 32);
+    plat::BitmapDesc d{};
+    ASSERT_TRUE(plat::bitmapDescribe(bm, d));
+    std::memset(d.bits, 0x80, static_cast<std::size_t>(d.widthBytes) * d.height);
+    OctImage* r = octConvert(static_cast<int64_t>(bm));
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(octSave(r, std::filesystem::path(path).u16string().c_str(), 0), 1);
+    octFree(r);
+    plat::objectDelete(bm);
+}
+
+TEST_F(OctTool, ConvertsALevelFileToABmpAndBack) {
+    writeLevelFile(path("in.oct"));
+    ASSERT_EQ(run({"convert", path("in.oct"), path("out.BMP")}), 0) << err();
+    const Bytes bmp = read("out.BMP");
+    ASSERT_EQ(bmp.size(), 54u + 40 * 4 * 30);
+    EXPECT_EQ(bmp[28], 32);
+    EXPECT_EQ(bmp[54], 119);  // 0x80 × 3 is level 4
+    EXPECT_EQ(bmp[57], 119);  // alpha 0x80 is level 4 too
+    ASSERT_EQ(run({"convert", path("in.oct"), path("copy.oct")}), 0) << err();
+    EXPECT_EQ(read("copy.oct"), read("in.oct"));
+}
+
+TEST_F(OctTool, InfoDescribesALevelFile) {
+    writeLevelFile(path("in.oct"));
+    ASSERT_EQ(run({"info", path("in.oct")}), 0) << err();
+    const std::string o = out();
+    EXPECT_NE(o.find("kind:    level file"), std::string::npos) << o;
+    EXPECT_NE(o.find("width:   40"), std::string::npos) << o;
+    EXPECT_NE(o.find("height:  30"), std::string::npos) << o;
+    EXPECT_NE(o.find("alpha:   1"), std::string::npos) << o;
+    EXPECT_NE(o.find("levels:  1200 bytes"), std::string::npos) << o;
+    EXPECT_NE(o.find("payload: " + std::to_string(read("in.oct").size() - 22) + " bytes"), std::string::npos) << o;
+}
+
+TEST_F(OctTool, ConvertAndInfoFailWithOneLine) {
+    write("junk", test::ascii("not a picture"));
+    EXPECT_EQ(run({"convert", path("junk"), path("out.bmp")}), 1);
+    EXPECT_TRUE(oneLineMessage()) << err();
+    EXPECT_FALSE(exists("out.bmp"));
+    EXPECT_EQ(run({"info", path("missing")}), 1);
+    EXPECT_TRUE(oneLineMessage()) << err();
+    EXPECT_EQ(run({"convert", path("junk")}), 2);
+    writeLevelFile(path("in.oct"));
+    EXPECT_EQ(run({"convert", path("in.oct"), path("no/such/dir/x.oct")}), 1);
+    EXPECT_TRUE(oneLineMessage()) << err();
 }
 
 }  // namespace
