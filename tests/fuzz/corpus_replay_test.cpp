@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/level_targets.h"
 #include "fuzz/pack_targets.h"
 
 namespace oct {
@@ -25,6 +26,7 @@ const Target kTargets[] = {
     {"lz_block_fuzz", fuzz::checkLzBlock},
     {"container_fuzz", fuzz::checkContainer},
     {"pack_roundtrip_fuzz", fuzz::checkPackRoundTrip},
+    {"level_file_fuzz", fuzz::checkLevelFile},
 };
 
 TEST(FuzzCorpus, EverySeedPassesItsTargetsCheck) {
@@ -50,6 +52,7 @@ TEST(FuzzCorpus, ChecksCatchBrokenProperties) {
     EXPECT_TRUE(fuzz::checkLzBlock(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkContainer(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkPackRoundTrip(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkLevelFile(junk.data(), junk.size()));
 }
 
 }  // namespace
