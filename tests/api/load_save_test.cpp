@@ -181,7 +181,9 @@ TEST(BmpSave, WritesTheRebuiltBitmapAtItsDepth) {
         ASSERT_EQ(f.size(), 54 + row * 3);
         EXPECT_EQ(f[28], bpp);
         EXPECT_EQ(f[54], 255);
-        if (bpp == 32) EXPECT_EQ(f[57], 179);  // alpha 200: level 6
+        if (bpp == 32) {
+            EXPECT_EQ(f[57], 179);  // alpha 200: level 6
+        }
     }
 }
 
