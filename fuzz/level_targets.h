@@ -14,10 +14,10 @@ namespace oct::fuzz {
 
 // Input: any bytes, read as a level file in memory. Reading either fails or
 // gives a record whose size is the header's; nothing is read outside the
-// bytes. Headers asking for more than 4 M pixels are skipped: a real level
+// bytes. Headers asking for more than 64 K pixels are skipped: a real level
 // file may unpack to 2 GiB, which is not worth a fuzzer's memory.
 inline bool checkLevelFile(const std::uint8_t* data, std::size_t size) {
-    constexpr std::int64_t kMaxPixels = std::int64_t{1} << 22;
+    constexpr std::int64_t kMaxPixels = std::int64_t{1} << 16;
     if (size >= 12) {
         std::int32_t w, h;
         std::memcpy(&w, data + 4, 4);

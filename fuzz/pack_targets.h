@@ -34,7 +34,7 @@ inline bool checkLzBlock(const std::uint8_t* data, std::size_t size) {
 // size the header announces, bounded so that a hostile header cannot ask for
 // gigabytes; unpacking either fails or fills exactly that size.
 inline bool checkContainer(const std::uint8_t* data, std::size_t size) {
-    constexpr std::int64_t kMaxOutput = std::int64_t{1} << 22;
+    constexpr std::int64_t kMaxOutput = std::int64_t{1} << 18;
     std::int64_t announced = 0;
     if (size >= 16) std::memcpy(&announced, data + 8, 8);
     const std::int64_t capacity = std::clamp<std::int64_t>(announced, 0, kMaxOutput);
