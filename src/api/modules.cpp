@@ -3,6 +3,7 @@
 // Steps whose modules have nothing to set up yet are present, empty, in their
 // places, so that the order is visible in one table and each module fills its
 // own step.
+#include "draw/session.h"
 #include "encode/bmp_writer.h"
 #include "file/stream.h"
 #include "image/blend.h"
@@ -32,7 +33,7 @@ constexpr ModuleStep kStartSteps[] = {
     {"image blending", imgStartBlending},
     {"structure maps", nothing},  // no memory block with a map member is ever created
     {"images", imgStartModule},
-    {"drawing", nothing},  // the current session lives in a thread_local slot
+    {"drawing", drwStartModule},
     {"files", filStartModule},
     {"packer", pakStartArchives},
     {"packer codecs", pakStartCodecs},
@@ -46,6 +47,7 @@ constexpr ModuleStep kStopSteps[] = {
     {"image blending", imgStopBlending},
     {"fonts", fntStopModule},
     {"per-thread areas", thrStopAreas},
+    {"drawing", drwStopModule},  // the session slot goes back too, so reloading never runs out
     {"memory", memStopModule},
     {"strings", strStop},
     {"heap", memStopMainHeap},

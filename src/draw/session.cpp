@@ -7,8 +7,12 @@
 namespace oct {
 namespace {
 
-// The thread's current context.
-thread_local DrawContext* tCurrent = nullptr;
+// The slot that holds each thread's current context.
+plat::TlsSlot gSlot = plat::kNoTlsSlot;
+
+DrawContext* current() { return static_cast<DrawContext*>(plat::tlsGet(gSlot)); }
+// False when the slot cannot hold it (no slot): the session is then refused.
+bool setCurrent(DrawContext* c) { return plat::tlsSet(gSlot, c); }
 
 // Entries whose modules (shapes, image blits, text, clipping) are not part of
 // this library yet: harmless no-ops that report nothing done.
@@ -58,14 +62,14 @@ void imageRelease(DrawContext& c, bool) {
 }
 
 void freeContext(DrawContext* c) {
-    if (tCurrent == c) tCurrent = nullptr;
+    if (current() == c) setCurrent(nullptr);
     memMainFree(c);
 }
 
 // Ends a session still current when a new output replaces it, so that its
 // device context and batch limit are not lost with it.
 void endCurrent() {
-    if (tCurrent) drwEnd();
+    if (current()) drwEnd();
 }
 
 }  // namespace
@@ -106,11 +110,23 @@ void drwInitPixelOutput(DrawContext& c, std::uint32_t flags) {
     c.ops.setMode(c, 0);
 }
 
+void drwStartModule() {
+    if (gSlot == plat::kNoTlsSlot) gSlot = plat::tlsAlloc();
+}
+
+void drwStopModule() {
+    plat::tlsFree(gSlot);
+    gSlot = plat::kNoTlsSlot;
+}
+
 DrawContext* drwNewContext(std::uint32_t flags) {
     endCurrent();
     auto* c = static_cast<DrawContext*>(memMainAlloc(sizeof(DrawContext)));
     if (!c) return nullptr;
-    tCurrent = c;
+    if (!setCurrent(c)) {
+        memMainFree(c);
+        return nullptr;
+    }
     drwInitPixelOutput(*c, flags);
     c->ops.start = imageStart;
     c->ops.stop = imageStop;
@@ -171,11 +187,11 @@ std::int64_t drwBegin(DrawContext* c) {
 }
 
 void drwSetMode(std::uint32_t mode) {
-    if (tCurrent) tCurrent->ops.setMode(*tCurrent, mode);
+    if (DrawContext* c = current()) c->ops.setMode(*c, mode);
 }
 
 void drwPlot(std::int32_t x, std::int32_t y, std::uint32_t colour) {
-    DrawContext* c = tCurrent;
+    DrawContext* c = current();
     if (!c || !c->topRow) return;
     const std::int64_t px = static_cast<std::int64_t>(x) + c->originX;
     const std::int64_t py = static_cast<std::int64_t>(y) + c->originY;
@@ -184,7 +200,7 @@ void drwPlot(std::int32_t x, std::int32_t y, std::uint32_t colour) {
 }
 
 std::int64_t drwEnd() {
-    DrawContext* c = tCurrent;
+    DrawContext* c = current();
     if (!c) return 0;
     c->ops.stop(*c);
     if (c->ops.release) c->ops.release(*c, true);
@@ -192,6 +208,6 @@ std::int64_t drwEnd() {
     return 1;
 }
 
-DrawContext* drwCurrent() { return tCurrent; }
+DrawContext* drwCurrent() { return current(); }
 
 }  // namespace oct

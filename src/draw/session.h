@@ -8,6 +8,10 @@
 
 namespace oct {
 
+// Module start: the thread slot of the current session. Stop: gives it back.
+void drwStartModule();
+void drwStopModule();
+
 // A new context on the image's DIB section, made the thread's current one; a
 // context still current from before is ended first. Null (and the thread's
 // slot as it was) for an id that names no image, a handle that is not a DIB

@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <atomic>
 #include <cstring>
+#include <thread>
+#include <vector>
 
+#include "api/level_codec.h"
 #include "image/image.h"
 #include "oct.h"
 #include "runtime/heap.h"
@@ -123,6 +127,35 @@ TEST(OctRecord, RebuildFromAShortLevelBufferPaintsTheRestBlack) {
     EXPECT_EQ(rebuiltAt(r, 0, 0, out)[3], 255);
     EXPECT_EQ(rebuiltAt(r, 7, 7, out)[3], 0);
     octFreeRecord(r);
+}
+
+}  // namespace
+}  // namespace oct
+
+namespace oct {
+namespace {
+
+TEST(OctConvert, ThreadsConvertTheirOwnBitmapsAtOnce) {
+    constexpr int kThreads = 4, kRounds = 20;
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([t, &failures] {
+            for (int round = 0; round < kRounds; ++round) {
+                HostBitmap src(16 + t, 9, t % 2 ? 32 : 24);
+                const std::uint8_t value = static_cast<std::uint8_t>(40 * t + round);
+                for (std::int32_t row = 0; row < 9; ++row) std::memset(src.at(0, row), value, src.bm.widthBytes);
+                OctImage* r = octConvert(static_cast<int64_t>(src.handle));
+                plat::BitmapDesc out{};
+                if (!r || octWidth(r) != 16 + t || !plat::bitmapDescribe(static_cast<plat::Handle>(octHandle(r)), out))
+                    ++failures;
+                else if (static_cast<const std::uint8_t*>(out.bits)[0] != kLevelPalette[value * 3 / 96])
+                    ++failures;
+                octFree(r);
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace

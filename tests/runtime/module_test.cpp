@@ -22,7 +22,7 @@ TEST(Module, StartsAndStopsInTheFixedOrders) {
     modSetObserver(nullptr);
     const std::vector<std::string> expected = {
         "-thread exits", "-packer",   "-files",          "-images",          "-image blending", "-fonts",
-        "-per-thread areas", "-memory", "-strings",      "-heap",
+        "-per-thread areas", "-drawing", "-memory", "-strings",      "-heap",
         "+heap",         "+strings",  "+fonts",          "+memory",          "+vector drawing", "+image decoders",
         "+bmp codec",    "+image blending", "+structure maps", "+images",    "+drawing",        "+files",
         "+packer",       "+packer codecs",
