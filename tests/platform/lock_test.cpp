@@ -31,21 +31,5 @@ TEST(RecursiveLock, OwnerReentersAndOthersWait) {
     lockDelete(lock);
 }
 
-TEST(ThreadSlot, EachThreadSeesItsOwnValue) {
-    TlsSlot slot = tlsAlloc();
-    ASSERT_NE(slot, kNoTlsSlot);
-    int mine = 0, theirs = 0;
-    ASSERT_TRUE(tlsSet(slot, &mine));
-    std::thread([&] {
-        EXPECT_EQ(tlsGet(slot), nullptr);
-        ASSERT_TRUE(tlsSet(slot, &theirs));
-        EXPECT_EQ(tlsGet(slot), &theirs);
-    }).join();
-    EXPECT_EQ(tlsGet(slot), &mine);
-    tlsFree(slot);
-    EXPECT_EQ(tlsGet(kNoTlsSlot), nullptr);
-    EXPECT_FALSE(tlsSet(kNoTlsSlot, &mine));
-}
-
 }  // namespace
 }  // namespace oct::plat

@@ -36,13 +36,5 @@ TEST(AddressSet, AgreesWithAnOrderedSetUnderChurn) {
     EXPECT_FALSE(set.contains(reinterpret_cast<const void*>(16)));
 }
 
-TEST(AddressSet, NullIsNeverAMember) {
-    AddressSet set{};
-    EXPECT_FALSE(set.insert(nullptr));
-    EXPECT_FALSE(set.contains(nullptr));
-    set.erase(nullptr);
-    EXPECT_EQ(set.count, 0);
-}
-
 }  // namespace
 }  // namespace oct

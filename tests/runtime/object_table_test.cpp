@@ -203,14 +203,6 @@ TEST_F(ObjectTableTest, FreeAllEndsWhenACallbackLeavesObjectsInPlace) {
     EXPECT_EQ(objIsObject(table, ids[1]), nullptr);
 }
 
-TEST_F(ObjectTableTest, FreeAllWithoutCallbackDoesNothing) {
-    ObjectTable* table = objCreateTable(sizeof(Thing), 4, nullptr);
-    auto* t = static_cast<Thing*>(objNewObject(table, 1));
-    t->handle = 1;
-    objFreeAll(table);
-    EXPECT_EQ(objGetObject(table, 1), t);
-}
-
 TEST(ObjectTableCreate, RefusesRecordsWithoutTheirFirstFieldAndEmptyTables) {
     EXPECT_EQ(objCreateTable(4, 16, nullptr), nullptr);
     EXPECT_EQ(objCreateTable(16, 0, nullptr), nullptr);
@@ -252,25 +244,6 @@ TEST(ObjectTableThreads, ConcurrentCreateLookupRelease) {
     for (auto& th : threads) th.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(table->dynamic, nullptr);
-}
-
-TEST(ObjectList, AddPushesAtTheHeadAndRemoveMendsTheLinks) {
-    ListNode* head = nullptr;
-    EXPECT_EQ(objListAdd(head, 8), nullptr);  // smaller than its own header
-    void* a = objListAdd(head, 32);
-    void* b = objListAdd(head, 32);
-    void* c = objListAdd(head, 32);
-    ASSERT_TRUE(a && b && c);
-    EXPECT_EQ(objListRecord(head), c);
-    objListRemove(head, b);  // middle
-    EXPECT_EQ(objListNode(c)->next, objListNode(a));
-    EXPECT_EQ(objListNode(a)->prev, objListNode(c));
-    objListRemove(head, c);  // head
-    EXPECT_EQ(objListRecord(head), a);
-    EXPECT_EQ(objListNode(a)->prev, nullptr);
-    objListRemove(head, a);
-    EXPECT_EQ(head, nullptr);
-    objListRemove(head, nullptr);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -91,28 +93,16 @@ TEST(StrReserve, RefusesWhatItCannotPlace) {
         EXPECT_EQ(strReserve(std::int64_t{1} << 31, -1), nullptr);  // end past 2 GiB
         EXPECT_EQ(strBufferCapacity(), 16);
         EXPECT_EQ(strBufferPosition(), 0);
+        for (std::int64_t offset : {7, -2, 18})  // odd, negative, past the capacity
+            EXPECT_EQ(strSetPosition(offset), nullptr) << offset;
+        EXPECT_EQ(strSetPosition(8), strBufferStart() + 4);
     });
     std::thread([] { EXPECT_EQ(strReserve(1, -1), nullptr); }).join();  // no block yet
 }
 
-TEST(StrBlock, PositionAccessors) {
-    onFreshThread([] {
-        char16_t* start = strBufferStart();
-        EXPECT_EQ(strBufferEnd(), start);
-        strAdvance();
-        EXPECT_EQ(strBufferPosition(), 2);
-        EXPECT_EQ(strBufferEnd(), start + 1);
-        EXPECT_EQ(strSetPosition(8), start + 4);
-        EXPECT_EQ(strSetPosition(7), nullptr);
-        EXPECT_EQ(strSetPosition(-2), nullptr);
-        EXPECT_EQ(strSetPosition(18), nullptr);  // past the capacity
-        EXPECT_EQ(strBufferPosition(), 8);
-    });
-}
-
 TEST(StrBlock, PositionReadKeepsTheLastError) {
 #ifdef _WIN32
-    ASSERT_NE(strBufferStart(), nullptr);
+    ASSERT_TRUE(strThreadEnter());
     SetLastError(1234);
     EXPECT_GE(strBufferPosition(), 0);
     EXPECT_EQ(GetLastError(), 1234u);
@@ -130,6 +120,25 @@ TEST(StrThreadEnter, ThreadsBlockIsFreedAfterItEnds) {
         ASSERT_NE(strFromUtf8("left in the block", -1), nullptr);
     }).join();
     EXPECT_TRUE(test::waitUntil([] { return thrExitPendingThreads() == 0; }));
+}
+
+TEST(StrThreadEnter, StartsTheStoppedModuleOnceForManyFirstUsers) {
+    thrExitShutdown();  // as at module stop: pending block clean-ups run first
+    strStop();
+    std::atomic<bool> go{false};
+    std::atomic<int> entered{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t)
+        threads.emplace_back([&] {
+            while (!go.load()) std::this_thread::yield();
+            if (strThreadEnter() && strFromUtf8("first use", -1)) ++entered;
+        });
+    go = true;
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(entered.load(), 6);
+    EXPECT_TRUE(test::waitUntil([] { return thrExitPendingThreads() == 0; }));
+    ASSERT_TRUE(strThreadEnter());  // this thread too, from the restarted module
+    EXPECT_EQ(strBufferCapacity(), 16);
 }
 
 TEST(StrFromUtf8, ResultsFollowEachOtherOnTheTerminatingZero) {

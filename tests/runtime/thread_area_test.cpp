@@ -10,15 +10,21 @@
 #include <vector>
 
 #include "runtime/bounded_wait.h"
+#include "runtime/thread_exit.h"
 
 namespace oct {
 namespace {
 
-// Each test starts from an empty registry, as module start does.
+// Each test starts from an empty registry, as module start does. As at module
+// stop, pending thread-exit clean-ups run before the registry is dropped.
 class ThreadAreaTest : public ::testing::Test {
 protected:
-    void SetUp() override { thrStopAreas(); }
-    void TearDown() override { thrStopAreas(); }
+    void SetUp() override { reset(); }
+    void TearDown() override { reset(); }
+    static void reset() {
+        thrExitShutdown();
+        thrStopAreas();
+    }
 };
 
 TEST_F(ThreadAreaTest, OffsetsFollowSizesRoundedToWords) {
