@@ -1,7 +1,7 @@
 // The only interface between the core and an operating system.
 //
 // Everything here is phrased in the library's own terms: heaps, libraries and
-// entry points, display facts. src/platform/win32 implements it with the
+// entry points, display facts, locks, thread slots and thread-exit watches. src/platform/win32 implements it with the
 // Windows API; src/platform/posix gives the same results on Linux with the
 // library's own objects. Nothing outside src/platform includes an OS header.
 #pragma once

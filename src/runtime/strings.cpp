@@ -1,9 +1,11 @@
 #include "runtime/strings.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "runtime/run_once.h"
 #include "runtime/thread_exit.h"
 #include "runtime/utf8.h"
 
@@ -25,9 +27,18 @@ constexpr std::int64_t kGrowth = 16384;
 constexpr std::int64_t kMaxEnd = INT32_MAX - kGrowth - kSpare;
 
 plat::Heap* gStringHeap = nullptr;
-plat::TlsSlot gSlot = plat::kNoTlsSlot;
+// Read by every calling thread; written by start and stop, and by a start on
+// first use, which may race with other first users.
+std::atomic<plat::TlsSlot> gSlot{plat::kNoTlsSlot};
+plat::OnceFlag gSelfStart{};  // a start on first use happens once until the next stop
 
 StringBlock* blockOfThisThread() { return static_cast<StringBlock*>(plat::tlsGet(gSlot)); }
+
+// The module's shared part: heap and slot.
+void startShared() {
+    if (!gStringHeap) gStringHeap = plat::heapCreate();
+    if (gStringHeap && gSlot == plat::kNoTlsSlot) gSlot = plat::tlsAlloc();
+}
 
 StringBlock* createBlock() {
     auto* block = static_cast<StringBlock*>(plat::heapAlloc(gStringHeap, sizeof(StringBlock), true));
@@ -59,9 +70,7 @@ char16_t* at(StringBlock* block, std::int64_t offset) {
 }  // namespace
 
 void strStart() {
-    if (!gStringHeap) gStringHeap = plat::heapCreate();
-    if (!gStringHeap) return;
-    if (gSlot == plat::kNoTlsSlot) gSlot = plat::tlsAlloc();
+    startShared();
     if (gSlot != plat::kNoTlsSlot && !blockOfThisThread()) createBlock();
 }
 
@@ -70,17 +79,17 @@ void strStop() {
     gSlot = plat::kNoTlsSlot;
     plat::heapDestroy(gStringHeap);
     gStringHeap = nullptr;
+    gSelfStart = {};
 }
 
 plat::Heap* strHeap() { return gStringHeap; }
 
 bool strThreadEnter() {
     if (gSlot == plat::kNoTlsSlot) {
-        strStart();
-        StringBlock* block = blockOfThisThread();
-        if (!block) return false;
-        thrAtExit(freeBlock, block);
-        return true;
+        // Not started: start on first use. Unlike the start step, this
+        // thread's block gets its thread-exit clean-up like any other.
+        modRunOnce(gSelfStart, startShared);
+        if (gSlot == plat::kNoTlsSlot) return false;
     }
     if (blockOfThisThread()) return true;
     StringBlock* block = createBlock();

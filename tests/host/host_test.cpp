@@ -4,9 +4,13 @@
 // this program exports.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,10 +24,24 @@
 #include "oct.h"
 
 namespace {
+std::mutex gEventsLock;
 std::string gEvents;
+
+std::string events() {
+    std::lock_guard hold(gEventsLock);
+    return gEvents;
 }
 
+void clearEvents() {
+    std::lock_guard hold(gEventsLock);
+    gEvents.clear();
+}
+
+}  // namespace
+
+// Called by the observed library, possibly from a thread-pool thread.
 OCT_TEST_EXPORT void octTestObserve(const char* event) {
+    std::lock_guard hold(gEventsLock);
     gEvents += event;
     gEvents += ';';
 }
@@ -31,10 +49,10 @@ OCT_TEST_EXPORT void octTestObserve(const char* event) {
 namespace {
 
 TEST(HostProgram, LoadsCallsAndUnloadsTheLibrary) {
-    gEvents.clear();
+    clearEvents();
     HostLibrary lib;
     ASSERT_TRUE(lib.load());
-    EXPECT_EQ(gEvents, "start;");
+    EXPECT_EQ(events(), "start;");
 
     using Version = decltype(&::octVersion);
     auto version = lib.proc<Version>("octVersion");
@@ -42,7 +60,8 @@ TEST(HostProgram, LoadsCallsAndUnloadsTheLibrary) {
     EXPECT_EQ(version(), 1);
 
     lib.unload();
-    EXPECT_EQ(gEvents, "start;stop;");
+    // This thread lives on, so its exit callback runs at the unload.
+    EXPECT_EQ(events(), "start;thread exit;stop;");
 }
 
 TEST(HostProgram, ExportsOnlyTheLibraryInterface) {
@@ -52,6 +71,52 @@ TEST(HostProgram, ExportsOnlyTheLibraryInterface) {
     for (const char* hidden : {"_ZN3oct8memAllocEl", "_ZN3oct11modStartAllEv", "modStartAll", "memAlloc"})
         EXPECT_EQ(lib.proc<void (*)()>(hidden), nullptr) << hidden;
     lib.unload();
+}
+
+// A thread that called into the library outlives it: its exit callback runs
+// at the unload, and its end later must not call into the unloaded code.
+TEST(HostProgram, UnloadsWhileACallingThreadLivesOn) {
+    clearEvents();
+    HostLibrary lib;
+    std::mutex m;
+    std::condition_variable cv;
+    bool loaded = false, release = false;
+    std::thread caller([&] {
+        bool ok = lib.load();
+        std::unique_lock lock(m);
+        loaded = true;
+        cv.notify_all();
+        cv.wait(lock, [&] { return release; });
+        EXPECT_TRUE(ok);
+    });
+    {
+        std::unique_lock lock(m);
+        cv.wait(lock, [&] { return loaded; });
+    }
+    lib.unload();
+    EXPECT_EQ(events(), "start;thread exit;stop;");
+    {
+        std::lock_guard lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    caller.join();
+    // On Windows a wait callback left registered would fire on a pool thread
+    // shortly after the thread ended; give it the chance to crash the program.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(events(), "start;thread exit;stop;");
+}
+
+TEST(HostProgram, ThreadExitCallbackRunsWhenTheCallingThreadEnds) {
+    clearEvents();
+    HostLibrary lib;
+    std::thread([&] { ASSERT_TRUE(lib.load()); }).join();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (events() != "start;thread exit;" && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(events(), "start;thread exit;");
+    lib.unload();
+    EXPECT_EQ(events(), "start;thread exit;stop;");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "runtime/module.h"
+#include "runtime/thread_exit.h"
 
 namespace {
 
@@ -14,13 +15,21 @@ void observe(const char* event) {
     auto fn = reinterpret_cast<Observe>(dlsym(RTLD_DEFAULT, "octTestObserve"));
     if (fn) fn(event);
 }
+
+// The loading thread also gets a thread-exit callback, so that the host
+// program can see that it runs exactly once: when that thread ends, or at
+// the latest when the library is unloaded, and never after that.
+void observeThreadExit(void*) { observe("thread exit"); }
+void watchLoadingThread() { oct::thrAtExit(observeThreadExit, nullptr); }
 #else
 void observe(const char*) {}
+void watchLoadingThread() {}
 #endif
 
 __attribute__((constructor)) void octModuleLoad() {
     oct::modStartAll();
     observe("start");
+    watchLoadingThread();
 }
 
 __attribute__((destructor)) void octModuleUnload() {

@@ -3,6 +3,7 @@
 
 #include "platform/win32/process_state.h"
 #include "runtime/module.h"
+#include "runtime/thread_exit.h"
 
 namespace {
 
@@ -17,8 +18,15 @@ void observe(const char* event) {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(nullptr), "octTestObserve")));
     if (fn) fn(event);
 }
+
+// The loading thread also gets a thread-exit callback, so that the host
+// program can see that it runs exactly once: when that thread ends, or at
+// the latest when the library is unloaded, and never after that.
+void observeThreadExit(void*) { observe("thread exit"); }
+void watchLoadingThread() { oct::thrAtExit(observeThreadExit, nullptr); }
 #else
 void observe(const char*) {}
+void watchLoadingThread() {}
 #endif
 
 }  // namespace
@@ -28,6 +36,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         gModule = instance;
         oct::modStartAll();
         observe("start");
+        watchLoadingThread();
     } else if (reason == DLL_PROCESS_DETACH) {
         // A non-null reserved pointer means the process is ending rather than
         // the library being freed: the other threads are already gone.
