@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "pack/container.h"
@@ -34,14 +35,14 @@ inline bool checkLzBlock(const std::uint8_t* data, std::size_t size) {
 // size the header announces, bounded so that a hostile header cannot ask for
 // gigabytes; unpacking either fails or fills exactly that size.
 inline bool checkContainer(const std::uint8_t* data, std::size_t size) {
-    constexpr std::int64_t kMaxOutput = std::int64_t{1} << 22;
+    constexpr std::int64_t kMaxOutput = std::int64_t{1} << 20;
     std::int64_t announced = 0;
     if (size >= 16) std::memcpy(&announced, data + 8, 8);
     const std::int64_t capacity = std::clamp<std::int64_t>(announced, 0, kMaxOutput);
     std::vector<std::uint8_t> container(data, data + size);
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(capacity));
-    const std::int64_t n =
-        pakUnpackMemory(container.data(), static_cast<std::int64_t>(size), out.data(), capacity);
+    // Not zero-filled: the check only needs the bounds.
+    const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[static_cast<std::size_t>(capacity)]);
+    const std::int64_t n = pakUnpackMemory(container.data(), static_cast<std::int64_t>(size), out.get(), capacity);
     return n == -1 || (n == announced && n <= capacity);
 }
 

@@ -1,12 +1,13 @@
 #include "pack/lz_block.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
 namespace oct {
 
 static_assert(std::endian::native == std::endian::little, "match lengths are counted on little-endian words");
-static_assert(pakWorkMemSize() >= kPakHashEntries * sizeof(std::uint32_t), "the work table holds the hash table");
+static_assert(pakWorkMemSize() >= detail::kTableBytes, "the work table holds the hash table");
 
 // Block stream (docs/formats/packed-container.md#block-stream)
 //
@@ -144,13 +145,21 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
     return static_cast<std::uint32_t>(out.finish() - destination);
 }
 
+void detail::clearEntriesFor(const std::uint8_t* block, std::uint32_t length, std::uint32_t* table) {
+    // Lookups happen at positions up to length − 5, insertions below that.
+    for (std::uint32_t p = 0; p + kLiteralTail < length; ++p) table[pakHash4(block + p)] = 0;
+}
+
 std::uint32_t pakCompressBlock(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t length,
                                void* work) {
     if (length == 0) return 0;
-    // The table holds positions plus 1 as 32-bit values, so only its first
-    // half needs clearing.
+    // The table holds positions plus 1 as 32-bit values, so at most its first
+    // half needs clearing, and a short block clears only what it will read.
     auto* table = static_cast<std::uint32_t*>(work);
-    std::memset(table, 0, kPakHashEntries * sizeof(std::uint32_t));
+    if (length < detail::kSparseClearLimit)
+        detail::clearEntriesFor(source, length, table);
+    else
+        std::memset(table, 0, detail::kTableBytes);
     return detail::compressBlockFrom(source, destination, length, table, 0);
 }
 
@@ -213,21 +222,24 @@ private:
     bool ok_ = true;
 };
 
-// Copies `len` bytes from `dist` bytes back, byte by byte in effect, so that
-// an overlapping match repeats the bytes it is producing.
+// Copies `len` bytes from `dist` bytes back, with the result of a copy made
+// one byte at a time upwards: an overlapping match repeats its first `dist`
+// bytes. Those are copied once, then the pattern doubles itself, so a long
+// run costs a few memcpy calls rather than one step per byte.
 void copyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
     const std::uint8_t* from = out - dist;
     if (dist >= len) {
         std::memcpy(out, from, len);
-    } else if (dist == 1) {
-        std::memset(out, *from, len);
-    } else if (dist >= 8) {
-        // Each 8-byte piece reads only bytes written before it.
-        std::uint32_t i = 0;
-        for (; len - i >= 8; i += 8) std::memcpy(out + i, from + i, 8);
-        for (; i < len; ++i) out[i] = from[i];
-    } else {
-        for (std::uint32_t i = 0; i < len; ++i) out[i] = from[i];
+        return;
+    }
+    std::memcpy(out, from, dist);  // from + dist == out: no overlap
+    // `done` stays a multiple of `dist`, so out[0..n) continues the pattern
+    // at out + done; the two ranges never overlap because n ≤ done.
+    std::uint32_t done = dist;
+    while (done < len) {
+        const std::uint32_t n = std::min(done, len - done);
+        std::memcpy(out + done, out, n);
+        done += n;
     }
 }
 

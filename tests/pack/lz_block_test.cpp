@@ -231,10 +231,11 @@ TEST(LzBlock, RoundTripsEveryLengthUpTo600) {
             EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin())) << n;
             EXPECT_EQ(Bytes(out.end() - 8, out.end()), Bytes(8, 0xCC)) << "canary after " << n;
             // Every byte of the stream is needed: one byte less must fail.
-            if (n > 0)
+            if (n > 0) {
                 EXPECT_EQ(pakDecompressBlock(packed.data(), packed.size() - 1, out.data(), static_cast<std::uint32_t>(n)),
                           -1)
                     << n;
+            }
         }
     }
 }
