@@ -255,12 +255,6 @@ TEST(LzBlock, IncompressibleInputStaysWithinTheBound) {
     EXPECT_GE(packed.size(), noise.size() + (noise.size() - 1) / 16 * 2);  // 2 bytes per 16 literals
 }
 
-TEST(LzBlock, MaxPackedSizeAndWorkMemory) {
-    EXPECT_EQ(pakMaxPackedSize(0), 64u);
-    EXPECT_EQ(pakMaxPackedSize(1048576), 1048576u + 131072u + 64u);
-    EXPECT_EQ(pakWorkMemSize(), 1048576u);
-}
-
 struct HostileBlock {
     const char* name;
     Bytes stream;
