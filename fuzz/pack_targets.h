@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "pack/container.h"
@@ -39,9 +40,9 @@ inline bool checkContainer(const std::uint8_t* data, std::size_t size) {
     if (size >= 16) std::memcpy(&announced, data + 8, 8);
     const std::int64_t capacity = std::clamp<std::int64_t>(announced, 0, kMaxOutput);
     std::vector<std::uint8_t> container(data, data + size);
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(capacity));
-    const std::int64_t n =
-        pakUnpackMemory(container.data(), static_cast<std::int64_t>(size), out.data(), capacity);
+    // Not zero-filled: the check only needs the bounds.
+    const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[static_cast<std::size_t>(capacity)]);
+    const std::int64_t n = pakUnpackMemory(container.data(), static_cast<std::int64_t>(size), out.get(), capacity);
     return n == -1 || (n == announced && n <= capacity);
 }
 

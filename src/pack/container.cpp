@@ -73,11 +73,14 @@ std::int32_t pakPackMemory(const void* source, std::int32_t length, void* destin
 
     // One block's output at a time, checked against the capacity before it
     // is copied, so the destination is never written past its capacity.
-    MainBlock scratch(pakMaxPackedSize(static_cast<std::uint32_t>(blockSize)), false);
+    const std::int32_t largestChunk = std::min(length, blockSize);
+    MainBlock scratch(pakMaxPackedSize(static_cast<std::uint32_t>(largestChunk)), false);
     if (!scratch.p) return 0;
-    // Zero-filled once: the table is kept across the blocks (see
-    // detail::compressBlockFrom), so it is never cleared again.
-    MainBlock work(pakWorkMemSize(), true);
+    // The table is kept across the blocks (see detail::compressBlockFrom), so
+    // a long input clears it once; a short one clears only the entries that
+    // its blocks will read.
+    const bool sparse = static_cast<std::uint32_t>(length) < detail::kSparseClearLimit;
+    MainBlock work(detail::kTableBytes, !sparse);
     if (!work.p) return 0;
 
     auto* out = static_cast<std::uint8_t*>(destination);
@@ -92,6 +95,7 @@ std::int32_t pakPackMemory(const void* source, std::int32_t length, void* destin
     std::int32_t done = 0;
     while (done < length) {
         const std::int32_t chunk = std::min(length - done, blockSize);
+        if (sparse) detail::clearEntriesFor(in + done, static_cast<std::uint32_t>(chunk), table);
         const std::uint32_t packed = detail::compressBlockFrom(in + done, block, static_cast<std::uint32_t>(chunk),
                                                                table, static_cast<std::uint32_t>(done));
         if (packed == 0) return 0;

@@ -1,12 +1,13 @@
 #include "pack/lz_block.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
 namespace oct {
 
 static_assert(std::endian::native == std::endian::little, "match lengths are counted on little-endian words");
-static_assert(pakWorkMemSize() >= kPakHashEntries * sizeof(std::uint32_t), "the work table holds the hash table");
+static_assert(pakWorkMemSize() >= detail::kTableBytes, "the work table holds the hash table");
 
 // Block stream (docs/formats/packed-container.md#block-stream)
 //
@@ -144,13 +145,21 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
     return static_cast<std::uint32_t>(out.finish() - destination);
 }
 
+void detail::clearEntriesFor(const std::uint8_t* block, std::uint32_t length, std::uint32_t* table) {
+    // Lookups happen at positions up to length − 5, insertions below that.
+    for (std::uint32_t p = 0; p + kLiteralTail < length; ++p) table[pakHash4(block + p)] = 0;
+}
+
 std::uint32_t pakCompressBlock(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t length,
                                void* work) {
     if (length == 0) return 0;
-    // The table holds positions plus 1 as 32-bit values, so only its first
-    // half needs clearing.
+    // The table holds positions plus 1 as 32-bit values, so at most its first
+    // half needs clearing, and a short block clears only what it will read.
     auto* table = static_cast<std::uint32_t*>(work);
-    std::memset(table, 0, kPakHashEntries * sizeof(std::uint32_t));
+    if (length < detail::kSparseClearLimit)
+        detail::clearEntriesFor(source, length, table);
+    else
+        std::memset(table, 0, detail::kTableBytes);
     return detail::compressBlockFrom(source, destination, length, table, 0);
 }
 
@@ -166,28 +175,58 @@ public:
     TagReader(const std::uint8_t* in, std::size_t size) : in_(in), size_(size), pos_(1) {}
 
     std::uint32_t bit() {
-        if (left_ == 0) {
-            if (size_ - pos_ < 2) return fail();
-            tag_ = in_[pos_] | static_cast<std::uint32_t>(in_[pos_ + 1]) << 8;
-            pos_ += 2;
-            left_ = 15;
-        } else {
-            --left_;
-        }
+        if (avail_ == 0 && !refill()) return 0;
+        --avail_;
         const std::uint32_t b = (tag_ >> 15) & 1;
         tag_ <<= 1;
         return b;
+    }
+
+    // Copies to `out` the literals whose flags come next in the current tag
+    // word, at most `room` of them, and returns how many: 0 when the next
+    // flag is a match's (left unread). A run of literals thus costs one
+    // branch, not one per byte.
+    std::uint32_t literals(std::uint8_t* out, std::uint32_t room) {
+        if (avail_ == 0 && !refill()) return 0;
+        // Unread bits sit at the top of the low 16; bits past them are 0, so
+        // the count of zero flags is capped by what the word still holds.
+        std::uint32_t run = static_cast<std::uint32_t>(std::countl_zero(static_cast<std::uint16_t>(tag_)));
+        run = std::min({run, static_cast<std::uint32_t>(avail_), room});
+        if (run == 0) return 0;
+        if (size_ - pos_ < run) return fail();
+        if (size_ - pos_ >= 16 && room >= 16) {
+            // A fixed 16-byte copy is faster than a short variable one; the
+            // bytes past the run lie inside the block and are written again
+            // before anything reads them.
+            std::memcpy(out, in_ + pos_, 16);
+        } else {
+            std::memcpy(out, in_ + pos_, run);
+        }
+        pos_ += run;
+        tag_ <<= run;
+        avail_ -= static_cast<int>(run);
+        return run;
     }
 
     // A gamma value, or 0 (never a valid value) when it grows past `limit` or
     // the stream ends.
     std::uint64_t gamma(std::uint64_t limit) {
         std::uint64_t v = 1;
-        do {
-            v = v * 2 + bit();
-            if (v > limit || !ok_) return 0;
-        } while (bit());
-        return ok_ ? v : 0;
+        for (;;) {
+            std::uint32_t pair;  // a digit, then its continuation bit
+            if (avail_ >= 2) {
+                pair = (tag_ >> 14) & 3;
+                tag_ <<= 2;
+                avail_ -= 2;
+            } else {
+                pair = bit() << 1;
+                pair |= bit();
+                if (!ok_) return 0;
+            }
+            v = v * 2 + (pair >> 1);
+            if (v > limit) return 0;
+            if ((pair & 1) == 0) return v;
+        }
     }
 
     std::uint8_t byte() {
@@ -199,6 +238,14 @@ public:
     std::size_t consumed() const { return pos_; }
 
 private:
+    bool refill() {
+        if (size_ - pos_ < 2) return fail();
+        tag_ = in_[pos_] | static_cast<std::uint32_t>(in_[pos_ + 1]) << 8;
+        pos_ += 2;
+        avail_ = 16;
+        return true;
+    }
+
     std::uint32_t fail() {
         ok_ = false;
         pos_ = size_;  // every later read fails as well
@@ -209,25 +256,36 @@ private:
     std::size_t size_;
     std::size_t pos_;
     std::uint32_t tag_ = 0;
-    int left_ = 0;  // bits of the current tag word not yet read
+    int avail_ = 0;  // bits of the current tag word not yet read
     bool ok_ = true;
 };
 
-// Copies `len` bytes from `dist` bytes back, byte by byte in effect, so that
-// an overlapping match repeats the bytes it is producing.
-void copyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
+// Copies `len` bytes from `dist` bytes back (`room` ≥ len bytes are free at
+// `out`), with the result of a copy made
+// one byte at a time upwards: an overlapping match repeats its first `dist`
+// bytes. Those are copied once, then the pattern doubles itself, so a long
+// run costs a few memcpy calls rather than one step per byte.
+void copyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len, std::uint32_t room) {
     const std::uint8_t* from = out - dist;
+    if (dist >= 16 && room - len >= 15) {
+        // Fixed 16-byte pieces: each reads only bytes written before it, and
+        // the last may run up to 15 bytes past the match, still inside the
+        // block, where later tokens write again before anything reads.
+        for (std::uint32_t i = 0; i < len; i += 16) std::memcpy(out + i, from + i, 16);
+        return;
+    }
     if (dist >= len) {
         std::memcpy(out, from, len);
-    } else if (dist == 1) {
-        std::memset(out, *from, len);
-    } else if (dist >= 8) {
-        // Each 8-byte piece reads only bytes written before it.
-        std::uint32_t i = 0;
-        for (; len - i >= 8; i += 8) std::memcpy(out + i, from + i, 8);
-        for (; i < len; ++i) out[i] = from[i];
-    } else {
-        for (std::uint32_t i = 0; i < len; ++i) out[i] = from[i];
+        return;
+    }
+    std::memcpy(out, from, dist);  // from + dist == out: no overlap
+    // `done` stays a multiple of `dist`, so out[0..n) continues the pattern
+    // at out + done; the two ranges never overlap because n ≤ done.
+    std::uint32_t done = dist;
+    while (done < len) {
+        const std::uint32_t n = std::min(done, len - done);
+        std::memcpy(out + done, out, n);
+        done += n;
     }
 }
 
@@ -243,14 +301,13 @@ std::int64_t pakDecompressBlock(const std::uint8_t* source, std::size_t sourceSi
     TagReader in(source, sourceSize);
     std::uint32_t produced = 1;
     while (produced < length) {
-        const std::uint32_t flag = in.bit();
+        const std::uint32_t run = in.literals(destination + produced, length - produced);
         if (!in.ok()) return -1;
-        if (flag == 0) {
-            const std::uint8_t b = in.byte();
-            if (!in.ok()) return -1;
-            destination[produced++] = b;
+        if (run > 0) {
+            produced += run;
             continue;
         }
+        in.bit();  // the match flag
         // A match may neither run past the block's end nor reach back before
         // its first byte; the gamma limits stop both before any arithmetic
         // could wrap.
@@ -263,7 +320,7 @@ std::int64_t pakDecompressBlock(const std::uint8_t* source, std::size_t sourceSi
         const std::uint64_t dist = (distHigh - 2) * 256 + distLow + 1;
         if (dist > produced) return -1;
         const auto len = static_cast<std::uint32_t>(lenCode + 2);
-        copyMatch(destination + produced, static_cast<std::uint32_t>(dist), len);
+        copyMatch(destination + produced, static_cast<std::uint32_t>(dist), len, room);
         produced += len;
     }
     return static_cast<std::int64_t>(in.consumed());

@@ -62,5 +62,16 @@ namespace detail {
 std::uint32_t compressBlockFrom(const std::uint8_t* block, std::uint8_t* destination, std::uint32_t length,
                                 std::uint32_t* table, std::uint32_t base);
 
+// Bytes of the table that compressBlockFrom uses: one 32-bit entry per hash.
+inline constexpr std::size_t kTableBytes = kPakHashEntries * sizeof(std::uint32_t);
+
+// Inputs shorter than this clear only the table entries they will use.
+inline constexpr std::uint32_t kSparseClearLimit = 32768;
+
+// Empties exactly the entries that compressing `block` can read: the hashes of
+// its positions that have 4 more bytes after them. Far cheaper than clearing
+// the whole table when the block is short.
+void clearEntriesFor(const std::uint8_t* block, std::uint32_t length, std::uint32_t* table);
+
 }  // namespace detail
 }  // namespace oct

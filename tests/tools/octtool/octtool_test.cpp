@@ -150,8 +150,11 @@ TEST_F(OctTool, FailuresGiveOneLineAndNoOutputFile) {
     // Damage inside a block either fails or, where the damage still decodes,
     // gives other bytes; it never claims the original.
     const int code = run({"unpack", path("corrupt.pak"), path("out")});
-    if (code == 0) EXPECT_NE(read("out"), read("data"));
-    else EXPECT_TRUE(oneLineMessage()) << err();
+    if (code == 0) {
+        EXPECT_NE(read("out"), read("data"));
+    } else {
+        EXPECT_TRUE(oneLineMessage()) << err();
+    }
 }
 
 TEST_F(OctTool, RefusesInputsOf2GiBBeforeReadingThem) {
