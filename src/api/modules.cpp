@@ -3,11 +3,12 @@
 // Steps whose modules have nothing to set up yet are present, empty, in their
 // places, so that the order is visible in one table and each module fills its
 // own step.
-#include "encode/bmp_writer.h"
 #include "file/stream.h"
 #include "image/blend.h"
+#include "image/bmp_reader.h"
 #include "image/font.h"
 #include "image/image.h"
+#include "image/loader.h"
 #include "pack/registry.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
@@ -26,8 +27,8 @@ constexpr ModuleStep kStartSteps[] = {
     {"fonts", fntStartModule},
     {"memory", memStartModule},
     {"vector drawing", nothing},  // no vector-drawing object is ever created
-    {"image decoders", nothing},
-    {"bmp codec", imgRegisterBmpEncoder},
+    {"image decoders", imgStartDecoders},
+    {"bmp codec", imgStartBmpCodec},
     {"image blending", imgStartBlending},
     {"structure maps", nothing},  // no memory block with a map member is ever created
     {"images", imgStartModule},

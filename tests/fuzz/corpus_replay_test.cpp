@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/image_targets.h"
 #include "fuzz/pack_targets.h"
 
 namespace oct {
@@ -25,6 +26,8 @@ const Target kTargets[] = {
     {"lz_block_fuzz", fuzz::checkLzBlock},
     {"container_fuzz", fuzz::checkContainer},
     {"pack_roundtrip_fuzz", fuzz::checkPackRoundTrip},
+    {"bmp_fuzz", fuzz::checkBmp},
+    {"icon_fuzz", fuzz::checkIconDirectory},
 };
 
 TEST(FuzzCorpus, EverySeedPassesItsTargetsCheck) {
@@ -50,6 +53,8 @@ TEST(FuzzCorpus, ChecksCatchBrokenProperties) {
     EXPECT_TRUE(fuzz::checkLzBlock(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkContainer(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkPackRoundTrip(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkBmp(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkIconDirectory(junk.data(), junk.size()));
 }
 
 }  // namespace
