@@ -48,8 +48,8 @@ constexpr std::int64_t kFileHeaderSize = 14;
 //  24   2   bit count
 //           no compression field: always uncompressed; colour entries are 3 bytes
 constexpr std::uint32_t kCoreHeaderSize = 12;
-constexpr std::uint32_t kMinInfoHeaderSize = 16;     // up to and including the bit count
-constexpr std::uint32_t kCompressionFieldEnd = 20;   // header size that includes compression
+constexpr std::uint32_t kMinInfoHeaderSize = 16;    // up to and including the bit count
+constexpr std::uint32_t kCompressionFieldEnd = 20;  // header size that includes compression
 
 enum Compression : std::uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3 };
 
@@ -58,8 +58,8 @@ struct BmpHeader {
     std::int64_t tableOffset;  // colour table: 14 + header size
     std::int32_t entrySize;    // bytes per colour table entry: 4, or 3 for the core header
     std::int32_t width;
-    std::int32_t height;       // rows, positive
-    bool topDown;              // the file stores its top row first
+    std::int32_t height;  // rows, positive
+    bool topDown;         // the file stores its top row first
     std::uint16_t bitCount;
     std::uint32_t compression;
 };
@@ -137,9 +137,7 @@ void readPalette(std::span<const std::uint8_t> file, const BmpHeader& h, int cou
 using RowFn = void (*)(std::span<const std::uint8_t> row, std::uint8_t* out, std::int32_t pixels,
                        const Palette& palette);
 
-void put(std::uint8_t* out, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-    out[0] = b, out[1] = g, out[2] = r;
-}
+void put(std::uint8_t* out, std::uint8_t b, std::uint8_t g, std::uint8_t r) { out[0] = b, out[1] = g, out[2] = r; }
 
 // 1 bit: highest bit first; 0 is black and 1 is white whatever the colour table holds.
 void rowMono1(std::span<const std::uint8_t> row, std::uint8_t* out, std::int32_t pixels, const Palette&) {
@@ -158,7 +156,8 @@ void rowIndexed4(std::span<const std::uint8_t> row, std::uint8_t* out, std::int3
 }
 
 void rowIndexed8(std::span<const std::uint8_t> row, std::uint8_t* out, std::int32_t pixels, const Palette& palette) {
-    for (std::int32_t x = 0; x < pixels; ++x, out += 3) std::memcpy(out, palette.bgr[row[static_cast<std::size_t>(x)]], 3);
+    for (std::int32_t x = 0; x < pixels; ++x, out += 3)
+        std::memcpy(out, palette.bgr[row[static_cast<std::size_t>(x)]], 3);
 }
 
 std::uint32_t pixel16(std::span<const std::uint8_t> row, std::int32_t x) {
@@ -301,7 +300,7 @@ void decodeRle8(ByteReader& in, const Palette& palette, const Target& out) {
 struct BmpPrivate {
     const std::uint8_t* data;  // the file, set by the check
     std::int64_t size;
-    void* buffer;              // freed by cleanup when set; loads from memory never set it
+    void* buffer;  // freed by cleanup when set; loads from memory never set it
 };
 
 const ImageDecoder kBmpDecoder{
@@ -344,8 +343,7 @@ void imgBmpCleanup(DecodeContext& context) {
     own.buffer = nullptr;
 }
 
-bool imgBmpToRgb24(std::span<const std::uint8_t> file, std::uint8_t* bits, std::int64_t rowBytes,
-                   std::int32_t flags) {
+bool imgBmpToRgb24(std::span<const std::uint8_t> file, std::uint8_t* bits, std::int64_t rowBytes, std::int32_t flags) {
     const auto h = readHeader(file);
     if (!h) return false;
     const bool bottomUpTarget = (flags & kDecodeBottomUp) != 0;

@@ -45,7 +45,6 @@ void imgBmpCleanup(DecodeContext& context);
 // other than 0 or 3, bit counts other than 1, 4, 8, 16, 24, 32), and RLE
 // pixels that fall outside the picture. False when the file's headers are
 // not acceptable to imgBmpCheck.
-bool imgBmpToRgb24(std::span<const std::uint8_t> file, std::uint8_t* bits, std::int64_t rowBytes,
-                   std::int32_t flags);
+bool imgBmpToRgb24(std::span<const std::uint8_t> file, std::uint8_t* bits, std::int64_t rowBytes, std::int32_t flags);
 
 }  // namespace oct

@@ -28,9 +28,9 @@ public:
     }
     std::uint32_t u32() {
         if (!has(4)) return 0;
-        const std::uint32_t v = static_cast<std::uint32_t>(data_[pos_]) | static_cast<std::uint32_t>(data_[pos_ + 1]) << 8 |
-                                static_cast<std::uint32_t>(data_[pos_ + 2]) << 16 |
-                                static_cast<std::uint32_t>(data_[pos_ + 3]) << 24;
+        const std::uint32_t v =
+            static_cast<std::uint32_t>(data_[pos_]) | static_cast<std::uint32_t>(data_[pos_ + 1]) << 8 |
+            static_cast<std::uint32_t>(data_[pos_ + 2]) << 16 | static_cast<std::uint32_t>(data_[pos_ + 3]) << 24;
         pos_ += 4;
         return v;
     }

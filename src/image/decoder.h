@@ -21,8 +21,7 @@ using DecodeCheckFn = int (*)(DecodeContext& context);
 // Writes the current frame into a bitmap of the context's width × height and
 // depth whose first stored row starts at `bits`; rows are `rowBytes` apart.
 // `flags` holds kDecodeBottomUp when that bitmap is bottom-up. Nonzero on success.
-using DecodeFrameFn = int (*)(DecodeContext& context, std::uint8_t* bits, std::int32_t rowBytes,
-                              std::int32_t flags);
+using DecodeFrameFn = int (*)(DecodeContext& context, std::uint8_t* bits, std::int32_t rowBytes, std::int32_t flags);
 // Releases what the check left in the private area.
 using DecodeCleanupFn = void (*)(DecodeContext& context);
 
@@ -50,10 +49,11 @@ struct DecodeContext {
     std::int32_t width;           // pixels, set by the check
     std::int32_t height;          // rows, set by the check
     std::int32_t depth;           // bits per pixel of the bitmap that decode fills
+    // The accepting decoder's own state, zero-filled before each check.
     alignas(8) std::uint8_t privateArea[kDecoderPrivateBytes];
-    std::int32_t sourceDepth;     // bits per pixel stored in the file
-    std::int32_t frameCount;      // 1 unless the check sets more
-    std::int32_t frameDelay;      // delay of the frame decoded last
+    std::int32_t sourceDepth;  // bits per pixel stored in the file
+    std::int32_t frameCount;   // 1 unless the check sets more
+    std::int32_t frameDelay;   // delay of the frame decoded last
 };
 
 // The decoder-private area as a decoder's own record (a trivial type that

@@ -122,7 +122,8 @@ plat::Handle imgIconFromMemory(const std::uint8_t* data, std::size_t size) {
     const std::uint16_t bitCount = header.u16();
 
     plat::Handle icon = plat::iconFromResource(resource->bytes, resource->size, width, height);
-    if (!icon && bitCount != kNoDefaultRetryDepth) icon = plat::iconFromResourceDefault(resource->bytes, resource->size);
+    if (!icon && bitCount != kNoDefaultRetryDepth)
+        icon = plat::iconFromResourceDefault(resource->bytes, resource->size);
     imgFreeIconResource(resource);
     return icon;
 }

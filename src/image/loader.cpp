@@ -134,8 +134,8 @@ std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
     const std::int64_t size = plat::fileSize(file);
     // Files of kMaxImageDataBytes or more (4 GiB and beyond among them) are
     // refused before anything is allocated; so is an empty one.
-    auto* buffer = size > 0 && size <= kMaxImageDataBytes ? static_cast<std::uint8_t*>(memMainAlloc(size, false))
-                                                           : nullptr;
+    auto* buffer =
+        size > 0 && size <= kMaxImageDataBytes ? static_cast<std::uint8_t*>(memMainAlloc(size, false)) : nullptr;
     bool complete = buffer != nullptr;
     // One read may return less than asked (a read of a regular file on
     // Linux stops near 2 GiB), so read until the whole file is in.
@@ -164,7 +164,8 @@ std::int64_t imgLoadImageMemory(std::int64_t id, const void* data, std::int64_t 
     // A block of data is icon or decoder input, never both: an icon file
     // whose icon cannot be used is not handed on to the decoders.
     IconResult icon = loadIcon(*image, bytes, size32);
-    const bool loaded = icon == IconResult::Loaded || (icon == IconResult::NotAnIcon && loadDecoded(*image, bytes, size32));
+    const bool loaded =
+        icon == IconResult::Loaded || (icon == IconResult::NotAnIcon && loadDecoded(*image, bytes, size32));
     if (!loaded) {
         objReleaseObject(table, imageId);
         return 0;

@@ -13,7 +13,7 @@
 namespace oct {
 namespace {
 
-using octtest::BmpSpec;
+using octtest::BmpFields;
 using octtest::Bytes;
 using octtest::colours;
 using octtest::makeBmp;
@@ -26,13 +26,19 @@ constexpr Rgb kWhite{255, 255, 255};
 constexpr std::uint32_t kBlue = 0x0000FF;
 constexpr std::uint32_t kYellow = 0xFFFF00;
 
+Rgb ramp(int i) {
+    return {static_cast<std::uint8_t>(10 * i), static_cast<std::uint8_t>(20 * i), static_cast<std::uint8_t>(200 - i)};
+}
+
 // A table of `count` entries whose entry i is blue 10 i, green 20 i, red 200 - i.
 Bytes rampTable(int count) {
     Bytes t;
-    for (int i = 0; i < count; ++i) t.insert(t.end(), {static_cast<std::uint8_t>(10 * i), static_cast<std::uint8_t>(20 * i), static_cast<std::uint8_t>(200 - i), 0});
+    for (int i = 0; i < count; ++i) {
+        const Rgb c = ramp(i);
+        t.insert(t.end(), {c.b, c.g, c.r, 0});
+    }
     return t;
 }
-Rgb ramp(int i) { return {static_cast<std::uint8_t>(10 * i), static_cast<std::uint8_t>(20 * i), static_cast<std::uint8_t>(200 - i)}; }
 
 struct Loaded {
     std::int64_t id = 0;
@@ -48,7 +54,7 @@ Loaded load(const Bytes& file) {
 
 struct PixelCase {
     const char* name;
-    BmpSpec spec;
+    BmpFields fields;
     std::int32_t width, height;  // of the image
     std::vector<Rgb> expected;   // top row first
 };
@@ -57,10 +63,12 @@ TEST(BmpReader, ConvertsEveryLayoutToUprightRgb24) {
     const Rgb t5 = ramp(5);
     const PixelCase cases[] = {
         // Bottom row 1 0 1, top row 0 1 1; the blue/yellow table is not read.
-        {"1-bit ignores its colour table", {3, 2, 1, 0, colours({kBlue, kYellow}), {0xA0, 0, 0, 0, 0x60, 0, 0, 0}}, 3, 2,
+        {"1-bit ignores its colour table",
+         {3, 2, 1, 0, colours({kBlue, kYellow}), {0xA0, 0, 0, 0, 0x60, 0, 0, 0}}, 3, 2,
          {kBlack, kWhite, kWhite, kWhite, kBlack, kWhite}},
         // Width 5: three bytes of nibbles and one fill byte per row.
-        {"4-bit width 5", {5, 2, 4, 0, rampTable(16), {0x12, 0x34, 0x5F, 0xEE, 0x54, 0x32, 0x10, 0xEE}}, 5, 2,
+        {"4-bit width 5",
+         {5, 2, 4, 0, rampTable(16), {0x12, 0x34, 0x5F, 0xEE, 0x54, 0x32, 0x10, 0xEE}}, 5, 2,
          {ramp(5), ramp(4), ramp(3), ramp(2), ramp(1), ramp(1), ramp(2), ramp(3), ramp(4), ramp(5)}},
         {"8-bit", {2, 1, 8, 0, rampTable(16), {7, 15, 0, 0}}, 2, 1, {ramp(7), ramp(15)}},
         // 5-5-5: 0x7FFF white-ish, 0x0443 = r 1, g 2, b 3; bit 15 ignored.
@@ -75,7 +83,8 @@ TEST(BmpReader, ConvertsEveryLayoutToUprightRgb24) {
         {"32-bit drops alpha", {2, 1, 32, 0, {}, {1, 2, 3, 0x80, 4, 5, 6, 0xFF}}, 2, 1, {{1, 2, 3}, {4, 5, 6}}},
         // Negative height: the first stored row is the top row.
         {"top-down 24-bit", {1, -2, 24, 0, {}, {1, 2, 3, 0, 4, 5, 6, 0}}, 1, 2, {{1, 2, 3}, {4, 5, 6}}},
-        {"top-down 8-bit", {2, -2, 8, 0, rampTable(16), {1, 2, 0, 0, 3, 4, 0, 0}}, 2, 2, {ramp(1), ramp(2), ramp(3), ramp(4)}},
+        {"top-down 8-bit", {2, -2, 8, 0, rampTable(16), {1, 2, 0, 0, 3, 4, 0, 0}}, 2, 2,
+         {ramp(1), ramp(2), ramp(3), ramp(4)}},
         // Three pixels of colour 5 at the start of stored row 0, then the end.
         {"RLE8 run", {4, 2, 8, 1, rampTable(16), {0x03, 0x05, 0x00, 0x00, 0x00, 0x01}}, 4, 2,
          {kBlack, kBlack, kBlack, kBlack, t5, t5, t5, kBlack}},
@@ -94,13 +103,13 @@ TEST(BmpReader, ConvertsEveryLayoutToUprightRgb24) {
     };
     for (const PixelCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const Loaded image = load(makeBmp(c.spec));
+        const Loaded image = load(makeBmp(c.fields));
         ASSERT_NE(image.id, 0);
         const ImageObject* record = imgGetImage(image.id);
         EXPECT_EQ(record->width, c.width);
         EXPECT_EQ(record->height, c.height);
         EXPECT_EQ(record->depth, 24);
-        EXPECT_EQ(record->sourceDepth, c.spec.bitCount);
+        EXPECT_EQ(record->sourceDepth, c.fields.bitCount);
         EXPECT_EQ(record->format, kBmpDecoderId);
         ASSERT_EQ(image.pixels.size(), c.expected.size());
         for (std::size_t i = 0; i < c.expected.size(); ++i)
@@ -169,12 +178,12 @@ TEST(BmpReader, NeverReadsPastTheData) {
 }
 
 TEST(BmpReader, CheckRefusesWhatCannotBecomeAnImage) {
-    auto withField = [](BmpSpec spec, std::size_t at, std::vector<std::uint8_t> value) {
-        Bytes b = makeBmp(spec);
+    auto withField = [](BmpFields fields, std::size_t at, std::vector<std::uint8_t> value) {
+        Bytes b = makeBmp(fields);
         for (std::size_t i = 0; i < value.size(); ++i) b[at + i] = value[i];
         return b;
     };
-    const BmpSpec plain{4, 4, 24, 0, {}, Bytes(64, 0x55)};
+    const BmpFields plain{4, 4, 24, 0, {}, Bytes(64, 0x55)};
     Bytes truncated = makeBmp(plain);
     truncated.resize(29);  // ends inside the bit count
     struct Case {

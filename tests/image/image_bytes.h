@@ -25,7 +25,7 @@ inline void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin()
 
 // A BMP file with a 40-byte information header: the colour table (4-byte
 // entries, already laid out) and the pixel bytes (already padded) follow it.
-struct BmpSpec {
+struct BmpFields {
     std::int32_t width = 1;
     std::int32_t height = 1;
     std::uint16_t bitCount = 24;
@@ -34,7 +34,7 @@ struct BmpSpec {
     Bytes pixels;
 };
 
-inline Bytes makeBmp(const BmpSpec& s) {
+inline Bytes makeBmp(const BmpFields& s) {
     const std::uint32_t offset = 14 + 40 + static_cast<std::uint32_t>(s.colourTable.size());
     Bytes b{'B', 'M'};
     put32(b, offset + static_cast<std::uint32_t>(s.pixels.size()));
@@ -56,13 +56,14 @@ inline Bytes makeBmp(const BmpSpec& s) {
 // A colour table of 4-byte entries from (blue, green, red) triples.
 inline Bytes colours(std::initializer_list<std::uint32_t> rgb) {
     Bytes t;
-    for (std::uint32_t c : rgb) t.insert(t.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
-                                                   static_cast<std::uint8_t>(c >> 16), 0});
+    for (std::uint32_t c : rgb)
+        t.insert(t.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                           static_cast<std::uint8_t>(c >> 16), 0});
     return t;
 }
 
 // One directory entry of an icon file, and its image bytes.
-struct IconEntrySpec {
+struct IconEntryFields {
     std::uint8_t width;
     std::uint8_t height;
     std::uint16_t bitCount;
@@ -71,7 +72,7 @@ struct IconEntrySpec {
 
 // An icon file (type 1, or another type for the refusals) with the images
 // laid out after the directory in entry order.
-inline Bytes makeIcon(const std::vector<IconEntrySpec>& entries, std::uint16_t type = 1) {
+inline Bytes makeIcon(const std::vector<IconEntryFields>& entries, std::uint16_t type = 1) {
     Bytes b;
     put16(b, 0);
     put16(b, type);
