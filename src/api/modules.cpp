@@ -4,12 +4,13 @@
 // places, so that the order is visible in one table and each module fills its
 // own step.
 #include "draw/session.h"
-#include "encode/bmp_writer.h"
 #include "file/stream.h"
 #include "image/blend.h"
+#include "image/bmp_reader.h"
 #include "image/font.h"
 #include "image/image.h"
 #include "pack/archive_table.h"
+#include "image/loader.h"
 #include "pack/registry.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
@@ -28,8 +29,8 @@ constexpr ModuleStep kStartSteps[] = {
     {"fonts", fntStartModule},
     {"memory", memStartModule},
     {"vector drawing", nothing},  // no vector-drawing object is ever created
-    {"image decoders", nothing},
-    {"bmp codec", imgRegisterBmpEncoder},
+    {"image decoders", imgStartDecoders},
+    {"bmp codec", imgStartBmpCodec},
     {"image blending", imgStartBlending},
     {"structure maps", nothing},  // no memory block with a map member is ever created
     {"images", imgStartModule},

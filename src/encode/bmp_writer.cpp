@@ -11,7 +11,7 @@
 namespace oct {
 namespace {
 
-// BMP file header and info header, 54 bytes, little-endian (docs/formats/bmp.md#headers)
+// BMP file header and info header, 54 bytes, little-endian (docs/formats/bmp.md#headers-written)
 //  off size
 //   0   2   "BM"
 //   2   4   file size = bits offset + row length × height

@@ -189,3 +189,52 @@ TEST(BmpSave, WritesTheRebuiltBitmapAtItsDepth) {
 
 }  // namespace
 }  // namespace oct
+
+namespace oct {
+namespace {
+
+std::filesystem::path corpus(const char* leaf) { return std::filesystem::path(OCT_CORPUS_DIR) / leaf; }
+
+TEST(PictureLoad, BmpFilesConvertAsPicturesFromDiskAndMemory) {
+    const auto path = corpus("bmp/g/pal8.bmp");
+    Loaded disk{octLoad(path.u16string().c_str())};
+    ASSERT_NE(disk.r, nullptr);
+    EXPECT_EQ(octWidth(disk.r), 127);
+    EXPECT_EQ(octHeight(disk.r), 64);
+    EXPECT_EQ(octAlpha(disk.r), 0) << "every BMP loads as a 24-bit picture";
+    const Bytes bytes = octtest::readFile(path);
+    Loaded mem{octCatch(bytes.data(), static_cast<int64_t>(bytes.size()))};
+    ASSERT_NE(mem.r, nullptr);
+    plat::BitmapDesc a{}, b{};
+    ASSERT_TRUE(plat::bitmapDescribe(static_cast<plat::Handle>(octHandle(disk.r)), a));
+    ASSERT_TRUE(plat::bitmapDescribe(static_cast<plat::Handle>(octHandle(mem.r)), b));
+    EXPECT_EQ(std::memcmp(a.bits, b.bits, static_cast<std::size_t>(a.widthBytes) * a.height), 0);
+
+    // The level file of the picture loads back to the same rebuilt pixels.
+    TempDir dir;
+    ASSERT_EQ(octSave(disk.r, dir.name("p.oct").c_str(), 0), 1);
+    Loaded level{octLoad(dir.name("p.oct").c_str())};
+    ASSERT_NE(level.r, nullptr);
+    plat::BitmapDesc c{};
+    ASSERT_TRUE(plat::bitmapDescribe(static_cast<plat::Handle>(octHandle(level.r)), c));
+    EXPECT_EQ(std::memcmp(a.bits, c.bits, static_cast<std::size_t>(a.widthBytes) * a.height), 0);
+}
+
+TEST(PictureLoad, IconsAreRefusedWithoutTryingALevelFile) {
+    const auto path = corpus("ico/hopper.ico");
+    EXPECT_EQ(octLoad(path.u16string().c_str()), nullptr);
+    const Bytes bytes = octtest::readFile(path);
+    EXPECT_EQ(octCatch(bytes.data(), static_cast<int64_t>(bytes.size())), nullptr);
+}
+
+TEST(PictureLoad, BadCorpusFilesFailCleanly) {
+    for (const auto& entry : std::filesystem::directory_iterator(corpus("bmp/b"))) {
+        Loaded r{octLoad(entry.path().u16string().c_str())};
+        if (r.r) {
+            EXPECT_GT(octWidth(r.r), 0) << entry.path().string();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace oct

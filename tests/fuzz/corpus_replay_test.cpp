@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/level_targets.h"
+#include "fuzz/image_targets.h"
 #include "fuzz/pack_targets.h"
 
 namespace oct {
@@ -27,6 +28,8 @@ const Target kTargets[] = {
     {"container_fuzz", fuzz::checkContainer},
     {"pack_roundtrip_fuzz", fuzz::checkPackRoundTrip},
     {"level_file_fuzz", fuzz::checkLevelFile},
+    {"bmp_fuzz", fuzz::checkBmp},
+    {"icon_fuzz", fuzz::checkIconDirectory},
 };
 
 TEST(FuzzCorpus, EverySeedPassesItsTargetsCheck) {
@@ -53,6 +56,8 @@ TEST(FuzzCorpus, ChecksCatchBrokenProperties) {
     EXPECT_TRUE(fuzz::checkContainer(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkPackRoundTrip(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkLevelFile(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkBmp(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkIconDirectory(junk.data(), junk.size()));
 }
 
 }  // namespace

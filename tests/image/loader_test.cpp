@@ -1,0 +1,224 @@
+#include "image/loader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "image/bmp_reader.h"
+#include "image/image.h"
+#include "image_bytes.h"
+#include "test_files.h"
+
+namespace oct {
+namespace {
+
+using octtest::Bytes;
+
+const std::filesystem::path kCorpus = OCT_CORPUS_DIR;
+
+// 24-bit, 2 × 2: bottom row (1,2,3) (4,5,6), top row (7,8,9) (10,11,12).
+Bytes smallBmp() { return octtest::makeBmp({2, 2, 24, 0, {}, {1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0}}); }
+
+TEST(ImageLoading, FileAndMemoryGiveTheSameImage) {
+    octtest::TempDir dir;
+    const Bytes bmp = smallBmp();
+    octtest::writeFile(dir.path("small.bmp"), bmp);
+    const std::int64_t fromFile = imgLoadImage(AnyId, dir.name("small.bmp").c_str());
+    const std::int64_t fromMemory = imgLoadImageMemory(AnyId, bmp.data(), static_cast<std::int64_t>(bmp.size()));
+    ASSERT_NE(fromFile, 0);
+    ASSERT_NE(fromMemory, 0);
+    for (std::int64_t id : {fromFile, fromMemory}) {
+        const ImageObject* image = imgGetImage(id);
+        EXPECT_EQ(image->width, 2);
+        EXPECT_EQ(image->height, 2);
+        EXPECT_EQ(image->depth, 24);
+        EXPECT_EQ(image->sourceDepth, 24);
+        EXPECT_EQ(image->format, 0x00504D42u);
+        EXPECT_EQ(image->frameCount, 1);
+        EXPECT_EQ(image->frames, nullptr);
+    }
+    EXPECT_TRUE(octtest::pixelsOf(fromFile) == octtest::pixelsOf(fromMemory));
+    EXPECT_EQ(octtest::pixelsOf(fromFile)[0], (octtest::Rgb{7, 8, 9}));
+    imgFreeImage(fromFile);
+    imgFreeImage(fromMemory);
+}
+
+TEST(ImageLoading, NumbersGetTheHandleAndLoseTheirOldImage) {
+    const Bytes bmp = smallBmp();
+    ASSERT_NE(imgCreateImage(4, 3, 3, 24), 0);
+    const plat::Handle old = imgImageHandle(4);
+    const std::int64_t handle = imgLoadImageMemory(4, bmp.data(), static_cast<std::int64_t>(bmp.size()));
+    ASSERT_NE(handle, 0);
+    EXPECT_EQ(static_cast<plat::Handle>(handle), imgImageHandle(4));
+    EXPECT_EQ(imgGetImage(4)->width, 2);
+    if (old != static_cast<plat::Handle>(handle)) {
+        EXPECT_EQ(plat::handleKind(old), plat::HandleKind::None);
+    }
+    imgFreeImage(4);
+}
+
+TEST(ImageLoading, DataThatIsNeitherIconNorBmpLeavesTheNumberEmpty) {
+    octtest::TempDir dir;
+    const std::filesystem::path png = kCorpus / "ico/ref/smile.ico.png";
+    ASSERT_TRUE(std::filesystem::exists(png));
+    ASSERT_NE(imgCreateImage(5, 3, 3, 24), 0);
+    EXPECT_EQ(imgLoadImage(5, png.u16string().c_str()), 0);
+    EXPECT_EQ(imgIsImage(5), 0);
+    EXPECT_EQ(imgImageHandle(5), 0u);
+
+    // From memory too, and for a dynamic id nothing is left behind.
+    const Bytes bytes = octtest::readFile(png);
+    EXPECT_EQ(imgLoadImageMemory(AnyId, bytes.data(), static_cast<std::int64_t>(bytes.size())), 0);
+}
+
+TEST(ImageLoading, FilesThatCannotBeReadLeaveTheNumberAlone) {
+    octtest::TempDir dir;
+    ASSERT_NE(imgCreateImage(6, 3, 3, 24), 0);
+    const plat::Handle kept = imgImageHandle(6);
+    EXPECT_EQ(imgLoadImage(6, dir.name("missing.bmp").c_str()), 0);
+    octtest::writeFile(dir.path("empty.bmp"), {});
+    EXPECT_EQ(imgLoadImage(6, dir.name("empty.bmp").c_str()), 0);
+    EXPECT_EQ(imgLoadImage(6, nullptr), 0);
+    EXPECT_EQ(imgImageHandle(6), kept);
+    imgFreeImage(6);
+}
+
+TEST(ImageLoading, MemoryBlocksBeyond32BitsAreRefusedUnread) {
+    const Bytes bmp = smallBmp();
+    ASSERT_NE(imgCreateImage(7, 3, 3, 24), 0);
+    const plat::Handle kept = imgImageHandle(7);
+    // The sizes are refused before a byte is read: the block is far smaller.
+    for (std::int64_t size : {std::int64_t{0}, std::int64_t{-1}, std::int64_t{INT32_MAX} + 1, std::int64_t{1} << 32,
+                              (std::int64_t{1} << 32) + static_cast<std::int64_t>(bmp.size())})
+        EXPECT_EQ(imgLoadImageMemory(7, bmp.data(), size), 0) << size;
+    EXPECT_EQ(imgLoadImageMemory(7, nullptr, 100), 0);
+    EXPECT_EQ(imgImageHandle(7), kept);
+    imgFreeImage(7);
+}
+
+TEST(ImageLoading, NothingToDecodeWithoutAnAcceptingDecoder) {
+    const Bytes junk(64, 0x42);
+    EXPECT_EQ(imgFindDecoder(junk.data(), static_cast<std::int32_t>(junk.size())), 0u);
+    EXPECT_EQ(imgDecodeFrame(), 0u);
+    imgEndDecode();
+}
+
+TEST(ImageLoading, ThreadsLoadWithTheirOwnContexts) {
+    // Two threads load different pictures over and over; each must always get its own.
+    auto run = [](std::int32_t width, bool& ok) {
+        const Bytes bmp = octtest::makeBmp({width, 1, 8, 0, {}, Bytes(static_cast<std::size_t>(width + 3) / 4 * 4)});
+        for (int i = 0; i < 200 && ok; ++i) {
+            const std::int64_t id = imgLoadImageMemory(AnyId, bmp.data(), static_cast<std::int64_t>(bmp.size()));
+            ok = id != 0 && imgGetImage(id)->width == width;
+            imgFreeImage(id);
+        }
+    };
+    bool okA = true, okB = true;
+    std::thread a(run, 3, std::ref(okA)), b(run, 17, std::ref(okB));
+    a.join();
+    b.join();
+    EXPECT_TRUE(okA);
+    EXPECT_TRUE(okB);
+}
+
+// ---------------------------------------------------------------------------
+// A decoder of this test: data starting "FRAMES" followed by a frame count and
+// the index of a frame that fails (or 0xFF); every frame is 2 × 3 at 32 bits,
+// filled with its own index, with delay 10 × (index + 1).
+// ---------------------------------------------------------------------------
+
+struct FramesPrivate {
+    int next;
+    int failAt;
+};
+int gFramesCleanups = 0;
+
+int framesCheck(DecodeContext& context) {
+    if (context.dataSize < 8 || std::memcmp(context.data, "FRAMES", 6) != 0) return 0;
+    context.width = 2;
+    context.height = 3;
+    context.depth = 32;
+    context.sourceDepth = 7;
+    context.frameCount = context.data[6];
+    decoderPrivateStart<FramesPrivate>(context) = {0, context.data[7]};
+    return 1;
+}
+int framesDecode(DecodeContext& context, std::uint8_t* bits, std::int32_t rowBytes, std::int32_t flags) {
+    auto& own = decoderPrivate<FramesPrivate>(context);
+    const int index = own.next++;
+    if (index == own.failAt || flags != kDecodeBottomUp) return 0;
+    std::memset(bits, index, static_cast<std::size_t>(rowBytes) * 3);
+    context.frameDelay = 10 * (index + 1);
+    return 1;
+}
+void framesCleanup(DecodeContext&) { ++gFramesCleanups; }
+int neverCheck(DecodeContext&) { return 0; }
+
+const ImageDecoder kFramesDecoder{framesCheck, framesDecode, framesCleanup, 0x454D5246};
+const ImageDecoder kNeverDecoder{neverCheck, framesDecode, framesCleanup, 0x5645454E};
+
+// Registration belongs to module start; this test binary registers its
+// decoders once, after the BMP decoder, and then fills the registry. The
+// result: how many fillers the registry took.
+int registerTestDecoders() {
+    static const int accepted = [] {
+        EXPECT_TRUE(imgRegisterDecoder(&kFramesDecoder));
+        EXPECT_FALSE(imgRegisterDecoder(nullptr));
+        int n = 0;
+        while (n < 100 && imgRegisterDecoder(&kNeverDecoder)) ++n;
+        return n;
+    }();
+    return accepted;
+}
+
+TEST(DecoderRegistry, HoldsThirtyDecodersAndRefusesMore) {
+    EXPECT_EQ(registerTestDecoders(), 30 - 2);  // the BMP decoder and the frames decoder came first
+    EXPECT_FALSE(imgRegisterDecoder(&kNeverDecoder));
+    // The decoders registered first still work.
+    const Bytes bmp = smallBmp();
+    const std::int64_t id = imgLoadImageMemory(AnyId, bmp.data(), static_cast<std::int64_t>(bmp.size()));
+    EXPECT_NE(id, 0);
+    imgFreeImage(id);
+}
+
+TEST(DecoderRegistry, MultiFrameImagesKeepEveryFrame) {
+    registerTestDecoders();
+    const Bytes data = {'F', 'R', 'A', 'M', 'E', 'S', 3, 0xFF};
+    const int cleanups = gFramesCleanups;
+    const std::int64_t id = imgLoadImageMemory(AnyId, data.data(), static_cast<std::int64_t>(data.size()));
+    ASSERT_NE(id, 0);
+    EXPECT_EQ(gFramesCleanups, cleanups + 1);
+    const ImageObject* image = imgGetImage(id);
+    EXPECT_EQ(image->format, 0x454D5246u);
+    EXPECT_EQ(image->depth, 32);
+    EXPECT_EQ(image->sourceDepth, 7);
+    ASSERT_EQ(image->frameCount, 3);
+    ASSERT_NE(image->frames, nullptr);
+    EXPECT_EQ(image->handle, image->frames[0].bitmap);
+    EXPECT_EQ(image->firstFrameDelay, 10);
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(image->frames[i].delay, 10 * (i + 1));
+        plat::BitmapDesc bm{};
+        ASSERT_TRUE(plat::bitmapDescribe(image->frames[i].bitmap, bm));
+        EXPECT_EQ(bm.bitsPerPixel, 32);
+        EXPECT_EQ(static_cast<const std::uint8_t*>(bm.bits)[0], i);
+    }
+    const plat::Handle last = image->frames[2].bitmap;
+    imgFreeImage(id);
+    EXPECT_EQ(plat::handleKind(last), plat::HandleKind::None);
+
+    // A frame that fails fails the load: no image with frames missing, and
+    // the decoder is still cleaned up.
+    const Bytes failing = {'F', 'R', 'A', 'M', 'E', 'S', 3, 1};
+    ASSERT_NE(imgCreateImage(8, 1, 1, 24), 0);
+    EXPECT_EQ(imgLoadImageMemory(8, failing.data(), static_cast<std::int64_t>(failing.size())), 0);
+    EXPECT_EQ(imgIsImage(8), 0);
+    EXPECT_EQ(gFramesCleanups, cleanups + 2);
+}
+
+}  // namespace
+}  // namespace oct
