@@ -33,19 +33,19 @@ std::size_t rowBytes(int width, int bpp) { return static_cast<std::size_t>((widt
 
 // A bitmap icon image: 40-byte header, colour table (or red, green and blue
 // masks of 5-6-5 or 8-8-8 bits), patterned colour rows, clear AND-mask rows.
-struct Spec {
+struct Recipe {
     int width = 8, height = 8, bpp = 32;
     std::uint32_t compression = 0, coloursUsed = 0;
     std::vector<std::uint32_t> palette = {};  // first entries; the rest are greys
 };
 
-std::size_t tableEntries(const Spec& s) {
+std::size_t tableEntries(const Recipe& s) {
     if (s.compression == 3) return 3;
     if (s.bpp <= 8) return s.coloursUsed ? s.coloursUsed : 1u << s.bpp;
     return s.coloursUsed;
 }
 
-Bytes bitmapImage(const Spec& s) {
+Bytes bitmapImage(const Recipe& s) {
     const std::size_t table = tableEntries(s), colour = rowBytes(s.width, s.bpp) * s.height;
     Bytes b(40 + 4 * table + colour + rowBytes(s.width, 1) * s.height, 0);
     put32(b, 0, 40);
@@ -115,7 +115,7 @@ Answer builtDefault(const Bytes& image) { return answer(iconFromResourceDefault(
 TEST(PlatformIcon, EveryBitDepthBuildsA32BitColourBitmap) {
     const struct {
         const char* name;
-        Spec spec;
+        Recipe recipe;
     } cases[] = {
         {"1 bit, white then black", {8, 8, 1, 0, 0, {0xFFFFFF, 0x000000}}},
         {"1 bit, red and blue", {8, 8, 1, 0, 0, {0xFF0000, 0x0000FF}}},
@@ -132,9 +132,9 @@ TEST(PlatformIcon, EveryBitDepthBuildsA32BitColourBitmap) {
         {"32 bits, wide and flat", {256, 4, 32}},
     };
     for (const auto& c : cases) {
-        const Bytes image = bitmapImage(c.spec);
-        const Answer own{c.spec.width, c.spec.height};
-        EXPECT_EQ(built(image, c.spec.width, c.spec.height), own) << c.name;
+        const Bytes image = bitmapImage(c.recipe);
+        const Answer own{c.recipe.width, c.recipe.height};
+        EXPECT_EQ(built(image, c.recipe.width, c.recipe.height), own) << c.name;
         EXPECT_EQ(built(image, 0, 0), own) << c.name << ", no desired size";
         EXPECT_EQ(builtDefault(image), (Answer{32, 32})) << c.name << ", default size";
     }
