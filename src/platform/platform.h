@@ -118,13 +118,19 @@ namespace oct::plat {
 // Builds an icon from one image of an icon file — a BITMAPINFOHEADER image
 // (colour rows, then the AND mask; its height counts both) or a PNG stream —
 // at the desired size (CreateIconFromResourceEx, version 0x00030000,
-// LR_DEFAULTCOLOR). 0 when no icon can be made from the bytes.
+// LR_DEFAULTCOLOR); a desired side of 0 takes the image's own. 0 when no icon
+// can be made from the bytes: an image that does not lie within `size` or
+// breaks the limits of platform/icon_image.h, or a negative desired side or
+// one above kIconMaxSide. A 1-bit image whose table starts with black and
+// white becomes a monochrome icon, which has no colour bitmap.
 Handle iconFromResource(const std::uint8_t* data, std::size_t size, std::int32_t width, std::int32_t height);
-// The same at the system's default size (CreateIconFromResource).
+// The same at the system's default icon size (32 × 32), as
+// CreateIconFromResource builds it, but not shared: objectDelete destroys it.
 Handle iconFromResourceDefault(const std::uint8_t* data, std::size_t size);
 // Describes the icon's colour bitmap as GetIconInfo + GetObjectW would
-// (the colour bitmap's BITMAP). False for what is not an icon, and for a
-// monochrome icon that has no colour bitmap.
+// (the colour bitmap's BITMAP: a 32-bit device bitmap of the icon's size).
+// Its bits are always null: the pixels are not addressable. False for what is
+// not an icon, and for a monochrome icon that has no colour bitmap.
 bool iconDescribe(Handle icon, BitmapDesc& colour);
 
 }  // namespace oct::plat

@@ -18,6 +18,11 @@ std::unordered_set<Object*>* gLive = nullptr;
 
 Bitmap::~Bitmap() { std::free(bits); }
 
+Icon::~Icon() {
+    std::free(pixels);
+    std::free(mask);
+}
+
 Handle objectRegister(Object* object) {
     std::lock_guard guard(gLiveLock);
     try {

@@ -22,6 +22,18 @@ struct Bitmap final : Object {
     ~Bitmap() override;
 };
 
+// An icon as USER32 keeps one: a colour image and its AND mask at the size
+// the icon was built at.
+struct Icon final : Object {
+    std::int32_t width = 0, height = 0;
+    // False for a monochrome icon, for which Windows keeps no colour bitmap
+    // (only a mask of twice the height, the AND rows over the XOR rows).
+    bool colourBitmap = false;
+    std::uint8_t* pixels = nullptr;  // width × height B, G, R, A, top row first
+    std::uint8_t* mask = nullptr;    // width × height bytes, top row first: 1 where the background shows
+    ~Icon() override;
+};
+
 // Registers a new object and returns its handle (0 when it cannot be registered).
 Handle objectRegister(Object* object);
 // The live object of `kind` behind a handle, or null. The object stays valid
