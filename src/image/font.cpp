@@ -18,15 +18,7 @@ void fntStopModule() {
 }
 
 void fntFreeFont(std::int64_t id) {
-    if (!gFonts) return;
-    if (id == AnyId) {
-        objFreeAll(gFonts);
-        return;
-    }
-    auto* font = static_cast<FontObject*>(objGetObject(gFonts, id));
-    if (!font) return;
-    plat::objectDelete(font->handle);
-    objReleaseObject(gFonts, id);
+    objFree(gFonts, id, [](void* record) { plat::objectDelete(static_cast<FontObject*>(record)->handle); });
 }
 
 int fntScreenPixelsPerInchY() { return gScreenPixelsPerInchY; }

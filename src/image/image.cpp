@@ -66,20 +66,15 @@ std::int64_t imgCreateImage(std::int64_t id, std::int32_t width, std::int32_t he
 }
 
 void imgFreeImage(std::int64_t id) {
-    if (!gImages) return;
-    if (id == AnyId) {
-        objFreeAll(gImages);
-        return;
-    }
-    auto* image = static_cast<ImageObject*>(objGetObject(gImages, id));
-    if (!image) return;
-    if (image->frameCount <= 1 || !image->frames) {
-        deleteHandle(image->handle);
-    } else {
-        for (std::int32_t i = 0; i < image->frameCount; ++i) deleteHandle(image->frames[i].bitmap);
-    }
-    memMainFree(image->frames);
-    objReleaseObject(gImages, id);
+    objFree(gImages, id, [](void* record) {
+        auto* image = static_cast<ImageObject*>(record);
+        if (image->frameCount <= 1 || !image->frames) {
+            deleteHandle(image->handle);
+        } else {
+            for (std::int32_t i = 0; i < image->frameCount; ++i) deleteHandle(image->frames[i].bitmap);
+        }
+        memMainFree(image->frames);
+    });
 }
 
 std::int64_t imgIsImage(std::int64_t id) {

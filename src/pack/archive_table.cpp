@@ -16,15 +16,11 @@ void pakStopArchives() {
 ObjectTable* pakArchiveTable() { return gArchives; }
 
 void pakFreeArchive(std::int64_t id) {
-    if (!gArchives) return;
-    if (id == AnyId) {
-        objFreeAll(gArchives);
-        return;
-    }
-    auto* object = static_cast<ArchiveObject*>(objGetObject(gArchives, id));
-    if (!object) return;
-    if (object->archive && object->plugin && object->plugin->closeArchive) object->plugin->closeArchive(object->archive);
-    objReleaseObject(gArchives, id);
+    objFree(gArchives, id, [](void* record) {
+        auto* object = static_cast<ArchiveObject*>(record);
+        if (object->archive && object->plugin && object->plugin->closeArchive)
+            object->plugin->closeArchive(object->archive);
+    });
 }
 
 }  // namespace oct

@@ -194,4 +194,16 @@ std::int64_t objCapacity(ObjectTable* table) {
     return table->capacity;
 }
 
+void objFree(ObjectTable* table, std::int64_t id, void (*release)(void* record)) {
+    if (!table) return;
+    if (id == AnyId) {
+        objFreeAll(table);
+        return;
+    }
+    void* record = objGetObject(table, id);
+    if (!record) return;
+    release(record);
+    objReleaseObject(table, id);
+}
+
 }  // namespace oct

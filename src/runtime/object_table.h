@@ -101,6 +101,12 @@ void* objIsObject(ObjectTable* table, std::int64_t id);
 // table's lock is held throughout. A table without a free callback is left alone.
 void objFreeAll(ObjectTable* table);
 
+// The free function every object kind follows: AnyId frees every object of
+// the table (objFreeAll); any other id that names a live object has
+// `release` let go of what the record holds, and is then given back. Other
+// ids do nothing. A null table does nothing.
+void objFree(ObjectTable* table, std::int64_t id, void (*release)(void* record));
+
 // The enumeration behind objFreeAll. objBeginEnum enters the table's lock;
 // objNextObject returns the next record and sets `id`, or leaves the lock and
 // returns null at the end. Numbers come once each, in order; dynamic objects
