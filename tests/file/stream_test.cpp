@@ -169,3 +169,20 @@ TEST(FileDelete, ReadOnlyFilesNeedTheAttributeFlag) {
 
 }  // namespace
 }  // namespace oct
+
+namespace oct {
+namespace {
+
+TEST(FileStream, CloseReportsBytesThatNeverReachedTheFile) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a device that refuses every write (/dev/full)";
+#else
+    std::int64_t f = filCreate(AnyId, u"/dev/full");
+    ASSERT_NE(f, 0);
+    EXPECT_EQ(filWrite(f, "0123456789012345678901", 22), 22);  // buffered: accepted
+    EXPECT_EQ(filClose(f), 0) << "the flush at close failed";
+#endif
+}
+
+}  // namespace
+}  // namespace oct
