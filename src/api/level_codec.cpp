@@ -167,7 +167,48 @@ void decode(const std::uint8_t* levels, std::int64_t size, std::int32_t width, s
     }
 }
 
+// Writes a row of pixels from codes: each colour's bytes B, G, R[, A] as
+// they lie in memory (the colour is 0xAABBGGRR, so on a little-endian machine
+// its bytes are R, G, B, A — gray colours have R = G = B, which makes the
+// first three bytes the same either way).
+template <int kBits, const std::array<std::uint32_t, (1u << kBits)>& kColors>
+void decodeRows(const std::uint8_t* levels, std::int64_t size, std::int32_t width, std::int32_t height,
+                std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
+    CodeReader<kBits> reader(levels, size);
+    for (std::int32_t r = 0; r < height; ++r) {
+        std::uint8_t* p = rows + r * pitch;
+        if (bytesPerPixel == 4) {
+            for (std::int32_t x = 0; x < width; ++x, p += 4) {
+                const std::uint32_t c = kColors[reader.next()];
+                const std::uint8_t px[4] = {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                                            static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 24)};
+                std::memcpy(p, px, 4);
+            }
+        } else {
+            for (std::int32_t x = 0; x < width; ++x, p += 3) {
+                const std::uint32_t c = kColors[reader.next()];
+                p[0] = static_cast<std::uint8_t>(c >> 16);
+                p[1] = static_cast<std::uint8_t>(c >> 8);
+                p[2] = static_cast<std::uint8_t>(c);
+            }
+        }
+    }
+}
+
 }  // namespace
+
+bool lvlDecodeRows(const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width, std::int32_t height,
+                   bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
+    if (width <= 0 || height <= 0 || !rows || (bytesPerPixel != 3 && bytesPerPixel != 4) ||
+        pitch < static_cast<std::int64_t>(width) * bytesPerPixel)
+        return false;
+    if (!levels) levelsSize = 0;
+    if (alpha)
+        decodeRows<6, kAlphaColor>(levels, levelsSize, width, height, rows, pitch, bytesPerPixel);
+    else
+        decodeRows<3, kGrayColor>(levels, levelsSize, width, height, rows, pitch, bytesPerPixel);
+    return true;
+}
 
 bool lvlQuantize(const PixelSource& source, LevelBuffer& out) {
     if (!source.bits || source.width <= 0 || source.height <= 0) return false;

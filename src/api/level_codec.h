@@ -65,4 +65,14 @@ using LevelPlot = void (*)(void* context, std::int32_t x, std::int32_t y, std::u
 bool lvlDecode(const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width, std::int32_t height,
                bool alpha, LevelPlot plot, void* context);
 
+// Writes the decoded pixels straight into a bottom-up bitmap's rows instead of
+// plotting them: stored row r goes to memory row r, each pixel as the bytes
+// B, G, R (3 bytes per pixel) or B, G, R, A (4 bytes), exactly what plotting
+// every colour with the all-bytes mode writes. `rows` is the first row in
+// memory, `pitch` the bytes from one row to the next (at least width ×
+// bytesPerPixel). False for sizes of 0 or less, a short pitch, or a
+// bytesPerPixel other than 3 or 4.
+bool lvlDecodeRows(const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width, std::int32_t height,
+                   bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel);
+
 }  // namespace oct

@@ -41,7 +41,15 @@ std::int64_t octRebuildRecord(OctImage& record) {
     // Under mode 0x100 a plot writes all four bytes of a 32-bit pixel, alpha
     // included, and the three colour bytes of a 24-bit one.
     drwSetMode(DrawMode::kAllBytes);
-    lvlDecode(record.levels, record.levelsSize, width, height, alpha, plotLevel, nullptr);
+    // The session's target is the fresh bottom-up image made above, whole:
+    // its rows take the decoded pixels directly, byte for byte what plotting
+    // each pixel under that mode writes, without a call per pixel.
+    const DrawContext* c = drwCurrent();
+    const bool direct = c && c->bottomUp && c->width == width && c->height == height &&
+                        c->bytesPerPixel == (alpha ? 4 : 3) && c->mode == (alpha ? DrawMode::kAllBytes : 0u);
+    if (!direct || !lvlDecodeRows(record.levels, record.levelsSize, width, height, alpha, c->bits, c->pitch,
+                                  c->bytesPerPixel))
+        lvlDecode(record.levels, record.levelsSize, width, height, alpha, plotLevel, nullptr);
     drwEnd();
     return 1;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "api/level_codec.h"
+#include "draw/session.h"
 #include "image/image.h"
 #include "oct.h"
 #include "runtime/heap.h"
@@ -156,6 +157,49 @@ TEST(OctConvert, ThreadsConvertTheirOwnBitmapsAtOnce) {
         });
     for (auto& th : threads) th.join();
     EXPECT_EQ(failures.load(), 0);
+}
+
+}  // namespace
+}  // namespace oct
+
+namespace oct {
+namespace {
+
+void plotThroughSession(void*, std::int32_t x, std::int32_t y, std::uint32_t colour) { drwPlot(x, y, colour); }
+
+// The rebuilt image must hold exactly what plotting every pixel under the
+// all-bytes mode gives, whatever the widths, depths and buffer lengths.
+TEST(OctRecord, RebuildWritesWhatPlottingWrites) {
+    std::uint32_t seed = 7;
+    for (bool alpha : {false, true}) {
+        for (std::int32_t width : {1, 2, 3, 5, 8, 21, 64, 67}) {
+            const std::int32_t height = 5;
+            const std::int64_t pixels = static_cast<std::int64_t>(width) * height;
+            auto* r = static_cast<OctImage*>(memBlockAlloc(sizeof(OctImage)));
+            ASSERT_NE(r, nullptr);
+            lvlFillHeader(r->header, width, height, alpha, pixels);
+            // Random codes, and sometimes a buffer shorter than the codes need.
+            r->levelsSize = (seed % 3 == 0) ? pixels / 3 + 1 : pixels;
+            r->levels = static_cast<std::uint8_t*>(memAlloc(r->levelsSize));
+            for (std::int64_t i = 0; i < r->levelsSize; ++i) r->levels[i] = static_cast<std::uint8_t>((seed = seed * 1103515245 + 12345) >> 23);
+            ASSERT_EQ(octRebuildRecord(*r), 1);
+
+            const std::int64_t reference = imgCreateImage(AnyId, width, height, alpha ? 32 : 24, 0);
+            ASSERT_NE(reference, 0);
+            ASSERT_NE(drwBegin(drwImageOutput(reference)), 0);
+            drwSetMode(DrawMode::kAllBytes);
+            lvlDecode(r->levels, r->levelsSize, width, height, alpha, plotThroughSession, nullptr);
+            drwEnd();
+
+            plat::BitmapDesc got{}, want{};
+            ASSERT_TRUE(plat::bitmapDescribe(static_cast<plat::Handle>(r->imageBitmap), got));
+            ASSERT_TRUE(plat::bitmapDescribe(imgImageHandle(reference), want));
+            EXPECT_EQ(std::memcmp(got.bits, want.bits, static_cast<std::size_t>(want.widthBytes) * height), 0)
+                << "alpha " << alpha << " width " << width;
+            imgFreeImage(reference);
+            octFreeRecord(r);
+        }
+    }
 }
 
 }  // namespace
