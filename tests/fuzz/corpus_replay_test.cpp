@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/level_targets.h"
+#include "fuzz/catch_targets.h"
 #include "fuzz/image_targets.h"
 #include "fuzz/pack_targets.h"
 
@@ -27,7 +27,7 @@ const Target kTargets[] = {
     {"lz_block_fuzz", fuzz::checkLzBlock},
     {"container_fuzz", fuzz::checkContainer},
     {"pack_roundtrip_fuzz", fuzz::checkPackRoundTrip},
-    {"level_file_fuzz", fuzz::checkLevelFile},
+    {"catch_fuzz", fuzz::checkCatch},
     {"bmp_fuzz", fuzz::checkBmp},
     {"icon_fuzz", fuzz::checkIconDirectory},
 };
@@ -55,7 +55,7 @@ TEST(FuzzCorpus, ChecksCatchBrokenProperties) {
     EXPECT_TRUE(fuzz::checkLzBlock(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkContainer(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkPackRoundTrip(junk.data(), junk.size()));
-    EXPECT_TRUE(fuzz::checkLevelFile(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkCatch(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkBmp(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkIconDirectory(junk.data(), junk.size()));
 }
