@@ -185,6 +185,17 @@ bool fileReplace(const char16_t* from, const char16_t* to);
 // A number that tells this process apart from others, for temporary names.
 std::uint32_t processId();
 
+// The process's file reads and writes so far (calls of fileRead and
+// fileWrite) and the byte count each last asked for: a diagnostic that lets
+// the buffering of streams be observed.
+struct FileCallCounts {
+    std::uint64_t reads;
+    std::uint64_t writes;
+    std::uint32_t lastReadSize;
+    std::uint32_t lastWriteSize;
+};
+FileCallCounts fileCallCounts();
+
 }  // namespace oct::plat
 
 // ---------------------------------------------------------------------------

@@ -186,3 +186,79 @@ TEST(FileStream, CloseReportsBytesThatNeverReachedTheFile) {
 
 }  // namespace
 }  // namespace oct
+
+namespace oct {
+namespace {
+
+// What the buffering asks of the platform, call by call.
+class CallCounter {
+public:
+    CallCounter() : start_(plat::fileCallCounts()) {}
+    std::uint64_t reads() const { return plat::fileCallCounts().reads - start_.reads; }
+    std::uint64_t writes() const { return plat::fileCallCounts().writes - start_.writes; }
+    std::uint32_t lastRead() const { return plat::fileCallCounts().lastReadSize; }
+    std::uint32_t lastWrite() const { return plat::fileCallCounts().lastWriteSize; }
+
+private:
+    plat::FileCallCounts start_;
+};
+
+TEST(FileStreamCalls, ReadsFillTheBufferOrBypassIt) {
+    TempDir dir;
+    octtest::writeFile(dir.path("small"), octtest::pattern(100));
+    octtest::writeFile(dir.path("big"), octtest::pattern(20000));
+    std::uint8_t buf[20000];
+
+    std::int64_t f = filOpenRead(AnyId, dir.name("small").c_str());
+    ASSERT_NE(f, 0);
+    CallCounter calls;
+    EXPECT_EQ(filRead(f, buf, 22), 22);
+    EXPECT_EQ(calls.reads(), 1u);
+    EXPECT_EQ(calls.lastRead(), 4096u) << "one read of a whole buffer";
+    EXPECT_EQ(filRead(f, buf, 78), 78);
+    EXPECT_EQ(calls.reads(), 1u) << "served from the read-ahead";
+    filClose(f);
+
+    f = filOpenRead(AnyId, dir.name("big").c_str());
+    ASSERT_NE(f, 0);
+    CallCounter big;
+    EXPECT_EQ(filRead(f, buf, 10000), 10000);
+    EXPECT_EQ(big.reads(), 1u);
+    EXPECT_EQ(big.lastRead(), 10000u) << "a read of the buffer's size or more bypasses it";
+    filClose(f);
+}
+
+TEST(FileStreamCalls, WritesAreCollectedAndFlushedInOneCall) {
+    TempDir dir;
+    const Bytes data = octtest::pattern(5000);
+    struct Case {
+        std::vector<std::int64_t> writes;
+        std::uint64_t callsBeforeClose;
+        std::uint32_t lastBeforeClose;
+        std::uint32_t lastAtClose;
+    };
+    const Case cases[] = {
+        {{22, 100}, 0, 0, 122},      // nothing until the close, then one write of 122
+        {{4074, 22}, 1, 4074, 22},   // flushed first: 22 more would fill the buffer exactly
+        {{5000}, 1, 5000, 0},        // straight to the file; nothing left for the close
+    };
+    for (const Case& c : cases) {
+        std::int64_t f = filCreate(AnyId, dir.name("w").c_str());
+        ASSERT_NE(f, 0);
+        CallCounter calls;
+        std::int64_t at = 0;
+        for (std::int64_t n : c.writes) {
+            EXPECT_EQ(filWrite(f, data.data() + at, n), n);
+            at += n;
+        }
+        EXPECT_EQ(calls.writes(), c.callsBeforeClose) << c.writes[0];
+        if (c.callsBeforeClose) EXPECT_EQ(calls.lastWrite(), c.lastBeforeClose) << c.writes[0];
+        EXPECT_EQ(filClose(f), 1);
+        const std::uint64_t atClose = calls.writes() - c.callsBeforeClose;
+        EXPECT_EQ(atClose, c.lastAtClose ? 1u : 0u) << c.writes[0];
+        if (c.lastAtClose) EXPECT_EQ(calls.lastWrite(), c.lastAtClose) << c.writes[0];
+    }
+}
+
+}  // namespace
+}  // namespace oct

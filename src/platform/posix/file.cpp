@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "platform/file_calls.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -81,6 +82,7 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t, FileCr
 }
 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
+    fileNoteRead(count);
     if (!file) return -1;
     std::uint32_t done = 0;
     auto* p = static_cast<std::uint8_t*>(destination);
@@ -95,6 +97,7 @@ std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
 }
 
 std::int64_t fileWrite(File* file, const void* source, std::uint32_t count) {
+    fileNoteWrite(count);
     if (!file) return -1;
     std::uint32_t done = 0;
     auto* p = static_cast<const std::uint8_t*>(source);

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "platform/file_calls.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -38,12 +39,14 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, 
 }
 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
+    fileNoteRead(count);
     DWORD got = 0;
     if (!file || !ReadFile(file->handle, destination, count, &got, nullptr)) return -1;
     return got;
 }
 
 std::int64_t fileWrite(File* file, const void* source, std::uint32_t count) {
+    fileNoteWrite(count);
     DWORD put = 0;
     if (!file || !WriteFile(file->handle, source, count, &put, nullptr)) return -1;
     return put;

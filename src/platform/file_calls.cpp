@@ -1,0 +1,28 @@
+#include "platform/file_calls.h"
+
+#include <atomic>
+
+#include "platform/platform.h"
+
+namespace oct::plat {
+namespace {
+std::atomic<std::uint64_t> gReads{0}, gWrites{0};
+std::atomic<std::uint32_t> gLastRead{0}, gLastWrite{0};
+}  // namespace
+
+void fileNoteRead(std::uint32_t count) {
+    gReads.fetch_add(1, std::memory_order_relaxed);
+    gLastRead.store(count, std::memory_order_relaxed);
+}
+
+void fileNoteWrite(std::uint32_t count) {
+    gWrites.fetch_add(1, std::memory_order_relaxed);
+    gLastWrite.store(count, std::memory_order_relaxed);
+}
+
+FileCallCounts fileCallCounts() {
+    return {gReads.load(std::memory_order_relaxed), gWrites.load(std::memory_order_relaxed),
+            gLastRead.load(std::memory_order_relaxed), gLastWrite.load(std::memory_order_relaxed)};
+}
+
+}  // namespace oct::plat
