@@ -13,7 +13,7 @@ std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-BenchPicture load(bool alpha) {
+std::string make(bool alpha) {
     const std::string path = std::string(OCT_BENCH_DIR) + (alpha ? "/bench-4096-alpha.bmp" : "/bench-4096.bmp");
     std::ifstream probe(path, std::ios::binary);
     if (!probe) {
@@ -24,7 +24,11 @@ BenchPicture load(bool alpha) {
             std::exit(2);
         }
     }
-    std::ifstream in(path, std::ios::binary);
+    return path;
+}
+
+BenchPicture load(bool alpha) {
+    std::ifstream in(benchPicturePath(alpha), std::ios::binary);
     std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // BITMAPFILEHEADER (14 bytes) then BITMAPINFOHEADER: the generator writes
     // uncompressed bottom-up rows of 24 or 32 bits.
@@ -43,6 +47,13 @@ BenchPicture load(bool alpha) {
 }
 
 }  // namespace
+
+const std::string& benchPicturePath(bool alpha) {
+    static const std::string rgb = make(false);
+    if (!alpha) return rgb;
+    static const std::string rgba = make(true);
+    return rgba;
+}
 
 const BenchPicture& benchPicture(bool alpha) {
     static const BenchPicture rgb = load(false);

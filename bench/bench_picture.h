@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct BenchPicture {
@@ -14,6 +15,11 @@ struct BenchPicture {
     std::vector<std::uint8_t> pixels;  // bottom-up rows, as stored in the file
 };
 
-// The 4096 × 4096 picture, 24-bit, or 32-bit with an alpha ramp. Aborts the
+// The path of the 4096 × 4096 BMP file in the build folder, 24-bit, or
+// 32-bit with an alpha ramp; makes the file when it is missing. Aborts the
 // benchmark program when the picture cannot be made.
+const std::string& benchPicturePath(bool alpha);
+
+// The pixels of that file. Aborts the benchmark program when the picture
+// cannot be made or read.
 const BenchPicture& benchPicture(bool alpha);
