@@ -167,30 +167,57 @@ void decode(const std::uint8_t* levels, std::int64_t size, std::int32_t width, s
     }
 }
 
-// Writes a row of pixels from codes: each colour's bytes B, G, R[, A] as
-// they lie in memory (the colour is 0xAABBGGRR, so on a little-endian machine
-// its bytes are R, G, B, A — gray colours have R = G = B, which makes the
-// first three bytes the same either way).
-template <int kBits, const std::array<std::uint32_t, (1u << kBits)>& kColors>
+// The code of pixel k: one unaligned little-endian load of the 8 bytes that
+// hold its bits while they lie inside the buffer, a bit-by-bit read (0 past
+// the end) for the last few pixels.
+template <int kBits>
+std::uint32_t codeOfPixel(const std::uint8_t* levels, std::int64_t size, std::int64_t k) {
+    const std::int64_t bit = k * kBits;
+    const std::int64_t byte = bit >> 3;
+    if (byte + 8 <= size) {
+        std::uint64_t word;
+        std::memcpy(&word, levels + byte, 8);
+        return static_cast<std::uint32_t>(word >> (bit & 7)) & ((1u << kBits) - 1);
+    }
+    std::uint32_t code = 0;
+    for (int j = 0; j < kBits; ++j) {
+        const std::int64_t b = bit + j;
+        if ((b >> 3) < size) code |= static_cast<std::uint32_t>(lvlTestBit(levels, b)) << j;
+    }
+    return code;
+}
+
+// Colour → its pixel bytes B, G, R, A as one value in memory order.
+constexpr std::uint32_t memoryOrder(std::uint32_t c) {
+    return (c >> 16 & 0xFF) | (c & 0xFF00) | (c & 0xFF) << 16 | (c & 0xFF000000);
+}
+
+template <std::size_t N>
+constexpr std::array<std::uint32_t, N> inMemoryOrder(const std::array<std::uint32_t, N>& colours) {
+    std::array<std::uint32_t, N> t{};
+    for (std::size_t i = 0; i < N; ++i) t[i] = memoryOrder(colours[i]);
+    return t;
+}
+constexpr auto kGrayPixel = inMemoryOrder(kGrayColor);
+constexpr auto kAlphaPixel = inMemoryOrder(kAlphaColor);
+
+// Writes the rows: 4 bytes per pixel in one store each; 3 bytes per pixel as
+// a 4-byte store whose fourth byte the next pixel overwrites, except for a
+// row's last pixel, which must not touch the row padding's neighbour.
+template <int kBits, const std::array<std::uint32_t, (1u << kBits)>& kPixels>
 void decodeRows(const std::uint8_t* levels, std::int64_t size, std::int32_t width, std::int32_t height,
                 std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
-    CodeReader<kBits> reader(levels, size);
+    std::int64_t k = 0;
     for (std::int32_t r = 0; r < height; ++r) {
         std::uint8_t* p = rows + r * pitch;
         if (bytesPerPixel == 4) {
-            for (std::int32_t x = 0; x < width; ++x, p += 4) {
-                const std::uint32_t c = kColors[reader.next()];
-                const std::uint8_t px[4] = {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
-                                            static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 24)};
-                std::memcpy(p, px, 4);
-            }
+            for (std::int32_t x = 0; x < width; ++x, p += 4, ++k)
+                std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 4);
         } else {
-            for (std::int32_t x = 0; x < width; ++x, p += 3) {
-                const std::uint32_t c = kColors[reader.next()];
-                p[0] = static_cast<std::uint8_t>(c >> 16);
-                p[1] = static_cast<std::uint8_t>(c >> 8);
-                p[2] = static_cast<std::uint8_t>(c);
-            }
+            for (std::int32_t x = 0; x + 1 < width; ++x, p += 3, ++k)
+                std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 4);
+            std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 3);
+            ++k;
         }
     }
 }
@@ -204,9 +231,9 @@ bool lvlDecodeRows(const std::uint8_t* levels, std::int64_t levelsSize, std::int
         return false;
     if (!levels) levelsSize = 0;
     if (alpha)
-        decodeRows<6, kAlphaColor>(levels, levelsSize, width, height, rows, pitch, bytesPerPixel);
+        decodeRows<6, kAlphaPixel>(levels, levelsSize, width, height, rows, pitch, bytesPerPixel);
     else
-        decodeRows<3, kGrayColor>(levels, levelsSize, width, height, rows, pitch, bytesPerPixel);
+        decodeRows<3, kGrayPixel>(levels, levelsSize, width, height, rows, pitch, bytesPerPixel);
     return true;
 }
 

@@ -68,3 +68,46 @@ TEST(PlatformBitmap, SurfaceOpensOnABitmapOnly) {
 
 }  // namespace
 }  // namespace oct::plat
+
+namespace oct::plat {
+namespace {
+
+TEST(PlatformHeap, LargeBlocksKeepTheHeapsPromises) {
+    Heap* heap = heapCreate();
+    ASSERT_NE(heap, nullptr);
+    constexpr std::size_t kBig = std::size_t{9} << 20;
+    auto* big = static_cast<std::uint8_t*>(heapAlloc(heap, kBig, true));
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(big[0] | big[kBig / 2] | big[kBig - 1], 0);
+    big[0] = 1, big[kBig - 1] = 2;
+    // Growing keeps the bytes and zero-fills the rest; shrinking below the
+    // threshold keeps the front.
+    auto* bigger = static_cast<std::uint8_t*>(heapRealloc(heap, big, 2 * kBig, true));
+    ASSERT_NE(bigger, nullptr);
+    EXPECT_EQ(bigger[0], 1);
+    EXPECT_EQ(bigger[kBig - 1], 2);
+    EXPECT_EQ(bigger[kBig] | bigger[2 * kBig - 1], 0);
+    auto* small = static_cast<std::uint8_t*>(heapRealloc(heap, bigger, 64, true));
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(small[0], 1);
+    auto* grown = static_cast<std::uint8_t*>(heapRealloc(heap, small, kBig, true));
+    ASSERT_NE(grown, nullptr);
+    EXPECT_EQ(grown[0], 1);
+    EXPECT_EQ(grown[64] | grown[kBig - 1], 0);
+    ASSERT_NE(heapAlloc(heap, kBig, false), nullptr);  // left for the heap's destruction
+    heapDestroy(heap);
+}
+
+TEST(PlatformBitmap, LargeSectionsAreZeroFilled) {
+    Handle h = dibSectionCreate(2048, 1100, 32);
+    ASSERT_NE(h, 0u);
+    BitmapDesc d{};
+    ASSERT_TRUE(bitmapDescribe(h, d));
+    const auto* p = static_cast<const std::uint8_t*>(d.bits);
+    const std::size_t n = static_cast<std::size_t>(d.widthBytes) * d.height;
+    EXPECT_EQ(p[0] | p[n / 3] | p[n - 1], 0);
+    EXPECT_TRUE(objectDelete(h));
+}
+
+}  // namespace
+}  // namespace oct::plat

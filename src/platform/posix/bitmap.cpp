@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/posix/objects.h"
+#include "platform/posix/pixels.h"
 
 namespace oct::plat {
 
@@ -44,7 +45,7 @@ Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixe
     bm->height = height;
     bm->widthBytes = static_cast<std::int32_t>(widthBytes);
     bm->bitsPerPixel = static_cast<std::uint16_t>(bpp);
-    bm->bits = static_cast<std::uint8_t*>(std::calloc(1, static_cast<std::size_t>(bytes)));
+    bm->bits = posix::pixelsAlloc(static_cast<std::size_t>(bytes));
     Handle h = bm->bits ? posix::objectRegister(bm) : 0;
     if (!h) delete bm;
     return h;

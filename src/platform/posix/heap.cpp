@@ -3,6 +3,8 @@
 // Windows heap does. The list is guarded by the heap's mutex.
 #include "platform/platform.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -16,6 +18,7 @@ struct alignas(16) BlockHeader {
     BlockHeader* prev;
     BlockHeader* next;
     std::size_t size;
+    std::size_t mapped;  // bytes of the block's own mapping, or 0 for a malloc block
 };
 static_assert(sizeof(BlockHeader) == 32);
 
@@ -23,11 +26,42 @@ static_assert(sizeof(BlockHeader) == 32);
 // under the sanitizers would abort instead of returning null.
 constexpr std::size_t kMaxBlock = std::size_t{1} << 46;
 
+// Blocks this large get a mapping of their own in 2 MiB pages where the
+// kernel offers them: such blocks (level buffers, pictures) are written whole
+// right away, and a fault per 4 KiB page would cost more than the writing.
+constexpr std::size_t kLargePage = std::size_t{2} << 20;
+constexpr std::size_t kMapFrom = 4 * kLargePage;
+
+BlockHeader* rawAlloc(std::size_t size, bool zero) {
+    const std::size_t total = sizeof(BlockHeader) + size;
+    if (size >= kMapFrom) {
+        const std::size_t mapped = (total + kLargePage - 1) & ~(kLargePage - 1);
+        void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+        ::madvise(p, mapped, MADV_HUGEPAGE);  // only a hint
+#endif
+        auto* b = static_cast<BlockHeader*>(p);  // a fresh mapping is zero-filled
+        b->mapped = mapped;
+        return b;
+    }
+    auto* b = static_cast<BlockHeader*>(zero ? std::calloc(1, total) : std::malloc(total));
+    if (b) b->mapped = 0;
+    return b;
+}
+
+void rawFree(BlockHeader* b) {
+    if (b->mapped)
+        ::munmap(b, b->mapped);
+    else
+        std::free(b);
+}
+
 }  // namespace
 
 struct Heap {
     std::mutex lock;
-    BlockHeader ring{&ring, &ring, 0};  // sentinel of the circular block list
+    BlockHeader ring{&ring, &ring, 0, 0};  // sentinel of the circular block list
 };
 
 Heap* heapCreate() { return new (std::nothrow) Heap; }
@@ -36,7 +70,7 @@ void heapDestroy(Heap* heap) {
     if (!heap) return;
     for (BlockHeader* b = heap->ring.next; b != &heap->ring;) {
         BlockHeader* next = b->next;
-        std::free(b);
+        rawFree(b);
         b = next;
     }
     delete heap;
@@ -44,8 +78,7 @@ void heapDestroy(Heap* heap) {
 
 void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
     if (!heap || size == 0 || size > kMaxBlock) return nullptr;
-    auto* b = static_cast<BlockHeader*>(zero ? std::calloc(1, sizeof(BlockHeader) + size)
-                                             : std::malloc(sizeof(BlockHeader) + size));
+    BlockHeader* b = rawAlloc(size, zero);
     if (!b) return nullptr;
     b->size = size;
     std::lock_guard guard(heap->lock);
@@ -60,6 +93,14 @@ void* heapRealloc(Heap* heap, void* block, std::size_t size, bool zeroNew) {
     if (!block) return heapAlloc(heap, size, zeroNew);
     if (!heap || size == 0 || size > kMaxBlock) return nullptr;
     BlockHeader* old = static_cast<BlockHeader*>(block) - 1;
+    if (old->mapped || size >= kMapFrom) {
+        // Across the mapping threshold: a new block, the bytes copied over.
+        void* fresh = heapAlloc(heap, size, zeroNew);
+        if (!fresh) return nullptr;
+        std::memcpy(fresh, block, old->size < size ? old->size : size);
+        heapFree(heap, block);
+        return fresh;
+    }
     std::lock_guard guard(heap->lock);
     std::size_t oldSize = old->size;
     auto* b = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + size));
@@ -81,7 +122,7 @@ void heapFree(Heap* heap, void* block) {
         b->prev->next = b->next;
         b->next->prev = b->prev;
     }
-    std::free(b);
+    rawFree(b);
 }
 
 }  // namespace oct::plat

@@ -1,5 +1,7 @@
 #include "platform/posix/objects.h"
 
+#include "platform/posix/pixels.h"
+
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -16,7 +18,7 @@ std::unordered_set<Object*>* gLive = nullptr;
 
 }  // namespace
 
-Bitmap::~Bitmap() { std::free(bits); }
+Bitmap::~Bitmap() { pixelsFree(bits, static_cast<std::size_t>(widthBytes) * static_cast<std::size_t>(height)); }
 
 Icon::~Icon() {
     std::free(pixels);
