@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "oct.h"
+
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -157,7 +159,25 @@ int framesDecode(DecodeContext& context, std::uint8_t* bits, std::int32_t rowByt
 void framesCleanup(DecodeContext&) { ++gFramesCleanups; }
 int neverCheck(DecodeContext&) { return 0; }
 
+// A decoder that takes data which also begins with the level-file magic:
+// "OCTL", width field 3, reserved byte 0xD7. It makes a white 3 × 2 picture.
+int levelMagicCheck(DecodeContext& context) {
+    if (context.dataSize < 22 || std::memcmp(context.data, "OCTL\x03\0\0\0", 8) != 0 || context.data[13] != 0xD7)
+        return 0;
+    context.width = 3;
+    context.height = 2;
+    context.depth = 24;
+    context.sourceDepth = 24;
+    return 1;
+}
+int whiteDecode(DecodeContext&, std::uint8_t* bits, std::int32_t rowBytes, std::int32_t) {
+    std::memset(bits, 0xFF, static_cast<std::size_t>(rowBytes) * 2);
+    return 1;
+}
+void noCleanup(DecodeContext&) {}
+
 const ImageDecoder kFramesDecoder{framesCheck, framesDecode, framesCleanup, 0x454D5246};
+const ImageDecoder kLevelMagicDecoder{levelMagicCheck, whiteDecode, noCleanup, 0x4C54434F};
 const ImageDecoder kNeverDecoder{neverCheck, framesDecode, framesCleanup, 0x5645454E};
 
 // Registration belongs to module start; this test binary registers its
@@ -166,6 +186,7 @@ const ImageDecoder kNeverDecoder{neverCheck, framesDecode, framesCleanup, 0x5645
 int registerTestDecoders() {
     static const int accepted = [] {
         EXPECT_TRUE(imgRegisterDecoder(&kFramesDecoder));
+        EXPECT_TRUE(imgRegisterDecoder(&kLevelMagicDecoder));
         EXPECT_FALSE(imgRegisterDecoder(nullptr));
         int n = 0;
         while (n < 100 && imgRegisterDecoder(&kNeverDecoder)) ++n;
@@ -175,7 +196,7 @@ int registerTestDecoders() {
 }
 
 TEST(DecoderRegistry, HoldsThirtyDecodersAndRefusesMore) {
-    EXPECT_EQ(registerTestDecoders(), 30 - 2);  // the BMP decoder and the frames decoder came first
+    EXPECT_EQ(registerTestDecoders(), 30 - 3);  // the BMP, frames and level-magic decoders came first
     EXPECT_FALSE(imgRegisterDecoder(&kNeverDecoder));
     // The decoders registered first still work.
     const Bytes bmp = smallBmp();
@@ -218,6 +239,28 @@ TEST(DecoderRegistry, MultiFrameImagesKeepEveryFrame) {
     EXPECT_EQ(imgLoadImageMemory(8, failing.data(), static_cast<std::int64_t>(failing.size())), 0);
     EXPECT_EQ(imgIsImage(8), 0);
     EXPECT_EQ(gFramesCleanups, cleanups + 2);
+}
+
+}  // namespace
+}  // namespace oct
+
+namespace oct {
+namespace {
+
+TEST(DecoderRegistry, DataADecoderTakesIsAPictureEvenWithTheLevelMagic) {
+    registerTestDecoders();
+    std::vector<std::uint8_t> data(40, 0);
+    std::memcpy(data.data(), "OCTL\x03\0\0\0\x02\0\0\0", 12);
+    data[13] = 0xD7;
+    data[14] = 6;  // a plausible raw size: without the decoder this would be read as a (corrupt) level file
+    OctImage* r = octCatch(data.data(), static_cast<int64_t>(data.size()));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(octWidth(r), 3);
+    EXPECT_EQ(octHeight(r), 2);
+    plat::BitmapDesc bm{};
+    ASSERT_TRUE(plat::bitmapDescribe(static_cast<plat::Handle>(octHandle(r)), bm));
+    EXPECT_EQ(static_cast<const std::uint8_t*>(bm.bits)[0], 255) << "the decoder's white picture, not levels";
+    octFree(r);
 }
 
 }  // namespace
