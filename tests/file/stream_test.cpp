@@ -252,11 +252,15 @@ TEST(FileStreamCalls, WritesAreCollectedAndFlushedInOneCall) {
             at += n;
         }
         EXPECT_EQ(calls.writes(), c.callsBeforeClose) << c.writes[0];
-        if (c.callsBeforeClose) EXPECT_EQ(calls.lastWrite(), c.lastBeforeClose) << c.writes[0];
+        if (c.callsBeforeClose) {
+            EXPECT_EQ(calls.lastWrite(), c.lastBeforeClose) << c.writes[0];
+        }
         EXPECT_EQ(filClose(f), 1);
         const std::uint64_t atClose = calls.writes() - c.callsBeforeClose;
         EXPECT_EQ(atClose, c.lastAtClose ? 1u : 0u) << c.writes[0];
-        if (c.lastAtClose) EXPECT_EQ(calls.lastWrite(), c.lastAtClose) << c.writes[0];
+        if (c.lastAtClose) {
+            EXPECT_EQ(calls.lastWrite(), c.lastAtClose) << c.writes[0];
+        }
     }
 }
 
