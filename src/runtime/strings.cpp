@@ -31,6 +31,7 @@ plat::Heap* gStringHeap = nullptr;
 // first use, which may race with other first users.
 std::atomic<plat::TlsSlot> gSlot{plat::kNoTlsSlot};
 plat::OnceFlag gSelfStart{};  // a start on first use happens once until the next stop
+std::atomic<std::int64_t> gLiveBlocks{0};  // made by createBlock, not yet freed (diagnostic)
 
 StringBlock* blockOfThisThread() { return static_cast<StringBlock*>(plat::tlsGet(gSlot)); }
 
@@ -50,6 +51,7 @@ StringBlock* createBlock() {
         return nullptr;
     }
     block->capacity = kFirstCapacity;
+    gLiveBlocks.fetch_add(1, std::memory_order_relaxed);
     return block;
 }
 
@@ -61,6 +63,7 @@ void freeBlock(void* data) {
     if (blockOfThisThread() == block) plat::tlsSet(gSlot, nullptr);
     plat::heapFree(gStringHeap, block->buffer);
     plat::heapFree(gStringHeap, block);
+    gLiveBlocks.fetch_sub(1, std::memory_order_relaxed);
 }
 
 char16_t* at(StringBlock* block, std::int64_t offset) {
@@ -80,6 +83,7 @@ void strStop() {
     plat::heapDestroy(gStringHeap);
     gStringHeap = nullptr;
     gSelfStart = {};
+    gLiveBlocks.store(0, std::memory_order_relaxed);
 }
 
 plat::Heap* strHeap() { return gStringHeap; }
@@ -97,6 +101,8 @@ bool strThreadEnter() {
     thrAtExit(freeBlock, block);
     return true;
 }
+
+std::int64_t strLiveBlocks() { return gLiveBlocks.load(std::memory_order_relaxed); }
 
 void strCopyArg(char16_t*& destination, const char16_t* source) {
     if (!source) return;

@@ -28,6 +28,11 @@ plat::Heap* strHeap();
 // the export that called it must then fail.
 [[nodiscard]] bool strThreadEnter();
 
+// Number of string blocks made and not yet freed: the threads' blocks still
+// alive or awaiting their thread-exit clean-up (a diagnostic for tests). The
+// stop step starts it again from 0, as the heap takes every block with it.
+std::int64_t strLiveBlocks();
+
 // Stores in `destination` a new copy of the zero-terminated UTF-16 `source`
 // from the string heap (length + 5 units). A null source leaves `destination`
 // as it was; when the copy cannot be allocated `destination` becomes null.

@@ -1,5 +1,7 @@
 #include "runtime/thread_area.h"
 
+#include <atomic>
+
 #include "platform/platform.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
@@ -18,6 +20,7 @@ struct AreaEntry {
 std::int64_t gTotal = 0;  // sum of the registered (rounded) sizes
 plat::TlsSlot gSlot = plat::kNoTlsSlot;
 ListNode* gAreas = nullptr;  // newest first; walked oldest first
+std::atomic<std::int64_t> gLiveBlocks{0};  // threads' blocks made and not yet freed (diagnostic)
 
 ListNode* oldestArea() {
     ListNode* node = gAreas;
@@ -40,6 +43,7 @@ void cleanUpBlock(void* data) {
     // naming the freed block.
     if (plat::tlsGet(gSlot) == block) plat::tlsSet(gSlot, nullptr);
     memMainFree(block);
+    gLiveBlocks.fetch_sub(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -64,6 +68,7 @@ std::int64_t thrRegisterArea(std::int64_t size, ThreadAreaFn init, ThreadAreaFn 
         plat::tlsSet(gSlot, nullptr);
         return -1;
     }
+    if (!block) gLiveBlocks.fetch_add(1, std::memory_order_relaxed);
     if (init || cleanup) {
         auto* entry = static_cast<AreaEntry*>(objListAdd(gAreas, sizeof(ListNode) + sizeof(AreaEntry)));
         if (!entry) return -1;  // the grown block stays; its new bytes are simply unused
@@ -85,6 +90,7 @@ void* thrArea(std::int64_t offset) {
             memMainFree(block);
             return nullptr;
         }
+        gLiveBlocks.fetch_add(1, std::memory_order_relaxed);
         forEachArea([block](const AreaEntry& area) {
             if (area.init) area.init(block + area.offset);
         });
@@ -93,11 +99,14 @@ void* thrArea(std::int64_t offset) {
     return block + offset;
 }
 
+std::int64_t thrLiveAreaBlocks() { return gLiveBlocks.load(std::memory_order_relaxed); }
+
 void thrStopAreas() {
     if (gSlot != plat::kNoTlsSlot) plat::tlsFree(gSlot);
     gSlot = plat::kNoTlsSlot;
     while (gAreas) objListRemove(gAreas, objListRecord(gAreas));
     gTotal = 0;
+    gLiveBlocks.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace oct

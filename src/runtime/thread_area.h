@@ -25,6 +25,12 @@ std::int64_t thrRegisterArea(std::int64_t size, ThreadAreaFn init, ThreadAreaFn 
 // needs the area must then fail.
 void* thrArea(std::int64_t offset);
 
+// Number of threads' blocks made and not yet freed: blocks of threads still
+// alive or awaiting their thread-exit clean-up, and the block of a thread that
+// registered areas (a diagnostic for tests). The stop step starts it again
+// from 0: the blocks it does not free go with the main heap.
+std::int64_t thrLiveAreaBlocks();
+
 // Stop step "per-thread areas": frees the slot of the threads' blocks and
 // forgets every registration. Blocks of ended threads were cleaned up by the
 // thread-exit shutdown before; the rest go with the main heap.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <tuple>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -54,6 +55,27 @@ TEST(PlatformBitmap, DeadAndForgedHandlesAreRefused) {
         EXPECT_FALSE(bitmapDescribe(bad, d));
         EXPECT_FALSE(bitmapIsDibSection(bad));
         EXPECT_FALSE(objectDelete(bad));
+    }
+}
+
+TEST(PlatformBitmap, DeadHandlesStayDeadWhenNewBitmapsTakeTheirPlace) {
+    // Bitmaps of one size, made and deleted in turn, are apt to land where the
+    // previous one was; none of the earlier handles may name the new bitmap.
+    std::vector<Handle> dead;
+    for (int round = 0; round < 32; ++round) {
+        Handle h = dibSectionCreate(2, 2, 24);
+        ASSERT_NE(h, 0u);
+        ASSERT_GT(static_cast<std::int64_t>(h), 0);
+        BitmapDesc d{};
+        for (Handle old : dead) {
+            ASSERT_NE(old, h);
+            EXPECT_EQ(handleKind(old), HandleKind::None) << "round " << round;
+            EXPECT_FALSE(bitmapDescribe(old, d));
+            EXPECT_FALSE(objectDelete(old));
+        }
+        EXPECT_EQ(handleKind(h), HandleKind::Bitmap);
+        ASSERT_TRUE(objectDelete(h));
+        dead.push_back(h);
     }
 }
 

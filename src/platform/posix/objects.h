@@ -1,6 +1,7 @@
 // The Linux layer's own GDI-like objects: bitmaps and icons behind 64-bit
-// handles. A handle is the object's address; it is used only after the live
-// set confirms that it names an object of the expected kind.
+// handles. A handle is the object's address with a tag of its registration;
+// it is used only after the live set confirms that it names a live object of
+// the expected kind, registered under that very handle.
 #pragma once
 
 #include <cstdint>
@@ -34,7 +35,10 @@ struct Icon final : Object {
     ~Icon() override;
 };
 
-// Registers a new object and returns its handle (0 when it cannot be registered).
+// Registers a new object and returns its handle, a positive value (0 when it
+// cannot be registered). A deleted object's handle stays refused, even when a
+// new object takes its address, at least until 32,767 more objects have been
+// registered.
 Handle objectRegister(Object* object);
 // The live object of `kind` behind a handle, or null. The object stays valid
 // until the caller deletes it; callers do not share handles across threads
