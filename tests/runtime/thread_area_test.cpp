@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/bounded_wait.h"
+#include "runtime/module.h"
 #include "runtime/thread_exit.h"
 
 namespace oct {
@@ -20,7 +21,13 @@ namespace {
 class ThreadAreaTest : public ::testing::Test {
 protected:
     void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
+    // The registrations of the runtime's own modules are gone with the
+    // test's: a restart gives the tests that follow a whole runtime again.
+    void TearDown() override {
+        reset();
+        modStopAll();
+        modStartAll();
+    }
     static void reset() {
         thrExitShutdown();
         thrStopAreas();
