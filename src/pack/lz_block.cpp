@@ -317,7 +317,7 @@ std::uint64_t tagWordsAt(const std::uint8_t* p) {
 // of its code. A code longer than the 64 bits gives a `used` above 64 (and
 // one whose end lies in bits that were shifted in must be refused by the
 // caller through the same count).
-std::uint64_t gammaAt(std::uint64_t t, std::uint32_t& used) {
+[[gnu::always_inline]] inline std::uint64_t gammaAt(std::uint64_t t, std::uint32_t& used) {
     constexpr std::uint64_t kOdd = 0x5555555555555555ull;  // every second bit, from bit 0
     // A code is pairs of (digit, continuation); its last pair has continuation 0.
     const auto c = static_cast<std::uint32_t>(std::countl_zero(~t & kOdd));
@@ -342,13 +342,15 @@ std::int64_t pakDecompressBlock(const std::uint8_t* source, std::size_t sourceSi
     destination[0] = source[0];
     if (length == 1) return 1;
 
-    // Fast loop: while 18 input bytes (a tag word and 16 literals) and 16
-    // output bytes remain, reads and writes of fixed sizes need no further
-    // checks. The unread bits of the
+    // Fast loop: while kFastInput input bytes and 16 output bytes remain,
+    // reads and writes of fixed sizes need no further checks. The unread bits of the
     // current tag word sit at the top of `bits`, the bits below them 0.
     // A match's bits may run into the next tag words; during those bits no
     // data byte is read, so those words lie back to back at `ip` and are
     // peeked at once, and taken only if the match used their bits.
+    // One step reads a tag word, 16 literal bytes, 8 bytes of tag words
+    // peeked at and at most 4 of them taken, and an offset byte.
+    constexpr std::ptrdiff_t kFastInput = 2 + 16 + 9;
     const std::uint8_t* ip = source + 1;
     const std::uint8_t* const ipEnd = source + sourceSize;
     std::uint8_t* op = destination + 1;
@@ -356,24 +358,24 @@ std::int64_t pakDecompressBlock(const std::uint8_t* source, std::size_t sourceSi
     std::uint64_t bits = 0;
     std::uint32_t avail = 0;
     for (;;) {
-        while (ipEnd - ip >= 18 && opEnd - op >= 16) {
+        while (ipEnd - ip >= kFastInput && opEnd - op >= 16) {
             if (avail == 0) {
                 bits = tagWordAt(ip);
                 ip += 2;
                 avail = 16;
             }
-            // Literals whose flags come next in this tag word, all at once; the
-            // fixed 16-byte copy may write past them, inside the block, where
-            // later tokens write again before anything reads.
+            // The literals whose flags come next in this tag word, all at once
+            // (often none); the fixed 16-byte copy may write past them, inside
+            // the block, where later tokens write again before anything reads.
+            // Unless the run takes the rest of the tag word, a match follows,
+            // so the two come in one step without a branch between them.
             const std::uint32_t run = std::min(static_cast<std::uint32_t>(std::countl_zero(bits)), avail);
-            if (run > 0) {
-                std::memcpy(op, ip, 16);
-                ip += run;
-                op += run;
-                bits <<= run;
-                avail -= run;
-                continue;
-            }
+            std::memcpy(op, ip, 16);
+            ip += run;
+            op += run;
+            bits <<= run;
+            avail -= run;
+            if (avail == 0) continue;
             // A match: its flag, gamma(L − 2) and gamma((D − 1) div 256 + 2).
             const std::uint64_t buf = bits | (tagWordsAt(ip) >> avail);
             std::uint32_t lenBits, distBits;
