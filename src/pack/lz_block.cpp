@@ -299,6 +299,24 @@ void copyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len, std::ui
 }
 
 
+// Repeats the `dist` (1 to 7) bytes before `out` until `len` bytes are
+// written, in 8-byte stores of a pattern kept in a register; writes up to 7
+// bytes past `len`, so `out` must have room for len + 7.
+void copyShortPeriod(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
+    std::uint64_t first;
+    std::memcpy(&first, out - dist, 8);  // the bytes past the period are masked away
+    const std::uint32_t periodBits = 8 * dist;
+    first &= (std::uint64_t{1} << periodBits) - 1;
+    std::uint64_t p = first;
+    for (std::uint32_t s = periodBits; s < 64; s += periodBits) p |= first << s;
+    // The next 8 bytes continue the period `r` bytes further on.
+    const std::uint32_t r = 8 % dist;
+    for (std::uint32_t i = 0; i < len; i += 8) {
+        std::memcpy(out + i, &p, 8);
+        if (r != 0) p = (p >> (8 * r)) | (p << (periodBits - 8 * r));
+    }
+}
+
 // The u16 LE tag word at `p`, as the bits of a 64-bit word from the top.
 std::uint64_t tagWordAt(const std::uint8_t* p) {
     return static_cast<std::uint64_t>(p[0] | static_cast<std::uint32_t>(p[1]) << 8) << 48;
@@ -402,8 +420,10 @@ std::int64_t pakDecompressBlock(const std::uint8_t* source, std::size_t sourceSi
                 for (std::uint32_t i = 0; i < len; i += 16) std::memcpy(op + i, from + i, 16);
             } else if (dist >= 8 && room - len >= 7) {
                 for (std::uint32_t i = 0; i < len; i += 8) std::memcpy(op + i, from + i, 8);
-            } else if (dist == 1) {
+            } else if (dist == 1 && len > 64) {
                 std::memset(op, op[-1], len);
+            } else if (dist < 8 && room - len >= 7) {
+                copyShortPeriod(op, static_cast<std::uint32_t>(dist), len);
             } else {
                 copyMatch(op, static_cast<std::uint32_t>(dist), len, static_cast<std::uint32_t>(room));
             }
