@@ -7,7 +7,7 @@
 
 #include "runtime/run_once.h"
 #include "runtime/thread_exit.h"
-#include "runtime/utf8.h"
+#include "platform/utf8.h"
 
 namespace oct {
 namespace {

@@ -12,37 +12,16 @@
 
 #include "platform/file_calls.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace oct::plat {
 namespace {
 
-// UTF-16 → UTF-8 for a path; a lone surrogate becomes U+FFFD.
+// The UTF-8 path of a UTF-16 name (lone surrogates become U+FFFD).
 std::string pathOf(const char16_t* name) {
-    std::string out;
-    for (std::size_t i = 0; name[i]; ++i) {
-        char32_t c = name[i];
-        if (c >= 0xD800 && c <= 0xDBFF && name[i + 1] >= 0xDC00 && name[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
+    const std::u16string_view text(name);
+    std::string out(utf8LengthOf(text), '\0');
+    utf8Encode(text, out.data());
     return out;
 }
 

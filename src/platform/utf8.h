@@ -1,4 +1,7 @@
-// UTF-8 and UTF-16 conversion, the same on every platform.
+// UTF-8 and UTF-16 conversion, the same on every platform. Plain code with
+// no system calls; it sits with the platform layer because the Linux file
+// layer turns UTF-16 names into UTF-8 paths with it, and the string module
+// (above) converts with it too.
 //
 // Ill-formed input is never refused; it converts with U+FFFD REPLACEMENT
 // CHARACTER in place of what cannot be decoded, as the Windows conversions of
