@@ -110,6 +110,63 @@ void quantizeRows(const PixelSource& s, std::uint8_t* levels) {
     writer.flush();
 }
 
+// Reads codes of `kBits` bits in order; past the end of the buffer every bit is 0.
+template <int kBits>
+class CodeReader {
+public:
+    CodeReader(const std::uint8_t* in, std::int64_t size) : in_(in), left_(size > 0 ? size : 0) {}
+
+    std::uint32_t next() {
+        if (have_ < kBits) refill();
+        auto code = static_cast<std::uint32_t>(acc_ & ((1u << kBits) - 1));
+        acc_ >>= kBits;
+        have_ -= kBits;
+        return code;
+    }
+
+private:
+    // Tops the accumulator up with whole bytes. A word load may also OR in
+    // the first bits of the byte after the last one taken; they are that
+    // byte's real bits at their real positions, so taking it later ORs the
+    // same values again.
+    void refill() {
+        if (left_ >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, in_, 8);
+            acc_ |= word << have_;
+            int taken = (63 - have_) >> 3;
+            in_ += taken;
+            left_ -= taken;
+            have_ += taken * 8;
+            return;
+        }
+        while (have_ <= 56) {
+            std::uint64_t byte = 0;
+            if (left_ > 0) {
+                byte = *in_++;
+                --left_;
+            }
+            acc_ |= byte << have_;
+            have_ += 8;
+        }
+    }
+
+    const std::uint8_t* in_;
+    std::int64_t left_;
+    std::uint64_t acc_ = 0;
+    int have_ = 0;
+};
+
+template <int kBits, const std::array<std::uint32_t, (1u << kBits)>& kColors>
+void decode(const std::uint8_t* levels, std::int64_t size, std::int32_t width, std::int32_t height, LevelPlot plot,
+            void* context) {
+    CodeReader<kBits> reader(levels, size);
+    for (std::int32_t row = 0; row < height; ++row) {
+        std::int32_t y = height - 1 - row;
+        for (std::int32_t x = 0; x < width; ++x) plot(context, x, y, kColors[reader.next()]);
+    }
+}
+
 // The code of pixel k: one unaligned little-endian load of the 8 bytes that
 // hold its bits while they lie inside the buffer, a bit-by-bit read (0 past
 // the end) for the last few pixels.
@@ -128,16 +185,6 @@ std::uint32_t codeOfPixel(const std::uint8_t* levels, std::int64_t size, std::in
         if ((b >> 3) < size) code |= static_cast<std::uint32_t>(lvlTestBit(levels, b)) << j;
     }
     return code;
-}
-
-template <int kBits, const std::array<std::uint32_t, (1u << kBits)>& kColors>
-void decode(const std::uint8_t* levels, std::int64_t size, std::int32_t width, std::int32_t height, LevelPlot plot,
-            void* context) {
-    std::int64_t k = 0;
-    for (std::int32_t row = 0; row < height; ++row) {
-        const std::int32_t y = height - 1 - row;
-        for (std::int32_t x = 0; x < width; ++x) plot(context, x, y, kColors[codeOfPixel<kBits>(levels, size, k++)]);
-    }
 }
 
 // Colour → its pixel bytes B, G, R, A as one value in memory order.
