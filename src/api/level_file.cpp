@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "pack/container.h"
 #include "pack/registry.h"
 #include "runtime/heap.h"
 
@@ -25,6 +26,10 @@ bool lvlCheckHeader(const OctHeader& header) {
 bool lvlCheckSizes(const OctHeader& header) {
     const std::int64_t pixels = static_cast<std::int64_t>(header.width) * header.height;
     return pixels <= INT32_MAX && header.rawSize <= pixels;
+}
+
+bool lvlCheckPayloadSize(const OctHeader& header, std::int64_t payloadSize) {
+    return payloadSize <= pakMaxContainerSize(header.rawSize);
 }
 
 namespace {

@@ -37,6 +37,11 @@ void lvlFillHeader(OctHeader& header, std::int32_t width, std::int32_t height, i
 // and rawSize may not exceed it (the library writes exactly width × height).
 [[nodiscard]] bool lvlCheckSizes(const OctHeader& header);
 
+// The payload test that comes before the payload is allocated: no more
+// bytes than the largest packed container of rawSize bytes, so a huge file
+// behind a small header is refused without being read.
+[[nodiscard]] bool lvlCheckPayloadSize(const OctHeader& header, std::int64_t payloadSize);
+
 // The smallest level file or block that is read at all: more than the header.
 constexpr std::int64_t kLevelHeaderSize = sizeof(OctHeader);
 

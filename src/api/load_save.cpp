@@ -60,7 +60,8 @@ OctImage* octLoadRecord(const char16_t* fileName) {
     const std::int64_t size = filSize(file);
     bool ok = size > kLevelHeaderSize &&
               filRead(file, &record->header, kLevelHeaderSize) == kLevelHeaderSize &&
-              lvlCheckHeader(record->header) && lvlCheckSizes(record->header);
+              lvlCheckHeader(record->header) && lvlCheckSizes(record->header) &&
+              lvlCheckPayloadSize(record->header, size - kLevelHeaderSize);
     if (ok) {
         record->packedSize = size - kLevelHeaderSize;
         record->packed = static_cast<std::uint8_t*>(memAlloc(record->packedSize));
@@ -86,7 +87,8 @@ OctImage* octCatchRecord(const std::uint8_t* data, std::int64_t size) {
         return nullptr;
     }
     memCopy(data, &record->header, kLevelHeaderSize);
-    if (!lvlCheckHeader(record->header) || !lvlCheckSizes(record->header)) {
+    if (!lvlCheckHeader(record->header) || !lvlCheckSizes(record->header) ||
+        !lvlCheckPayloadSize(record->header, size - kLevelHeaderSize)) {
         memBlockFree(record);
         return nullptr;
     }

@@ -20,8 +20,8 @@ constexpr std::uint16_t kIconType = 1;
 
 // Icon directory entry, 16 bytes, little-endian (docs/formats/icon.md#entry)
 //  off size
-//   0   1   width            compared with entry 0
-//   1   1   height           compared with entry 0
+//   0   1   width            compared with entry 0; 0 means 256
+//   1   1   height           compared with entry 0; 0 means 256
 //   2   1   colour count     not read
 //   3   1   reserved         not read
 //   4   2   planes           not read
@@ -38,6 +38,25 @@ constexpr std::size_t kIconEntrySize = 16;
 //   8   4   height           colour rows and mask rows together: twice the icon's
 //  14   2   bits per pixel   16: no second attempt at the default size
 constexpr std::uint16_t kNoDefaultRetryDepth = 16;
+
+// A PNG image (docs/formats/icon.md#png): the 8-byte signature, then the
+// IHDR chunk with the big-endian width and height at offsets 16 and 20.
+constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr std::size_t kPngSidesEnd = 24;
+
+std::uint16_t entrySide(std::uint8_t byte) { return byte ? byte : 256; }
+
+std::uint32_t be32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+// A PNG image must be the size its directory entry gives: the entry is what
+// the choice went by, and a stream that claims more than the directory can
+// describe is refused before any decoder sizes its buffers by it.
+bool pngMatchesEntry(const IconResource& r) {
+    if (r.size < sizeof kPngSignature || std::memcmp(r.bytes, kPngSignature, sizeof kPngSignature) != 0) return true;
+    return r.size >= kPngSidesEnd && be32(r.bytes + 16) == r.width && be32(r.bytes + 20) == r.height;
+}
 
 struct Entry {
     std::uint8_t width;
@@ -99,6 +118,8 @@ IconResource* imgReadIconDirectory(const std::uint8_t* data, std::size_t size) {
     std::memcpy(resource->bytes, bytes.data(), bytes.size());
     resource->size = best.bytes;
     resource->entry = bestIndex;
+    resource->width = entrySide(best.width);
+    resource->height = entrySide(best.height);
     return resource;
 }
 
@@ -111,6 +132,10 @@ void imgFreeIconResource(IconResource* resource) {
 plat::Handle imgIconFromMemory(const std::uint8_t* data, std::size_t size) {
     IconResource* resource = imgReadIconDirectory(data, size);
     if (!resource) return 0;
+    if (!pngMatchesEntry(*resource)) {
+        imgFreeIconResource(resource);
+        return 0;
+    }
 
     // The desired size comes from the image's own header: an image shorter
     // than those fields reads 0 for what is missing.

@@ -15,6 +15,8 @@ struct IconResource {
     std::uint8_t* bytes;  // the image's bytes (a BITMAPINFOHEADER image or a PNG stream)
     std::uint32_t size;   // their count, at least 1
     std::uint32_t entry;  // index of the chosen directory entry
+    std::uint16_t width;  // the entry's width and height bytes, 0 read as 256
+    std::uint16_t height;
 };
 
 // Reads the directory of an icon file held in `size` bytes and copies the
@@ -30,8 +32,9 @@ void imgFreeIconResource(IconResource* resource);
 
 // An icon built from the chosen image of the icon file in `size` bytes, at
 // the size its own header gives; when that fails, at the system's default
-// size (except for 16-bit images). 0 when the data is not an icon file or no
-// icon can be made. Nothing is left allocated.
+// size (except for 16-bit images). 0 when the data is not an icon file, when
+// the chosen image is a PNG stream whose header gives another size than its
+// directory entry, or when no icon can be made. Nothing is left allocated.
 plat::Handle imgIconFromMemory(const std::uint8_t* data, std::size_t size);
 
 }  // namespace oct

@@ -65,6 +65,15 @@ std::int32_t pakBlockSizeForLevel(std::int32_t level) {
     return level >= 0 && level < 8 ? kLevelBlockSize[level] : kLargestBlock;
 }
 
+std::int64_t pakMaxContainerSize(std::int64_t unpackedSize) {
+    if (unpackedSize < 0 || unpackedSize > INT32_MAX) return 0;
+    const std::int64_t smallest = kLevelBlockSize[0];
+    const std::int64_t full = unpackedSize / smallest, rest = unpackedSize % smallest;
+    std::int64_t size = kPackHeaderSize + full * pakMaxPackedSize(static_cast<std::uint32_t>(smallest));
+    if (rest) size += pakMaxPackedSize(static_cast<std::uint32_t>(rest));
+    return size;
+}
+
 std::int32_t pakPackMemory(const void* source, std::int32_t length, void* destination, std::int32_t capacity,
                            std::int32_t level, PackProgress progress) {
     if (length < 0 || !destination || (length > 0 && !source)) return 0;

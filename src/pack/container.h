@@ -32,6 +32,12 @@ using PackProgress = int (*)(std::int64_t inputDone, std::int64_t outputSoFar);
 [[nodiscard]] std::int32_t pakPackMemory(const void* source, std::int32_t length, void* destination,
                                          std::int32_t capacity, std::int32_t level, PackProgress progress);
 
+// The largest container the packer makes for `unpackedSize` bytes at any
+// level: the header and, over blocks of the smallest block size (8 KiB),
+// each block's pakMaxPackedSize. 0 for a size below 0 or of 2^31 or more.
+// A reader refuses anything longer before it allocates for it.
+[[nodiscard]] std::int64_t pakMaxContainerSize(std::int64_t unpackedSize);
+
 // Unpacks the container of `containerSize` bytes at `container` into
 // `destination`, which has room for `capacity` bytes. Returns the unpacked
 // size, or −1 for: a container shorter than its header, a wrong magic, a

@@ -21,10 +21,17 @@ constexpr std::size_t kHeaderSize = 40;
 constexpr std::uint32_t kUncompressed = 0;
 constexpr std::uint32_t kBitFields = 3;
 
-// PNG stream: the 8-byte signature, then the IHDR chunk (length 13, big-endian
-// width and height at offsets 16 and 20).
+// PNG stream: the 8-byte signature, then chunks, the IHDR chunk first
+// (length 13, big-endian width and height at offsets 16 and 20), IEND last.
+// A chunk, big-endian:
+//  off size
+//   0   4   data length      at most 2^31 - 1
+//   4   4   type             four letters
+//   8   n   data
+//  8+n  4   CRC
 constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr std::size_t kPngHeaderEnd = 33;  // signature, IHDR length, type, 13 bytes, CRC
+constexpr std::size_t kPngChunkFrame = 12;  // length, type and CRC around the data
 
 std::uint32_t le32(const std::uint8_t* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -38,11 +45,32 @@ std::size_t rowBytes(std::int32_t width, int bitsPerPixel) {
     return (static_cast<std::size_t>(width) * bitsPerPixel + 31) / 32 * 4;
 }
 
+bool isChunk(const std::uint8_t* type, const char (&name)[5]) {
+    return type[0] == name[0] && type[1] == name[1] && type[2] == name[2] && type[3] == name[3];
+}
+
+// Walks the chunks after the signature: each one's data must lie within the
+// bytes given. The walk ends at IEND (whose CRC may be cut short, as every
+// pixel is there by then) or at the end of the bytes; a stream cut between
+// chunks is left to the decoder, which refuses it.
+bool pngChunksFit(const std::uint8_t* data, std::size_t size) {
+    std::size_t at = sizeof kPngSignature;
+    while (size - at >= 8) {
+        const std::uint32_t length = be32(data + at);
+        if (length > INT32_MAX || length > size - at - 8) return false;
+        if (isChunk(data + at + 4, "IEND")) return true;
+        if (length + kPngChunkFrame > size - at) return false;
+        at += length + kPngChunkFrame;
+    }
+    return true;
+}
+
 bool readPng(const std::uint8_t* data, std::size_t size, IconImage& out) {
     if (size < kPngHeaderEnd) return false;
-    if (be32(data + 8) != 13 || data[12] != 'I' || data[13] != 'H' || data[14] != 'D' || data[15] != 'R') return false;
+    if (be32(data + 8) != 13 || !isChunk(data + 12, "IHDR")) return false;
     const std::uint32_t width = be32(data + 16), height = be32(data + 20);
-    if (width == 0 || height == 0 || width > kIconMaxSide || height > kIconMaxSide) return false;
+    if (width == 0 || height == 0 || width > kIconMaxPngSide || height > kIconMaxPngSide) return false;
+    if (!pngChunksFit(data, size)) return false;
     out = {};
     out.kind = IconImageKind::Png;
     out.width = static_cast<std::int32_t>(width);

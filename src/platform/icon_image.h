@@ -13,7 +13,10 @@ namespace oct::plat {
 // Bitmap entries are at most this wide and this high (an icon directory
 // cannot describe more).
 constexpr std::int32_t kIconMaxBitmapSide = 256;
-// PNG entries, and the size an icon is built at, are at most this wide and high.
+// PNG entries are no larger: a directory entry cannot describe more either,
+// and the bound keeps what a hostile stream can make the decoder allocate small.
+constexpr std::int32_t kIconMaxPngSide = 256;
+// The size an icon is built at is at most this wide and high.
 constexpr std::int32_t kIconMaxSide = 1024;
 // The size the system gives an icon built without a desired size.
 constexpr std::int32_t kIconDefaultSide = 32;
@@ -42,7 +45,9 @@ struct IconImage {
 // lies wholly within `size` (header of 40 bytes, uncompressed or bit fields,
 // 1/4/8/16/24/32 bits, at most kIconMaxBitmapSide a side, a colour table no
 // longer than the bit count allows, colour and mask rows present) nor a PNG
-// stream whose header gives at most kIconMaxSide a side.
+// stream whose header gives at most kIconMaxPngSide a side and whose every
+// chunk, up to the closing one, holds no more bytes than remain after it
+// starts (so no decoder is asked to allocate for bytes that are not there).
 [[nodiscard]] bool iconImageRead(const std::uint8_t* data, std::size_t size, IconImage& out);
 
 // The size an icon of `image` is built at for a desired size: each side is

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "api/record.h"
+#include "pack/container.h"
 #include "oct.h"
 #include "platform/platform.h"
 #include "test_files.h"
@@ -152,6 +153,28 @@ TEST(LevelFileLoad, RefusesWhatIsNotALevelFile) {
     EXPECT_EQ(octCatch(good.data(), std::int64_t{1} << 32), nullptr);
     EXPECT_EQ(octLoad(dir.name("missing").c_str()), nullptr);
     EXPECT_EQ(octLoad(nullptr), nullptr);
+}
+
+TEST(LevelFileLoad, RefusesAPayloadLargerThanItsRawSizeAllows) {
+    TempDir dir;
+    Converted pic(40, 30, 24, 100);
+    ASSERT_EQ(octSave(pic.get(), dir.name("l").c_str(), 0), 1);
+    Bytes good = octtest::readFile(dir.path("l"));
+    // The largest container 1,200 level bytes can have is far below 3 GB; a
+    // sparse file of that size costs no disk, and a load that read it would
+    // take seconds and gigabytes.
+    octtest::writeFile(dir.path("huge"), good);
+    std::error_code ec;
+    std::filesystem::resize_file(dir.path("huge"), std::uintmax_t{3} << 30, ec);
+    if (ec) GTEST_SKIP() << "no 3 GB sparse file here: " << ec.message();
+    Loaded disk{octLoad(dir.name("huge").c_str())};
+    EXPECT_EQ(disk.r, nullptr);
+    std::filesystem::remove(dir.path("huge"));
+
+    // In memory too: the same header with a payload one byte past the bound.
+    good.resize(22 + static_cast<std::size_t>(pakMaxContainerSize(40 * 30)) + 1);
+    Loaded mem{octCatch(good.data(), static_cast<int64_t>(good.size()))};
+    EXPECT_EQ(mem.r, nullptr);
 }
 
 TEST(LevelFileSave, FailuresLeaveNoFileAndKeepTheOldOne) {

@@ -137,6 +137,35 @@ TEST(IconLoading, CorpusIconsLoadAndCursorsDoNot) {
     EXPECT_EQ(imgLoadImage(AnyId, (dir / "cursor.cur").u16string().c_str()), 0);
 }
 
+TEST(IconLoading, PngEntriesMustBeTheSizeOfTheirDirectoryEntry) {
+    if (!platformBuildsIcons()) GTEST_SKIP() << "this build's platform layer builds no icons";
+    const Bytes good = octtest::readFile(std::filesystem::path(OCT_CORPUS_DIR) / "ico" / "png-32bpp-alpha.ico");
+    ASSERT_GT(good.size(), 22u);
+    ASSERT_EQ(good[6], 32);  // the directory says 32 × 32, as does the stream's header
+    const auto withSides = [&](std::uint8_t width, std::uint8_t height) {
+        Bytes b = good;
+        b[6] = width;
+        b[7] = height;
+        return b;
+    };
+    const struct {
+        const char* name;
+        Bytes file;
+        bool loads;
+    } cases[] = {
+        {"sides as in the stream", good, true},
+        {"directory narrower", withSides(16, 32), false},
+        {"directory lower", withSides(32, 31), false},
+        {"directory 256 (0)", withSides(0, 0), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::int64_t id = imgLoadImageMemory(AnyId, c.file.data(), static_cast<std::int64_t>(c.file.size()));
+        EXPECT_EQ(id != 0, c.loads);
+        if (id) imgFreeImage(id);
+    }
+}
+
 TEST(IconLoading, MonochromeIconsLoadWithAColourBitmapOrNotAtAll) {
     if (!platformBuildsIcons()) GTEST_SKIP() << "this build's platform layer builds no icons";
     // A 1-bit icon may be built without a colour bitmap, leaving no size or

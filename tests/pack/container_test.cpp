@@ -156,6 +156,26 @@ TEST(PackContainer, RoundTripsAtEveryLevel) {
     }
 }
 
+TEST(PackContainer, NeverExceedsTheLargestContainerOfItsSize) {
+    // Noise does not compress: every block comes out at its longest.
+    Bytes noise(200000);
+    std::uint32_t x = 12345;
+    for (auto& b : noise) b = static_cast<std::uint8_t>((x = x * 1103515245u + 12345u) >> 24);
+    for (std::size_t size : {std::size_t{1}, std::size_t{8191}, std::size_t{8192}, std::size_t{8193}, noise.size()}) {
+        const Bytes in(noise.begin(), noise.begin() + static_cast<std::ptrdiff_t>(size));
+        for (std::int32_t level : {0, 6, 9}) {
+            const Bytes c = pack(in, level, static_cast<std::int32_t>(size * 2 + 4096));
+            ASSERT_FALSE(c.empty()) << size << " at " << level;
+            EXPECT_LE(static_cast<std::int64_t>(c.size()), pakMaxContainerSize(static_cast<std::int64_t>(size)))
+                << size << " at " << level;
+        }
+    }
+    EXPECT_EQ(pakMaxContainerSize(0), kPackHeaderSize);
+    EXPECT_EQ(pakMaxContainerSize(-1), 0);
+    EXPECT_EQ(pakMaxContainerSize(std::int64_t{1} << 31), 0);
+    EXPECT_GT(pakMaxContainerSize(INT32_MAX), INT32_MAX);
+}
+
 TEST(PackContainer, UnpacksIntoALargerBufferWithoutTouchingTheRest) {
     const Bytes in = ascii("abcabcabcabc");
     const Bytes c = pack(in, 9);

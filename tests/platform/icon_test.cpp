@@ -29,6 +29,9 @@ void put32(Bytes& b, std::size_t at, std::uint32_t v) {
 std::uint32_t get32(const Bytes& b, std::size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
+std::uint32_t get32be(const Bytes& b, std::size_t at) {
+    return static_cast<std::uint32_t>(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3];
+}
 std::size_t rowBytes(int width, int bpp) { return static_cast<std::size_t>((width * bpp + 31) / 32 * 4); }
 
 // A bitmap icon image: 40-byte header, colour table (or red, green and blue
@@ -278,7 +281,7 @@ TEST(PlatformIcon, CorpusPngImagesBuildAtTheStreamsSize) {
         Answer own;
     } cases[] = {
         {"png-32bpp-alpha.ico", {32, 32}}, {"png_rgb8.ico", {32, 32}},  {"hopper_draw.ico", {16, 16}},
-        {"pillow.ico", {256, 256}},        {"litexl.ico", {512, 512}},
+        {"pillow.ico", {256, 256}},
         {"q/lenient-bpp.ico", {256, 256}},  // a 1-bit palette stream still has a colour bitmap
     };
     for (const auto& c : cases) {
@@ -308,6 +311,42 @@ TEST(PlatformIcon, RefusesBrokenPngStreams) {
     Bytes renamed = image;
     renamed[12] = 'X';  // the first chunk is not IHDR
     EXPECT_EQ(built(renamed, 0, 0), kNone);
+    // Larger than an icon directory can describe: 512 × 512.
+    EXPECT_EQ(built(entryImage("litexl.ico"), 0, 0), kNone);
+}
+
+// Walks the chunks of a PNG stream: the offset of each chunk's length field.
+std::vector<std::size_t> pngChunkOffsets(const Bytes& png) {
+    std::vector<std::size_t> out;
+    for (std::size_t at = 8; at + 12 <= png.size(); at += 12 + get32be(png, at)) out.push_back(at);
+    return out;
+}
+
+TEST(PlatformIcon, RefusesPngChunksLongerThanTheBytesLeft) {
+    const Bytes image = entryImage("png-32bpp-alpha.ico");
+    const std::vector<std::size_t> chunks = pngChunkOffsets(image);
+    ASSERT_GE(chunks.size(), 3u);  // IHDR, at least one IDAT, IEND
+    const auto withLength = [&](std::size_t chunk, std::uint32_t length) {
+        Bytes b = image;
+        for (int i = 0; i < 4; ++i) b[chunk + i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+        return b;
+    };
+    const std::size_t second = chunks[1];
+    const std::uint32_t left = static_cast<std::uint32_t>(image.size() - second - 8);
+    const struct {
+        const char* name;
+        Bytes png;
+    } cases[] = {
+        {"a data chunk claiming 1.8 GB", withLength(second, 0x6D0E37A0)},
+        {"a length past 2^31 - 1", withLength(second, 0x80000010)},
+        {"one byte more than is left", withLength(second, left + 1)},
+        {"the closing chunk claiming data", withLength(chunks.back(), 64)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(built(c.png, 0, 0), kNone);
+        EXPECT_EQ(builtDefault(c.png), kNone);
+    }
 }
 
 // ---------------------------------------------------------------------------
