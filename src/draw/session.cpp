@@ -66,10 +66,13 @@ void freeContext(DrawContext* c) {
     memMainFree(c);
 }
 
-// Ends a session still current when a new output replaces it, so that its
-// device context and batch limit are not lost with it.
-void endCurrent() {
+// Makes a fully built context the thread's current one. A session still
+// current is ended first, so that its device context and batch limit are not
+// lost with it; it is ended only here, once its successor is known to exist,
+// so a failed output leaves the thread's session as it was.
+bool makeCurrent(DrawContext* c) {
     if (current()) drwEnd();
+    return setCurrent(c);
 }
 
 }  // namespace
@@ -119,14 +122,11 @@ void drwStopModule() {
     gSlot = plat::kNoTlsSlot;
 }
 
-DrawContext* drwNewContext(std::uint32_t flags) {
-    endCurrent();
+namespace {
+// A zero-filled context with its operation table filled, not yet current.
+DrawContext* newContext(std::uint32_t flags) {
     auto* c = static_cast<DrawContext*>(memMainAlloc(sizeof(DrawContext)));
     if (!c) return nullptr;
-    if (!setCurrent(c)) {
-        memMainFree(c);
-        return nullptr;
-    }
     drwInitPixelOutput(*c, flags);
     c->ops.start = imageStart;
     c->ops.stop = imageStop;
@@ -139,6 +139,16 @@ DrawContext* drwNewContext(std::uint32_t flags) {
     c->ops.textHeight = noTextSize;
     c->ops.textWidth = noTextSize;
     c->ops.grabImage = noGrabImage;
+    return c;
+}
+}  // namespace
+
+DrawContext* drwNewContext(std::uint32_t flags) {
+    DrawContext* c = newContext(flags);
+    if (c && !makeCurrent(c)) {
+        memMainFree(c);
+        return nullptr;
+    }
     return c;
 }
 
@@ -155,10 +165,10 @@ DrawContext* drwImageOutput(std::int64_t image) {
     // A 32-bit record over a 24-bit bitmap would address 4 bytes per pixel in 3-byte rows.
     if (four && bm.bitsPerPixel != 32) return nullptr;
 
-    endCurrent();
+    // Everything that can fail comes before the thread's current session is touched.
     plat::DrawSurface* surface = plat::surfaceOpen(record->handle);
     if (!surface) return nullptr;
-    DrawContext* c = drwNewContext(OutputFlags::kBottomUp | (four ? OutputFlags::kRgba32 : OutputFlags::kRgb24));
+    DrawContext* c = newContext(OutputFlags::kBottomUp | (four ? OutputFlags::kRgba32 : OutputFlags::kRgb24));
     if (!c) {
         plat::surfaceClose(surface);
         return nullptr;
@@ -172,6 +182,13 @@ DrawContext* drwImageOutput(std::int64_t image) {
     c->height = record->height < bm.height ? record->height : bm.height;
     c->depth = four ? 32 : 24;
     c->ops.release = imageRelease;
+    if (!makeCurrent(c)) {
+        imageRelease(*c, false);
+        memMainFree(c);
+        return nullptr;
+    }
+    // The session just ended may have held the bitmap in its device context.
+    plat::surfaceSelect(surface);
     return c;
 }
 

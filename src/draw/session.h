@@ -13,14 +13,15 @@ void drwStartModule();
 void drwStopModule();
 
 // A new context on the image's DIB section, made the thread's current one; a
-// context still current from before is ended first. Null (and the thread's
-// slot as it was) for an id that names no image, a handle that is not a DIB
-// section with addressable bits, or when a device context or the context
-// cannot be made.
+// context still current from before is ended once the new one is built. Null,
+// with the thread's current session (or none) as it was, for an id that
+// names no image, a handle that is not a DIB section with addressable bits,
+// or when a device context or the context cannot be made.
 DrawContext* drwImageOutput(std::int64_t image);
 
 // A new zero-filled context with its operation table filled, made the
-// thread's current one (ending one still current); null when it cannot be allocated.
+// thread's current one (ending one still current); null, with the current
+// session left as it was, when it cannot be allocated.
 DrawContext* drwNewContext(std::uint32_t flags);
 
 // The pixel-buffer part of drwNewContext: flags, colours, the pixel and shape

@@ -103,8 +103,13 @@ bool objectDelete(Handle handle);
 
 // While a drawing session runs on a bitmap: a memory device context with the
 // bitmap selected and the thread's GDI batch limit at 1. Null on failure.
+// Surfaces of one thread may overlap; the batch limit the thread had before
+// its first open surface comes back when its last one closes.
 struct DrawSurface;
 DrawSurface* surfaceOpen(Handle bitmap);
+// Selects the bitmap where surfaceOpen could not because another open
+// surface held it then (a bitmap is in one device context at a time).
+void surfaceSelect(DrawSurface* surface);
 // Deselects and deletes the device context and restores the batch limit.
 void surfaceClose(DrawSurface* surface);
 

@@ -134,6 +134,37 @@ TEST(DrawSession, NoOutputForWhatIsNotAnImage) {
     EXPECT_EQ(drwBegin(nullptr), 0);
 }
 
+TEST(DrawSession, AFailedNewOutputLeavesTheCurrentSessionRunning) {
+    Canvas canvas(2, 2, 24);
+    ASSERT_TRUE(canvas.begin());
+    DrawContext* running = drwCurrent();
+    std::int64_t freed = imgCreateImage(AnyId, 2, 2, 24);
+    imgFreeImage(freed);
+    for (std::int64_t id : {AnyId, std::int64_t{12345}, freed}) {
+        EXPECT_EQ(drwImageOutput(id), nullptr) << id;
+        EXPECT_EQ(drwCurrent(), running) << id;
+    }
+    drwPlot(1, 1, 0x00FFFFFF);
+    const auto* bytes = static_cast<const std::uint8_t*>(canvas.bitmap().bits);
+    EXPECT_EQ(bytes[3], 0xFF) << "the session still plots";
+    EXPECT_EQ(drwEnd(), 1);
+    EXPECT_EQ(drwCurrent(), nullptr);
+}
+
+TEST(DrawSession, ANewOutputOnTheSameImageReplacesTheSession) {
+    Canvas canvas(2, 2, 24);
+    ASSERT_TRUE(canvas.begin());
+    DrawContext* first = drwCurrent();
+    ASSERT_TRUE(canvas.begin());  // the same bitmap, while the first session still holds it
+    EXPECT_NE(drwCurrent(), nullptr);
+    EXPECT_NE(drwCurrent(), first);
+    drwPlot(0, 1, 0x000000FF);
+    const auto* bytes = static_cast<const std::uint8_t*>(canvas.bitmap().bits);
+    EXPECT_EQ(bytes[2], 0xFF);
+    EXPECT_EQ(drwEnd(), 1);
+    EXPECT_EQ(drwEnd(), 0) << "the replaced session was ended, not left behind";
+}
+
 TEST(DrawSession, PointReadsBackByMode) {
     Canvas canvas(2, 2, 32);
     canvas.set(1, 0, {0x30, 0x20, 0x10, 0x40});

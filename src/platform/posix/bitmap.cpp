@@ -61,6 +61,8 @@ DrawSurface* surfaceOpen(Handle bitmap) {
     return new (std::nothrow) DrawSurface;
 }
 
+void surfaceSelect(DrawSurface*) {}
+
 void surfaceClose(DrawSurface* surface) { delete surface; }
 
 }  // namespace oct::plat

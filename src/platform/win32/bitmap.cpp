@@ -65,28 +65,44 @@ bool objectDelete(Handle handle) {
 
 struct DrawSurface {
     HDC dc;
-    HGDIOBJ previous;
-    DWORD savedBatchLimit;
+    HBITMAP bitmap;
+    HGDIOBJ previous;  // what the DC held before the bitmap; null until the bitmap is selected
 };
+
+namespace {
+// The thread's open surfaces and the batch limit it had before the first one
+// opened: sessions may overlap while one output replaces another, and the
+// limit comes back only when the last of them closes, whatever the order.
+thread_local int tOpenSurfaces = 0;
+thread_local DWORD tSavedBatchLimit = 0;
+}  // namespace
 
 DrawSurface* surfaceOpen(Handle bitmap) {
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc) return nullptr;
-    auto* s = new (std::nothrow) DrawSurface{dc, nullptr, GdiGetBatchLimit()};
+    auto* s = new (std::nothrow) DrawSurface{dc, gdi(bitmap), nullptr};
     if (!s) {
         DeleteDC(dc);
         return nullptr;
     }
+    if (tOpenSurfaces++ == 0) tSavedBatchLimit = GdiGetBatchLimit();
     GdiSetBatchLimit(1);
-    s->previous = SelectObject(dc, gdi(bitmap));
+    surfaceSelect(s);
     return s;
+}
+
+void surfaceSelect(DrawSurface* surface) {
+    // A bitmap is selected into one DC at a time: while the surface of the
+    // session it replaces still holds it, this selection fails and is tried
+    // again once that one has closed.
+    if (surface && !surface->previous) surface->previous = SelectObject(surface->dc, surface->bitmap);
 }
 
 void surfaceClose(DrawSurface* surface) {
     if (!surface) return;
     if (surface->previous) SelectObject(surface->dc, surface->previous);
     DeleteDC(surface->dc);
-    GdiSetBatchLimit(surface->savedBatchLimit);
+    if (--tOpenSurfaces == 0) GdiSetBatchLimit(tSavedBatchLimit);
     delete surface;
 }
 
