@@ -55,6 +55,12 @@ int displayPixelsPerInchY();
 // may be drawn.
 bool stderrIsTerminal();
 
+// For a command-line program: standard input and output carry bytes as they
+// are (no line-end translation), and text for the console is UTF-8. Stop
+// gives the console back its output code page.
+void consoleStart();
+void consoleStop();
+
 }  // namespace oct::plat
 
 // ---------------------------------------------------------------------------

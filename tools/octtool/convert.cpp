@@ -1,9 +1,9 @@
 // octtool convert IN OUT: a picture or level file in, a level file or BMP out,
 // through the library's exports exactly as a host program uses them.
-#include <filesystem>
 #include <string>
 
 #include "commands.h"
+#include "file_io.h"
 #include "oct.h"
 
 namespace oct::tool {
@@ -18,23 +18,42 @@ bool endsWithBmp(std::string_view path) {
     return tail == ".bmp";
 }
 
+// A file through octLoad; standard input through octCatch.
+OctImage* load(std::string_view in, ToolContext& context, std::string& error) {
+    if (in != kStandardStream) return octLoad(toolName(in).c_str());
+    const auto data = readInput(in, context, error);
+    return data ? octCatch(data->data(), static_cast<std::int64_t>(data->size())) : nullptr;
+}
+
+// A file through octSave; standard output gets the bytes octSave writes.
+bool save(OctImage* record, std::string_view out, std::int64_t flag, ToolContext& context, std::string& error) {
+    if (out != kStandardStream) return octSave(record, toolName(out).c_str(), flag) == 1;
+    const auto bytes = savedBytes(record, flag);
+    return bytes && writeOutput(out, bytes->data(), bytes->size(), context, error);
+}
+
 int runConvert(CommandArgs args, ToolContext& context) {
     if (args.size() != 2) return toolFail(context, kName, "expected IN OUT (see octtool help convert)", kExitUsage);
-    const std::u16string in = std::filesystem::path(std::string(args[0])).u16string();
-    const std::u16string out = std::filesystem::path(std::string(args[1])).u16string();
+    const std::string_view in = args[0], out = args[1];
 
-    OctImage* record = octLoad(in.c_str());
-    if (!record)
-        return toolFail(context, kName,
-                        "cannot read '" + std::string(args[0]) + "' as a picture or a level file");
-    const bool bitmap = endsWithBmp(args[1]);
-    const bool saved = octSave(record, out.c_str(), bitmap ? 1 : 0) == 1;
+    std::string error;
+    OctImage* record = load(in, context, error);
+    if (!record) {
+        if (!error.empty()) return toolFail(context, kName, error);
+        const std::string what = in == kStandardStream ? "standard input" : "'" + std::string(in) + "'";
+        return toolFail(context, kName, "cannot read " + what + " as a picture or a level file");
+    }
+    const bool bitmap = endsWithBmp(out);
+    const bool saved = save(record, out, bitmap ? 1 : 0, context, error);
     octFree(record);
-    if (!saved)
+    if (!saved) {
+        if (!error.empty()) return toolFail(context, kName, error);
+        const std::string what = out == kStandardStream ? "standard output" : "'" + std::string(out) + "'";
         return toolFail(context, kName,
-                        "cannot write '" + std::string(args[1]) + "'" +
+                        "cannot write " + what +
                             (bitmap ? "" : " (pictures of 28 pixels or fewer, or levels that do not compress, "
                                            "make no level file)"));
+    }
     return kExitOk;
 }
 
@@ -49,7 +68,9 @@ const Command kConvertCommand{
              "and reduces it to 8 gray levels (and 8 alpha levels for 32-bit pictures).\n"
              "When OUT ends in .bmp, writes the bitmap rebuilt from the levels (24 bits,\n"
              "or 32 with alpha); otherwise writes the level file. An existing OUT is\n"
-             "replaced only when the new file is complete.\n",
+             "replaced only when the new file is complete.\n"
+             "\n"
+             "IN may be - for standard input, and OUT - for standard output (a level file).\n",
     .run = runConvert,
 };
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "commands.h"
+#include "oct.h"
 #include "tool.h"
 
 namespace oct::tool {
@@ -19,6 +20,10 @@ const Command* findCommand(std::string_view name) {
 
 bool isHelpFlag(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 
+void printVersion(std::ostream& s) {
+    s << "octtool " OCT_VERSION_STRING " (library interface version " << octVersion() << ")\n";
+}
+
 void printOverview(std::ostream& s) {
     s << "usage: octtool COMMAND [ARGS]\n\ncommands:\n";
     std::size_t width = 4;  // "help"
@@ -26,6 +31,7 @@ void printOverview(std::ostream& s) {
     for (const Command* c : kCommands)
         s << "  " << c->name << std::string(width - c->name.size() + 2, ' ') << c->summary << '\n';
     s << "  help" << std::string(width - 4 + 2, ' ') << "show this list, or a command's help: octtool help COMMAND\n";
+    s << "\noptions:\n  --help     show this list\n  --version  show the version\n";
 }
 
 }  // namespace
@@ -43,6 +49,10 @@ int toolRun(CommandArgs args, ToolContext& context) {
         return kExitUsage;
     }
     const std::string_view name = args[0];
+    if (name == "--version") {
+        printVersion(context.out);
+        return kExitOk;
+    }
     if (isHelpFlag(name) || name == "help") {
         if (args.size() == 1) {
             printOverview(context.out);

@@ -1,40 +1,88 @@
 #include "file_io.h"
 
-#include <filesystem>
+#include <atomic>
 #include <fstream>
 #include <system_error>
 
-namespace oct::tool {
+#include "platform/platform.h"
+#include "platform/utf8.h"
 
-std::optional<std::vector<std::uint8_t>> readInputFile(const std::string& path, std::string& error) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path p(path);
-    if (!fs::is_regular_file(p, ec)) {
-        error = "cannot read '" + path + "': " + (ec ? ec.message() : std::string("no such file"));
-        return std::nullopt;
+namespace oct::tool {
+namespace {
+
+std::string quoted(std::string_view arg) { return "'" + std::string(arg) + "'"; }
+
+std::optional<Bytes> readStream(std::istream& in, std::string& error) {
+    Bytes data;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        data.insert(data.end(), chunk, chunk + in.gcount());
+        if (static_cast<std::int64_t>(data.size()) >= kMaxInputSize) {
+            error = "standard input holds 2 GiB or more, which is more than the library can take";
+            return std::nullopt;
+        }
     }
-    const std::uintmax_t size = fs::file_size(p, ec);
-    if (ec) {
-        error = "cannot read '" + path + "': " + ec.message();
-        return std::nullopt;
-    }
-    // Checked before reading, so a huge file costs nothing.
-    if (size >= static_cast<std::uintmax_t>(kMaxInputSize)) {
-        error = "'" + path + "' is 2 GiB or larger, which is more than the library can take";
-        return std::nullopt;
-    }
-    std::ifstream in(p, std::ios::binary);
-    std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
-    if (!in || !in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(size))) {
-        error = "cannot read '" + path + "'";
+    if (in.bad()) {
+        error = "cannot read standard input";
         return std::nullopt;
     }
     return data;
 }
 
-bool writeOutputFile(const std::string& path, const void* data, std::size_t size, std::string& error) {
-    const std::filesystem::path p(path);
+// `arg` is the name as given, for the messages.
+std::optional<Bytes> readFile(const std::filesystem::path& p, std::string_view arg, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::is_regular_file(p, ec)) {
+        error = "cannot read " + quoted(arg) + ": " + (ec ? ec.message() : std::string("no such file"));
+        return std::nullopt;
+    }
+    const std::uintmax_t size = fs::file_size(p, ec);
+    if (ec) {
+        error = "cannot read " + quoted(arg) + ": " + ec.message();
+        return std::nullopt;
+    }
+    // Checked before reading, so a huge file costs nothing.
+    if (size >= static_cast<std::uintmax_t>(kMaxInputSize)) {
+        error = quoted(arg) + " is 2 GiB or larger, which is more than the library can take";
+        return std::nullopt;
+    }
+    std::ifstream in(p, std::ios::binary);
+    Bytes data(static_cast<std::size_t>(size));
+    if (!in || !in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(size))) {
+        error = "cannot read " + quoted(arg);
+        return std::nullopt;
+    }
+    return data;
+}
+
+}  // namespace
+
+std::u16string toolName(std::string_view utf8) {
+    std::u16string name(utf16LengthOf(utf8), u'\0');
+    utf16Encode(utf8, name.data());
+    return name;
+}
+
+std::filesystem::path toolPath(std::string_view utf8) { return std::filesystem::path(toolName(utf8)); }
+
+std::optional<Bytes> readInput(std::string_view arg, ToolContext& context, std::string& error) {
+    if (arg != kStandardStream) return readFile(toolPath(arg), arg, error);
+    if (!context.in) {
+        error = "standard input is not available";
+        return std::nullopt;
+    }
+    return readStream(*context.in, error);
+}
+
+bool writeOutput(std::string_view arg, const void* data, std::size_t size, ToolContext& context, std::string& error) {
+    if (arg == kStandardStream) {
+        context.out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+        if (context.out.flush()) return true;
+        error = "cannot write standard output";
+        return false;
+    }
+    const std::filesystem::path p = toolPath(arg);
     {
         std::ofstream out(p, std::ios::binary | std::ios::trunc);
         if (out && out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)) && out.flush())
@@ -42,8 +90,20 @@ bool writeOutputFile(const std::string& path, const void* data, std::size_t size
     }
     std::error_code ignored;
     std::filesystem::remove(p, ignored);
-    error = "cannot write '" + path + "'";
+    error = "cannot write " + quoted(arg);
     return false;
+}
+
+std::optional<Bytes> savedBytes(OctImage* record, std::int64_t flag) {
+    static std::atomic<unsigned> counter{0};
+    std::error_code ec;
+    const auto temp = std::filesystem::temp_directory_path(ec) /
+                      ("octtool-" + std::to_string(plat::processId()) + "-" + std::to_string(counter++) + ".tmp");
+    if (ec || octSave(record, temp.u16string().c_str(), flag) != 1) return std::nullopt;
+    std::string error;
+    std::optional<Bytes> bytes = readFile(temp, "", error);
+    std::filesystem::remove(temp, ec);
+    return bytes;
 }
 
 }  // namespace oct::tool

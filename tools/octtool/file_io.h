@@ -1,23 +1,46 @@
-// Whole-file reading and writing for octtool's commands.
+// Names, whole-file reading and writing, and the standard streams for
+// octtool's commands.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "oct.h"
+#include "tool.h"
+
 namespace oct::tool {
+
+using Bytes = std::vector<std::uint8_t>;
 
 // Files the tool reads must be smaller than this: the library counts in
 // signed 32-bit lengths.
 inline constexpr std::int64_t kMaxInputSize = std::int64_t{1} << 31;
 
-// The whole content of `path`, or nothing with a one-line reason in `error`
-// (missing, unreadable, or kMaxInputSize bytes or more).
-std::optional<std::vector<std::uint8_t>> readInputFile(const std::string& path, std::string& error);
+// The argument that names standard input (as IN) or standard output (as OUT).
+inline constexpr std::string_view kStandardStream = "-";
 
-// Writes `size` bytes to `path`, replacing it. On failure removes what was
-// written, sets `error` and returns false.
-bool writeOutputFile(const std::string& path, const void* data, std::size_t size, std::string& error);
+// A command-line name (UTF-8) as the library takes it (UTF-16), and as a
+// path: never through the ANSI code page, so that every name works.
+std::u16string toolName(std::string_view utf8);
+std::filesystem::path toolPath(std::string_view utf8);
+
+// The whole content of the file `arg` names, or of standard input for "-";
+// nothing, with a one-line reason in `error`, when it is missing, unreadable,
+// or kMaxInputSize bytes or more.
+std::optional<Bytes> readInput(std::string_view arg, ToolContext& context, std::string& error);
+
+// Writes `size` bytes to the file `arg` names, replacing it, or to standard
+// output for "-". On failure removes what was written to a file, sets
+// `error` and returns false.
+bool writeOutput(std::string_view arg, const void* data, std::size_t size, ToolContext& context, std::string& error);
+
+// The bytes octSave writes for `record` with `flag` (0: level file, 1: BMP),
+// by way of a file of the temporary folder that is removed again; nothing
+// when the save fails.
+std::optional<Bytes> savedBytes(OctImage* record, std::int64_t flag);
 
 }  // namespace oct::tool

@@ -47,7 +47,7 @@ int runPack(CommandArgs args, ToolContext& context) {
     if (files.size() != 2) return toolFail(context, kName, "expected IN OUT (see octtool help pack)", kExitUsage);
 
     std::string error;
-    const auto input = readInputFile(std::string(files[0]), error);
+    const auto input = readInput(files[0], context, error);
     if (!input) return toolFail(context, kName, error);
     const auto n = static_cast<std::int64_t>(input->size());
 
@@ -66,7 +66,7 @@ int runPack(CommandArgs args, ToolContext& context) {
         size = pakCompress(input->data(), n, packed.data(), capacity, kPakCodecLz, level);
     }
     if (size <= 0) return toolFail(context, kName, "the container would be 2 GiB or larger");
-    if (!writeOutputFile(std::string(files[1]), packed.data(), static_cast<std::size_t>(size), error))
+    if (!writeOutput(files[1], packed.data(), static_cast<std::size_t>(size), context, error))
         return toolFail(context, kName, error);
     return kExitOk;
 }
@@ -81,7 +81,8 @@ const Command kPackCommand{
              "Packs the file IN into the container format of codec 4 and writes it to OUT.\n"
              "N is 0 to 9 (default 6): higher levels use larger blocks (8 KiB at 0, 1 MiB at 8\n"
              "and 9), which compress better. IN must be smaller than 2 GiB. On a terminal, a\n"
-             "progress bar is shown for inputs of 64 MiB or more.\n",
+             "progress bar is shown for inputs of 64 MiB or more. IN may be - for standard\n"
+             "input, and OUT - for standard output.\n",
     .run = runPack,
 };
 

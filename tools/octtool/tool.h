@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <istream>
 #include <ostream>
 #include <span>
 #include <string_view>
@@ -13,6 +14,7 @@ namespace oct::tool {
 struct ToolContext {
     std::ostream& out;  // results meant for a pipe
     std::ostream& err;  // one-line failure messages, help on misuse, progress
+    std::istream* in = nullptr;  // standard input, for "-" as IN; null: not available
     bool errIsTerminal = false;                          // a progress bar may be drawn on `err`
     std::int64_t progressThreshold = std::int64_t{64} << 20;  // inputs at least this large show progress
 };

@@ -19,7 +19,7 @@ int runUnpack(CommandArgs args, ToolContext& context) {
     if (args.size() != 2) return toolFail(context, kName, "expected IN OUT (see octtool help unpack)", kExitUsage);
 
     std::string error;
-    const auto input = readInputFile(std::string(args[0]), error);
+    const auto input = readInput(args[0], context, error);
     if (!input) return toolFail(context, kName, error);
     if (input->size() < kPackHeaderSize || std::memcmp(input->data(), kMagic, sizeof kMagic) != 0)
         return toolFail(context, kName, "'" + std::string(args[0]) + "' is not a packed container");
@@ -35,7 +35,7 @@ int runUnpack(CommandArgs args, ToolContext& context) {
     const std::int64_t n = pakUncompress(input->data(), static_cast<std::int64_t>(input->size()), output.data(),
                                          unpacked, kPakCodecLz);
     if (n != unpacked) return toolFail(context, kName, "'" + std::string(args[0]) + "' is corrupt");
-    if (!writeOutputFile(std::string(args[1]), output.data(), output.size(), error))
+    if (!writeOutput(args[1], output.data(), output.size(), context, error))
         return toolFail(context, kName, error);
     return kExitOk;
 }
@@ -49,7 +49,7 @@ const Command kUnpackCommand{
              "\n"
              "Restores the container IN, as written by octtool pack (or any codec-4\n"
              "container), and writes its bytes to OUT. Fails on a damaged or truncated\n"
-             "container.\n",
+             "container. IN may be - for standard input, and OUT - for standard output.\n",
     .run = runUnpack,
 };
 

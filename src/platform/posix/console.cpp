@@ -1,4 +1,4 @@
-// Console facts on Linux.
+// Console facts on Linux: streams carry bytes as they are, and terminals take UTF-8.
 #include "platform/platform.h"
 
 #include <unistd.h>
@@ -6,5 +6,8 @@
 namespace oct::plat {
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void consoleStart() {}
+void consoleStop() {}
 
 }  // namespace oct::plat

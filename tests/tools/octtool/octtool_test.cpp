@@ -12,7 +12,9 @@
 #include "pack/bytes.h"
 #include "platform/platform.h"
 #include "pack/registry.h"
+#include "test_files.h"
 #include "tool.h"
+#include "tools/octtool/tool_process.h"
 
 namespace oct {
 namespace {
@@ -52,6 +54,29 @@ protected:
         std::vector<std::string_view> views(args.begin(), args.end());
         tool::ToolContext context{.out = out_, .err = err_, .errIsTerminal = terminal, .progressThreshold = threshold};
         return tool::toolRun(views, context);
+    }
+    // The same with `input` as standard input.
+    int runWithInput(std::vector<std::string> args, const Bytes& input) {
+        out_.str({});
+        err_.str({});
+        std::istringstream in(std::string(input.begin(), input.end()));
+        std::vector<std::string_view> views(args.begin(), args.end());
+        tool::ToolContext context{.out = out_, .err = err_, .in = &in};
+        return tool::toolRun(views, context);
+    }
+    Bytes outBytes() const {
+        const std::string o = out_.str();
+        return Bytes(o.begin(), o.end());
+    }
+
+    // The path of a file of the folder with a UTF-8 name, as UTF-8: what a
+    // command line gives the tool.
+    std::string utf8Path(const std::string& name) const {
+        const std::u8string u8 = (dir_ / fs::path(std::u8string(name.begin(), name.end()))).u8string();
+        return std::string(u8.begin(), u8.end());
+    }
+    fs::path file(const std::string& utf8Name) const {
+        return dir_ / fs::path(std::u8string(utf8Name.begin(), utf8Name.end()));
     }
 
     std::string out() const { return out_.str(); }
@@ -256,6 +281,110 @@ TEST_F(OctTool, ConvertAndInfoFailWithOneLine) {
     writeLevelFile(path("in.oct"));
     EXPECT_EQ(run({"convert", path("in.oct"), path("no/such/dir/x.oct")}), 1);
     EXPECT_TRUE(oneLineMessage()) << err();
+}
+
+}  // namespace
+}  // namespace oct
+
+namespace oct {
+namespace {
+
+// A small gray BMP picture, made through the BMP encoder of the exports.
+Bytes pictureBmp(const std::string& scratch) {
+    plat::Handle bm = plat::dibSectionCreate(50, 20, 24);
+    plat::BitmapDesc d{};
+    EXPECT_TRUE(plat::bitmapDescribe(bm, d));
+    auto* p = static_cast<std::uint8_t*>(d.bits);
+    for (std::int32_t i = 0; i < d.widthBytes * d.height; ++i) p[i] = static_cast<std::uint8_t>(i * 7);
+    OctImage* r = octConvert(static_cast<int64_t>(bm));
+    EXPECT_NE(r, nullptr);
+    EXPECT_EQ(octSave(r, std::filesystem::path(scratch).u16string().c_str(), 1), 1);
+    octFree(r);
+    plat::objectDelete(bm);
+    std::ifstream in(scratch, std::ios::binary);
+    return Bytes{std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST_F(OctTool, DashReadsStandardInputAndWritesStandardOutput) {
+    const Bytes bmp = pictureBmp(path("pic.bmp"));
+    ASSERT_FALSE(bmp.empty());
+    ASSERT_EQ(run({"convert", path("pic.bmp"), path("pic.oct")}), 0) << err();
+    const Bytes level = read("pic.oct");
+
+    ASSERT_EQ(runWithInput({"convert", "-", "-"}, bmp), 0) << err();
+    EXPECT_EQ(outBytes(), level) << "a level file on standard output";
+    ASSERT_EQ(runWithInput({"convert", "-", path("from-stdin.bmp")}, level), 0) << err();
+    ASSERT_EQ(run({"convert", path("pic.oct"), path("from-file.bmp")}), 0) << err();
+    EXPECT_EQ(read("from-stdin.bmp"), read("from-file.bmp"));
+    EXPECT_FALSE(exists("-")) << "no file named -";
+
+    ASSERT_EQ(runWithInput({"info", "-"}, level), 0) << err();
+    EXPECT_NE(out().find("kind:    level file"), std::string::npos) << out();
+    EXPECT_NE(out().find("payload: " + std::to_string(level.size() - 22) + " bytes"), std::string::npos) << out();
+
+    const Bytes data = test::mixedData(300000, 4);
+    ASSERT_EQ(runWithInput({"pack", "-", "-"}, data), 0) << err();
+    const Bytes packed = outBytes();
+    EXPECT_EQ(packed, referenceContainer(data, 6));
+    ASSERT_EQ(runWithInput({"unpack", "-", "-"}, packed), 0) << err();
+    EXPECT_EQ(outBytes(), data);
+
+    EXPECT_EQ(runWithInput({"convert", "-", "-"}, test::ascii("no picture")), 1);
+    EXPECT_TRUE(oneLineMessage()) << err();
+    EXPECT_NE(err().find("standard input"), std::string::npos) << err();
+    EXPECT_EQ(run({"convert", "-", path("x.oct")}), 1) << "no standard input in this context";
+    EXPECT_TRUE(oneLineMessage()) << err();
+}
+
+// Names in scripts the ANSI code pages lack together: CJK, Cyrillic, Greek,
+// and one outside the Basic Multilingual Plane (a surrogate pair in UTF-16).
+const char* const kNonAsciiNames[] = {"\u5199\u771f-\u540d.bmp", "\u0444\u043e\u0442\u043e-\u03c6\u03c9\u03c2.bmp",
+                                      "\U0001F5BC-picture.bmp"};
+
+TEST_F(OctTool, TakesNamesOutsideTheAnsiCodePage) {
+    const Bytes bmp = pictureBmp(path("pic.bmp"));
+    for (const char* name : kNonAsciiNames) {
+        SCOPED_TRACE(name);
+        const std::string in(name), out = std::string(name) + ".oct", back = std::string(name) + ".back.bmp";
+        std::ofstream(file(in), std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()),
+                                                        static_cast<std::streamsize>(bmp.size()));
+        ASSERT_EQ(run({"convert", utf8Path(in), utf8Path(out)}), 0) << err();
+        ASSERT_EQ(run({"info", utf8Path(out)}), 0) << err();
+        ASSERT_EQ(run({"convert", utf8Path(out), utf8Path(back)}), 0) << err();
+        EXPECT_TRUE(fs::exists(file(back)));
+        ASSERT_EQ(run({"pack", utf8Path(in), utf8Path(out + ".pak")}), 0) << err();
+        // A message names the file as given.
+        EXPECT_EQ(run({"convert", utf8Path(in + ".missing"), utf8Path(out)}), 1);
+        EXPECT_NE(err().find(in + ".missing"), std::string::npos) << err();
+    }
+}
+
+TEST_F(OctTool, Version) {
+    ASSERT_EQ(run({"--version"}), 0);
+    EXPECT_EQ(out().rfind("octtool ", 0), 0u) << out();
+    EXPECT_EQ(out().back(), '\n');
+    EXPECT_NE(out().find("(library interface version 1)"), std::string::npos) << out();
+}
+
+// The real program, as a shell starts it: the command line as the system
+// hands it over, and standard streams that must carry bytes unchanged (a
+// level file is full of 0x0A and 0x1A bytes).
+TEST_F(OctTool, TheProgramTakesAnyNameAndBinaryStandardStreams) {
+    const Bytes bmp = pictureBmp(path("pic.bmp"));
+    ASSERT_EQ(run({"convert", path("pic.bmp"), path("pic.oct")}), 0) << err();
+    const std::string in = kNonAsciiNames[0], out = std::string(kNonAsciiNames[2]) + ".oct";
+    std::ofstream(file(in), std::ios::binary).write(reinterpret_cast<const char*>(bmp.data()),
+                                                    static_cast<std::streamsize>(bmp.size()));
+    ASSERT_EQ(octtest::runToolProcess({"convert", utf8Path(in), utf8Path(out)}), 0);
+    EXPECT_EQ(octtest::readFile(file(out)), read("pic.oct"));
+
+    ASSERT_EQ(octtest::runToolProcess({"convert", "-", "-"}, file(in), file("stdout.oct")), 0);
+    EXPECT_EQ(read("stdout.oct"), read("pic.oct"));
+    ASSERT_EQ(octtest::runToolProcess({"convert", "-", "-"}, file("stdout.oct"), file("stdout.oct.oct")), 0);
+    EXPECT_EQ(read("stdout.oct.oct"), read("pic.oct"));
+    EXPECT_EQ(octtest::runToolProcess({"--version"}), 0);
+    EXPECT_EQ(octtest::runToolProcess({"convert", utf8Path("missing.bmp"), utf8Path("x.oct")}), 1);
+    EXPECT_EQ(octtest::runToolProcess({"convert"}), 2);
 }
 
 }  // namespace
