@@ -9,6 +9,9 @@
 #define OCT_H
 
 #include <stdint.h>
+#ifndef __cplusplus
+#include <uchar.h> /* char16_t */
+#endif
 
 #if defined(_WIN32)
 #define OCT_API

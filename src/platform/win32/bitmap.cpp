@@ -80,7 +80,7 @@ thread_local DWORD tSavedBatchLimit = 0;
 DrawSurface* surfaceOpen(Handle bitmap) {
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc) return nullptr;
-    auto* s = new (std::nothrow) DrawSurface{dc, gdi(bitmap), nullptr};
+    auto* s = new (std::nothrow) DrawSurface{dc, static_cast<HBITMAP>(gdi(bitmap)), nullptr};
     if (!s) {
         DeleteDC(dc);
         return nullptr;
