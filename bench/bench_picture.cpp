@@ -2,62 +2,66 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <string>
+#include <optional>
+#include <vector>
 
 namespace {
 
-std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-std::string make(bool alpha) {
-    const std::string path = std::string(OCT_BENCH_DIR) + (alpha ? "/bench-4096-alpha.bmp" : "/bench-4096.bmp");
-    std::ifstream probe(path, std::ios::binary);
-    if (!probe) {
-        const std::string cmd = "/usr/bin/python3 " OCT_SHARED_TOOLS "/make-bench-picture '" + path + "' 4096" +
-                                (alpha ? " --alpha" : "");
-        if (std::system(cmd.c_str()) != 0) {
-            std::fprintf(stderr, "cannot make the benchmark picture: %s\n", cmd.c_str());
-            std::exit(2);
-        }
+std::optional<BenchPicture> make(bool alpha) {
+    const std::optional<BenchPicture> photo = benchReadBmp(OCT_BENCH_PHOTO);
+    if (!photo) {
+        std::fprintf(stderr, "cannot read the photograph %s\n", OCT_BENCH_PHOTO);
+        return std::nullopt;
     }
-    return path;
+    return benchScalePhoto(*photo, kBenchPictureSize, alpha);
 }
 
-BenchPicture load(bool alpha) {
-    std::ifstream in(benchPicturePath(alpha), std::ios::binary);
-    std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // BITMAPFILEHEADER (14 bytes) then BITMAPINFOHEADER: the generator writes
-    // uncompressed bottom-up rows of 24 or 32 bits.
-    if (file.size() < 54 || file[0] != 'B' || file[1] != 'M') std::exit(2);
-    BenchPicture pic;
-    pic.width = static_cast<std::int32_t>(le32(file, 18));
-    pic.height = static_cast<std::int32_t>(le32(file, 22));
-    pic.bitsPerPixel = file[28];
-    pic.pitch = (pic.width * (pic.bitsPerPixel / 8) + 3) & ~3;
-    const std::size_t offset = le32(file, 10);
-    const std::size_t bytes = static_cast<std::size_t>(pic.pitch) * pic.height;
-    if (offset + bytes > file.size()) std::exit(2);
-    pic.pixels.assign(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                      file.begin() + static_cast<std::ptrdiff_t>(offset + bytes));
-    return pic;
+// Writes the file unless it already holds exactly these bytes, so that a
+// picture left by an older build is never measured.
+bool writeIfChanged(const std::string& path, const BenchPicture& pic) {
+    const std::vector<std::uint8_t> bytes = benchBmpFile(pic);
+    {
+        std::ifstream in(path, std::ios::binary);
+        if (in && std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()) ==
+                      bytes)
+            return true;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return static_cast<bool>(out);
 }
 
 }  // namespace
 
-const std::string& benchPicturePath(bool alpha) {
-    static const std::string rgb = make(false);
+const BenchPicture& benchPicture(bool alpha) {
+    auto made = [](bool a) {
+        std::optional<BenchPicture> pic = make(a);
+        if (!pic) std::exit(2);
+        return std::move(*pic);
+    };
+    static const BenchPicture rgb = made(false);
     if (!alpha) return rgb;
-    static const std::string rgba = make(true);
+    static const BenchPicture rgba = made(true);
     return rgba;
 }
 
-const BenchPicture& benchPicture(bool alpha) {
-    static const BenchPicture rgb = load(false);
+const std::string& benchPicturePath(bool alpha) {
+    auto written = [](bool a) {
+        std::string path = std::string(OCT_BENCH_DIR) + (a ? "/bench-4096-alpha.bmp" : "/bench-4096.bmp");
+        if (!writeIfChanged(path, benchPicture(a))) std::exit(2);
+        return path;
+    };
+    static const std::string rgb = written(false);
     if (!alpha) return rgb;
-    static const BenchPicture rgba = load(true);
+    static const std::string rgba = written(true);
     return rgba;
+}
+
+bool benchWritePicture(const std::string& path, bool alpha) {
+    const std::optional<BenchPicture> pic = make(alpha);
+    return pic && writeIfChanged(path, *pic);
 }

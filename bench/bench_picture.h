@@ -1,25 +1,23 @@
-// The benchmark picture: the deterministic photo-like BMP that
-// make-bench-picture writes, so that every case and every peer measures the
-// same pixels. Made once per build folder and kept.
+// The benchmark picture: the photograph of picture_maker.h scaled to
+// 4096 × 4096, so that every case and every peer measures the same pixels.
+// Kept as a BMP file in the build folder, rewritten whenever its bytes are
+// not the ones this code makes.
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
-struct BenchPicture {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    std::int32_t bitsPerPixel = 0;
-    std::int32_t pitch = 0;
-    std::vector<std::uint8_t> pixels;  // bottom-up rows, as stored in the file
-};
+#include "picture_maker.h"
 
-// The path of the 4096 × 4096 BMP file in the build folder, 24-bit, or
-// 32-bit with an alpha ramp; makes the file when it is missing. Aborts the
-// benchmark program when the picture cannot be made.
+constexpr std::int32_t kBenchPictureSize = 4096;
+
+// The picture, 24-bit, or 32-bit with the alpha ramp. Aborts the benchmark
+// program when the photograph cannot be read.
+const BenchPicture& benchPicture(bool alpha);
+
+// The path of its BMP file in the build folder; writes the file when it is
+// missing or stale. Aborts the benchmark program when it cannot be written.
 const std::string& benchPicturePath(bool alpha);
 
-// The pixels of that file. Aborts the benchmark program when the picture
-// cannot be made or read.
-const BenchPicture& benchPicture(bool alpha);
+// Writes the picture as a BMP file to `path`. False when the photograph
+// cannot be read or the file cannot be written.
+[[nodiscard]] bool benchWritePicture(const std::string& path, bool alpha);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Whole-process comparison on the 4096 × 4096 24-bit benchmark picture: one
-# process reads the BMP, reduces it to 8 gray levels and writes a BMP.
+# Whole-process comparison on the 4096 × 4096 24-bit benchmark picture (the
+# one oct_bench measures, written by oct_bench --make-picture): one process
+# reads the BMP, reduces it to 8 gray levels and writes a BMP.
 #
 #   octtool      build/native/octtool convert big.bmp out.bmp
 #   Pillow       Debian's /usr/bin/python3 with python3-pil: the picture to
@@ -29,14 +30,17 @@ mkdir -p "$build"
 out=$(mktemp -d "$build/peers.XXXXXX")
 trap 'rm -rf "$out"' EXIT
 
-if [ ! -x "$tool" ]; then
+if [ ! -x "$tool" ] || [ ! -x "$build/oct_bench" ]; then
   scripts/setup
   cmake --preset native >/dev/null
-  cmake --build build/native -j2 --target octtool
+  cmake --build build/native -j2 --target octtool oct_bench
 fi
-if [ ! -f "$picture" ]; then
+# The default picture is the one oct_bench measures, made by the project's
+# own code (bench/picture_maker.h) and rewritten when stale; a picture given
+# on the command line is made only when it does not exist yet.
+if [ $# -eq 0 ] || [ ! -f "$picture" ]; then
   mkdir -p "$(dirname "$picture")"
-  /usr/bin/python3 "$root/../shared/tools/make-bench-picture" "$picture" 4096
+  "$build/oct_bench" --make-picture "$picture"
 fi
 
 if [ ! -x /usr/bin/convert ]; then

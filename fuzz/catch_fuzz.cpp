@@ -1,6 +1,6 @@
 // libFuzzer target: see oct::fuzz::checkCatch in catch_targets.h. Seeds:
-// corpus/catch_fuzz/ (level files); the test command adds the shared corpus's
-// BMP and icon files.
+// corpus/catch_fuzz/ (level files) and regressions/catch_fuzz/; scripts/fuzz
+// adds the BMP and icon files of tests/data.
 #include <cstddef>
 #include <cstdint>
 

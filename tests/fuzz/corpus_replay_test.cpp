@@ -1,8 +1,10 @@
-// Replays the fuzz targets' seed corpus (fuzz/corpus/<target>/) through the
-// same checks the targets make, so the seeds run on every compiler and under
+// Replays the fuzz targets' seed corpus (fuzz/corpus/<target>/) and every
+// input a target has ever failed on (fuzz/regressions/<target>/) through the
+// same checks the targets make, so they run on every compiler and under
 // wine, not only where libFuzzer exists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,18 +34,59 @@ const Target kTargets[] = {
     {"icon_fuzz", fuzz::checkIconDirectory},
 };
 
-TEST(FuzzCorpus, EverySeedPassesItsTargetsCheck) {
-    for (const auto& target : kTargets) {
-        const std::filesystem::path dir = std::filesystem::path(OCT_FUZZ_CORPUS_DIR) / target.name;
-        int seeds = 0;
-        for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-            std::ifstream in(entry.path(), std::ios::binary);
-            const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-            EXPECT_TRUE(target.check(bytes.data(), bytes.size())) << entry.path().string();
-            ++seeds;
-        }
-        EXPECT_GT(seeds, 0) << target.name;
+// Runs every file of `dir` through the check; the number of files.
+int replay(const Target& target, const std::filesystem::path& dir) {
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_TRUE(target.check(bytes.data(), bytes.size())) << entry.path().string();
+        ++files;
     }
+    return files;
+}
+
+TEST(FuzzCorpus, EverySeedPassesItsTargetsCheck) {
+    for (const auto& target : kTargets)
+        EXPECT_GT(replay(target, std::filesystem::path(OCT_FUZZ_CORPUS_DIR) / target.name), 0) << target.name;
+}
+
+// One case per target that has ever failed, so a fault that is back shows
+// by its target's name.
+class FuzzRegressions : public ::testing::TestWithParam<Target> {};
+
+std::filesystem::path regressionsOf(const Target& target) {
+    return std::filesystem::path(OCT_FUZZ_REGRESSIONS_DIR) / target.name;
+}
+
+std::vector<Target> targetsThatFailed() {
+    std::vector<Target> out;
+    for (const auto& target : kTargets)
+        if (std::filesystem::is_directory(regressionsOf(target))) out.push_back(target);
+    return out;
+}
+
+TEST_P(FuzzRegressions, EveryKeptFailurePassesItsTargetsCheck) {
+    EXPECT_GT(replay(GetParam(), regressionsOf(GetParam())), 0) << "an empty folder";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kept, FuzzRegressions, ::testing::ValuesIn(targetsThatFailed()),
+                         [](const auto& info) { return std::string(info.param.name); });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FuzzRegressions);
+
+// A folder named after no target would never be replayed, so a misspelt
+// name fails here rather than hiding its inputs.
+TEST(FuzzRegressionFolders, AreEachNamedAfterATarget) {
+    int folders = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(OCT_FUZZ_REGRESSIONS_DIR)) {
+        if (!entry.is_directory()) continue;
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(std::any_of(std::begin(kTargets), std::end(kTargets),
+                                [&](const Target& t) { return name == t.name; }))
+            << entry.path().string() << " is named after no fuzz target";
+        ++folders;
+    }
+    EXPECT_GT(folders, 0);
 }
 
 TEST(FuzzCorpus, ChecksCatchBrokenProperties) {

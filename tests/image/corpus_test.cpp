@@ -1,4 +1,4 @@
-// The shared picture corpus through the loader: good files load with their
+// The picture corpus (tests/data) through the loader: good files load with their
 // stated size and depth, everything else loads or fails cleanly.
 #include <gtest/gtest.h>
 
