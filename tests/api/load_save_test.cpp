@@ -171,6 +171,58 @@ TEST(LevelFileSave, FailuresLeaveNoFileAndKeepTheOldOne) {
     EXPECT_EQ(octSave(pic.get(), nullptr, 0), 0);
 }
 
+// FNV-1a over a file's bytes: a compact record of what a save wrote.
+std::uint64_t fingerprint(const Bytes& bytes) {
+    std::uint64_t h = 0xcbf29ce484222325u;
+    for (std::uint8_t b : bytes) h = (h ^ b) * 0x100000001b3u;
+    return h;
+}
+
+// A picture with gradients in every channel, so that every level occurs.
+OctImage* gradientRecord(std::int32_t w, std::int32_t h, int bpp, plat::Handle& bitmap) {
+    bitmap = plat::dibSectionCreate(w, h, bpp);
+    plat::BitmapDesc bm{};
+    EXPECT_TRUE(plat::bitmapDescribe(bitmap, bm));
+    auto* p = static_cast<std::uint8_t*>(bm.bits);
+    for (std::int32_t y = 0; y < h; ++y)
+        for (std::int32_t x = 0; x < w; ++x) {
+            std::uint8_t* px = p + static_cast<std::int64_t>(y) * bm.widthBytes + x * (bpp / 8);
+            px[0] = static_cast<std::uint8_t>(x * 255 / (w - 1));
+            px[1] = static_cast<std::uint8_t>(y * 255 / (h - 1));
+            px[2] = static_cast<std::uint8_t>((x * 7 + y * 13) & 0xFF);
+            if (bpp == 32) px[3] = static_cast<std::uint8_t>((x + y) * 255 / (w + h - 2));
+        }
+    return octConvert(static_cast<int64_t>(bitmap));
+}
+
+TEST(Save, WritesTheBytesItAlwaysWrote) {
+    // Recorded from the saves before they moved to the shared replacing writer.
+    struct Case {
+        int bpp;
+        std::int64_t flag;
+        std::size_t size;
+        std::uint64_t hash;
+    };
+    const Case cases[] = {
+        {24, 0, 970, 2121419583303086415u},
+        {32, 0, 1779, 17819661607101676471u},
+        {24, 1, 17866, 6893700856089047319u},
+        {32, 1, 23722, 9982514442240853386u},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        plat::Handle bitmap = 0;
+        OctImage* record = gradientRecord(97, 61, c.bpp, bitmap);
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(octSave(record, dir.name("out").c_str(), c.flag), 1);
+        const Bytes bytes = octtest::readFile(dir.path("out"));
+        EXPECT_EQ(bytes.size(), c.size) << c.bpp << " bits, flag " << c.flag;
+        EXPECT_EQ(fingerprint(bytes), c.hash) << c.bpp << " bits, flag " << c.flag;
+        octFree(record);
+        plat::objectDelete(bitmap);
+    }
+}
+
 TEST(BmpSave, WritesTheRebuiltBitmapAtItsDepth) {
     TempDir dir;
     for (int bpp : {24, 32}) {
