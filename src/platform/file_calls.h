@@ -10,5 +10,6 @@ namespace oct::plat {
 void fileNoteRead(std::uint32_t count);
 // False when this write must fail.
 [[nodiscard]] bool fileNoteWrite(std::uint32_t count);
+void fileNoteFlush();
 
 }  // namespace oct::plat

@@ -218,14 +218,16 @@ constexpr int kFileMaxLinks = 40;
 // link ends at the final path of the file it leads to.
 FileTarget fileExamine(const char16_t* name, std::u16string& finalName);
 
-// The process's file reads and writes so far (calls of fileRead and
-// fileWrite) and the byte count each last asked for: a diagnostic that lets
-// the buffering of streams be observed.
+// The process's file reads, writes and flushes so far (calls of fileRead,
+// fileWrite and fileFlush) and the byte count each read and write last asked
+// for: a diagnostic that lets the buffering of streams, and the flushing of
+// saves, be observed.
 struct FileCallCounts {
     std::uint64_t reads;
     std::uint64_t writes;
     std::uint32_t lastReadSize;
     std::uint32_t lastWriteSize;
+    std::uint64_t flushes;  // calls of fileFlush
 };
 FileCallCounts fileCallCounts();
 

@@ -128,6 +128,7 @@ std::int64_t fileSize(File* file) {
 }
 
 bool fileFlush(File* file) {
+    fileNoteFlush();
     if (!file) return false;
     int rc;
     do rc = ::fsync(file->fd);

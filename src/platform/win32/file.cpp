@@ -73,7 +73,10 @@ std::int64_t fileSize(File* file) {
     return (static_cast<std::int64_t>(high) << 32) | low;
 }
 
-bool fileFlush(File* file) { return file && FlushFileBuffers(file->handle) != 0; }
+bool fileFlush(File* file) {
+    fileNoteFlush();
+    return file && FlushFileBuffers(file->handle) != 0;
+}
 
 bool fileTakeMode(File* file, const char16_t*) { return file != nullptr; }
 
