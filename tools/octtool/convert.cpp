@@ -30,11 +30,14 @@ int runConvert(CommandArgs args, ToolContext& context) {
     const bool bitmap = endsWithBmp(args[1]);
     const bool saved = octSave(record, out.c_str(), bitmap ? 1 : 0) == 1;
     octFree(record);
-    if (!saved)
+    if (!saved) {
+        const std::string causes = bitmap ? ")"
+                                          : "; pictures of 28 pixels or fewer, or levels that do not compress, "
+                                            "make no level file)";
         return toolFail(context, kName,
-                        "cannot write '" + std::string(args[1]) + "'" +
-                            (bitmap ? "" : " (pictures of 28 pixels or fewer, or levels that do not compress, "
-                                           "make no level file)"));
+                        "cannot write '" + std::string(args[1]) +
+                            "' (a read-only file or a folder there, or no such folder" + causes);
+    }
     return kExitOk;
 }
 
@@ -49,7 +52,9 @@ const Command kConvertCommand{
              "and reduces it to 8 gray levels (and 8 alpha levels for 32-bit pictures).\n"
              "When OUT ends in .bmp, writes the bitmap rebuilt from the levels (24 bits,\n"
              "or 32 with alpha); otherwise writes the level file. An existing OUT is\n"
-             "replaced only when the new file is complete.\n",
+             "replaced only when the new file is complete; a read-only OUT is refused.\n"
+             "A symbolic link is written through to its file and stays a link; a\n"
+             "device or FIFO is written in place.\n",
     .run = runConvert,
 };
 
