@@ -110,19 +110,11 @@ bool octSaveRecord(OctImage& record, const char16_t* fileName, bool bitmap) {
     }
     if (!octPackRecord(record)) return false;
 
-    // Written under a temporary name and moved over the target once every
-    // byte, the last buffered ones included, has reached the file.
-    const std::u16string temp = filTempName(fileName);
-    const std::int64_t file = filCreate(AnyId, temp.c_str());
-    if (!file) return false;
-    bool ok = filWrite(file, &record.header, kLevelHeaderSize) == kLevelHeaderSize &&
-              filWrite(file, record.packed, record.packedSize) == record.packedSize;
-    ok = filClose(file) == 1 && ok;
-    if (!ok) {
-        filDelete(temp.c_str());
-        return false;
-    }
-    return filCommit(temp, fileName);
+    FileReplace save;
+    if (!filBeginReplace(save, fileName)) return false;
+    const bool ok = filReplaceWrite(save, &record.header, kLevelHeaderSize) &&
+                    filReplaceWrite(save, record.packed, record.packedSize);
+    return filFinishReplace(save, ok);
 }
 
 }  // namespace oct

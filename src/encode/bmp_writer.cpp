@@ -1,7 +1,6 @@
 #include "encode/bmp_writer.h"
 
 #include <cstring>
-#include <string>
 
 #include "encode/encoder.h"
 #include "file/replace.h"
@@ -36,35 +35,25 @@ void put32(std::uint8_t* p, std::uint32_t v) {
     put16(p + 2, v >> 16);
 }
 
-// Where the bytes go: a file being written, or a memory block being filled.
+// Where the bytes go: a file being saved, or a memory block being filled.
 class Target {
 public:
-    // A file under a temporary name beside `fileName`, or a block of `size` bytes.
-    Target(const char16_t* fileName, std::int64_t size) : target_(fileName) {
+    // A save of `fileName`, or a block of `size` bytes.
+    Target(const char16_t* fileName, std::int64_t size) {
         if (fileName) {
-            temp_ = filTempName(fileName);
-            file_ = plat::fileOpen(temp_.c_str(), plat::kFileRead | plat::kFileWrite, plat::kShareRead,
-                                   plat::FileCreation::CreateNew);
+            opened_ = filBeginReplace(save_, fileName);
         } else {
             block_ = static_cast<std::uint8_t*>(memAllocEx(size, kMemNoZero));
             size_ = size;
+            opened_ = block_ != nullptr;
         }
     }
 
-    bool opened() const { return file_ || block_; }
+    bool opened() const { return opened_; }
 
     // Writes all `n` bytes or fails.
     bool put(const void* bytes, std::int64_t n) {
-        if (file_) {
-            const auto* p = static_cast<const std::uint8_t*>(bytes);
-            while (n > 0) {
-                const auto chunk = static_cast<std::uint32_t>(n > (1 << 30) ? (1 << 30) : n);
-                if (plat::fileWrite(file_, p, chunk) != chunk) return false;
-                p += chunk;
-                n -= chunk;
-            }
-            return true;
-        }
+        if (!block_) return filReplaceWrite(save_, bytes, n);
         if (offset_ + n > size_) return false;
         std::memcpy(block_ + offset_, bytes, static_cast<std::size_t>(n));
         offset_ += n;
@@ -74,15 +63,7 @@ public:
     // Closes the target: the result for a file (1 or 0), the block's address
     // for memory (or 0, freeing the block).
     std::int64_t finish(bool ok) {
-        if (file_) {
-            ok = plat::fileClose(file_) && ok;
-            file_ = nullptr;
-            if (!ok) {
-                plat::fileDelete(temp_.c_str());
-                return 0;
-            }
-            return filCommit(temp_, target_) ? 1 : 0;
-        }
+        if (!block_) return filFinishReplace(save_, ok) ? 1 : 0;
         if (!ok || offset_ != size_) {
             memFree(block_);
             return 0;
@@ -91,9 +72,8 @@ public:
     }
 
 private:
-    const char16_t* target_;
-    std::u16string temp_;
-    plat::File* file_ = nullptr;
+    FileReplace save_;
+    bool opened_ = false;
     std::uint8_t* block_ = nullptr;
     std::int64_t size_ = 0, offset_ = 0;
 };

@@ -3,11 +3,13 @@
 #include <atomic>
 #include <cstdint>
 
-#include "platform/platform.h"
-
 namespace oct {
 namespace {
 std::atomic<std::uint32_t> gTempCounter{0};
+
+// The platform writes at most 4 GiB − 1 bytes per call; 1 GiB pieces keep
+// every call well inside that.
+constexpr std::int64_t kWritePiece = std::int64_t{1} << 30;
 
 void appendNumber(std::u16string& s, std::uint32_t n) {
     char16_t digits[10];
@@ -18,7 +20,37 @@ void appendNumber(std::u16string& s, std::uint32_t n) {
     } while (n);
     while (len) s.push_back(digits[--len]);
 }
+
+// The temporary file may have been created without any write permission bit
+// (a umask that takes them all), which plain deletion refuses on Linux.
+void deleteTemp(const std::u16string& temp) {
+    if (plat::fileDelete(temp.c_str())) return;
+    plat::fileSetNormalAttributes(temp.c_str());
+    plat::fileDelete(temp.c_str());
+}
+
+bool openTemp(FileReplace& save) {
+    save.temp = filTempName(save.target.c_str());
+    save.file = plat::fileOpen(save.temp.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
+    if (!save.file) {
+        save.temp.clear();
+        return false;
+    }
+    // The new file keeps the old one's permissions rather than getting the
+    // process's defaults, which may let others read what the old one hid.
+    if (!plat::fileTakeMode(save.file, save.target.c_str())) {
+        plat::fileClose(save.file);
+        save.file = nullptr;
+        deleteTemp(save.temp);
+        save.temp.clear();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+FileReplace::~FileReplace() { filFinishReplace(*this, false); }
 
 std::u16string filTempName(const char16_t* target) {
     std::u16string name(target);
@@ -29,10 +61,55 @@ std::u16string filTempName(const char16_t* target) {
     return name;
 }
 
-bool filCommit(const std::u16string& temp, const char16_t* target) {
-    if (plat::fileReplace(temp.c_str(), target)) return true;
-    plat::fileDelete(temp.c_str());
+bool filBeginReplace(FileReplace& save, const char16_t* name) {
+    if (save.file || !name || !name[0]) return false;
+    save.failed = false;
+    switch (plat::fileExamine(name, save.target)) {
+        case plat::FileTarget::None:
+        case plat::FileTarget::Disk: return openTemp(save);
+        case plat::FileTarget::Device:
+            // Written where it is: no truncation, no temporary file.
+            save.file = plat::fileOpen(save.target.c_str(), plat::kFileWrite, plat::kShareRead | plat::kShareWrite,
+                                       plat::FileCreation::OpenExisting);
+            return save.file != nullptr;
+        case plat::FileTarget::ReadOnly:
+        case plat::FileTarget::Folder:
+        case plat::FileTarget::Broken: break;
+    }
     return false;
+}
+
+bool filReplaceWrite(FileReplace& save, const void* bytes, std::int64_t count) {
+    if (!save.file || save.failed || count < 0 || (count && !bytes)) {
+        save.failed = true;
+        return false;
+    }
+    const auto* p = static_cast<const std::uint8_t*>(bytes);
+    while (count > 0) {
+        const auto piece = static_cast<std::uint32_t>(count < kWritePiece ? count : kWritePiece);
+        if (plat::fileWrite(save.file, p, piece) != piece) {
+            save.failed = true;
+            return false;
+        }
+        p += piece;
+        count -= piece;
+    }
+    return true;
+}
+
+bool filFinishReplace(FileReplace& save, bool ok) {
+    if (!save.file) return false;
+    ok = ok && !save.failed;
+    // A device may refuse to flush; only the temporary file must be on disk
+    // before it takes the target's place.
+    if (ok && !save.temp.empty()) ok = plat::fileFlush(save.file);
+    ok = plat::fileClose(save.file) && ok;
+    save.file = nullptr;
+    if (save.temp.empty()) return ok;
+    if (ok) ok = plat::fileReplace(save.temp.c_str(), save.target.c_str());
+    if (!ok) deleteTemp(save.temp);
+    save.temp.clear();
+    return ok;
 }
 
 }  // namespace oct

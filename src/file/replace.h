@@ -1,18 +1,56 @@
-// Saving without destroying: a save writes a temporary file beside its
-// target and moves it over the target only once every byte is written, so a
-// failed save leaves an existing file of that name as it was.
+// Saving without destroying, one writer for every save of the library.
+//
+// A save to a disk file writes a temporary file beside it and moves that over
+// the file only once every byte is written and has reached the disk, so a
+// failed save leaves an existing file as it was and no temporary file behind.
+// What decides the route is the file the name leads to:
+//   - a symbolic link is followed, through chains of links, to the file at its
+//     end; that file is replaced and the links stay as they were;
+//   - a device, FIFO or pipe is written in place: it has no old bytes to keep,
+//     and a plain file put in its stead would break whoever relies on it;
+//   - a read-only file, a folder and links that lead nowhere are refused,
+//     before anything is created.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "platform/platform.h"
+
 namespace oct {
+
+// One save from filBeginReplace to filFinishReplace. Destroying it unfinished
+// discards the save as filFinishReplace(save, false) does.
+struct FileReplace {
+    plat::File* file = nullptr;  // where the bytes go; non-null while the save is open
+    std::u16string target;       // the file that receives them: the name, or where its links end
+    std::u16string temp;         // the temporary file beside target; empty when writing in place
+    bool failed = false;         // a write fell short: the save can only be discarded
+
+    FileReplace() = default;
+    FileReplace(const FileReplace&) = delete;
+    FileReplace& operator=(const FileReplace&) = delete;
+    ~FileReplace();
+};
 
 // A name in the target's folder that no other save of this process or of a
 // concurrent process picks: the target's name followed by ".~" and a number.
 std::u16string filTempName(const char16_t* target);
 
-// Moves the finished temporary file over the target; on failure deletes the
-// temporary file. True when the target now holds the new bytes.
-bool filCommit(const std::u16string& temp, const char16_t* target);
+// Opens a save of `name`. False, with nothing created, for a null or empty
+// name, a read-only file, a folder, links that lead nowhere usable, or when
+// the temporary file (or the device) cannot be opened.
+[[nodiscard]] bool filBeginReplace(FileReplace& save, const char16_t* name);
+
+// Writes all `count` bytes. False, and the save turns failed for good, when
+// the platform takes fewer or the save is not open.
+[[nodiscard]] bool filReplaceWrite(FileReplace& save, const void* bytes, std::int64_t count);
+
+// Ends the save. With `ok` and no failed write: makes a temporary file's bytes
+// durable, closes it and moves it over the target; a target written in place
+// is closed. Otherwise closes and deletes the temporary file, leaving the
+// target untouched. True when the target now holds the new bytes; false also
+// for a save that is not open (begin failed, or finished already).
+bool filFinishReplace(FileReplace& save, bool ok);
 
 }  // namespace oct

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace oct::plat {
 
@@ -183,6 +184,14 @@ std::int64_t fileWrite(File* file, const void* source, std::uint32_t count);
 std::int64_t fileSeek(File* file, std::int64_t distance, SeekFrom from);
 // The file's size, or −1.
 std::int64_t fileSize(File* file);
+// Makes the file's written bytes durable (fsync on Linux, FlushFileBuffers on
+// Windows); false when the system reports that they may not have reached the
+// disk. Devices and pipes may refuse this: call it for disk files only.
+bool fileFlush(File* file);
+// Gives the file the permission bits of the file `model` (Linux; a file
+// replacing another keeps its mode). True when done or when there is nothing
+// to give: on Windows, and when `model` does not exist.
+bool fileTakeMode(File* file, const char16_t* model);
 // Closes the file; false when the close reported an error (on Linux, a
 // failed close may mean that written bytes did not reach the disk).
 bool fileClose(File* file);
@@ -196,16 +205,47 @@ bool fileReplace(const char16_t* from, const char16_t* to);
 // A number that tells this process apart from others, for temporary names.
 std::uint32_t processId();
 
-// The process's file reads and writes so far (calls of fileRead and
-// fileWrite) and the byte count each last asked for: a diagnostic that lets
-// the buffering of streams be observed.
+// What a save finds at a name.
+enum class FileTarget {
+    None,      // nothing that needs care: no file of that name, or one that cannot be examined
+    Disk,      // a disk file that may be replaced
+    ReadOnly,  // a disk file that must not be written: on Linux one without any write
+               // permission bit (whoever the caller is, root included), on Windows one
+               // with FILE_ATTRIBUTE_READONLY
+    Folder,
+    Device,    // not a disk file (device, FIFO, pipe, socket, console): written in place
+    Broken,    // links that lead nowhere usable: a loop, more than kFileMaxLinks links, a
+               // link name that is not valid UTF-8 (Linux), a link to nothing (Windows)
+};
+
+// The longest chain of symbolic links followed to a save's target.
+constexpr int kFileMaxLinks = 40;
+
+// Examines `name` for a save, following symbolic links. `finalName` gets the
+// name that the bytes should go to: where the chain of links ends (Linux: a
+// relative link is taken relative to the folder of the link; a link to a name
+// that does not exist yet gives that name and None), otherwise `name` itself.
+// On Windows a name that opens a device (NUL, COM1, \\.\…) is a Device; a symbolic
+// link ends at the final path of the file it leads to.
+FileTarget fileExamine(const char16_t* name, std::u16string& finalName);
+
+// The process's file reads, writes and flushes so far (calls of fileRead,
+// fileWrite and fileFlush) and the byte count each read and write last asked
+// for: a diagnostic that lets the buffering of streams, and the flushing of
+// saves, be observed.
 struct FileCallCounts {
     std::uint64_t reads;
     std::uint64_t writes;
     std::uint32_t lastReadSize;
     std::uint32_t lastWriteSize;
+    std::uint64_t flushes;  // calls of fileFlush
 };
 FileCallCounts fileCallCounts();
+
+// A disk that fills up, for tests: after the next `count` calls of fileWrite,
+// every one fails (−1, nothing written) until this is called with a negative
+// count, which ends the failing.
+void fileFailWritesAfter(std::int64_t count);
 
 }  // namespace oct::plat
 

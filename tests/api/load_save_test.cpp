@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "api/record.h"
 #include "pack/container.h"
@@ -16,23 +17,28 @@ namespace {
 using octtest::Bytes;
 using octtest::TempDir;
 
-// A host DIB section of one colour (B, G, R[, A]) converted into a record.
+// A host DIB section converted into a record; `fill` sets each pixel's bytes.
 class Converted {
 public:
-    Converted(std::int32_t w, std::int32_t h, int bpp, std::uint8_t value, std::uint8_t alpha = 255) {
+    using Fill = std::function<void(std::uint8_t* pixel, std::int32_t x, std::int32_t y)>;
+
+    Converted(std::int32_t w, std::int32_t h, int bpp, const Fill& fill) {
         bitmap_ = plat::dibSectionCreate(w, h, bpp);
         plat::BitmapDesc bm{};
         EXPECT_TRUE(plat::bitmapDescribe(bitmap_, bm));
         auto* p = static_cast<std::uint8_t*>(bm.bits);
         for (std::int32_t y = 0; y < h; ++y)
-            for (std::int32_t x = 0; x < w; ++x) {
-                std::uint8_t* px = p + static_cast<std::int64_t>(y) * bm.widthBytes + x * (bpp / 8);
-                px[0] = px[1] = px[2] = value;
-                if (bpp == 32) px[3] = alpha;
-            }
+            for (std::int32_t x = 0; x < w; ++x)
+                fill(p + static_cast<std::int64_t>(y) * bm.widthBytes + x * (bpp / 8), x, y);
         record_ = octConvert(static_cast<int64_t>(bitmap_));
         EXPECT_NE(record_, nullptr);
     }
+    // One colour (B, G, R[, A]).
+    Converted(std::int32_t w, std::int32_t h, int bpp, std::uint8_t value, std::uint8_t alpha = 255)
+        : Converted(w, h, bpp, [=](std::uint8_t* px, std::int32_t, std::int32_t) {
+              px[0] = px[1] = px[2] = value;
+              if (bpp == 32) px[3] = alpha;
+          }) {}
     ~Converted() {
         octFree(record_);
         plat::objectDelete(bitmap_);
@@ -192,6 +198,44 @@ TEST(LevelFileSave, FailuresLeaveNoFileAndKeepTheOldOne) {
     EXPECT_EQ(dir.entries().size(), 1u) << "only the folder: no temporary file left";
     EXPECT_EQ(octSave(nullptr, dir.name("x").c_str(), 0), 0);
     EXPECT_EQ(octSave(pic.get(), nullptr, 0), 0);
+}
+
+// FNV-1a over a file's bytes: a compact record of what a save wrote.
+std::uint64_t fingerprint(const Bytes& bytes) {
+    std::uint64_t h = 0xcbf29ce484222325u;
+    for (std::uint8_t b : bytes) h = (h ^ b) * 0x100000001b3u;
+    return h;
+}
+
+TEST(Save, WritesTheBytesItAlwaysWrote) {
+    // Recorded from the saves before they moved to the shared replacing writer.
+    struct Case {
+        int bpp;
+        std::int64_t flag;
+        std::size_t size;
+        std::uint64_t hash;
+    };
+    const Case cases[] = {
+        {24, 0, 970, 2121419583303086415u},
+        {32, 0, 1779, 17819661607101676471u},
+        {24, 1, 17866, 6893700856089047319u},
+        {32, 1, 23722, 9982514442240853386u},
+    };
+    TempDir dir;
+    constexpr std::int32_t w = 97, h = 61;
+    for (const Case& c : cases) {
+        // Gradients in every channel, so that every level occurs.
+        Converted pic(w, h, c.bpp, [bpp = c.bpp](std::uint8_t* px, std::int32_t x, std::int32_t y) {
+            px[0] = static_cast<std::uint8_t>(x * 255 / (w - 1));
+            px[1] = static_cast<std::uint8_t>(y * 255 / (h - 1));
+            px[2] = static_cast<std::uint8_t>((x * 7 + y * 13) & 0xFF);
+            if (bpp == 32) px[3] = static_cast<std::uint8_t>((x + y) * 255 / (w + h - 2));
+        });
+        EXPECT_EQ(octSave(pic.get(), dir.name("out").c_str(), c.flag), 1);
+        const Bytes bytes = octtest::readFile(dir.path("out"));
+        EXPECT_EQ(bytes.size(), c.size) << c.bpp << " bits, flag " << c.flag;
+        EXPECT_EQ(fingerprint(bytes), c.hash) << c.bpp << " bits, flag " << c.flag;
+    }
 }
 
 TEST(BmpSave, WritesTheRebuiltBitmapAtItsDepth) {

@@ -48,11 +48,13 @@ int runConvert(CommandArgs args, ToolContext& context) {
     octFree(record);
     if (!saved) {
         if (!error.empty()) return toolFail(context, kName, error);
-        const std::string what = out == kStandardStream ? "standard output" : "'" + std::string(out) + "'";
+        if (out == kStandardStream) return toolFail(context, kName, "cannot write standard output");
+        const std::string causes = bitmap ? ")"
+                                          : "; pictures of 28 pixels or fewer, or levels that do not compress, "
+                                            "make no level file)";
         return toolFail(context, kName,
-                        "cannot write " + what +
-                            (bitmap ? "" : " (pictures of 28 pixels or fewer, or levels that do not compress, "
-                                           "make no level file)"));
+                        "cannot write '" + std::string(out) +
+                            "' (a read-only file or a folder there, or no such folder" + causes);
     }
     return kExitOk;
 }
@@ -68,7 +70,9 @@ const Command kConvertCommand{
              "and reduces it to 8 gray levels (and 8 alpha levels for 32-bit pictures).\n"
              "When OUT ends in .bmp, writes the bitmap rebuilt from the levels (24 bits,\n"
              "or 32 with alpha); otherwise writes the level file. An existing OUT is\n"
-             "replaced only when the new file is complete.\n"
+             "replaced only when the new file is complete; a read-only OUT is refused.\n"
+             "A symbolic link is written through to its file and stays a link; a\n"
+             "device or FIFO is written in place.\n"
              "\n"
              "IN may be - for standard input, and OUT - for standard output (a level file).\n",
     .run = runConvert,

@@ -25,9 +25,35 @@ std::string pathOf(const char16_t* name) {
     return out;
 }
 
+// The UTF-16 name of a path; false when the path is not valid UTF-8, so that
+// no UTF-16 name leads back to it.
+bool setName(std::u16string& name, const std::string& path) {
+    name.assign(utf16LengthOf(path), u'\0');
+    utf16Encode(path, name.data());
+    return pathOf(name.c_str()) == path;
+}
+
+// The text of a symbolic link, never empty on success.
+bool readLink(const std::string& path, std::string& out) {
+    for (std::size_t size = 256; size <= 65536; size *= 4) {
+        out.resize(size);
+        const ssize_t n = ::readlink(path.c_str(), out.data(), size);
+        if (n <= 0) return false;
+        if (static_cast<std::size_t>(n) < size) {
+            out.resize(static_cast<std::size_t>(n));
+            return true;
+        }
+    }
+    return false;
+}
+
+// A "read-only file": no write permission bit for anyone. The bits are read
+// themselves rather than asked through access(2), which says yes to root.
+bool noWriteBit(mode_t mode) { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0; }
+
 bool isReadOnly(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    return ::stat(path.c_str(), &st) == 0 && noWriteBit(st.st_mode);
 }
 
 }  // namespace
@@ -76,8 +102,7 @@ std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
 }
 
 std::int64_t fileWrite(File* file, const void* source, std::uint32_t count) {
-    fileNoteWrite(count);
-    if (!file) return -1;
+    if (!fileNoteWrite(count) || !file) return -1;
     std::uint32_t done = 0;
     auto* p = static_cast<const std::uint8_t*>(source);
     while (done < count) {
@@ -100,6 +125,23 @@ std::int64_t fileSize(File* file) {
     struct stat st;
     if (!file || ::fstat(file->fd, &st) != 0) return -1;
     return static_cast<std::int64_t>(st.st_size);
+}
+
+bool fileFlush(File* file) {
+    fileNoteFlush();
+    if (!file) return false;
+    int rc;
+    do rc = ::fsync(file->fd);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+bool fileTakeMode(File* file, const char16_t* model) {
+    if (!file || !model || !model[0]) return false;
+    struct stat st;
+    if (::stat(pathOf(model).c_str(), &st) != 0) return errno == ENOENT;
+    // The permission bits only: set-id bits do not pass to a new file.
+    return ::fchmod(file->fd, st.st_mode & 0777) == 0;
 }
 
 bool fileClose(File* file) {
@@ -130,5 +172,32 @@ bool fileReplace(const char16_t* from, const char16_t* to) {
 }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
+
+FileTarget fileExamine(const char16_t* name, std::u16string& finalName) {
+    finalName.clear();
+    if (!name || !name[0]) return FileTarget::None;
+    std::string path = pathOf(name);
+    for (int links = 0;; ++links) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (!setName(finalName, path)) return FileTarget::Broken;
+            return FileTarget::None;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            if (!setName(finalName, path)) return FileTarget::Broken;
+            if (S_ISDIR(st.st_mode)) return FileTarget::Folder;
+            if (!S_ISREG(st.st_mode)) return FileTarget::Device;
+            return noWriteBit(st.st_mode) ? FileTarget::ReadOnly : FileTarget::Disk;
+        }
+        if (links == kFileMaxLinks) return FileTarget::Broken;
+        std::string link;
+        if (!readLink(path, link)) return FileTarget::Broken;
+        if (link[0] != '/') {
+            const std::size_t slash = path.rfind('/');
+            if (slash != std::string::npos) link.insert(0, path, 0, slash + 1);
+        }
+        path = std::move(link);
+    }
+}
 
 }  // namespace oct::plat

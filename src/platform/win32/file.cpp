@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <new>
+#include <string>
+#include <string_view>
 
 #include "platform/file_calls.h"
 #include "platform/platform.h"
@@ -46,7 +48,7 @@ std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
 }
 
 std::int64_t fileWrite(File* file, const void* source, std::uint32_t count) {
-    fileNoteWrite(count);
+    if (!fileNoteWrite(count)) return -1;
     DWORD put = 0;
     if (!file || !WriteFile(file->handle, source, count, &put, nullptr)) return -1;
     return put;
@@ -71,6 +73,13 @@ std::int64_t fileSize(File* file) {
     return (static_cast<std::int64_t>(high) << 32) | low;
 }
 
+bool fileFlush(File* file) {
+    fileNoteFlush();
+    return file && FlushFileBuffers(file->handle) != 0;
+}
+
+bool fileTakeMode(File* file, const char16_t*) { return file != nullptr; }
+
 bool fileClose(File* file) {
     if (!file) return false;
     bool ok = CloseHandle(file->handle) != 0;
@@ -89,5 +98,53 @@ bool fileReplace(const char16_t* from, const char16_t* to) {
 }
 
 std::uint32_t processId() { return GetCurrentProcessId(); }
+
+FileTarget fileExamine(const char16_t* name, std::u16string& finalName) {
+    finalName.clear();
+    if (!name || !name[0]) return FileTarget::None;
+    finalName = name;
+    // The device namespace (\\.\NUL, \\.\COM1, \\.\pipe\…) is never a disk file;
+    // opening a pipe there just to look would take one of its instances.
+    const std::u16string_view text(name);
+    if (text.size() >= 4 && (text[0] == u'\\' || text[0] == u'/') && (text[1] == u'\\' || text[1] == u'/') &&
+        text[2] == u'.' && (text[3] == u'\\' || text[3] == u'/'))
+        return FileTarget::Device;
+
+    const DWORD own = GetFileAttributesW(wide(name));
+    const bool link = own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT);
+    // Opened only to be looked at, following links: no access asked, all sharing
+    // allowed; backup semantics let a folder open too.
+    HANDLE h = CreateFileW(wide(name), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) return link ? FileTarget::Broken : FileTarget::None;
+
+    FileTarget kind = FileTarget::Disk;
+    BY_HANDLE_FILE_INFORMATION info;
+    // Reserved names such as NUL or COM1, in any folder, open devices.
+    if (GetFileType(h) != FILE_TYPE_DISK)
+        kind = FileTarget::Device;
+    else if (GetFileInformationByHandle(h, &info)) {
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            kind = FileTarget::Folder;
+        else if (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+            kind = FileTarget::ReadOnly;
+    }
+    if (link && kind != FileTarget::Device) {
+        // The final path names the file at the end of every link, relative or not.
+        DWORD need = GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        std::u16string path(need, u'\0');
+        const DWORD got = need ? GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(path.data()), need,
+                                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                               : 0;
+        if (got == 0 || got >= need) {
+            kind = FileTarget::Broken;
+        } else {
+            path.resize(got);
+            finalName = std::move(path);
+        }
+    }
+    CloseHandle(h);
+    return kind;
+}
 
 }  // namespace oct::plat

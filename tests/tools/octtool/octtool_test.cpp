@@ -281,6 +281,17 @@ TEST_F(OctTool, ConvertAndInfoFailWithOneLine) {
     writeLevelFile(path("in.oct"));
     EXPECT_EQ(run({"convert", path("in.oct"), path("no/such/dir/x.oct")}), 1);
     EXPECT_TRUE(oneLineMessage()) << err();
+    // A read-only OUT is refused, left as it was, and the message names the cause.
+    for (const char* out : {"ro.oct", "ro.bmp"}) {
+        write(out, test::ascii("keep"));
+        fs::permissions(path(out), fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                        fs::perm_options::remove);
+        EXPECT_EQ(run({"convert", path("in.oct"), path(out)}), 1) << out;
+        EXPECT_TRUE(oneLineMessage()) << err();
+        EXPECT_NE(err().find("read-only"), std::string::npos) << err();
+        EXPECT_EQ(read(out), test::ascii("keep")) << out;
+        fs::permissions(path(out), fs::perms::owner_write, fs::perm_options::add);
+    }
 }
 
 }  // namespace
