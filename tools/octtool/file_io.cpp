@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "file/replace.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -82,16 +83,14 @@ bool writeOutput(std::string_view arg, const void* data, std::size_t size, ToolC
         error = "cannot write standard output";
         return false;
     }
-    const std::filesystem::path p = toolPath(arg);
-    {
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        if (out && out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)) && out.flush())
-            return true;
-    }
-    std::error_code ignored;
-    std::filesystem::remove(p, ignored);
-    error = "cannot write " + quoted(arg);
-    return false;
+    // The library's own replacing writer: an old file stays whole until the
+    // new one is complete, links and devices are written through.
+    const std::u16string name = toolName(arg);
+    FileReplace save;
+    const bool ok = filBeginReplace(save, name.c_str()) &&
+                    filReplaceWrite(save, data, static_cast<std::int64_t>(size)) && filFinishReplace(save, true);
+    if (!ok) error = "cannot write " + quoted(arg) + " (a read-only file or a folder there, or no such folder)";
+    return ok;
 }
 
 std::optional<Bytes> savedBytes(OctImage* record, std::int64_t flag) {

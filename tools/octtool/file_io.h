@@ -33,9 +33,9 @@ std::filesystem::path toolPath(std::string_view utf8);
 // or kMaxInputSize bytes or more.
 std::optional<Bytes> readInput(std::string_view arg, ToolContext& context, std::string& error);
 
-// Writes `size` bytes to the file `arg` names, replacing it, or to standard
-// output for "-". On failure removes what was written to a file, sets
-// `error` and returns false.
+// Writes `size` bytes to the file `arg` names, replacing it as the library's
+// saves do, or to standard output for "-". On failure leaves an existing
+// file as it was, sets `error` and returns false.
 bool writeOutput(std::string_view arg, const void* data, std::size_t size, ToolContext& context, std::string& error);
 
 // The bytes octSave writes for `record` with `flag` (0: level file, 1: BMP),
