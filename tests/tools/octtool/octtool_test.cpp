@@ -233,17 +233,25 @@ TEST_F(OctTool, Help) {
 namespace oct {
 namespace {
 
-// A level file of a gray 40 × 30 picture with alpha, made through the exports.
-void writeLevelFile(const std::string& path) {
-    plat::Handle bm = plat::dibSectionCreate(40, 30, 32);
+// A picture of the library's own bitmap converted and saved through the
+// exports (flag 0: level file, 1: BMP). `fill` gives byte i of the pixels.
+template <class Fill>
+void savePicture(const std::string& path, std::int32_t w, std::int32_t h, int bpp, std::int64_t flag, Fill fill) {
+    plat::Handle bm = plat::dibSectionCreate(w, h, bpp);
     plat::BitmapDesc d{};
     ASSERT_TRUE(plat::bitmapDescribe(bm, d));
-    std::memset(d.bits, 0x80, static_cast<std::size_t>(d.widthBytes) * d.height);
+    auto* p = static_cast<std::uint8_t*>(d.bits);
+    for (std::int32_t i = 0; i < d.widthBytes * d.height; ++i) p[i] = fill(i);
     OctImage* r = octConvert(static_cast<int64_t>(bm));
     ASSERT_NE(r, nullptr);
-    ASSERT_EQ(octSave(r, std::filesystem::path(path).u16string().c_str(), 0), 1);
+    ASSERT_EQ(octSave(r, std::filesystem::path(path).u16string().c_str(), flag), 1);
     octFree(r);
     plat::objectDelete(bm);
+}
+
+// A level file of a gray 40 × 30 picture with alpha.
+void writeLevelFile(const std::string& path) {
+    savePicture(path, 40, 30, 32, 0, [](std::int32_t) { return std::uint8_t{0x80}; });
 }
 
 TEST_F(OctTool, ConvertsALevelFileToABmpAndBack) {
@@ -300,18 +308,9 @@ TEST_F(OctTool, ConvertAndInfoFailWithOneLine) {
 namespace oct {
 namespace {
 
-// A small gray BMP picture, made through the BMP encoder of the exports.
+// A small BMP picture of gray stripes, and its bytes.
 Bytes pictureBmp(const std::string& scratch) {
-    plat::Handle bm = plat::dibSectionCreate(50, 20, 24);
-    plat::BitmapDesc d{};
-    EXPECT_TRUE(plat::bitmapDescribe(bm, d));
-    auto* p = static_cast<std::uint8_t*>(d.bits);
-    for (std::int32_t i = 0; i < d.widthBytes * d.height; ++i) p[i] = static_cast<std::uint8_t>(i * 7);
-    OctImage* r = octConvert(static_cast<int64_t>(bm));
-    EXPECT_NE(r, nullptr);
-    EXPECT_EQ(octSave(r, std::filesystem::path(scratch).u16string().c_str(), 1), 1);
-    octFree(r);
-    plat::objectDelete(bm);
+    savePicture(scratch, 50, 20, 24, 1, [](std::int32_t i) { return static_cast<std::uint8_t>(i * 7); });
     std::ifstream in(scratch, std::ios::binary);
     return Bytes{std::istreambuf_iterator<char>(in), {}};
 }
