@@ -371,6 +371,30 @@ void decodeRle(ByteReader& in, const Colours& colours, const Target& out) {
     }
 }
 
+constexpr const char* kMaskedWords = "each channel's mask bits, widened to 8 bits";
+constexpr const char* kMasksMissingWords = "through masks that lie beyond the data: not decoded, black";
+
+// How the pixels of an accepted file are read, in words, for imgBmpDescribe.
+const char* layoutOf(const BmpHeader& h) {
+    if (h.bitCount == 8 && h.compression == kRle8) return "8-bit run-length encoded indexes into the colour table";
+    if (h.bitCount == 4 && h.compression == kRle4) return "4-bit run-length encoded indexes into the colour table";
+    switch (h.bitCount) {
+        case 1:
+        case 2:
+        case 4:
+        case 8: return "indexes into the colour table";
+        case 16:
+            if (h.bitFields) return h.masksInData ? kMaskedWords : kMasksMissingWords;
+            return h.compression == kRgb ? "5-5-5, bit 15 unused" : "16 bits with this compression: not decoded";
+        case 24: return "blue, green, red";
+        case 32:
+            if (h.bitFields && !std::equal(h.masks, h.masks + 3, kMasks888))
+                return h.masksInData ? kMaskedWords : kMasksMissingWords;
+            return "blue, green, red and a dropped fourth byte";
+        default: return "this bit count is not decoded";
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The decoder
 // ---------------------------------------------------------------------------
@@ -420,27 +444,6 @@ void imgBmpCleanup(DecodeContext& context) {
     auto& own = decoderPrivate<BmpPrivate>(context);
     memMainFree(own.buffer);
     own.buffer = nullptr;
-}
-
-// How the pixels of an accepted file are read, in words, for imgBmpDescribe.
-const char* layoutOf(const BmpHeader& h) {
-    if (h.bitCount == 8 && h.compression == kRle8) return "8-bit run-length encoded indexes into the colour table";
-    if (h.bitCount == 4 && h.compression == kRle4) return "4-bit run-length encoded indexes into the colour table";
-    switch (h.bitCount) {
-        case 1:
-        case 2:
-        case 4:
-        case 8: return "indexes into the colour table";
-        case 16:
-            if (h.bitFields) return h.masksInData ? "bit fields" : "bit fields whose masks are missing: not decoded";
-            return h.compression == kRgb ? "5-5-5, bit 15 unused" : "16 bits with this compression: not decoded";
-        case 24: return "blue, green, red";
-        case 32:
-            if (h.bitFields && !std::equal(h.masks, h.masks + 3, kMasks888))
-                return h.masksInData ? "bit fields" : "bit fields whose masks are missing: not decoded";
-            return "blue, green, red and a dropped fourth byte";
-        default: return "this bit count is not decoded";
-    }
 }
 
 bool imgBmpDescribe(std::span<const std::uint8_t> file, BmpDescription& out) {
