@@ -77,17 +77,25 @@ Entry readEntry(ByteReader& in) {
     return e;
 }
 
-}  // namespace
-
-IconResource* imgReadIconDirectory(const std::uint8_t* data, std::size_t size) {
-    ByteReader in(data, size);
+// The directory's entry count once its header is known good, else 0; `in`
+// is then at entry 0.
+std::uint16_t readDirectory(ByteReader& in) {
     const std::uint16_t reserved = in.u16();
     const std::uint16_t type = in.u16();
     const std::uint16_t count = in.u16();
     static_assert(kIconDirectorySize == 6);  // the three words just read
-    if (!in.ok() || reserved != 0 || type != kIconType || count == 0) return nullptr;
+    if (!in.ok() || reserved != 0 || type != kIconType) return 0;
     // The whole directory must be there: every entry takes part in the choice.
-    if (in.remaining() < std::size_t{count} * kIconEntrySize) return nullptr;
+    if (in.remaining() < std::size_t{count} * kIconEntrySize) return 0;
+    return count;
+}
+
+}  // namespace
+
+IconResource* imgReadIconDirectory(const std::uint8_t* data, std::size_t size) {
+    ByteReader in(data, size);
+    const std::uint16_t count = readDirectory(in);
+    if (count == 0) return nullptr;
 
     const Entry first = readEntry(in);
     Entry best = first;
@@ -121,6 +129,21 @@ IconResource* imgReadIconDirectory(const std::uint8_t* data, std::size_t size) {
     resource->width = entrySide(best.width);
     resource->height = entrySide(best.height);
     return resource;
+}
+
+bool imgIconEntryAt(const std::uint8_t* data, std::size_t size, std::uint32_t index, IconEntryInfo& out) {
+    ByteReader in(data, size);
+    if (index >= readDirectory(in)) return false;
+    in.skip(std::uint64_t{index} * kIconEntrySize);
+    out.width = entrySide(in.u8());
+    out.height = entrySide(in.u8());
+    out.colourCount = in.u8();
+    in.skip(1);  // reserved
+    out.planes = in.u16();
+    out.bitCount = in.u16();
+    out.bytes = in.u32();
+    out.offset = in.u32();
+    return in.ok();
 }
 
 void imgFreeIconResource(IconResource* resource) {

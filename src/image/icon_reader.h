@@ -27,6 +27,22 @@ struct IconResource {
 // not lie inside the data, or when there is no memory for the copy.
 IconResource* imgReadIconDirectory(const std::uint8_t* data, std::size_t size);
 
+// One directory entry of an icon file as stored, for tools that list them.
+struct IconEntryInfo {
+    std::uint16_t width;  // 0 in the file read as 256
+    std::uint16_t height;
+    std::uint8_t colourCount;
+    std::uint16_t planes;
+    std::uint16_t bitCount;
+    std::uint32_t bytes;   // size of the entry's image
+    std::uint32_t offset;  // of the image, from the start of the file
+};
+
+// Entry `index` of the directory of the icon file in `size` bytes. False
+// when the data is not an icon directory (as for imgReadIconDirectory) or
+// has no such entry.
+bool imgIconEntryAt(const std::uint8_t* data, std::size_t size, std::uint32_t index, IconEntryInfo& out);
+
 // Frees a resource of imgReadIconDirectory. Null does nothing.
 void imgFreeIconResource(IconResource* resource);
 

@@ -21,6 +21,8 @@ using octtest::Rgb;
 
 constexpr Rgb kBlack{0, 0, 0};
 constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb kBlueRgb{255, 0, 0};
+constexpr Rgb kYellowRgb{0, 255, 255};
 
 // Colour table entries for colours(): blue in the low byte, red in the third.
 constexpr std::uint32_t kBlue = 0x0000FF;
@@ -62,10 +64,14 @@ struct PixelCase {
 TEST(BmpReader, ConvertsEveryLayoutToUprightRgb24) {
     const Rgb t5 = ramp(5);
     const PixelCase cases[] = {
-        // Bottom row 1 0 1, top row 0 1 1; the blue/yellow table is not read.
-        {"1-bit ignores its colour table",
+        // Bottom row 1 0 1, top row 0 1 1, indexing a blue/yellow table.
+        {"1-bit indexes its colour table",
          {3, 2, 1, 0, colours({kBlue, kYellow}), {0xA0, 0, 0, 0, 0x60, 0, 0, 0}}, 3, 2,
-         {kBlack, kWhite, kWhite, kWhite, kBlack, kWhite}},
+         {kBlueRgb, kYellowRgb, kYellowRgb, kYellowRgb, kBlueRgb, kYellowRgb}},
+        // 00 01 10 11, then index 2 again: the highest bits first.
+        {"2-bit", {5, 1, 2, 0, rampTable(4), {0x1B, 0x80, 0, 0}}, 5, 1, {ramp(0), ramp(1), ramp(2), ramp(3), ramp(2)}},
+        // A two-entry table: indexes 2 and 3 lie in the pixel rows, past the end of the data.
+        {"2-bit index past the table", {2, 1, 2, 0, colours({0x010203, 0x040506}), {0xB0}}, 2, 1, {kBlack, kBlack}},
         // Width 5: three bytes of nibbles and one fill byte per row.
         {"4-bit width 5",
          {5, 2, 4, 0, rampTable(16), {0x12, 0x34, 0x5F, 0xEE, 0x54, 0x32, 0x10, 0xEE}}, 5, 2,
@@ -74,10 +80,10 @@ TEST(BmpReader, ConvertsEveryLayoutToUprightRgb24) {
         // 5-5-5: 0x7FFF white-ish, 0x0443 = r 1, g 2, b 3; bit 15 ignored.
         {"16-bit 5-5-5", {3, 1, 16, 0, {}, {0xFF, 0x7F, 0x43, 0x04, 0x00, 0x80, 0, 0}}, 3, 1,
          {{248, 248, 248}, {24, 16, 8}, kBlack}},
-        // Bit fields are always 5-6-5, even when the masks say 5-5-5.
-        {"16-bit bitfields as 5-6-5",
+        // Bit fields with 5-5-5 masks read as 5-5-5.
+        {"16-bit bit fields 5-5-5",
          {2, 1, 16, 3, {0x00, 0x7C, 0, 0, 0xE0, 0x03, 0, 0, 0x1F, 0, 0, 0}, {0x43, 0x04, 0xFF, 0xFF}}, 2, 1,
-         {{24, 136, 0}, {248, 252, 248}}},
+         {{24, 16, 8}, {248, 248, 248}}},
         // Width 1: rows of 3 bytes and 1 fill byte.
         {"24-bit width 1", {1, 2, 24, 0, {}, {1, 2, 3, 0xEE, 4, 5, 6, 0xEE}}, 1, 2, {{4, 5, 6}, {1, 2, 3}}},
         {"32-bit drops alpha", {2, 1, 32, 0, {}, {1, 2, 3, 0x80, 4, 5, 6, 0xFF}}, 2, 1, {{1, 2, 3}, {4, 5, 6}}},
@@ -96,10 +102,7 @@ TEST(BmpReader, ConvertsEveryLayoutToUprightRgb24) {
         {"RLE8 drops what leaves the picture",
          {2, 2, 8, 1, rampTable(16), {5, 1, 0, 2, 5, 0, 1, 2, 0, 0, 1, 3, 0, 2, 0, 9, 2, 4, 0, 1}}, 2, 2,
          {ramp(3), kBlack, ramp(1), ramp(1)}},
-        {"RLE4 stays black", {4, 2, 4, 2, rampTable(16), {0x04, 0x12, 0x00, 0x00, 0x00, 0x01}}, 4, 2,
-         std::vector<Rgb>(8, kBlack)},
         {"16-bit with RLE compression stays black", {1, 1, 16, 1, {}, {0xFF, 0xFF, 0, 0}}, 1, 1, {kBlack}},
-        {"2-bit stays black", {4, 1, 2, 0, rampTable(4), {0xFF, 0, 0, 0}}, 4, 1, std::vector<Rgb>(4, kBlack)},
     };
     for (const PixelCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -259,6 +262,184 @@ TEST(BmpReader, WritesTopDownTargetsWithoutTheBottomUpFlag) {
     // Fill bytes of the target are never written.
     ASSERT_TRUE(imgBmpToRgb24(file, bits.data(), 4, kDecodeBottomUp));
     EXPECT_EQ(bits, (std::vector<std::uint8_t>{1, 2, 3, 0xCC, 4, 5, 6, 0xCC}));
+}
+
+
+// Stored rows of `width` pixels as decoded by imgBmpToRgb24 into a bottom-up
+// buffer of exactly 3 × width bytes a row; 0xCC where nothing was written.
+std::vector<std::uint8_t> decodeRaw(const Bytes& file, std::int32_t width, std::int32_t rows) {
+    std::vector<std::uint8_t> bits(static_cast<std::size_t>(width) * 3 * rows, 0xCC);
+    EXPECT_TRUE(imgBmpToRgb24(file, bits.data(), width * 3, kDecodeBottomUp));
+    return bits;
+}
+
+Rgb pixelOf(const std::vector<std::uint8_t>& bits, std::size_t i) { return {bits[3 * i], bits[3 * i + 1], bits[3 * i + 2]}; }
+
+TEST(BmpReader, DecodesRle4) {
+    // A 6 × 3 picture over the ramp table. Expected indexes are stored row 0
+    // (the bottom row) first; -1 is a pixel that no code reaches.
+    struct Case {
+        const char* name;
+        Bytes stream;
+        std::vector<int> stored;
+    };
+    constexpr int _ = -1;
+    const Case cases[] = {
+        {"run alternates its two indexes", {0x05, 0x12, 0, 1}, {1, 2, 1, 2, 1, _, _, _, _, _, _, _, _, _, _, _, _, _}},
+        {"absolute run of four nibbles", {0, 4, 0x34, 0x56, 0, 1}, {3, 4, 5, 6, _, _, _, _, _, _, _, _, _, _, _, _, _, _}},
+        // Three nibbles fill two bytes: no fill byte before the next code.
+        {"absolute run of three nibbles", {0, 3, 0x9A, 0xB0, 0x01, 0xC0, 0, 1},
+         {9, 10, 11, 12, _, _, _, _, _, _, _, _, _, _, _, _, _, _}},
+        // Five nibbles fill three bytes, padded to four; the run of two then
+        // leaves the row at its second pixel, which is dropped.
+        {"absolute run of five nibbles is padded", {0, 5, 0x12, 0x34, 0x50, 0x00, 0x02, 0x77, 0, 1},
+         {1, 2, 3, 4, 5, 7, _, _, _, _, _, _, _, _, _, _, _, _}},
+        {"end of row and delta", {0x02, 0x11, 0, 0, 0, 2, 2, 1, 0x01, 0x30, 0, 1},
+         {1, 1, _, _, _, _, _, _, _, _, _, _, _, _, 3, _, _, _}},
+        // A run past the row end, a delta past it, a delta above the top row:
+        // all dropped, and nothing after the last can land in the picture.
+        {"what leaves the picture is dropped", {0x08, 0x12, 0, 0, 0, 2, 9, 0, 0x01, 0x40, 0, 2, 0, 5, 0x01, 0x50, 0, 1},
+         {1, 2, 1, 2, 1, 2, _, _, _, _, _, _, _, _, _, _, _, _}},
+        {"stream ends inside an absolute run", {0, 6, 0x12}, {1, 2, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _}},
+        {"stream ends inside a delta", {0x02, 0x33, 0, 2, 1}, {3, 3, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _}},
+        {"stream without an end code", {0x03, 0x44}, {4, 4, 4, _, _, _, _, _, _, _, _, _, _, _, _, _, _, _}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto bits = decodeRaw(makeBmp({6, 3, 4, 2, rampTable(16), c.stream}), 6, 3);
+        for (std::size_t i = 0; i < c.stored.size(); ++i) {
+            const Rgb want = c.stored[i] < 0 ? Rgb{0xCC, 0xCC, 0xCC} : ramp(c.stored[i]);
+            EXPECT_EQ(pixelOf(bits, i), want) << "pixel " << i % 6 << " of stored row " << i / 6;
+        }
+    }
+    // Through the loader, pixels no code reaches are black.
+    const Loaded image = load(makeBmp({2, 1, 4, 2, rampTable(16), {0x01, 0x50, 0, 1}}));
+    ASSERT_NE(image.id, 0);
+    EXPECT_EQ(image.pixels, (std::vector<Rgb>{ramp(5), kBlack}));
+    imgFreeImage(image.id);
+}
+
+// The 12 mask bytes (red, green, blue) that follow a 40-byte header.
+Bytes masks(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
+    Bytes b;
+    for (std::uint32_t m : {red, green, blue}) octtest::put32(b, m);
+    return b;
+}
+
+Bytes pixels16(std::initializer_list<std::uint32_t> values) {
+    Bytes b;
+    for (std::uint32_t v : values) octtest::put16(b, v);
+    while (b.size() % 4) b.push_back(0);
+    return b;
+}
+
+Bytes pixels32(std::initializer_list<std::uint32_t> values) {
+    Bytes b;
+    for (std::uint32_t v : values) octtest::put32(b, v);
+    return b;
+}
+
+TEST(BmpReader, ReadsBitFieldMasks) {
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::vector<Rgb> expected;
+    };
+    // Red 1 bit (15), green 4 bits (11-14), blue 10 bits (0-9); bit 10 unused.
+    const Bytes masks1410 = masks(0x8000, 0x7800, 0x03FF);
+    // The same 5-6-5 file with its masks inside a 124-byte header.
+    Bytes inHeader = makeBmp({1, 1, 16, 3, masks(0xF800, 0x07E0, 0x001F), pixels16({0xFFFF})});
+    inHeader.insert(inHeader.begin() + 66, 124 - 52, 0);
+    inHeader[14] = 124;
+    inHeader[10] += 124 - 52;
+    // BI_ALPHABITFIELDS: an alpha mask follows the three, and is not used.
+    Bytes alphaMasks = masks(0x0000FF00, 0x00FF0000, 0xFF000000);
+    octtest::put32(alphaMasks, 0x000000FF);
+    const Case cases[] = {
+        {"masks of 1, 4 and 10 bits", makeBmp({3, 1, 16, 3, masks1410, pixels16({0xFFFF, 0x8A01, 0x4155})}),
+         {{255, 240, 128}, {128, 16, 128}, {85, 128, 0}}},
+        {"a zero mask reads 0", makeBmp({1, 1, 16, 3, masks(0, 0x07E0, 0x001F), pixels16({0xFFFF})}), {{248, 252, 0}}},
+        {"mask bits beyond 16 are dropped", makeBmp({1, 1, 16, 3, masks(0x1F000, 0x0F00, 0x00F0), pixels16({0xF0F0})}),
+         {{240, 0, 240}}},
+        {"overlapping masks each read their bits", makeBmp({1, 1, 16, 3, masks(0xFF, 0xFF, 0xFF), pixels16({0x80})}),
+         {{128, 128, 128}}},
+        {"masks inside a v5 header", inHeader, {{248, 252, 248}}},
+        {"32-bit 10-10-10", makeBmp({1, 1, 32, 3, masks(0x3FF00000, 0x000FFC00, 0x000003FF), pixels32({0xFFF80001})}),
+         {{0, 128, 255}}},
+        {"32-bit red in the top byte", makeBmp({1, 1, 32, 3, masks(0xFF000000, 0x00000FF0, 0x00FF0000), pixels32({0x11223344})}),
+         {{0x22, 0x34, 0x11}}},
+        {"BI_ALPHABITFIELDS", makeBmp({1, 1, 32, 6, alphaMasks, pixels32({0x04030201})}), {{4, 3, 2}}},
+        {"16-bit bit fields without their masks stay black", makeBmp({1, 1, 16, 3, {}, {}}), {kBlack}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Loaded image = load(c.file);
+        ASSERT_NE(image.id, 0);
+        EXPECT_EQ(image.pixels, c.expected);
+        imgFreeImage(image.id);
+    }
+    // A mask whose bits are not one run cannot say what a channel's value is.
+    for (const Bytes& file : {makeBmp({1, 1, 16, 3, masks(0xF801, 0x07E0, 0x001E), pixels16({0})}),
+                              makeBmp({1, 1, 32, 6, masks(0xFF0000, 0xFF00, 0xF0F), pixels32({0})})})
+        EXPECT_EQ(imgLoadImageMemory(AnyId, file.data(), static_cast<std::int64_t>(file.size())), 0);
+    // Masks are only read for 16 and 32 bits: an 8-bit file with compression
+    // 3 and any bytes after its header still loads.
+    const Bytes eightBit = makeBmp({1, 1, 8, 3, masks(0x0505, 0x0505, 0x0505), {0, 0, 0, 0}});
+    const std::int64_t id = imgLoadImageMemory(AnyId, eightBit.data(), static_cast<std::int64_t>(eightBit.size()));
+    EXPECT_NE(id, 0);
+    imgFreeImage(id);
+}
+
+// Files whose data agrees with the fixed layouts decoded before bit-field
+// masks and colour tables of 1-bit files were read keep exactly those bytes.
+TEST(BmpReader, KeepsTheBytesOfTheFixedLayouts) {
+    Bytes every16;  // a 256 × 256 picture holding every 16-bit value once
+    for (std::uint32_t v = 0; v < 65536; ++v) octtest::put16(every16, v);
+    struct Case16 {
+        const char* name;
+        std::uint32_t compression;
+        Bytes masks;
+        Rgb (*fixed)(std::uint32_t v);
+    };
+    const Case16 cases16[] = {
+        {"16-bit RGB, 5-5-5", 0, {},
+         [](std::uint32_t v) {
+             return Rgb{static_cast<std::uint8_t>(v * 8), static_cast<std::uint8_t>((v >> 5) * 8),
+                        static_cast<std::uint8_t>((v >> 10) * 8)};
+         }},
+        {"16-bit bit fields, 5-6-5", 3, masks(0xF800, 0x07E0, 0x001F),
+         [](std::uint32_t v) {
+             return Rgb{static_cast<std::uint8_t>(v * 8), static_cast<std::uint8_t>((v >> 5) * 4),
+                        static_cast<std::uint8_t>((v >> 11) * 8)};
+         }},
+    };
+    for (const Case16& c : cases16) {
+        SCOPED_TRACE(c.name);
+        const auto bits = decodeRaw(makeBmp({256, 256, 16, c.compression, c.masks, every16}), 256, 256);
+        int wrong = 0;
+        for (std::uint32_t v = 0; v < 65536; ++v) wrong += pixelOf(bits, v) != c.fixed(v);
+        EXPECT_EQ(wrong, 0);
+    }
+
+    // 32 bits: blue, green, red copied whether the file says BI_RGB or gives
+    // the blue-green-red masks.
+    Bytes mixed32;
+    for (std::uint32_t i = 0; i < 64; ++i) octtest::put32(mixed32, i * 0x9E3779B9u);
+    for (const std::uint32_t compression : {0u, 3u}) {
+        SCOPED_TRACE(compression);
+        const Bytes table = compression ? masks(0xFF0000, 0xFF00, 0xFF) : Bytes{};
+        const auto bits = decodeRaw(makeBmp({64, 1, 32, compression, table, mixed32}), 64, 1);
+        for (std::size_t i = 0; i < 64; ++i)
+            EXPECT_EQ(pixelOf(bits, i), (Rgb{mixed32[4 * i], mixed32[4 * i + 1], mixed32[4 * i + 2]}));
+    }
+
+    // 1 bit with a black-then-white table: 0 black, 1 white.
+    Bytes every8;
+    for (std::uint32_t v = 0; v < 256; ++v) every8.push_back(static_cast<std::uint8_t>(v));
+    const auto bits = decodeRaw(makeBmp({2048, 1, 1, 0, colours({0x000000, 0xFFFFFF}), every8}), 2048, 1);
+    int wrong = 0;
+    for (std::size_t i = 0; i < 2048; ++i) wrong += pixelOf(bits, i) != ((every8[i / 8] >> (7 - i % 8)) & 1 ? kWhite : kBlack);
+    EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
