@@ -170,15 +170,7 @@ void palDitherRow(PaletteReducer& r, std::int32_t k) {
                                         d[kBlue] * d[kBlue]);
         for (int c = 0; c < 4; ++c) e[c] += d[c];
 
-        // Halving truncates towards zero, so the carry always reaches 0 and
-        // the loop ends (a shift would keep −1 at −1 for ever).
-        for (;;) {
-            const std::int32_t sb = e[kBlue] * e[kBlue], sg = e[kGreen] * e[kGreen], sr = e[kRed] * e[kRed],
-                               sa = e[kAlpha] * e[kAlpha];
-            const std::int32_t sum = sb + sg + sr + sa;
-            if (sb <= 100 && sg <= 100 && sr <= 100 && sa <= 100 && sum <= limit && sum <= 200) break;
-            for (int c = 0; c < 4; ++c) e[c] /= 2;
-        }
+        palLimitCarry(e, limit);
 
         // Into the row below: 3/16 below-left, 1/16 below-right, 5/16 below.
         auto diffuse = [&](std::int64_t at, std::int32_t factor) {
@@ -190,6 +182,17 @@ void palDitherRow(PaletteReducer& r, std::int32_t k) {
         diffuse(x, 5);
     }
     for (int c = 0; c < 4; ++c) r.carry[c] = 7 * e[c] / 16;
+}
+
+void palLimitCarry(std::int32_t e[4], std::int32_t limit) {
+    // Halving truncates towards zero, so the carry always reaches 0 and the
+    // loop ends (a shift would keep −1 at −1 for ever).
+    for (;;) {
+        const std::int32_t s0 = e[0] * e[0], s1 = e[1] * e[1], s2 = e[2] * e[2], s3 = e[3] * e[3];
+        const std::int32_t sum = s0 + s1 + s2 + s3;
+        if (s0 <= 100 && s1 <= 100 && s2 <= 100 && s3 <= 100 && sum <= limit && sum <= 200) return;
+        for (int c = 0; c < 4; ++c) e[c] /= 2;
+    }
 }
 
 void palFree(PaletteReducer* r) {

@@ -53,6 +53,11 @@ void palFree(PaletteReducer* reducer);
 // Error diffusion of row k into the row buffer (one index a byte). Part of palIndexRow.
 void palDitherRow(PaletteReducer& reducer, std::int32_t k);
 
+// Limits the carried error e (one value per palette byte) after a pixel
+// whose own error gave `limit`, 2 × the sum of its squared errors: halves
+// all four while any square exceeds 100, or their sum exceeds `limit` or 200.
+void palLimitCarry(std::int32_t e[4], std::int32_t limit);
+
 // Bytes of packed indices in one row of `width` pixels at `depth` bits.
 std::int64_t palPackedBytes(std::int64_t width, std::int32_t depth);
 
