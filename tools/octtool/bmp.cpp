@@ -91,9 +91,11 @@ int runBmp(CommandArgs args, ToolContext& context) {
     if (saved) return kExitOk;
     if (!error.empty()) return toolFail(context, kName, error);
     if (!writtenDepth(depth)) {
-        const std::string what = o->depth == kSourceDepth ? "the depth of " + inName + " is " + std::to_string(depth)
-                                                           : "depth " + std::to_string(depth);
-        return toolFail(context, kName, what + ", and BMP files are written at 1, 4, 8, 24 or 32 bits (use --depth)");
+        const std::string bits = std::to_string(depth) + " bits per pixel";
+        if (o->depth == kSourceDepth)
+            return toolFail(context, kName,
+                            inName + " has " + bits + ", which BMP files are not written at: give --depth 1, 4, 8, 24 or 32");
+        return toolFail(context, kName, "cannot write " + bits + ": the depth must be 1, 4, 8, 24 or 32");
     }
     if (out == kStandardStream) return toolFail(context, kName, "cannot write standard output");
     return toolFail(context, kName,
