@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "encode/encoder.h"
+#include "encode/palette.h"
 #include "file/replace.h"
 #include "platform/platform.h"
 #include "runtime/heap.h"
@@ -15,7 +16,7 @@ namespace {
 //   0   2   "BM"
 //   2   4   file size = bits offset + row length × height
 //   6   4   reserved, 0
-//  10   4   bits offset: 54 for 24 and 32 bits
+//  10   4   bits offset: 54 + 4 × 2^depth for 1, 4 and 8 bits (62, 118, 1078); 54 for 24 and 32
 //  14   4   info header size, 40
 //  18   4   width
 //  22   4   height, positive: rows stored bottom row first
@@ -25,6 +26,10 @@ namespace {
 //  34   4   image size = row length × height
 //  38  16   resolutions, colours used, colours important: 0
 constexpr std::size_t kHeadersSize = 54;
+
+// Palette of 1-, 4- and 8-bit files, at offset 54: 2^depth entries of blue,
+// green, red and a 0 byte (docs/formats/bmp.md#palette-written).
+constexpr std::size_t kPaletteEntrySize = 4;
 
 void put16(std::uint8_t* p, std::uint32_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -107,6 +112,34 @@ bool writeConvertedRows(Target& out, const std::uint8_t* pixels, std::int32_t wi
     return ok;
 }
 
+// Bytes of one stored row: the pixels, padded to a multiple of 4. A palette
+// row is never empty: width 0 still stores 4 bytes of padding.
+std::int64_t rowLengthOf(std::int64_t width, std::int32_t depth) {
+    if (depth > 8) return (width * (depth / 8) + 3) & ~std::int64_t{3};
+    const std::int64_t length = (palPackedBytes(width, depth) + 3) & ~std::int64_t{3};
+    return length == 0 ? 4 : length;
+}
+
+// The palette, in one write, then the index rows bottom row first. The
+// reducer's rows are in memory order, so a top-down source is asked for its
+// last row first. Each index row carries zeros past its indices, which
+// become the row's padding.
+bool writePaletteFile(Target& out, PaletteReducer& reducer, bool bottomUp, std::int64_t rowLength) {
+    const std::int32_t entries = 1 << reducer.depth;
+    std::uint8_t palette[256 * kPaletteEntrySize] = {};
+    for (std::int32_t k = 0; k < entries; ++k) {
+        std::uint8_t* e = palette + k * kPaletteEntrySize;
+        e[0] = reducer.palette[k][kBlue];
+        e[1] = reducer.palette[k][kGreen];
+        e[2] = reducer.palette[k][kRed];
+    }
+    bool ok = out.put(palette, entries * static_cast<std::int64_t>(kPaletteEntrySize));
+    const std::int32_t height = reducer.height;
+    for (std::int32_t i = 0; i < height && ok; ++i)
+        ok = out.put(palIndexRow(reducer, bottomUp ? i : height - 1 - i), rowLength);
+    return ok;
+}
+
 const ImageEncoder kBmpEncoder{kBmpFormat, imgBmpEncode24, imgBmpEncode32};
 
 }  // namespace
@@ -126,14 +159,18 @@ std::int64_t imgBmpEncode32(const char16_t* fileName, const std::uint8_t* pixels
 }
 
 std::int64_t imgBmpEncode(const char16_t* fileName, const std::uint8_t* pixels, std::int32_t width,
-                          std::int32_t height, std::int32_t pitch, std::int32_t mode, std::int32_t,
+                          std::int32_t height, std::int32_t pitch, std::int32_t mode, std::int32_t flags,
                           std::int32_t depth, std::int32_t pixelDepth) {
-    if (depth != 24 && depth != 32) return 0;
+    if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32) return 0;
     if ((pixelDepth != 24 && pixelDepth != 32) || width < 0 || height < 0 || !pixels) return 0;
-    const std::int64_t rowLength = (static_cast<std::int64_t>(width) * (depth / 8) + 3) & ~std::int64_t{3};
+    const bool paletted = depth <= 8;
+    // Sizes in 64 bits: every size field of the headers is 32-bit, and a
+    // file that would not fit them is refused rather than wrapped.
+    const std::int64_t rowLength = rowLengthOf(width, depth);
     const std::int64_t imageSize = rowLength * height;
-    const std::int64_t fileSize = static_cast<std::int64_t>(kHeadersSize) + imageSize;
-    // Every size field of the headers is 32-bit.
+    const std::int64_t bitsOffset =
+        static_cast<std::int64_t>(kHeadersSize) + (paletted ? kPaletteEntrySize << depth : 0);
+    const std::int64_t fileSize = bitsOffset + imageSize;
     if (fileSize > INT32_MAX) return 0;
     // Rows must lie inside the caller's memory: a pitch shorter than a row of pixels is refused.
     if (height > 0 && width > 0 && (pitch < 0 ? -static_cast<std::int64_t>(pitch) : pitch) <
@@ -143,7 +180,7 @@ std::int64_t imgBmpEncode(const char16_t* fileName, const std::uint8_t* pixels, 
     std::uint8_t headers[kHeadersSize] = {};
     headers[0] = 'B', headers[1] = 'M';
     put32(headers + 2, static_cast<std::uint32_t>(fileSize));
-    put32(headers + 10, kHeadersSize);
+    put32(headers + 10, static_cast<std::uint32_t>(bitsOffset));
     put32(headers + 14, 40);
     put32(headers + 18, static_cast<std::uint32_t>(width));
     put32(headers + 22, static_cast<std::uint32_t>(height));
@@ -151,16 +188,29 @@ std::int64_t imgBmpEncode(const char16_t* fileName, const std::uint8_t* pixels, 
     put16(headers + 28, static_cast<std::uint32_t>(depth));
     put32(headers + 34, static_cast<std::uint32_t>(imageSize));
 
+    // The palette is trained before anything is written, so that a reducer
+    // that cannot be made leaves no file behind.
+    PaletteReducer* reducer = nullptr;
+    if (paletted) {
+        reducer = palCreate(pixels, width, height, pixelDepth, pitch, depth, flags);
+        if (!reducer) return 0;
+    }
     Target out(fileName, fileSize);
-    if (!out.opened()) return 0;
+    if (!out.opened()) {
+        palFree(reducer);
+        return 0;
+    }
     bool ok = out.put(headers, kHeadersSize);
     const bool bottomUp = (mode & kEncodeBottomUp) != 0;
     if (ok) {
-        if (pixelDepth == depth && bottomUp && pitch == rowLength)
+        if (reducer)
+            ok = writePaletteFile(out, *reducer, bottomUp, rowLength);
+        else if (pixelDepth == depth && bottomUp && pitch == rowLength)
             ok = out.put(pixels, imageSize);  // the rows already have the file's layout
         else
             ok = writeConvertedRows(out, pixels, width, height, pitch, bottomUp, depth, pixelDepth, rowLength);
     }
+    palFree(reducer);
     return out.finish(ok);
 }
 

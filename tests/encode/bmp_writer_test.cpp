@@ -70,7 +70,7 @@ TEST(BmpWriter, RowsAsStoredOrConverted) {
 TEST(BmpWriter, RefusedDepthsCreateNothing) {
     TempDir dir;
     const Bytes px(16, 0);
-    for (std::int32_t depth : {16, 2, -1, 0, 48, 1, 4, 8}) {
+    for (std::int32_t depth : {16, 2, -1, 0, 48, 3, 7}) {
         EXPECT_EQ(imgBmpEncode(dir.name("x.bmp").c_str(), px.data(), 2, 2, 8, kEncodeBottomUp, 0, depth, 24), 0)
             << depth;
     }

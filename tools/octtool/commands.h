@@ -9,5 +9,6 @@ extern const Command kPackCommand;    // pack.cpp
 extern const Command kUnpackCommand;  // unpack.cpp
 extern const Command kConvertCommand; // convert.cpp
 extern const Command kInfoCommand;    // info.cpp
+extern const Command kBmpCommand;     // bmp.cpp
 
 }  // namespace oct::tool

@@ -10,7 +10,8 @@ namespace oct::tool {
 namespace {
 
 // Every command, in the order the help lists them.
-constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kPackCommand, &kUnpackCommand};
+constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kPackCommand,
+                                        &kUnpackCommand};
 
 const Command* findCommand(std::string_view name) {
     for (const Command* c : kCommands)

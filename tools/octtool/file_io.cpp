@@ -93,16 +93,20 @@ bool writeOutput(std::string_view arg, const void* data, std::size_t size, ToolC
     return ok;
 }
 
-std::optional<Bytes> savedBytes(OctImage* record, std::int64_t flag) {
+std::optional<Bytes> bytesSavedBy(const std::function<bool(const char16_t* name)>& save) {
     static std::atomic<unsigned> counter{0};
     std::error_code ec;
     const auto temp = std::filesystem::temp_directory_path(ec) /
                       ("octtool-" + std::to_string(plat::processId()) + "-" + std::to_string(counter++) + ".tmp");
-    if (ec || octSave(record, temp.u16string().c_str(), flag) != 1) return std::nullopt;
+    if (ec || !save(temp.u16string().c_str())) return std::nullopt;
     std::string error;
     std::optional<Bytes> bytes = readFile(temp, "", error);
     std::filesystem::remove(temp, ec);
     return bytes;
+}
+
+std::optional<Bytes> savedBytes(OctImage* record, std::int64_t flag) {
+    return bytesSavedBy([&](const char16_t* name) { return octSave(record, name, flag) == 1; });
 }
 
 }  // namespace oct::tool

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ std::optional<Bytes> readInput(std::string_view arg, ToolContext& context, std::
 // saves do, or to standard output for "-". On failure leaves an existing
 // file as it was, sets `error` and returns false.
 bool writeOutput(std::string_view arg, const void* data, std::size_t size, ToolContext& context, std::string& error);
+
+// The bytes that `save` writes to the file it is given, a file of the
+// temporary folder that is removed again; nothing when it returns false.
+std::optional<Bytes> bytesSavedBy(const std::function<bool(const char16_t* name)>& save);
 
 // The bytes octSave writes for `record` with `flag` (0: level file, 1: BMP),
 // by way of a file of the temporary folder that is removed again; nothing

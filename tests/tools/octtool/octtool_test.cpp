@@ -399,3 +399,100 @@ TEST_F(OctTool, TheProgramTakesAnyNameAndBinaryStandardStreams) {
 
 }  // namespace
 }  // namespace oct
+
+namespace oct {
+namespace {
+
+const std::filesystem::path kCorpus = OCT_CORPUS_DIR;
+
+std::string corpus(const char* name) { return (kCorpus / "bmp/g" / name).string(); }
+
+std::uint32_t fieldAt(const Bytes& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+TEST_F(OctTool, BmpSavesAtTheDepthGivenOrTheSourceDepth) {
+    struct Case {
+        const char* in;
+        std::vector<std::string> flags;
+        std::uint32_t depth;
+    };
+    const Case cases[] = {
+        {"pal8.bmp", {}, 8},
+        {"pal4.bmp", {}, 4},
+        {"rgb24.bmp", {}, 24},
+        {"rgb32.bmp", {}, 32},
+        {"pal1.bmp", {}, 1},
+        {"rgb24.bmp", {"--depth", "1"}, 1},
+        {"rgb24.bmp", {"--depth", "4", "--dither"}, 4},
+        {"pal8.bmp", {"--dither", "--depth", "8"}, 8},
+        {"pal8.bmp", {"--depth", "32"}, 32},
+        {"rgb16.bmp", {"--depth", "24"}, 24},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.in);
+        std::vector<std::string> args = {"bmp"};
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        args.insert(args.end(), {corpus(c.in), path("out.bmp")});
+        ASSERT_EQ(run(args), 0) << err();
+        EXPECT_EQ(err(), "");
+        const Bytes f = read("out.bmp");
+        ASSERT_GT(f.size(), 54u);
+        EXPECT_EQ(f[28], c.depth);
+        EXPECT_EQ(fieldAt(f, 18), 127u);
+        EXPECT_EQ(fieldAt(f, 2), f.size());
+        EXPECT_EQ(fieldAt(f, 10), c.depth <= 8 ? 54 + (4u << c.depth) : 54u);
+    }
+    // --dither is the encoder's flag 0x100: at depth 8 it changes the rows.
+    ASSERT_EQ(run({"bmp", corpus("rgb24.bmp"), "--depth", "8", path("plain.bmp")}), 0);
+    ASSERT_EQ(run({"bmp", "--dither", corpus("rgb24.bmp"), "--depth", "8", path("dither.bmp")}), 0);
+    EXPECT_NE(read("plain.bmp"), read("dither.bmp"));
+    // Standard input and output carry the same bytes as files.
+    ASSERT_EQ(run({"bmp", "--depth", "4", path("plain.bmp"), path("four.bmp")}), 0) << err();
+    ASSERT_EQ(runWithInput({"bmp", "--depth", "4", "-", "-"}, read("plain.bmp")), 0) << err();
+    EXPECT_EQ(outBytes(), read("four.bmp"));
+}
+
+TEST_F(OctTool, BmpRefusalsLeaveNoFile) {
+    write("junk", test::ascii("not a picture"));
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        int code;
+    };
+    const Case cases[] = {
+        {"depth 16", {"bmp", "--depth", "16", corpus("rgb24.bmp"), path("out.bmp")}, 1},
+        {"depth 2", {"bmp", "--depth", "2", corpus("rgb24.bmp"), path("out.bmp")}, 1},
+        {"depth -1 is the source depth, 16", {"bmp", "--depth", "-1", corpus("rgb16.bmp"), path("out.bmp")}, 1},
+        {"source depth 16", {"bmp", corpus("rgb16.bmp"), path("out.bmp")}, 1},
+        {"not a picture", {"bmp", path("junk"), path("out.bmp")}, 1},
+        {"missing input", {"bmp", path("missing.bmp"), path("out.bmp")}, 1},
+        {"no such folder", {"bmp", corpus("rgb24.bmp"), path("no/such/out.bmp")}, 1},
+        {"depth not a number", {"bmp", "--depth", "eight", corpus("rgb24.bmp"), path("out.bmp")}, 2},
+        {"depth missing", {"bmp", corpus("rgb24.bmp"), path("out.bmp"), "--depth"}, 2},
+        {"one file", {"bmp", corpus("rgb24.bmp")}, 2},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(run(c.args), c.code) << c.name;
+        EXPECT_TRUE(oneLineMessage()) << c.name << ": " << err();
+        EXPECT_EQ(err().rfind("octtool bmp: ", 0), 0u) << c.name << ": " << err();
+        EXPECT_FALSE(exists("out.bmp")) << c.name;
+    }
+    EXPECT_NE((run({"bmp", corpus("rgb16.bmp"), path("out.bmp")}), err()).find("16"), std::string::npos) << err();
+    // A refused save leaves an existing file as it was.
+    write("keep.bmp", test::ascii("keep"));
+    EXPECT_EQ(run({"bmp", "--depth", "16", corpus("rgb24.bmp"), path("keep.bmp")}), 1);
+    EXPECT_EQ(read("keep.bmp"), test::ascii("keep"));
+}
+
+TEST_F(OctTool, BmpHelp) {
+    ASSERT_EQ(run({"help", "bmp"}), 0);
+    EXPECT_EQ(out().rfind("usage: octtool bmp [--depth 1|4|8|24|32] [--dither] IN OUT.bmp", 0), 0u) << out();
+    ASSERT_EQ(run({"bmp", "--help"}), 0);
+    EXPECT_NE(out().find("--dither"), std::string::npos);
+    ASSERT_EQ(run({"--help"}), 0);
+    EXPECT_NE(out().find("  bmp "), std::string::npos) << out();
+}
+
+}  // namespace
+}  // namespace oct
