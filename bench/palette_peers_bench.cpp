@@ -4,8 +4,8 @@
 //                         palette alone (liq_image_quantize)
 //   BM_LiqQuantizeRemap   the palette and an index per pixel
 //                         (liq_write_remapped_image), dithering level 0 or 1
-//   BM_ImageMagickProcess /usr/bin/convert PICTURE -colors N +dither (or
-//                         -dither FloydSteinberg) OUT.bmp, a whole process
+//   BM_ImageMagickProcess /usr/bin/convert PICTURE +dither (or -dither
+//                         FloydSteinberg) -colors N OUT.bmp, a whole process
 //   BM_OcttoolProcess     build/native/octtool bmp --depth 8|4 [--dither],
 //                         the same kind of whole process for comparison
 // The process cases measure wall-clock time and are skipped when the program
@@ -111,9 +111,10 @@ void runProcess(benchmark::State& state, const std::string& program, const std::
 
 void BM_ImageMagickProcess(benchmark::State& state) {
     const std::string out = std::string(OCT_BENCH_DIR) + "/bench-palette-magick.bmp";
-    const std::string command = "/usr/bin/convert '" + palettePicturePath() + "' -colors " +
-                                std::to_string(state.range(0)) +
-                                (state.range(1) ? " -dither FloydSteinberg '" : " +dither '") + out + "'";
+    // The dither setting comes before -colors, which applies it.
+    const std::string command = "/usr/bin/convert '" + palettePicturePath() + "'" +
+                                (state.range(1) ? " -dither FloydSteinberg" : " +dither") + " -colors " +
+                                std::to_string(state.range(0)) + " '" + out + "'";
     runProcess(state, "/usr/bin/convert", command, out);
 }
 BENCHMARK(BM_ImageMagickProcess)
