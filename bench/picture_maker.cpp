@@ -140,20 +140,26 @@ std::vector<std::uint8_t> benchBmpFile(const BenchPicture& pic) {
 // ---------------------------------------------------------------------------
 
 std::optional<BenchPicture> benchScalePhoto(const BenchPicture& photo, std::int32_t size, bool alpha) {
-    if (size < 1 || size > 1 << 14 || photo.width <= 0 || photo.height <= 0 || photo.bitsPerPixel != 24 ||
+    return benchScalePhoto(photo, size, size, alpha);
+}
+
+std::optional<BenchPicture> benchScalePhoto(const BenchPicture& photo, std::int32_t width, std::int32_t height,
+                                            bool alpha) {
+    if (width < 1 || width > 1 << 14 || height < 1 || height > 1 << 14 || photo.width <= 0 || photo.height <= 0 ||
+        photo.bitsPerPixel != 24 ||
         photo.pixels.size() < static_cast<std::size_t>(photo.pitch) * static_cast<std::size_t>(photo.height))
         return std::nullopt;
-    const std::vector<Taps> across = tapsFor(photo.width, size), down = tapsFor(photo.height, size);
+    const std::vector<Taps> across = tapsFor(photo.width, width), down = tapsFor(photo.height, height);
 
     // Across first, on the photo's own rows: each sample in 1/256ths of a
     // level, rounded. Overshoot of the cubic below 0 and above 255 is kept
     // until the second pass.
-    const std::size_t wide = static_cast<std::size_t>(size) * 3;
+    const std::size_t wide = static_cast<std::size_t>(width) * 3;
     std::vector<std::int32_t> rows(wide * static_cast<std::size_t>(photo.height));
     for (std::int32_t y = 0; y < photo.height; ++y) {
         const std::uint8_t* src = photo.pixels.data() + static_cast<std::size_t>(y) * photo.pitch;
         std::int32_t* out = rows.data() + static_cast<std::size_t>(y) * wide;
-        for (std::int32_t x = 0; x < size; ++x) {
+        for (std::int32_t x = 0; x < width; ++x) {
             const Taps& tap = across[static_cast<std::size_t>(x)];
             for (int c = 0; c < 3; ++c) {
                 std::int64_t sum = 0;
@@ -166,17 +172,18 @@ std::optional<BenchPicture> benchScalePhoto(const BenchPicture& photo, std::int3
     // Then down. Rows are bottom-up in both, so row y of the result
     // interpolates the photo's rows at the same side.
     BenchPicture pic;
-    pic.width = pic.height = size;
+    pic.width = width;
+    pic.height = height;
     pic.bitsPerPixel = alpha ? 32 : 24;
-    pic.pitch = pitchOf(size, pic.bitsPerPixel);
-    pic.pixels.assign(static_cast<std::size_t>(pic.pitch) * static_cast<std::size_t>(size), 0);
+    pic.pitch = pitchOf(width, pic.bitsPerPixel);
+    pic.pixels.assign(static_cast<std::size_t>(pic.pitch) * static_cast<std::size_t>(height), 0);
     const int channels = alpha ? 4 : 3;
-    for (std::int32_t y = 0; y < size; ++y) {
+    for (std::int32_t y = 0; y < height; ++y) {
         const Taps& tap = down[static_cast<std::size_t>(y)];
         std::uint8_t* out = pic.pixels.data() + static_cast<std::size_t>(y) * pic.pitch;
-        // y counts from the bottom: the top row (y = size − 1) is opaque.
-        const auto opacity =
-            static_cast<std::uint8_t>(size == 1 ? 255 : (std::int64_t{255} * y + (size - 1) / 2) / (size - 1));
+        // y counts from the bottom: the top row (y = height − 1) is opaque.
+        const auto opacity = static_cast<std::uint8_t>(
+            height == 1 ? 255 : (std::int64_t{255} * y + (height - 1) / 2) / (height - 1));
         for (std::size_t i = 0; i < wide; ++i) {
             std::int64_t sum = 0;
             for (std::size_t k = 0; k < 4; ++k) sum += tap.weight[k] * rows[static_cast<std::size_t>(tap.at[k]) * wide + i];
@@ -184,7 +191,7 @@ std::optional<BenchPicture> benchScalePhoto(const BenchPicture& photo, std::int3
             out[i / 3 * static_cast<std::size_t>(channels) + i % 3] = static_cast<std::uint8_t>(std::clamp<std::int64_t>(v, 0, 255));
         }
         if (alpha)
-            for (std::int32_t x = 0; x < size; ++x) out[static_cast<std::size_t>(x) * 4 + 3] = opacity;
+            for (std::int32_t x = 0; x < width; ++x) out[static_cast<std::size_t>(x) * 4 + 3] = opacity;
     }
     return pic;
 }

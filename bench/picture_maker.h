@@ -32,3 +32,7 @@ std::vector<std::uint8_t> benchBmpFile(const BenchPicture& pic);
 // the fourth byte a vertical ramp from 255 in the top row to 0 in the bottom
 // one. Nothing when size is not in 1 .. 16384 or the photo is empty.
 std::optional<BenchPicture> benchScalePhoto(const BenchPicture& photo, std::int32_t size, bool alpha);
+
+// The same to width × height, each in 1 .. 16384 (the ramp runs over the height).
+std::optional<BenchPicture> benchScalePhoto(const BenchPicture& photo, std::int32_t width, std::int32_t height,
+                                            bool alpha);

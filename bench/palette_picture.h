@@ -1,0 +1,27 @@
+// The palette benchmarks' picture and their measure of quality: the
+// photograph of picture_maker.h scaled to 1024 × 768 (24-bit), and the mean
+// squared error of a reduced picture against it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "picture_maker.h"
+
+constexpr std::int32_t kPaletteWidth = 1024, kPaletteHeight = 768;
+
+// The picture. Aborts the benchmark program when the photograph cannot be read.
+const BenchPicture& palettePicture();
+
+// Its BMP file in the build folder, for the whole-process peers.
+const std::string& palettePicturePath();
+
+// Mean over every colour byte of the squared difference from the picture,
+// for a BMP file's bytes (read by the library's loader), or −1 when they
+// do not load as a picture of the same size.
+double paletteFileError(const std::vector<std::uint8_t>& bmp);
+
+// The same for rows of palette indices (row 0 is the picture's first row in
+// memory, `width` bytes apart) and palette entries of blue, green, red.
+double paletteIndexError(const std::uint8_t* indices, const std::uint8_t (*bgr)[3]);
