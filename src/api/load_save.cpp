@@ -37,6 +37,12 @@ OctImage* fromPayload(OctImage* record) {
     return nullptr;
 }
 
+// The tests a level file's header must pass before its payload is allocated.
+bool headerAdmits(const OctHeader& header, std::int64_t fileSize) {
+    return lvlCheckHeader(header) && lvlCheckSizes(header) &&
+           lvlCheckPayloadSize(header, fileSize - kLevelHeaderSize);
+}
+
 void discard(OctImage* record) {
     memFree(record->packed);
     memBlockFree(record);
@@ -59,9 +65,7 @@ OctImage* octLoadRecord(const char16_t* fileName) {
     // real level files too: a uniform picture packs that small.)
     const std::int64_t size = filSize(file);
     bool ok = size > kLevelHeaderSize &&
-              filRead(file, &record->header, kLevelHeaderSize) == kLevelHeaderSize &&
-              lvlCheckHeader(record->header) && lvlCheckSizes(record->header) &&
-              lvlCheckPayloadSize(record->header, size - kLevelHeaderSize);
+              filRead(file, &record->header, kLevelHeaderSize) == kLevelHeaderSize && headerAdmits(record->header, size);
     if (ok) {
         record->packedSize = size - kLevelHeaderSize;
         record->packed = static_cast<std::uint8_t*>(memAlloc(record->packedSize));
@@ -87,8 +91,7 @@ OctImage* octCatchRecord(const std::uint8_t* data, std::int64_t size) {
         return nullptr;
     }
     memCopy(data, &record->header, kLevelHeaderSize);
-    if (!lvlCheckHeader(record->header) || !lvlCheckSizes(record->header) ||
-        !lvlCheckPayloadSize(record->header, size - kLevelHeaderSize)) {
+    if (!headerAdmits(record->header, size)) {
         memBlockFree(record);
         return nullptr;
     }

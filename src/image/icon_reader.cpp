@@ -4,6 +4,7 @@
 
 #include "image/byte_reader.h"
 #include "image/limits.h"
+#include "platform/icon_image.h"
 #include "runtime/heap.h"
 
 namespace oct {
@@ -39,23 +40,15 @@ constexpr std::size_t kIconEntrySize = 16;
 //  14   2   bits per pixel   16: no second attempt at the default size
 constexpr std::uint16_t kNoDefaultRetryDepth = 16;
 
-// A PNG image (docs/formats/icon.md#png): the 8-byte signature, then the
-// IHDR chunk with the big-endian width and height at offsets 16 and 20.
-constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-constexpr std::size_t kPngSidesEnd = 24;
-
 std::uint16_t entrySide(std::uint8_t byte) { return byte ? byte : 256; }
 
-std::uint32_t be32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
-}
-
-// A PNG image must be the size its directory entry gives: the entry is what
-// the choice went by, and a stream that claims more than the directory can
-// describe is refused before any decoder sizes its buffers by it.
+// A PNG image (docs/formats/icon.md#png) must be the size its directory
+// entry gives: the entry is what the choice went by, and a stream that claims
+// more than the directory can describe is refused before any decoder sizes
+// its buffers by it.
 bool pngMatchesEntry(const IconResource& r) {
-    if (r.size < sizeof kPngSignature || std::memcmp(r.bytes, kPngSignature, sizeof kPngSignature) != 0) return true;
-    return r.size >= kPngSidesEnd && be32(r.bytes + 16) == r.width && be32(r.bytes + 20) == r.height;
+    std::uint32_t width, height;
+    return !plat::iconPngSides(r.bytes, r.size, width, height) || (width == r.width && height == r.height);
 }
 
 struct Entry {

@@ -134,13 +134,20 @@ bool readBitmap(const std::uint8_t* data, std::size_t size, IconImage& out) {
 
 }  // namespace
 
+bool iconPngSides(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height) {
+    if (!data || size < sizeof kPngSignature) return false;
+    for (std::size_t i = 0; i < sizeof kPngSignature; ++i)
+        if (data[i] != kPngSignature[i]) return false;
+    const bool sides = size >= 24;  // signature, IHDR length and type, width, height
+    width = sides ? be32(data + 16) : 0;
+    height = sides ? be32(data + 20) : 0;
+    return true;
+}
+
 bool iconImageRead(const std::uint8_t* data, std::size_t size, IconImage& out) {
     if (!data) return false;
-    if (size >= sizeof kPngSignature) {
-        bool png = true;
-        for (std::size_t i = 0; i < sizeof kPngSignature; ++i) png = png && data[i] == kPngSignature[i];
-        if (png) return readPng(data, size, out);
-    }
+    std::uint32_t width, height;
+    if (iconPngSides(data, size, width, height)) return readPng(data, size, out);
     return readBitmap(data, size, out);
 }
 

@@ -50,6 +50,12 @@ struct IconImage {
 // starts (so no decoder is asked to allocate for bytes that are not there).
 [[nodiscard]] bool iconImageRead(const std::uint8_t* data, std::size_t size, IconImage& out);
 
+// True when the bytes are a PNG stream (they begin with its signature); then
+// `width` and `height` are the sides its IHDR gives, or 0 when the bytes end
+// before them.
+[[nodiscard]] bool iconPngSides(const std::uint8_t* data, std::size_t size, std::uint32_t& width,
+                                std::uint32_t& height);
+
 // The size an icon of `image` is built at for a desired size: each side is
 // the desired one, or the image's own where the desired one is 0. False for a
 // negative desired side or one beyond kIconMaxSide.
