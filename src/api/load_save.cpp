@@ -1,7 +1,7 @@
 #include "api/load_save.h"
 
 #include "encode/encoder.h"
-#include "file/replace.h"
+#include "runtime/file_replace.h"
 #include "file/stream.h"
 #include "image/image.h"
 #include "image/loader.h"

@@ -4,7 +4,7 @@
 
 #include "encode/encoder.h"
 #include "encode/palette.h"
-#include "file/replace.h"
+#include "runtime/file_replace.h"
 #include "platform/platform.h"
 #include "runtime/heap.h"
 

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "file/replace.h"
+#include "runtime/file_replace.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
