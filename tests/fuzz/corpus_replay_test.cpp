@@ -32,6 +32,7 @@ const Target kTargets[] = {
     {"catch_fuzz", fuzz::checkCatch},
     {"bmp_fuzz", fuzz::checkBmp},
     {"icon_fuzz", fuzz::checkIconDirectory},
+    {"archive_fuzz", fuzz::checkArchive},
 };
 
 // Runs every file of `dir` through the check; the number of files.

@@ -1,5 +1,6 @@
 // The command table, help, and the choice of command.
 #include <algorithm>
+#include <charconv>
 #include <string>
 
 #include "commands.h"
@@ -11,7 +12,7 @@ namespace {
 
 // Every command, in the order the help lists them.
 constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kPackCommand,
-                                        &kUnpackCommand};
+                                        &kUnpackCommand, &kArchiveCommand};
 
 const Command* findCommand(std::string_view name) {
     for (const Command* c : kCommands)
@@ -36,6 +37,13 @@ void printOverview(std::ostream& s) {
 }
 
 }  // namespace
+
+std::optional<std::int32_t> toolParseLevel(std::string_view text) {
+    std::int32_t level = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
+    if (ec != std::errc() || end != text.data() + text.size() || level < 0 || level > 9) return std::nullopt;
+    return level;
+}
 
 int toolFail(ToolContext& context, std::string_view command, std::string_view message, int code) {
     context.err << "octtool";

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string_view>
@@ -36,6 +37,9 @@ struct Command {
 // Runs a whole command line without the program name, e.g. {"pack", "a", "b"}.
 // The runtime must be started. Returns the exit code.
 int toolRun(CommandArgs args, ToolContext& context);
+
+// A compression level argument, 0 to 9; nothing for anything else.
+std::optional<std::int32_t> toolParseLevel(std::string_view text);
 
 // Reports a failure as one line on `err`: "octtool NAME: MESSAGE".
 int toolFail(ToolContext& context, std::string_view command, std::string_view message,
