@@ -89,16 +89,7 @@ Item parseItem(std::string_view arg, std::string& nameStore) {
 int runCreate(CommandArgs args, ToolContext& context) {
     std::int32_t level = kDefaultLevel;
     std::vector<std::string_view> rest;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--level") {
-            if (i + 1 == args.size()) return toolFail(context, kName, "--level needs a number 0 to 9", kExitUsage);
-            const auto parsed = toolParseLevel(args[++i]);
-            if (!parsed) return toolFail(context, kName, "level must be a number 0 to 9", kExitUsage);
-            level = *parsed;
-        } else {
-            rest.push_back(args[i]);
-        }
-    }
+    if (const int misuse = toolTakeLevel(args, kName, context, level, rest)) return misuse;
     if (rest.size() < 2) return toolFail(context, kName, "expected create OUT.pak ITEM... (see octtool help archive)", kExitUsage);
     const std::string_view out = rest[0];
     if (out == kStandardStream) return toolFail(context, kName, "an archive cannot go to standard output", kExitUsage);

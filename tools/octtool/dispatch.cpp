@@ -1,6 +1,7 @@
 // The command table, help, and the choice of command.
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <string>
 
 #include "commands.h"
@@ -38,11 +39,28 @@ void printOverview(std::ostream& s) {
 
 }  // namespace
 
-std::optional<std::int32_t> toolParseLevel(std::string_view text) {
+namespace {
+std::optional<std::int32_t> parseLevel(std::string_view text) {
     std::int32_t level = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
     if (ec != std::errc() || end != text.data() + text.size() || level < 0 || level > 9) return std::nullopt;
     return level;
+}
+}  // namespace
+
+int toolTakeLevel(CommandArgs args, std::string_view command, ToolContext& context, std::int32_t& level,
+                  std::vector<std::string_view>& rest) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--level") {
+            rest.push_back(args[i]);
+            continue;
+        }
+        if (i + 1 == args.size()) return toolFail(context, command, "--level needs a number 0 to 9", kExitUsage);
+        const auto parsed = parseLevel(args[++i]);
+        if (!parsed) return toolFail(context, command, "level must be a number 0 to 9", kExitUsage);
+        level = *parsed;
+    }
+    return kExitOk;
 }
 
 int toolFail(ToolContext& context, std::string_view command, std::string_view message, int code) {

@@ -25,16 +25,7 @@ std::int64_t packCapacity(std::int64_t n, std::int32_t level) {
 int runPack(CommandArgs args, ToolContext& context) {
     std::int32_t level = kDefaultLevel;
     std::vector<std::string_view> files;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--level") {
-            if (i + 1 == args.size()) return toolFail(context, kName, "--level needs a number 0 to 9", kExitUsage);
-            const auto parsed = toolParseLevel(args[++i]);
-            if (!parsed) return toolFail(context, kName, "level must be a number 0 to 9", kExitUsage);
-            level = *parsed;
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+    if (const int misuse = toolTakeLevel(args, kName, context, level, files)) return misuse;
     if (files.size() != 2) return toolFail(context, kName, "expected IN OUT (see octtool help pack)", kExitUsage);
 
     std::string error;

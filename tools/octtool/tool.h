@@ -4,9 +4,9 @@
 
 #include <cstdint>
 #include <istream>
-#include <optional>
 #include <ostream>
 #include <span>
+#include <vector>
 #include <string_view>
 
 namespace oct::tool {
@@ -38,8 +38,10 @@ struct Command {
 // The runtime must be started. Returns the exit code.
 int toolRun(CommandArgs args, ToolContext& context);
 
-// A compression level argument, 0 to 9; nothing for anything else.
-std::optional<std::int32_t> toolParseLevel(std::string_view text);
+// Takes "--level N" (N a compression level, 0 to 9) out of `args` into `level` and the other arguments into
+// `rest`. 0, or the exit code of a misuse after its one-line message.
+int toolTakeLevel(CommandArgs args, std::string_view command, ToolContext& context, std::int32_t& level,
+                  std::vector<std::string_view>& rest);
 
 // Reports a failure as one line on `err`: "octtool NAME: MESSAGE".
 int toolFail(ToolContext& context, std::string_view command, std::string_view message,
