@@ -1,13 +1,17 @@
 // Ellipses and rounded boxes.
 //
 // The shape. An ellipse of radii rx, ry about (0, 0) holds the pixels
-// (dx, dy) with dx² ry² + dy² rx² ≤ rx² ry²: for each row offset dy from 0
-// to ry, the pixels with |dx| ≤ w(dy), its half-width. A rounded box is the
-// same ellipse cut open at its centre lines: its left half about x + rx, its
-// right half about x + width − 1 − rx, the top about y + ry and the bottom
-// about y + height − 1 − ry, with the straight rows and columns between. An
-// ellipse is thus a rounded box whose two centres coincide, and both are
-// drawn by one routine, row by row, only for the rows inside the area.
+// (dx, dy) whose centres lie in the ellipse of radii rx + ½ and ry + ½:
+// (2dx)² (2ry + 1)² + (2dy)² (2rx + 1)² ≤ (2rx + 1)² (2ry + 1)². It reaches
+// exactly rx to each side and ry up and down, and the half radius keeps the
+// four extreme rows and columns from ending in a lone pixel. For each row
+// offset dy from 0 to ry it holds the pixels with |dx| ≤ w(dy), the row's
+// half-width. A rounded box is the same ellipse cut open at its centre
+// lines: its left half about x + rx, its right half about x + width − 1 − rx,
+// the top about y + ry and the bottom about y + height − 1 − ry, with the
+// straight rows and columns between. An ellipse is thus a rounded box whose
+// two centres coincide, and both are drawn by one routine, row by row, only
+// for the rows inside the area.
 //
 // Filled, each row is one span from the left edge to the right edge, so
 // every pixel is coloured exactly once. Outlined (mode bit 0x4), a row
@@ -25,12 +29,13 @@
 // the pixel lies outside — O(rx + ry) steps in 64-bit integers. Above 700
 // a walk would cost time in proportion to the radius even when a few rows
 // are visible, and its products outgrow 64 bits: each visible row's
-// half-width is then computed directly, rx · √(1 − dy²/ry²) in double
-// precision, corrected by the exact test in 128-bit integers. Both give the
-// same half-widths, so the switch changes no pixel.
+// half-width is then computed directly, (rx + ½) · √(1 − (dy / (ry + ½))²)
+// in double precision, corrected by the exact test in 128-bit integers.
+// Both give the same half-widths, so the switch changes no pixel. Radii are
+// held to 2^29, which keeps the exact test inside 128 bits; such an ellipse
+// is far larger than any drawing area.
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 #include "draw/primitives.h"
 
@@ -39,10 +44,15 @@ namespace {
 
 using Wide = unsigned __int128;
 
-// Whether (dx, dy) lies in the ellipse of radii rx, ry (all ≥ 0).
+constexpr std::int64_t kRadiusLimit = std::int64_t{1} << 29;
+
+std::int64_t magnitude(std::int32_t v) { return v < 0 ? -static_cast<std::int64_t>(v) : v; }
+
+// Whether pixel (dx, dy) lies in the ellipse of radii rx, ry (all ≥ 0,
+// radii at most kRadiusLimit).
 bool insideExact(std::int64_t rx, std::int64_t ry, std::int64_t dx, std::int64_t dy) {
-    const Wide x = static_cast<Wide>(dx), y = static_cast<Wide>(dy);
-    const Wide a = static_cast<Wide>(rx), b = static_cast<Wide>(ry);
+    const Wide x = static_cast<Wide>(2 * dx), y = static_cast<Wide>(2 * dy);
+    const Wide a = static_cast<Wide>(2 * rx + 1), b = static_cast<Wide>(2 * ry + 1);
     return x * x * b * b + y * y * a * a <= a * a * b * b;
 }
 
@@ -53,7 +63,7 @@ struct Rounded {
 
 class HalfWidths {
 public:
-    explicit HalfWidths(std::int64_t rx, std::int64_t ry)
+    HalfWidths(std::int64_t rx, std::int64_t ry)
         : rx_(rx), ry_(ry), walked_(rx <= kEllipseWalkLimit && ry <= kEllipseWalkLimit) {
         if (walked_) drwEllipseWalk(rx, ry, table_);
     }
@@ -96,20 +106,21 @@ void drawRounded(DrawContext& c, const Rounded& s, bool outline) {
 }  // namespace
 
 void drwEllipseWalk(std::int64_t rx, std::int64_t ry, std::int32_t* out) {
-    const std::int64_t a2 = rx * rx, b2 = ry * ry, limit = a2 * b2;
+    const std::int64_t a2 = (2 * rx + 1) * (2 * rx + 1), b2 = (2 * ry + 1) * (2 * ry + 1), limit = a2 * b2;
     std::int64_t dx = rx;
     for (std::int64_t dy = 0; dy <= ry; ++dy) {
-        while (dx > 0 && dx * dx * b2 + dy * dy * a2 > limit) --dx;
+        while (dx > 0 && 4 * dx * dx * b2 + 4 * dy * dy * a2 > limit) --dx;
         out[dy] = static_cast<std::int32_t>(dx);
     }
 }
 
 std::int64_t drwEllipseHalfWidth(std::int64_t rx, std::int64_t ry, std::int64_t dy) {
+    rx = std::min(rx, kRadiusLimit);
+    ry = std::min(ry, kRadiusLimit);
     if (dy < 0) dy = -dy;
     if (dy > ry) return -1;
-    if (ry == 0) return rx;
-    const double f = static_cast<double>(dy) / static_cast<double>(ry);
-    const double estimate = std::floor(static_cast<double>(rx) * std::sqrt(std::max(0.0, 1.0 - f * f)));
+    const double f = static_cast<double>(2 * dy) / static_cast<double>(2 * ry + 1);
+    const double estimate = std::floor((static_cast<double>(rx) + 0.5) * std::sqrt(std::max(0.0, 1.0 - f * f)));
     std::int64_t dx = std::clamp<std::int64_t>(static_cast<std::int64_t>(estimate), 0, rx);
     while (dx < rx && insideExact(rx, ry, dx + 1, dy)) ++dx;
     while (dx > 0 && !insideExact(rx, ry, dx, dy)) --dx;
@@ -118,7 +129,7 @@ std::int64_t drwEllipseHalfWidth(std::int64_t rx, std::int64_t ry, std::int64_t 
 
 std::int64_t drwEllipseOp(DrawContext& c, std::int32_t x, std::int32_t y, std::int32_t rx, std::int32_t ry) {
     if (!drwHasArea(c)) return 0;
-    const std::int64_t a = std::llabs(rx), b = std::llabs(ry);
+    const std::int64_t a = std::min(magnitude(rx), kRadiusLimit), b = std::min(magnitude(ry), kRadiusLimit);
     drawRounded(c, {x, x, y, y, a, b}, (c.mode & DrawMode::kOutline) != 0);
     return 1;
 }
@@ -131,8 +142,8 @@ std::int64_t drwRoundBoxOp(DrawContext& c, std::int32_t x, std::int32_t y, std::
     if (height < 0) top += height, height = -height;
     if (width == 0 || height == 0) return 1;
     // The corners may take at most half of each side.
-    const std::int64_t a = std::min<std::int64_t>(std::llabs(rx), (width - 1) / 2);
-    const std::int64_t b = std::min<std::int64_t>(std::llabs(ry), (height - 1) / 2);
+    const std::int64_t a = std::min({magnitude(rx), (width - 1) / 2, kRadiusLimit});
+    const std::int64_t b = std::min({magnitude(ry), (height - 1) / 2, kRadiusLimit});
     drawRounded(c, {left + a, left + width - 1 - a, top + b, top + height - 1 - b, a, b},
                 (c.mode & DrawMode::kOutline) != 0);
     return 1;

@@ -53,10 +53,11 @@ void drwReleaseFill(DrawContext& c);
 // directly instead of walking the whole quarter outline.
 constexpr std::int64_t kEllipseWalkLimit = 700;
 
-// Half-widths of an ellipse of radii rx, ry ≥ 0: for row offset dy, the
-// largest dx with dx² ry² + dy² rx² ≤ rx² ry², or −1 when dy > ry. The walk
-// fills out[0..ry] (ry ≤ kEllipseWalkLimit, rx ≤ kEllipseWalkLimit); the
-// direct form answers one row for any radii.
+// Half-widths of an ellipse of radii rx, ry ≥ 0 (ellipse.cpp): for row
+// offset dy, the largest dx with (2dx)² (2ry + 1)² + (2dy)² (2rx + 1)² ≤
+// (2rx + 1)² (2ry + 1)², or −1 when |dy| > ry. The walk fills out[0..ry]
+// (both radii at most kEllipseWalkLimit); the direct form answers one row
+// for any radii (held to 2^29).
 void drwEllipseWalk(std::int64_t rx, std::int64_t ry, std::int32_t* out);
 std::int64_t drwEllipseHalfWidth(std::int64_t rx, std::int64_t ry, std::int64_t dy);
 

@@ -10,7 +10,7 @@ namespace oct::tool {
 namespace {
 
 // Every command, in the order the help lists them.
-constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kPackCommand,
+constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kDrawCommand, &kPackCommand,
                                         &kUnpackCommand};
 
 const Command* findCommand(std::string_view name) {
