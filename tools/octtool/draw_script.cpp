@@ -167,7 +167,7 @@ std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, Sc
         }
         if (words.size() - 1 != command->kinds.size()) {
             error.message = std::string(command->name) + " takes " +
-                            (command->kinds.empty() ? std::string("no arguments") : usageOf(*command));
+                            (command->kinds.empty() ? std::string("no arguments") : std::string(command->synopsis));
             return std::nullopt;
         }
         ScriptStep step{command, {}, lineNumber};
