@@ -58,7 +58,9 @@ void checkShape(const Drawn& d, const char* what) {
             // Every filled pixel on the shape's edge belongs to the outline.
             const bool edge = x == 0 || y == 0 || x == d.w - 1 || y == d.h - 1 || !d.filled[y][x - 1] ||
                               !d.filled[y][x + 1] || !d.filled[y - 1][x] || !d.filled[y + 1][x];
-            if (edge) ASSERT_TRUE(d.outline[y][x]) << "a gap in the outline at " << x << "," << y;
+            if (edge) {
+                ASSERT_TRUE(d.outline[y][x]) << "a gap in the outline at " << x << "," << y;
+            }
             if (d.outline[y][x] && ++outlinePixels == 1) firstX = x, firstY = y;
         }
     }

@@ -1,7 +1,6 @@
 // octtool draw OUT.bmp WIDTH HEIGHT DEPTH SCRIPT: a blank picture drawn on by
 // a drawing script (draw_script.h) and saved as a BMP file whose rows are
 // the picture's memory exactly, alpha bytes included.
-#include <charconv>
 #include <optional>
 #include <string>
 
@@ -18,13 +17,6 @@ namespace {
 
 constexpr std::string_view kName = "draw";
 constexpr std::int32_t kMaxSide = 32767;
-
-std::optional<std::int32_t> parseInt(std::string_view text) {
-    std::int32_t v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return v;
-}
 
 // Saves the image's memory as it lies: a 54-byte header, then the rows
 // (bottom-up, padded to 4 bytes, as the file stores them) in one write.
@@ -49,7 +41,7 @@ bool save(std::int64_t image, std::string_view out, ToolContext& context, std::s
 int runDraw(CommandArgs args, ToolContext& context) {
     if (args.size() != 5) return toolFail(context, kName, "expected OUT WIDTH HEIGHT DEPTH SCRIPT (see octtool help draw)", kExitUsage);
     const std::string_view out = args[0], script = args[4];
-    const auto width = parseInt(args[1]), height = parseInt(args[2]), depth = parseInt(args[3]);
+    const auto width = toolNumber(args[1]), height = toolNumber(args[2]), depth = toolNumber(args[3]);
     if (!width || !height || *width < 1 || *height < 1 || *width > kMaxSide || *height > kMaxSide)
         return toolFail(context, kName, "WIDTH and HEIGHT must be numbers from 1 to 32767", kExitUsage);
     if (!depth || (*depth != 24 && *depth != 32)) return toolFail(context, kName, "DEPTH must be 24 or 32", kExitUsage);

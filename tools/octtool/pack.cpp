@@ -1,5 +1,4 @@
 // octtool pack [--level N] IN OUT: IN packed as a codec-4 container.
-#include <charconv>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,9 +16,8 @@ constexpr std::string_view kName = "pack";
 constexpr std::int32_t kDefaultLevel = 6;
 
 std::optional<std::int32_t> parseLevel(std::string_view text) {
-    std::int32_t level = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
-    if (ec != std::errc() || end != text.data() + text.size() || level < 0 || level > 9) return std::nullopt;
+    const auto level = toolNumber(text);
+    if (!level || *level < 0 || *level > 9) return std::nullopt;
     return level;
 }
 

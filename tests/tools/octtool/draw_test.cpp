@@ -30,13 +30,6 @@ Result draw(std::vector<std::string> args, const std::string& input = {}) {
     return {code, out.str(), err.str()};
 }
 
-// FNV-1a, 64 bits.
-std::uint64_t hashOf(const Bytes& b) {
-    std::uint64_t h = 0xCBF29CE484222325ull;
-    for (std::uint8_t v : b) h = (h ^ v) * 0x100000001B3ull;
-    return h;
-}
-
 // The example scripts: the same bytes on every platform, pinned here.
 TEST(OctToolDraw, ExampleScriptsGiveTheSameBytesEverywhere) {
     struct Case {
@@ -60,7 +53,7 @@ TEST(OctToolDraw, ExampleScriptsGiveTheSameBytesEverywhere) {
         const Bytes bytes = octtest::readFile(out);
         const std::size_t row = (std::stoul(k.width) * (std::stoul(k.depth) / 8) + 3) / 4 * 4;
         EXPECT_EQ(bytes.size(), 54 + row * std::stoul(k.height)) << k.script;
-        EXPECT_EQ(hashOf(bytes), k.hash) << k.script << std::hex << " hash 0x" << hashOf(bytes);
+        EXPECT_EQ(octtest::fingerprint(bytes), k.hash) << k.script << std::hex << " hash 0x" << octtest::fingerprint(bytes);
     }
 }
 
