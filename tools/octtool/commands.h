@@ -11,5 +11,6 @@ extern const Command kConvertCommand; // convert.cpp
 extern const Command kInfoCommand;    // info.cpp
 extern const Command kBmpCommand;     // bmp.cpp
 extern const Command kArchiveCommand; // archive.cpp
+extern const Command kDrawCommand;    // draw.cpp
 
 }  // namespace oct::tool

@@ -1,6 +1,5 @@
 // The command table, help, and the choice of command.
 #include <algorithm>
-#include <charconv>
 #include <optional>
 #include <string>
 
@@ -12,8 +11,8 @@ namespace oct::tool {
 namespace {
 
 // Every command, in the order the help lists them.
-constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kPackCommand,
-                                        &kUnpackCommand, &kArchiveCommand};
+constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kDrawCommand,
+                                        &kPackCommand,    &kUnpackCommand, &kArchiveCommand};
 
 const Command* findCommand(std::string_view name) {
     for (const Command* c : kCommands)
@@ -41,9 +40,8 @@ void printOverview(std::ostream& s) {
 
 namespace {
 std::optional<std::int32_t> parseLevel(std::string_view text) {
-    std::int32_t level = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
-    if (ec != std::errc() || end != text.data() + text.size() || level < 0 || level > 9) return std::nullopt;
+    const auto level = toolNumber(text);
+    if (!level || *level < 0 || *level > 9) return std::nullopt;
     return level;
 }
 }  // namespace
