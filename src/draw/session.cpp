@@ -1,5 +1,6 @@
 #include "draw/session.h"
 
+#include "draw/image_draw.h"
 #include "draw/plot.h"
 #include "image/image.h"
 #include "runtime/heap.h"
@@ -27,17 +28,9 @@ std::int64_t noLine(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std:
 std::int64_t noClip(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
 void noUnclip(DrawContext&) {}
 std::int64_t noSetFont(DrawContext&, std::int64_t) { return 0; }
-std::int64_t noDrawImage(DrawContext&, plat::Handle, std::int32_t, std::int32_t) { return 0; }
-std::int64_t noDrawImageSized(DrawContext&, plat::Handle, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
-    return 0;
-}
-std::int64_t noDrawImageAlpha(DrawContext&, plat::Handle, std::int32_t, std::int32_t, std::int32_t) { return 0; }
 std::int64_t noDrawText(DrawContext&, std::int32_t, std::int32_t, const char16_t*) { return 0; }
 std::int64_t noDrawTextAngle(DrawContext&, std::int32_t, std::int32_t, const char16_t*, std::int32_t) { return 0; }
 std::int64_t noTextSize(DrawContext&, const char16_t*) { return 0; }
-std::int64_t noGrabImage(DrawContext&, std::int64_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
-    return 0;
-}
 
 void* getBits(DrawContext& c) { return c.baseBits; }
 std::int64_t getPitch(DrawContext& c) { return c.pitch; }
@@ -110,6 +103,7 @@ void drwInitPixelOutput(DrawContext& c, std::uint32_t flags) {
     c.ops.unclip = noUnclip;
     c.gradient = drwDefaultGradient;
     c.filter = drwDefaultFilter;
+    drwInstallImageOps(c);
     c.ops.setMode(c, 0);
 }
 
@@ -131,14 +125,10 @@ DrawContext* newContext(std::uint32_t flags) {
     c->ops.start = imageStart;
     c->ops.stop = imageStop;
     c->ops.setFont = noSetFont;
-    c->ops.drawImage = noDrawImage;
-    c->ops.drawImageSized = noDrawImageSized;
-    c->ops.drawImageAlpha = noDrawImageAlpha;
     c->ops.drawText = noDrawText;
     c->ops.drawTextAngle = noDrawTextAngle;
     c->ops.textHeight = noTextSize;
     c->ops.textWidth = noTextSize;
-    c->ops.grabImage = noGrabImage;
     return c;
 }
 }  // namespace
