@@ -11,7 +11,7 @@ namespace {
 
 // Every command, in the order the help lists them.
 constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kPackCommand,
-                                        &kUnpackCommand};
+                                        &kUnpackCommand, &kResizeCommand};
 
 const Command* findCommand(std::string_view name) {
     for (const Command* c : kCommands)
