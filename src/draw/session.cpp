@@ -1,5 +1,6 @@
 #include "draw/session.h"
 
+#include "draw/image_draw.h"
 #include "draw/plot.h"
 #include "draw/primitives.h"
 #include "image/image.h"
@@ -18,17 +19,9 @@ bool setCurrent(DrawContext* c) { return plat::tlsSet(gSlot, c); }
 // Entries whose modules (image blits, text) are not part of this library
 // yet: harmless no-ops that report nothing done.
 std::int64_t noSetFont(DrawContext&, std::int64_t) { return 0; }
-std::int64_t noDrawImage(DrawContext&, plat::Handle, std::int32_t, std::int32_t) { return 0; }
-std::int64_t noDrawImageSized(DrawContext&, plat::Handle, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
-    return 0;
-}
-std::int64_t noDrawImageAlpha(DrawContext&, plat::Handle, std::int32_t, std::int32_t, std::int32_t) { return 0; }
 std::int64_t noDrawText(DrawContext&, std::int32_t, std::int32_t, const char16_t*) { return 0; }
 std::int64_t noDrawTextAngle(DrawContext&, std::int32_t, std::int32_t, const char16_t*, std::int32_t) { return 0; }
 std::int64_t noTextSize(DrawContext&, const char16_t*) { return 0; }
-std::int64_t noGrabImage(DrawContext&, std::int64_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
-    return 0;
-}
 
 void* getBits(DrawContext& c) { return c.baseBits; }
 std::int64_t getPitch(DrawContext& c) { return c.pitch; }
@@ -92,6 +85,7 @@ void drwInitPixelOutput(DrawContext& c, std::uint32_t flags) {
     c.ops.getFlags = getFlags;
     c.gradient = drwDefaultGradient;
     c.filter = drwDefaultFilter;
+    drwInstallImageOps(c);
     c.ops.setMode(c, 0);
 }
 
@@ -113,14 +107,10 @@ DrawContext* newContext(std::uint32_t flags) {
     c->ops.start = imageStart;
     c->ops.stop = imageStop;
     c->ops.setFont = noSetFont;
-    c->ops.drawImage = noDrawImage;
-    c->ops.drawImageSized = noDrawImageSized;
-    c->ops.drawImageAlpha = noDrawImageAlpha;
     c->ops.drawText = noDrawText;
     c->ops.drawTextAngle = noDrawTextAngle;
     c->ops.textHeight = noTextSize;
     c->ops.textWidth = noTextSize;
-    c->ops.grabImage = noGrabImage;
     return c;
 }
 }  // namespace

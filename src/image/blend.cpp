@@ -2,13 +2,12 @@
 
 #include <cstdint>
 
+#include "image/alpha.h"
 #include "platform/platform.h"
 
 namespace oct {
 namespace {
 
-plat::Library* gImagingLibrary = nullptr;
-void* gAlphaBlend = nullptr;
 bool gVisualStyles = false;
 
 // The version record that the common controls' DllGetVersion fills: five
@@ -49,19 +48,13 @@ bool applicationThemed() {
 }  // namespace
 
 void imgStartBlending() {
-    gImagingLibrary = plat::libraryLoad(u"msimg32.dll");
-    gAlphaBlend = plat::libraryProc(gImagingLibrary, "AlphaBlend");
+    imgStartAlpha();
     std::uint32_t version = commonControlsVersion();
     gVisualStyles = applicationThemed() && version >= kVisualStylesVersion;
 }
 
-void imgStopBlending() {
-    plat::libraryFree(gImagingLibrary);
-    gImagingLibrary = nullptr;
-    gAlphaBlend = nullptr;
-}
+void imgStopBlending() { imgStopAlpha(); }
 
-void* imgAlphaBlendEntry() { return gAlphaBlend; }
 bool imgVisualStylesActive() { return gVisualStyles; }
 
 }  // namespace oct

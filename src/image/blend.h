@@ -4,7 +4,7 @@
 
 namespace oct {
 
-// Start step: loads "msimg32.dll" and looks up "AlphaBlend"; then asks the
+// Start step: imgStartAlpha (image/alpha.h), then asks the
 // common controls for their version and the theme library whether the
 // application is themed. Missing libraries or entry points leave the blending
 // entry empty and visual styles inactive.
@@ -12,8 +12,6 @@ void imgStartBlending();
 // Stop step: frees the imaging library loaded at start.
 void imgStopBlending();
 
-// The system's alpha-blend entry point, or null when the platform has none.
-void* imgAlphaBlendEntry();
 // True when the application is themed and the common controls are 6.0 or later.
 bool imgVisualStylesActive();
 

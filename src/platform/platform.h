@@ -148,6 +148,57 @@ bool iconDescribe(Handle icon, BitmapDesc& colour);
 }  // namespace oct::plat
 
 // ---------------------------------------------------------------------------
+// Converting bitmaps and icons for image drawing
+// ---------------------------------------------------------------------------
+namespace oct::plat {
+
+// Copies `source` into the DIB section `destination` of the same size,
+// converting the depth (BitBlt SRCCOPY). From 24 to 32 bits the alpha bytes
+// become 0; from 32 to 24 they are dropped. False when either handle is not
+// a bitmap, the sizes differ or the copy fails.
+bool bitmapCopy(Handle destination, Handle source);
+
+// Stretches a bitmap of at most 24 bits per pixel into the 24-bit DIB section
+// `destination` of another size. Windows: StretchBlt in HALFTONE mode with
+// the brush origin at (0, 0). Linux: area averaging — every output pixel is
+// the mean of the source area it covers, each source pixel weighted by the
+// part of it that lies inside, rounded to nearest. False when a handle is not
+// a bitmap of the kinds above or memory runs out.
+bool bitmapStretchHalftone(Handle destination, Handle source);
+
+// Copies every row of a bitmap into `out` at 24 or 32 bits per pixel, rows
+// padded to 4 bytes, top row first when `topDown`, else bottom row first
+// (GetDIBits, DIB_RGB_COLORS). From 24 to 32 bits the alpha bytes are 0.
+// `out` holds height × row bytes. The number of rows copied; 0 on failure.
+std::int32_t bitmapReadRows(Handle bitmap, int bitsPerPixel, bool topDown, void* out);
+
+// The icon's colour bitmap (GetIconInfo; the mask is deleted), owned by the
+// caller: on Windows a device-dependent bitmap, on Linux a 32-bit DIB section
+// of the icon's pixels and alpha. 0 for what is not an icon and for a
+// monochrome icon.
+Handle iconColourBitmap(Handle icon);
+
+// A new 32-bit DIB section of the colour bitmap's size holding the icon's
+// colour image (DrawIconEx with DI_IMAGE) with each alpha byte from the mask:
+// 255 where the mask is black, 0 elsewhere. 0 for what is not an icon, for a
+// monochrome icon and on failure.
+Handle iconRenderMasked(Handle icon);
+
+// True when the layer blends by alpha without a system library: on Linux,
+// where bitmaps and icons are the layer's own objects whose alpha channel is
+// kept in full and every blend is the library's own pixel code. False on
+// Windows, where the capability is AlphaBlend of msimg32.dll, found at run time.
+bool alphaBlendBuiltIn();
+
+// A device-dependent bitmap (compatible with the screen) of 32 bits holding
+// `pixels` (width × height B, G, R, A, top row first), for tests of the
+// conversions that such bitmaps need. Windows only: 0 on Linux, which has
+// no device-dependent bitmaps.
+Handle deviceBitmapCreate(std::int32_t width, std::int32_t height, const std::uint8_t* pixels);
+
+}  // namespace oct::plat
+
+// ---------------------------------------------------------------------------
 // Files, addressed by zero-terminated UTF-16 names
 // ---------------------------------------------------------------------------
 namespace oct::plat {

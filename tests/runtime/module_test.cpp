@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "image/alpha.h"
 #include "image/blend.h"
 #include "image/font.h"
 

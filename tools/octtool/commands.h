@@ -12,5 +12,6 @@ extern const Command kInfoCommand;    // info.cpp
 extern const Command kBmpCommand;     // bmp.cpp
 extern const Command kArchiveCommand; // archive.cpp
 extern const Command kDrawCommand;    // draw.cpp
+extern const Command kResizeCommand;  // resize.cpp
 
 }  // namespace oct::tool

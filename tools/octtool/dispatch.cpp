@@ -11,8 +11,8 @@ namespace oct::tool {
 namespace {
 
 // Every command, in the order the help lists them.
-constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kDrawCommand,
-                                        &kPackCommand,    &kUnpackCommand, &kArchiveCommand};
+constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand,   &kBmpCommand,     &kDrawCommand,
+                                        &kResizeCommand,  &kPackCommand,   &kUnpackCommand,  &kArchiveCommand};
 
 const Command* findCommand(std::string_view name) {
     for (const Command* c : kCommands)

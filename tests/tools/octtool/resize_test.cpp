@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "image/resample.h"
+#include "tool.h"
+
+namespace oct {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+void put16(Bytes& b, std::uint32_t v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void put32(Bytes& b, std::uint32_t v) {
+    put16(b, v);
+    put16(b, v >> 16);
+}
+
+// A BMP file with a 40-byte header, `extra` bytes (bit fields) after it, then the rows as given.
+Bytes bmp(std::int32_t w, std::int32_t h, int bits, std::uint32_t compression, const Bytes& extra, const Bytes& rows) {
+    Bytes b{'B', 'M'};
+    const auto offset = static_cast<std::uint32_t>(54 + extra.size());
+    put32(b, offset + static_cast<std::uint32_t>(rows.size()));
+    put32(b, 0);
+    put32(b, offset);
+    put32(b, 40);
+    put32(b, static_cast<std::uint32_t>(w));
+    put32(b, static_cast<std::uint32_t>(h));
+    put16(b, 1);
+    put16(b, static_cast<std::uint32_t>(bits));
+    put32(b, compression);
+    put32(b, static_cast<std::uint32_t>(rows.size()));
+    for (int i = 0; i < 4; ++i) put32(b, 0);
+    b.insert(b.end(), extra.begin(), extra.end());
+    b.insert(b.end(), rows.begin(), rows.end());
+    return b;
+}
+
+Bytes pattern(std::size_t n) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    return b;
+}
+
+class OctToolResize : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               (std::string("octtool-resize-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string path(const char* name) const { return (dir_ / name).string(); }
+    void write(const char* name, const Bytes& bytes) const {
+        std::ofstream(dir_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    Bytes read(const char* name) const {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return Bytes{std::istreambuf_iterator<char>(in), {}};
+    }
+    int run(std::vector<std::string> args) {
+        out_.str({});
+        err_.str({});
+        std::vector<std::string_view> views(args.begin(), args.end());
+        tool::ToolContext context{.out = out_, .err = err_};
+        return tool::toolRun(views, context);
+    }
+    // The file the command must write: the header and imgResample's rows.
+    static Bytes expected(const Bytes& packed, std::int32_t sw, std::int32_t sh, std::int32_t dw, std::int32_t dh) {
+        Bytes rows(static_cast<std::size_t>(dw) * dh * 4);
+        EXPECT_EQ(imgResample(packed.data(), sw, sh, rows.data(), dw, dh, 32), 1);
+        return bmp(dw, dh, 32, 0, {}, rows);
+    }
+
+    fs::path dir_;
+    std::ostringstream out_, err_;
+};
+
+TEST_F(OctToolResize, ScalesThirtyTwoBitRowsWithTheirAlpha) {
+    const Bytes rows = pattern(5 * 3 * 4);
+    const Bytes masks{0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::int32_t dw, dh;
+    } cases[] = {
+        {"enlarge", bmp(5, 3, 32, 0, {}, rows), 12, 7},
+        {"shrink", bmp(5, 3, 32, 0, {}, rows), 2, 1},
+        {"wide and short", bmp(5, 3, 32, 0, {}, rows), 9, 2},
+        {"bit fields", bmp(5, 3, 32, 3, masks, rows), 7, 7},
+    };
+    for (const Case& k : cases) {
+        write("in.bmp", k.file);
+        const std::string size = std::to_string(k.dw) + "x" + std::to_string(k.dh);
+        ASSERT_EQ(run({"resize", size, path("in.bmp"), path("out.bmp")}), 0) << k.name << err_.str();
+        EXPECT_EQ(read("out.bmp"), expected(rows, 5, 3, k.dw, k.dh)) << k.name;
+    }
+}
+
+TEST_F(OctToolResize, TwentyFourBitTopDownBecomesOpaqueBottomUp) {
+    // 2 × 2, 24 bits, top-down: rows of 6 bytes padded to 8.
+    const Bytes top{1, 2, 3, 4, 5, 6, 0, 0}, bottom{7, 8, 9, 10, 11, 12, 0, 0};
+    Bytes rows = top;
+    rows.insert(rows.end(), bottom.begin(), bottom.end());
+    write("in.bmp", bmp(2, -2, 24, 0, {}, rows));
+    ASSERT_EQ(run({"resize", "3x3", path("in.bmp"), path("out.bmp")}), 0) << err_.str();
+    const Bytes packed{7, 8, 9, 255, 10, 11, 12, 255, 1, 2, 3, 255, 4, 5, 6, 255};  // bottom row first
+    EXPECT_EQ(read("out.bmp"), expected(packed, 2, 2, 3, 3));
+}
+
+TEST_F(OctToolResize, RefusalsGiveOneLineAndNoFile) {
+    const Bytes rows = pattern(4 * 4);
+    const Bytes oddMasks{0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0};
+    write("odd.bmp", bmp(2, 2, 32, 3, oddMasks, rows));
+    write("eight.bmp", bmp(4, 4, 8, 0, Bytes(1024), rows));
+    write("short.bmp", bmp(4, 4, 32, 0, {}, Bytes(10)));
+    write("text.bmp", Bytes{'h', 'e', 'l', 'l', 'o'});
+    write("good.bmp", bmp(2, 2, 32, 0, {}, rows));
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+    } cases[] = {
+        {{"resize", "4x4", path("odd.bmp"), path("out.bmp")}, 1},
+        {{"resize", "4x4", path("eight.bmp"), path("out.bmp")}, 1},
+        {{"resize", "4x4", path("short.bmp"), path("out.bmp")}, 1},
+        {{"resize", "4x4", path("text.bmp"), path("out.bmp")}, 1},
+        {{"resize", "4x4", path("missing.bmp"), path("out.bmp")}, 1},
+        {{"resize", "0x4", path("good.bmp"), path("out.bmp")}, 2},
+        {{"resize", "4", path("good.bmp"), path("out.bmp")}, 2},
+        {{"resize", "4x-1", path("good.bmp"), path("out.bmp")}, 2},
+        {{"resize", "4x4", path("good.bmp")}, 2},
+        {{"resize", "40000x40000", path("good.bmp"), path("out.bmp")}, 1},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(run(k.args), k.code) << k.args[1] << " " << k.args[2];
+        const std::string e = err_.str();
+        EXPECT_EQ(e.rfind("octtool resize: ", 0), 0u) << e;
+        EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
+        EXPECT_FALSE(fs::exists(dir_ / "out.bmp"));
+    }
+}
+
+TEST_F(OctToolResize, Help) {
+    ASSERT_EQ(run({"help", "resize"}), 0);
+    EXPECT_NE(out_.str().find("usage: octtool resize WIDTHxHEIGHT IN.bmp OUT.bmp"), std::string::npos);
+    ASSERT_EQ(run({"help"}), 0);
+    EXPECT_NE(out_.str().find("  resize"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace oct
