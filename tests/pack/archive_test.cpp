@@ -468,7 +468,9 @@ TEST(PackArchive, CorruptContainersFailToExtract) {
         ASSERT_TRUE(ar.open(dir.name("bad.pak")));
         const auto got = ar.extract(u"d", 1 << 16);
         EXPECT_TRUE(!got || *got != data) << c.what;
-        if (got) EXPECT_EQ(got->size(), 20000u) << c.what;  // a changed literal may still unpack
+        if (got) {
+            EXPECT_EQ(got->size(), 20000u) << c.what;  // a changed literal may still unpack
+        }
     }
 }
 
