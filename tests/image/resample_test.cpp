@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
+
 #include <cstdint>
 #include <vector>
 
@@ -21,12 +23,6 @@ Bytes pattern(std::int32_t w, std::int32_t h, std::int32_t bpp) {
         x = static_cast<std::uint8_t>(v >> 16);
     }
     return b;
-}
-
-std::uint64_t fnv(const Bytes& b) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (std::uint8_t x : b) h = (h ^ x) * 1099511628211ull;
-    return h;
 }
 
 TEST(Resample, KernelCoefficientsForOneThird) {
@@ -157,7 +153,7 @@ TEST(Resample, GoldenBytes) {
         const Bytes src = pattern(k.sw, k.sh, k.bits / 8);
         Bytes dst(static_cast<std::size_t>(k.dw) * k.dh * (k.bits / 8));
         ASSERT_EQ(imgResample(src.data(), k.sw, k.sh, dst.data(), k.dw, k.dh, k.bits), 1);
-        EXPECT_EQ(fnv(dst), k.hash) << k.sw << "x" << k.sh << " -> " << k.dw << "x" << k.dh << " @" << k.bits;
+        EXPECT_EQ(octtest::fingerprint(dst), k.hash) << k.sw << "x" << k.sh << " -> " << k.dw << "x" << k.dh << " @" << k.bits;
     }
     // A tiny case worked out by hand: 2 × 1 to 3 × 1. The outer outputs weigh
     // their near source pixel 1.00765 and the far one −0.00765 (overshoot

@@ -105,12 +105,6 @@ Bytes archiveFile(std::uint32_t magic, const std::vector<Bytes>& entries) {
     return out;
 }
 
-std::uint64_t fnv1a(const Bytes& b) {
-    std::uint64_t h = 14695981039346656037ull;
-    for (std::uint8_t c : b) h = (h ^ c) * 1099511628211ull;
-    return h;
-}
-
 TEST(PackArchive, WrittenBytesOfTheWorkedExamples) {
     octtest::TempDir dir;
     {
@@ -178,7 +172,7 @@ TEST(PackArchive, BytesArePinned) {
         ar.close();
         const Bytes bytes = octtest::readFile(dir.path("pinned.pak"));
         EXPECT_EQ(bytes.size(), c.size) << "level " << c.level;
-        EXPECT_EQ(fnv1a(bytes), c.hash) << "level " << c.level;
+        EXPECT_EQ(octtest::fingerprint(bytes), c.hash) << "level " << c.level;
     }
 }
 
