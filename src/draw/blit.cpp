@@ -174,20 +174,9 @@ JobFn choose24(std::uint32_t mode, std::uint32_t opacity) {
 bool clip(const DrawContext& c, const std::uint8_t* bits, std::int64_t rowBytes, int sourceBytes, std::int32_t x,
           std::int32_t y, std::int32_t w, std::int32_t h, BlitJob& j) {
     if (!bits || !c.topRow || w <= 0 || h <= 0 || rowBytes == 0) return false;
-    std::int64_t left = x, top = y, width = w, height = h, skipX = 0, skipY = 0;
-    if (left < 0) {
-        skipX = -left;
-        width += left;
-        left = 0;
-    }
-    if (top < 0) {
-        skipY = -top;
-        height += top;
-        top = 0;
-    }
-    if (width > c.width - left) width = c.width - left;
-    if (height > c.height - top) height = c.height - top;
-    if (width <= 0 || height <= 0) return false;
+    const DrawRect r = drwClipToArea(c, x, y, w, h);
+    if (r.width <= 0 || r.height <= 0) return false;
+    const std::int64_t left = r.left, top = r.top, width = r.width, height = r.height, skipX = r.skipX, skipY = r.skipY;
     // Bottom-up rows: the top row is the last in memory, and the next row down precedes it.
     const std::uint8_t* topRow = rowBytes > 0 ? bits + (h - 1) * rowBytes : bits;
     j.srcStep = -rowBytes;
@@ -241,6 +230,23 @@ void drwBlitDib(DrawContext& c, plat::Handle dib, std::int32_t x, std::int32_t y
         drwBlit32(c, bits, step, x, y, bm.width, height, opacity, alphaFlag);
     else if (bm.bitsPerPixel == 24)
         drwBlit24(c, bits, step, x, y, bm.width, height, opacity);
+}
+
+DrawRect drwClipToArea(const DrawContext& c, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h) {
+    std::int64_t left = x, top = y, width = w, height = h, skipX = 0, skipY = 0;
+    if (left < 0) {
+        skipX = -left;
+        width += left;
+        left = 0;
+    }
+    if (top < 0) {
+        skipY = -top;
+        height += top;
+        top = 0;
+    }
+    if (width > c.width - left) width = c.width - left;
+    if (height > c.height - top) height = c.height - top;
+    return {left, top, width, height, skipX, skipY};
 }
 
 }  // namespace oct

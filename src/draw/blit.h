@@ -29,4 +29,12 @@ void drwBlit24(DrawContext& c, const std::uint8_t* bits, std::int64_t rowBytes, 
 // and handles that are not DIB sections, draw nothing.
 void drwBlitDib(DrawContext& c, plat::Handle dib, std::int32_t x, std::int32_t y, std::int32_t opacity, bool alphaFlag);
 
+// A w × h rectangle at (x, y) of the drawing area, cut to the area: where the
+// part inside starts, its size (0 or less when nothing is left), and how
+// many columns and rows were cut off at the left and the top.
+struct DrawRect {
+    std::int64_t left, top, width, height, skipX, skipY;
+};
+DrawRect drwClipToArea(const DrawContext& c, std::int32_t x, std::int32_t y, std::int32_t w, std::int32_t h);
+
 }  // namespace oct

@@ -134,19 +134,8 @@ std::int64_t drwGrabImage(DrawContext& c, std::int64_t image, std::int32_t x, st
         if (section) plat::objectDelete(section);
         return 0;
     }
-    std::int64_t left = x, top = y, width = w, height = h, skipX = 0, skipY = 0;
-    if (left < 0) {
-        skipX = -left;
-        width += left;
-        left = 0;
-    }
-    if (top < 0) {
-        skipY = -top;
-        height += top;
-        top = 0;
-    }
-    if (width > c.width - left) width = c.width - left;
-    if (height > c.height - top) height = c.height - top;
+    const DrawRect r = drwClipToArea(c, x, y, w, h);
+    const std::int64_t left = r.left, top = r.top, width = r.width, height = r.height, skipX = r.skipX, skipY = r.skipY;
     if (width > 0 && height > 0) {
         const std::size_t bytes = static_cast<std::size_t>(width) * c.bytesPerPixel;
         auto* bits = static_cast<std::uint8_t*>(bm.bits);
