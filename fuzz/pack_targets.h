@@ -8,12 +8,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "pack/archive_table.h"
 #include "pack/container.h"
 #include "pack/lz_block.h"
 #include "pack/registry.h"
+#include "platform/platform.h"
 
 namespace oct::fuzz {
 
@@ -61,6 +66,53 @@ inline bool checkPackRoundTrip(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> out(static_cast<std::size_t>(n));
     if (pakUncompress(packed.data(), p, out.data(), n, kPakCodecLz) != n) return false;
     return n == 0 || std::memcmp(out.data(), data, static_cast<std::size_t>(n)) == 0;
+}
+
+// Input: any bytes, written to a file and opened as a pack archive through
+// codec 4's plugin table. The listing ends; every listed entry's sizes are
+// 0 or more and its name converts; extracting each entry into memory (room
+// for its unpacked size, bounded so that a hostile header cannot ask for
+// gigabytes) either fails or gives exactly its unpacked size; and a lookup
+// by name finds an entry of that name.
+inline bool checkArchive(const std::uint8_t* data, std::size_t size) {
+    constexpr std::int64_t kMaxOutput = std::int64_t{1} << 20;
+    static const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("oct-archive-fuzz-" + std::to_string(plat::processId()) + ".pak");
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        if (!out) return true;  // nothing to check without the file
+    }
+    const PackPlugin& p = *pakFindCodec(kPakCodecLz)->plugin;
+    auto* object = static_cast<ArchiveObject*>(objNewObject(pakArchiveTable(), AnyId));
+    if (!object) return false;
+    object->plugin = &p;
+    const std::int64_t id = reinterpret_cast<std::int64_t>(object);
+    bool ok = true;
+    if (PackArchive* a = p.openArchive(object, file.u16string().c_str())) {
+        ok = p.listEntries(a) == 1;
+        std::vector<std::u16string> names;
+        while (ok && p.nextEntry(a)) {
+            const std::int64_t unpacked = p.entrySize(a, 0);
+            const std::int64_t stored = p.entrySize(a, 1);
+            const char16_t* name = p.entryName(a, 0);
+            ok = unpacked >= 0 && stored >= 0 && name != nullptr && p.entryType(a) == 0;
+            if (!ok) break;
+            names.emplace_back(name);
+            const std::int64_t capacity = std::min(unpacked, kMaxOutput);
+            const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[static_cast<std::size_t>(capacity) + 1]);
+            const std::int64_t n = p.extractMemory(a, out.get(), capacity, nullptr);
+            ok = n == -1 || (n == unpacked && n <= capacity);
+        }
+        // The first entry of each name: found again by its name.
+        for (std::size_t i = 0; ok && i < names.size() && i < 4; ++i) {
+            std::uint8_t small[16];
+            const std::int64_t n = p.extractMemory(a, small, sizeof small, names[i].c_str());
+            ok = n == -1 || (n >= 0 && n <= 16);
+        }
+    }
+    pakFreeArchive(id);
+    return ok;
 }
 
 }  // namespace oct::fuzz

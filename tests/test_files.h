@@ -57,6 +57,13 @@ inline void writeFile(const std::filesystem::path& p, const Bytes& bytes) {
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// FNV-1a, 64 bits: a compact record of bytes a test pins.
+inline std::uint64_t fingerprint(const Bytes& bytes) {
+    std::uint64_t h = 0xcbf29ce484222325u;
+    for (std::uint8_t b : bytes) h = (h ^ b) * 0x100000001b3u;
+    return h;
+}
+
 inline Bytes pattern(std::size_t n, std::uint8_t seed = 1) {
     Bytes b(n);
     for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));

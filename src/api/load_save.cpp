@@ -1,10 +1,10 @@
 #include "api/load_save.h"
 
 #include "encode/encoder.h"
-#include "file/replace.h"
 #include "file/stream.h"
 #include "image/image.h"
 #include "image/loader.h"
+#include "runtime/file_replace.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 

@@ -2,8 +2,8 @@
 //
 // A thread has at most one current session; its DrawContext is reached
 // through the thread's slot, so the session calls name no context. The table
-// begins the context; the shape, image and text entries stay harmless no-ops
-// until their modules fill them.
+// begins the context; the image and text entries stay harmless no-ops until
+// their modules fill them.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,14 @@
 namespace oct {
 
 struct DrawContext;
+struct FillState;
+
+// One stop of a colour gradient: the colour at a position between 0 (the
+// second gradient colour) and 1 (the first).
+struct GradientStop {
+    double position;
+    std::uint32_t colour;  // 0xAABBGGRR
+};
 
 // Output flags: the target's pixel format.
 namespace OutputFlags {
@@ -97,6 +105,9 @@ struct DrawContext {
     std::uint32_t frontColor, backColor; // 0xAABBGGRR
     GradientFn gradient;
     FilterFn filter;
+    GradientStop* stops;                 // stopCount stops by rising position, from the main heap; stop frees them
+    std::int32_t stopCount;
+    FillState* fill;                     // made by the first fill, released by stop
 
     std::uint8_t* bits;                  // first byte of the current drawing area in memory
     std::int64_t pitch;                  // bytes per row in memory (positive)
@@ -124,7 +135,8 @@ inline std::uint8_t* drwPixel(const DrawContext& c, std::int32_t x, std::int32_t
     return c.topRow + c.rowStep * y + static_cast<std::int64_t>(c.bytesPerPixel) * x;
 }
 
-// Recomputes topRow and rowStep from bits, height, pitch and bottomUp.
+// Recomputes topRow and rowStep from bits, height, pitch and bottomUp. An
+// empty area (a height of 0 or less) keeps topRow at bits, inside the buffer.
 void drwUpdateRows(DrawContext& c);
 
 }  // namespace oct

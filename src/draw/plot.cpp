@@ -1,5 +1,9 @@
 #include "draw/plot.h"
 
+#include <cstring>
+
+#include "runtime/heap.h"
+
 namespace oct {
 namespace {
 
@@ -60,8 +64,6 @@ void opBlend32(std::uint8_t* p, const ColorParts& s) {
     p[3] = static_cast<std::uint8_t>((s.alpha * 255 + s.inverse * t) / 255);
 }
 
-using PixelOp = void (*)(std::uint8_t*, const ColorParts&);
-
 ColorParts partsOf(std::uint32_t colour, bool premultiply) {
     ColorParts s;
     s.alpha = colour >> 24;
@@ -77,29 +79,36 @@ ColorParts partsOf(std::uint32_t colour, bool premultiply) {
     return s;
 }
 
-// The step of the colouring rule that follows gradient and filter: the mode's
-// operation in order of precedence.
-PixelOp modeOp(std::uint32_t mode, int bytesPerPixel) {
-    const bool four = bytesPerPixel == 4;
-    if (mode & kXor) return opXor;
-    if (mode & kAllBytes) return four ? opAllBytes : opCopy;
-    if (mode & kAlphaOnly) return four ? opAlphaOnly : opNothing;
-    if (mode & kBlend) return four ? opBlend32 : opBlend24;
-    if (mode & kBlendKeepAlpha) return four ? opBlendKeepAlpha32 : opBlend24;
-    return opCopy;
-}
-
-std::uint32_t gradientColour(DrawContext& c, std::int32_t x, std::int32_t y) {
-    const double p = c.gradient(c, x, y);
+// Channel by channel (alpha included), hi × t + lo × (1 − t), truncated.
+std::uint32_t mix(std::uint32_t hi, std::uint32_t lo, double t) {
     std::uint32_t out = 0;
     for (int shift = 0; shift < 32; shift += 8) {
-        const double first = (c.gradientFirst >> shift) & 0xFF;
-        const double second = (c.gradientSecond >> shift) & 0xFF;
-        double v = first * p + second * (1.0 - p);
+        const double first = (hi >> shift) & 0xFF;
+        const double second = (lo >> shift) & 0xFF;
+        double v = first * t + second * (1.0 - t);
         v = v < 0 ? 0 : v > 255 ? 255 : v;
         out |= static_cast<std::uint32_t>(v) << shift;
     }
     return out;
+}
+
+// The gradient runs from the second gradient colour at 0 through the stops
+// to the first at 1; p is placed between the two points around it (the
+// outermost pair when it lies beyond them).
+std::uint32_t gradientColour(DrawContext& c, std::int32_t x, std::int32_t y) {
+    const double p = c.gradient(c, x, y);
+    if (c.stopCount <= 0) return mix(c.gradientFirst, c.gradientSecond, p);
+    double loPos = 0, hiPos = 1;
+    std::uint32_t lo = c.gradientSecond, hi = c.gradientFirst;
+    for (std::int32_t i = 0; i <= c.stopCount; ++i) {
+        hiPos = i < c.stopCount ? c.stops[i].position : 1.0;
+        hi = i < c.stopCount ? c.stops[i].colour : c.gradientFirst;
+        if (p <= hiPos || i == c.stopCount) break;
+        loPos = hiPos;
+        lo = hi;
+    }
+    const double t = hiPos > loPos ? (p - loPos) / (hiPos - loPos) : 1.0;
+    return mix(hi, lo, t);
 }
 
 // A pixel as 0x00BBGGRR, with its alpha byte on top when asked.
@@ -159,8 +168,38 @@ const PlotFuncs& choosePlot(std::uint32_t mode, bool four) {
 
 }  // namespace
 
-void drwSetFrontColorOp(DrawContext& c, std::uint32_t colour) { c.front = partsOf(colour, c.premultiply); }
-void drwSetBackColorOp(DrawContext& c, std::uint32_t colour) { c.back = partsOf(colour, c.premultiply); }
+PixelOp drwModeOp(std::uint32_t mode, int bytesPerPixel) {
+    const bool four = bytesPerPixel == 4;
+    if (mode & kXor) return opXor;
+    if (mode & kAllBytes) return four ? opAllBytes : opCopy;
+    if (mode & kAlphaOnly) return four ? opAlphaOnly : opNothing;
+    if (mode & kBlend) return four ? opBlend32 : opBlend24;
+    if (mode & kBlendKeepAlpha) return four ? opBlendKeepAlpha32 : opBlend24;
+    return opCopy;
+}
+
+void drwSetFrontColorOp(DrawContext& c, std::uint32_t colour) {
+    c.frontColor = colour;
+    c.front = partsOf(colour, c.premultiply);
+}
+
+void drwSetBackColorOp(DrawContext& c, std::uint32_t colour) {
+    c.backColor = colour;
+    c.back = partsOf(colour, c.premultiply);
+}
+
+bool drwSetGradientStops(DrawContext& c, const GradientStop* stops, std::int32_t count) {
+    GradientStop* copy = nullptr;
+    if (count > 0) {
+        copy = static_cast<GradientStop*>(memMainAlloc(static_cast<std::int64_t>(sizeof(GradientStop)) * count, false));
+        if (!copy) return false;
+        std::memcpy(copy, stops, sizeof(GradientStop) * static_cast<std::size_t>(count));
+    }
+    memMainFree(c.stops);
+    c.stops = copy;
+    c.stopCount = count > 0 ? count : 0;
+    return true;
+}
 
 void drwSetModeOp(DrawContext& c, std::uint32_t mode) {
     const bool four = c.bytesPerPixel == 4;
@@ -196,7 +235,7 @@ void drwColourPixel(DrawContext& c, std::int32_t x, std::int32_t y, std::uint8_t
         return;
     }
     if (c.gradientMode) c.front = partsOf(gradientColour(c, x, y), (c.mode & (kBlend | kBlendKeepAlpha)) != 0);
-    modeOp(c.mode, c.bytesPerPixel)(pixel, c.front);
+    drwModeOp(c.mode, c.bytesPerPixel)(pixel, c.front);
 }
 
 double drwDefaultGradient(DrawContext&, std::int32_t, std::int32_t) { return 1.0; }

@@ -12,10 +12,21 @@ namespace oct {
 // plotFront and point, and recomputes the front and back components.
 void drwSetModeOp(DrawContext& c, std::uint32_t mode);
 
-// The setFrontColor and setBackColor entries: components of a colour, red,
-// green and blue multiplied by alpha when the mode premultiplies.
+// The setFrontColor and setBackColor entries: store the colour as frontColor
+// or backColor, then compute its components, red, green and blue multiplied
+// by alpha when the mode premultiplies. Storing it keeps the colour across
+// the next setMode, which recomputes the components from those fields.
 void drwSetFrontColorOp(DrawContext& c, std::uint32_t colour);
 void drwSetBackColorOp(DrawContext& c, std::uint32_t colour);
+
+// The step of the colouring rule that follows gradient and filter: the
+// mode's operation on one pixel with colour components.
+using PixelOp = void (*)(std::uint8_t* pixel, const ColorParts& colour);
+PixelOp drwModeOp(std::uint32_t mode, int bytesPerPixel);
+
+// Replaces the context's gradient stops with a copy of `count` stops (0
+// removes them). False, with the old stops kept, when there is no memory.
+bool drwSetGradientStops(DrawContext& c, const GradientStop* stops, std::int32_t count);
 
 // Colours one pixel by the full rule of the current mode, gradient and filter
 // included (the pixel colouring that shapes and spans use).

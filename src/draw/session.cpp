@@ -2,6 +2,7 @@
 
 #include "draw/image_draw.h"
 #include "draw/plot.h"
+#include "draw/primitives.h"
 #include "image/image.h"
 #include "runtime/heap.h"
 
@@ -15,18 +16,8 @@ DrawContext* current() { return static_cast<DrawContext*>(plat::tlsGet(gSlot)); 
 // False when the slot cannot hold it (no slot): the session is then refused.
 bool setCurrent(DrawContext* c) { return plat::tlsSet(gSlot, c); }
 
-// Entries whose modules (shapes, image blits, text, clipping) are not part of
-// this library yet: harmless no-ops that report nothing done.
-std::int64_t noBox(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
-std::int64_t noRoundBox(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                        std::int32_t) {
-    return 0;
-}
-std::int64_t noEllipse(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
-std::int64_t noFill(DrawContext&, std::int32_t, std::int32_t, std::uint32_t) { return 0; }
-std::int64_t noLine(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
-std::int64_t noClip(DrawContext&, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
-void noUnclip(DrawContext&) {}
+// Entries whose modules (image blits, text) are not part of this library
+// yet: harmless no-ops that report nothing done.
 std::int64_t noSetFont(DrawContext&, std::int64_t) { return 0; }
 std::int64_t noDrawText(DrawContext&, std::int32_t, std::int32_t, const char16_t*) { return 0; }
 std::int64_t noDrawTextAngle(DrawContext&, std::int32_t, std::int32_t, const char16_t*, std::int32_t) { return 0; }
@@ -47,7 +38,7 @@ std::int64_t imageStart(DrawContext& c) {
     return reinterpret_cast<std::int64_t>(c.surface);
 }
 
-void imageStop(DrawContext&) {}
+void imageStop(DrawContext& c) { drwReleasePrimitives(c); }
 
 void imageRelease(DrawContext& c, bool) {
     plat::surfaceClose(c.surface);
@@ -56,6 +47,7 @@ void imageRelease(DrawContext& c, bool) {
 
 void freeContext(DrawContext* c) {
     if (current() == c) setCurrent(nullptr);
+    drwReleasePrimitives(*c);  // gradient stops may have been set before a failed begin
     memMainFree(c);
 }
 
@@ -71,13 +63,9 @@ bool makeCurrent(DrawContext* c) {
 }  // namespace
 
 void drwUpdateRows(DrawContext& c) {
-    if (c.bottomUp) {
-        c.topRow = c.bits + static_cast<std::int64_t>(c.height - 1) * c.pitch;
-        c.rowStep = -c.pitch;
-    } else {
-        c.topRow = c.bits;
-        c.rowStep = c.pitch;
-    }
+    c.topRow = c.bits;
+    c.rowStep = c.bottomUp ? -c.pitch : c.pitch;
+    if (c.bottomUp && c.height > 0) c.topRow += static_cast<std::int64_t>(c.height - 1) * c.pitch;
 }
 
 void drwInitPixelOutput(DrawContext& c, std::uint32_t flags) {
@@ -91,16 +79,10 @@ void drwInitPixelOutput(DrawContext& c, std::uint32_t flags) {
     c.ops.setFrontColor = drwSetFrontColorOp;
     c.ops.setBackColor = drwSetBackColorOp;
     c.ops.setMode = drwSetModeOp;
-    c.ops.box = noBox;
-    c.ops.roundBox = noRoundBox;
-    c.ops.ellipse = noEllipse;
-    c.ops.fill = noFill;
-    c.ops.line = noLine;
+    drwInstallPrimitives(c);
     c.ops.getBits = getBits;
     c.ops.getPitch = getPitch;
     c.ops.getFlags = getFlags;
-    c.ops.clip = noClip;
-    c.ops.unclip = noUnclip;
     c.gradient = drwDefaultGradient;
     c.filter = drwDefaultFilter;
     drwInstallImageOps(c);

@@ -4,8 +4,8 @@
 
 #include "encode/encoder.h"
 #include "encode/palette.h"
-#include "file/replace.h"
 #include "platform/platform.h"
+#include "runtime/file_replace.h"
 #include "runtime/heap.h"
 
 namespace oct {

@@ -25,29 +25,13 @@ bool flush(FileStream& s) {
     return pending == 0 || plat::fileWrite(s.handle, s.buffer, static_cast<std::uint32_t>(pending)) == pending;
 }
 
-// Moves n bytes straight between the file and memory in chunks that fit the
-// platform's 32-bit counts; stops at the first short transfer.
-template <typename Byte, std::int64_t (*kTransfer)(plat::File*, Byte*, std::uint32_t)>
-std::int64_t transferDirect(FileStream& s, Byte* bytes, std::int64_t n) {
-    std::int64_t done = 0;
-    while (done < n) {
-        const auto chunk = static_cast<std::uint32_t>(n - done > (1 << 30) ? (1 << 30) : n - done);
-        const std::int64_t moved = kTransfer(s.handle, bytes + done, chunk);
-        if (moved <= 0) break;
-        done += moved;
-        if (moved < chunk) break;
-    }
-    return done;
-}
-
-std::int64_t readChunk(plat::File* f, std::uint8_t* p, std::uint32_t n) { return plat::fileRead(f, p, n); }
-std::int64_t writeChunk(plat::File* f, const std::uint8_t* p, std::uint32_t n) { return plat::fileWrite(f, p, n); }
-
+// Moves n bytes straight between the file and memory; stops at the first
+// short transfer.
 std::int64_t readDirect(FileStream& s, std::uint8_t* dst, std::int64_t n) {
-    return transferDirect<std::uint8_t, readChunk>(s, dst, n);
+    return plat::fileReadAll(s.handle, dst, n);
 }
 std::int64_t writeDirect(FileStream& s, const std::uint8_t* src, std::int64_t n) {
-    return transferDirect<const std::uint8_t, writeChunk>(s, src, n);
+    return plat::fileWriteAll(s.handle, src, n);
 }
 
 std::int64_t bufferedRead(FileStream& s, std::uint8_t* dst, std::int64_t n) {

@@ -136,14 +136,7 @@ std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
     // refused before anything is allocated; so is an empty one.
     auto* buffer =
         size > 0 && size <= kMaxImageDataBytes ? static_cast<std::uint8_t*>(memMainAlloc(size, false)) : nullptr;
-    bool complete = buffer != nullptr;
-    // One read may return less than asked (a read of a regular file on
-    // Linux stops near 2 GiB), so read until the whole file is in.
-    for (std::int64_t done = 0; complete && done < size;) {
-        const std::int64_t n = plat::fileRead(file, buffer + done, static_cast<std::uint32_t>(size - done));
-        if (n <= 0) complete = false;
-        done += n;
-    }
+    const bool complete = buffer && plat::fileReadAll(file, buffer, size) == size;
     plat::fileClose(file);
     const std::int64_t result = complete ? imgLoadImageMemory(id, buffer, size) : 0;
     memMainFree(buffer);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pack/archive.h"
 #include "pack/container.h"
 
 namespace oct {
@@ -95,36 +96,20 @@ std::int64_t lzUncompressMemory(const void* source, std::int64_t sourceSize, voi
     return pakUnpackMemory(source, sourceSize, destination, capacity);
 }
 
-// Archive entry points, until the archive module provides them: each reports
-// failure as its slot does.
-void archiveCloseMissing(PackArchive*) {}
-PackArchive* archiveOpenMissing(ArchiveObject*, const char16_t*) { return nullptr; }
-int archiveAddFileMissing(PackArchive*, const char16_t*, const char16_t*) { return 0; }
-int archiveAddMemoryMissing(PackArchive*, const void*, std::int64_t, const char16_t*) { return 0; }
-PackArchive* archiveCreateMissing(ArchiveObject*, const char16_t*, std::int64_t, std::int32_t) { return nullptr; }
-int archiveListMissing(PackArchive*) { return 0; }
-std::int64_t entrySizeMissing(PackArchive*, std::int32_t) { return -1; }
-int entryTypeMissing(PackArchive*) { return -1; }
-int entryNextMissing(PackArchive*) { return 0; }
-const char16_t* entryNameMissing(PackArchive*, std::int64_t) { return nullptr; }
-std::int64_t extractFileMissing(PackArchive*, const char16_t*, const char16_t*) { return -1; }
-std::int64_t extractMemoryMissing(PackArchive*, void*, std::int64_t, const char16_t*) { return -1; }
-std::int64_t reservedSlot() { return 0; }
-
 constexpr PackPlugin kLzSlots{
-    .closeArchive = archiveCloseMissing,
-    .openArchive = archiveOpenMissing,
-    .addFile = archiveAddFileMissing,
-    .addMemory = archiveAddMemoryMissing,
-    .createArchive = archiveCreateMissing,
-    .listEntries = archiveListMissing,
-    .entrySize = entrySizeMissing,
-    .entryType = entryTypeMissing,
-    .nextEntry = entryNextMissing,
-    .entryName = entryNameMissing,
-    .extractFile = extractFileMissing,
-    .extractMemory = extractMemoryMissing,
-    .reserved = reservedSlot,
+    .closeArchive = pakArchiveClose,
+    .openArchive = pakArchiveOpen,
+    .addFile = pakArchiveAddFile,
+    .addMemory = pakArchiveAddMemory,
+    .createArchive = pakArchiveCreate,
+    .listEntries = pakArchiveList,
+    .entrySize = pakEntrySize,
+    .entryType = pakEntryType,
+    .nextEntry = pakArchiveNext,
+    .entryName = pakEntryName,
+    .extractFile = pakExtractFile,
+    .extractMemory = pakExtractMemory,
+    .reserved = pakArchiveReserved,
     .compressMemory = lzCompressMemory,
     .uncompressMemory = lzUncompressMemory,
 };

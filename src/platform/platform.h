@@ -231,10 +231,20 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count);
 // Writes `count` bytes: the number written, or −1 on failure.
 std::int64_t fileWrite(File* file, const void* source, std::uint32_t count);
+// Whole transfers of any length, in pieces of at most 1 GiB, which keep every
+// call inside the 32-bit counts (and a read of a regular file on Linux, which
+// stops near 2 GiB). They stop at the first piece that moves fewer bytes than
+// asked. The number of bytes moved; less than `count` at the end of the file
+// or on failure.
+std::int64_t fileReadAll(File* file, void* destination, std::int64_t count);
+std::int64_t fileWriteAll(File* file, const void* source, std::int64_t count);
 // Moves the file position; the new position, or −1 on failure.
 std::int64_t fileSeek(File* file, std::int64_t distance, SeekFrom from);
 // The file's size, or −1.
 std::int64_t fileSize(File* file);
+// Cuts the file (or extends it with zeros) to `size` bytes, leaving the file
+// position at `size` (SetFilePointerEx + SetEndOfFile); false on failure.
+bool fileSetEnd(File* file, std::int64_t size);
 // Makes the file's written bytes durable (fsync on Linux, FlushFileBuffers on
 // Windows); false when the system reports that they may not have reached the
 // disk. Devices and pipes may refuse this: call it for disk files only.

@@ -200,13 +200,6 @@ TEST(LevelFileSave, FailuresLeaveNoFileAndKeepTheOldOne) {
     EXPECT_EQ(octSave(pic.get(), nullptr, 0), 0);
 }
 
-// FNV-1a over a file's bytes: a compact record of what a save wrote.
-std::uint64_t fingerprint(const Bytes& bytes) {
-    std::uint64_t h = 0xcbf29ce484222325u;
-    for (std::uint8_t b : bytes) h = (h ^ b) * 0x100000001b3u;
-    return h;
-}
-
 TEST(Save, WritesTheBytesItAlwaysWrote) {
     // Recorded from the saves before they moved to the shared replacing writer.
     struct Case {
@@ -234,7 +227,7 @@ TEST(Save, WritesTheBytesItAlwaysWrote) {
         EXPECT_EQ(octSave(pic.get(), dir.name("out").c_str(), c.flag), 1);
         const Bytes bytes = octtest::readFile(dir.path("out"));
         EXPECT_EQ(bytes.size(), c.size) << c.bpp << " bits, flag " << c.flag;
-        EXPECT_EQ(fingerprint(bytes), c.hash) << c.bpp << " bits, flag " << c.flag;
+        EXPECT_EQ(octtest::fingerprint(bytes), c.hash) << c.bpp << " bits, flag " << c.flag;
     }
 }
 

@@ -6,49 +6,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "draw/canvas.h"
 #include "image/image.h"
 
 namespace oct {
 namespace {
 
-// An image with a session on it, and direct access to its pixels.
-class Canvas {
-public:
-    Canvas(std::int32_t width, std::int32_t height, std::int32_t depth) : height_(height) {
-        // Black, and transparent on 32 bits.
-        id_ = imgCreateImage(AnyId, width, height, depth, depth == 32 ? 0xFFFFFFFF : 0);
-        EXPECT_NE(id_, 0);
-        plat::bitmapDescribe(imgImageHandle(id_), bm_);
-        bpp_ = bm_.bitsPerPixel / 8;
-    }
-    ~Canvas() {
-        drwEnd();
-        imgFreeImage(id_);
-    }
-    bool begin() { return drwBegin(drwImageOutput(id_)) != 0; }
+using test::Canvas;
+using test::Px;
 
-    // The pixel at memory row `row`, column x.
-    std::uint8_t* memoryPixel(std::int32_t x, std::int32_t row) {
-        return static_cast<std::uint8_t*>(bm_.bits) + static_cast<std::int64_t>(row) * bm_.widthBytes + x * bpp_;
-    }
-    std::uint8_t* pixel(std::int32_t x, std::int32_t y) { return memoryPixel(x, height_ - 1 - y); }
-    void set(std::int32_t x, std::int32_t y, std::array<std::uint8_t, 4> bytes) { std::memcpy(pixel(x, y), bytes.data(), bpp_); }
-    std::array<std::uint8_t, 4> get(std::int32_t x, std::int32_t y) {
-        std::array<std::uint8_t, 4> out{};
-        std::memcpy(out.data(), pixel(x, y), bpp_);
-        return out;
-    }
-    std::int64_t id() const { return id_; }
-    const plat::BitmapDesc& bitmap() const { return bm_; }
-
-private:
-    std::int64_t id_ = 0;
-    std::int32_t height_;
-    int bpp_ = 0;
-    plat::BitmapDesc bm_{};
-};
-
-using Px = std::array<std::uint8_t, 4>;
 
 TEST(DrawPlot, ModesOnEachPixelFormat) {
     struct Case {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fuzz/catch_targets.h"
+#include "fuzz/draw_targets.h"
 #include "fuzz/image_targets.h"
 #include "fuzz/pack_targets.h"
 
@@ -32,6 +33,8 @@ const Target kTargets[] = {
     {"catch_fuzz", fuzz::checkCatch},
     {"bmp_fuzz", fuzz::checkBmp},
     {"icon_fuzz", fuzz::checkIconDirectory},
+    {"archive_fuzz", fuzz::checkArchive},
+    {"draw_script_fuzz", fuzz::checkDrawScript},
 };
 
 // Runs every file of `dir` through the check; the number of files.
@@ -101,6 +104,7 @@ TEST(FuzzCorpus, ChecksCatchBrokenProperties) {
     EXPECT_TRUE(fuzz::checkCatch(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkBmp(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkIconDirectory(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkDrawScript(junk.data(), junk.size()));
 }
 
 }  // namespace

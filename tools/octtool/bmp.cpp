@@ -1,7 +1,6 @@
 // octtool bmp [--depth D] [--dither] IN OUT: a picture saved again as a BMP
 // file through the library's image saving, at any depth the BMP encoder
 // writes — palette files of 1, 4 and 8 bits included.
-#include <charconv>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,13 +19,6 @@ namespace {
 constexpr std::string_view kName = "bmp";
 constexpr std::int32_t kDefaultFlags = 7;  // the encoder's default; only bit 0x100 matters to it
 
-std::optional<std::int32_t> parseDepth(std::string_view text) {
-    std::int32_t depth = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), depth);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return depth;
-}
-
 bool writtenDepth(std::int32_t depth) {
     return depth == 1 || depth == 4 || depth == 8 || depth == 24 || depth == 32;
 }
@@ -44,7 +36,7 @@ std::optional<Options> parse(CommandArgs args, ToolContext& context, int& code) 
         if (args[i] == "--dither") {
             o.flags = kPaletteDither;
         } else if (args[i] == "--depth") {
-            const auto parsed = i + 1 < args.size() ? parseDepth(args[++i]) : std::nullopt;
+            const auto parsed = i + 1 < args.size() ? toolNumber(args[++i]) : std::nullopt;
             if (!parsed) {
                 code = toolFail(context, kName, "--depth needs a number: 1, 4, 8, 24 or 32", kExitUsage);
                 return std::nullopt;

@@ -1,5 +1,6 @@
 // The command table, help, and the choice of command.
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "commands.h"
@@ -10,8 +11,8 @@ namespace oct::tool {
 namespace {
 
 // Every command, in the order the help lists them.
-constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand, &kBmpCommand, &kPackCommand,
-                                        &kUnpackCommand, &kResizeCommand};
+constexpr const Command* kCommands[] = {&kConvertCommand, &kInfoCommand,   &kBmpCommand,     &kDrawCommand,
+                                        &kResizeCommand,  &kPackCommand,   &kUnpackCommand,  &kArchiveCommand};
 
 const Command* findCommand(std::string_view name) {
     for (const Command* c : kCommands)
@@ -36,6 +37,29 @@ void printOverview(std::ostream& s) {
 }
 
 }  // namespace
+
+namespace {
+std::optional<std::int32_t> parseLevel(std::string_view text) {
+    const auto level = toolNumber(text);
+    if (!level || *level < 0 || *level > 9) return std::nullopt;
+    return level;
+}
+}  // namespace
+
+int toolTakeLevel(CommandArgs args, std::string_view command, ToolContext& context, std::int32_t& level,
+                  std::vector<std::string_view>& rest) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--level") {
+            rest.push_back(args[i]);
+            continue;
+        }
+        if (i + 1 == args.size()) return toolFail(context, command, "--level needs a number 0 to 9", kExitUsage);
+        const auto parsed = parseLevel(args[++i]);
+        if (!parsed) return toolFail(context, command, "level must be a number 0 to 9", kExitUsage);
+        level = *parsed;
+    }
+    return kExitOk;
+}
 
 int toolFail(ToolContext& context, std::string_view command, std::string_view message, int code) {
     context.err << "octtool";

@@ -4,9 +4,9 @@
 #include <fstream>
 #include <system_error>
 
-#include "file/replace.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
+#include "runtime/file_replace.h"
 
 namespace oct::tool {
 namespace {
@@ -66,6 +66,12 @@ std::u16string toolName(std::string_view utf8) {
 }
 
 std::filesystem::path toolPath(std::string_view utf8) { return std::filesystem::path(toolName(utf8)); }
+
+std::string toolUtf8(std::u16string_view text) {
+    std::string out(utf8LengthOf(text), '\0');
+    utf8Encode(text, out.data());
+    return out;
+}
 
 std::optional<Bytes> readInput(std::string_view arg, ToolContext& context, std::string& error) {
     if (arg != kStandardStream) return readFile(toolPath(arg), arg, error);

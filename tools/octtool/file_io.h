@@ -28,6 +28,8 @@ inline constexpr std::string_view kStandardStream = "-";
 // path: never through the ANSI code page, so that every name works.
 std::u16string toolName(std::string_view utf8);
 std::filesystem::path toolPath(std::string_view utf8);
+// A library string (UTF-16) as the tool prints it.
+std::string toolUtf8(std::u16string_view text);
 
 // The whole content of the file `arg` names, or of standard input for "-";
 // nothing, with a one-line reason in `error`, when it is missing, unreadable,

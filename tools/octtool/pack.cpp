@@ -1,6 +1,4 @@
 // octtool pack [--level N] IN OUT: IN packed as a codec-4 container.
-#include <charconv>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,13 +14,6 @@ namespace {
 constexpr std::string_view kName = "pack";
 constexpr std::int32_t kDefaultLevel = 6;
 
-std::optional<std::int32_t> parseLevel(std::string_view text) {
-    std::int32_t level = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
-    if (ec != std::errc() || end != text.data() + text.size() || level < 0 || level > 9) return std::nullopt;
-    return level;
-}
-
 // Room for the largest container that `n` bytes can give at `level`: every
 // block may grow to pakMaxPackedSize of its length, and the packer needs one
 // byte more than it writes.
@@ -34,16 +25,7 @@ std::int64_t packCapacity(std::int64_t n, std::int32_t level) {
 int runPack(CommandArgs args, ToolContext& context) {
     std::int32_t level = kDefaultLevel;
     std::vector<std::string_view> files;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--level") {
-            if (i + 1 == args.size()) return toolFail(context, kName, "--level needs a number 0 to 9", kExitUsage);
-            const auto parsed = parseLevel(args[++i]);
-            if (!parsed) return toolFail(context, kName, "level must be a number 0 to 9", kExitUsage);
-            level = *parsed;
-        } else {
-            files.push_back(args[i]);
-        }
-    }
+    if (const int misuse = toolTakeLevel(args, kName, context, level, files)) return misuse;
     if (files.size() != 2) return toolFail(context, kName, "expected IN OUT (see octtool help pack)", kExitUsage);
 
     std::string error;

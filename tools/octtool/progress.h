@@ -18,6 +18,9 @@ public:
     ProgressBar(const ProgressBar&) = delete;
     ProgressBar& operator=(const ProgressBar&) = delete;
 
+    // Shows `done` of the total, for work that reports progress itself.
+    void advance(std::int64_t done) { draw(done); }
+
     // The callback to hand to pakPackMemory; it always continues.
     static PackProgress callback();
 

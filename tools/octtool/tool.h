@@ -2,11 +2,14 @@
 // own file and is listed once in dispatch.cpp.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <istream>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace oct::tool {
 
@@ -36,6 +39,19 @@ struct Command {
 // Runs a whole command line without the program name, e.g. {"pack", "a", "b"}.
 // The runtime must be started. Returns the exit code.
 int toolRun(CommandArgs args, ToolContext& context);
+
+// A whole argument read as a decimal 32-bit number; nothing for anything else.
+inline std::optional<std::int32_t> toolNumber(std::string_view text) {
+    std::int32_t v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return v;
+}
+
+// Takes "--level N" (N a compression level, 0 to 9) out of `args` into `level` and the other arguments into
+// `rest`. 0, or the exit code of a misuse after its one-line message.
+int toolTakeLevel(CommandArgs args, std::string_view command, ToolContext& context, std::int32_t& level,
+                  std::vector<std::string_view>& rest);
 
 // Reports a failure as one line on `err`: "octtool NAME: MESSAGE".
 int toolFail(ToolContext& context, std::string_view command, std::string_view message,

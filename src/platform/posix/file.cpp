@@ -127,6 +127,14 @@ std::int64_t fileSize(File* file) {
     return static_cast<std::int64_t>(st.st_size);
 }
 
+bool fileSetEnd(File* file, std::int64_t size) {
+    if (!file || size < 0) return false;
+    int rc;
+    do rc = ::ftruncate(file->fd, static_cast<off_t>(size));
+    while (rc != 0 && errno == EINTR);
+    return rc == 0 && ::lseek(file->fd, static_cast<off_t>(size), SEEK_SET) == static_cast<off_t>(size);
+}
+
 bool fileFlush(File* file) {
     fileNoteFlush();
     if (!file) return false;

@@ -73,6 +73,13 @@ std::int64_t fileSize(File* file) {
     return (static_cast<std::int64_t>(high) << 32) | low;
 }
 
+bool fileSetEnd(File* file, std::int64_t size) {
+    if (!file || size < 0) return false;
+    LARGE_INTEGER position;
+    position.QuadPart = size;
+    return SetFilePointerEx(file->handle, position, nullptr, FILE_BEGIN) && SetEndOfFile(file->handle);
+}
+
 bool fileFlush(File* file) {
     fileNoteFlush();
     return file && FlushFileBuffers(file->handle) != 0;

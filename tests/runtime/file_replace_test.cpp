@@ -1,7 +1,7 @@
 // Saves that replace what is at their name: read-only files, symbolic links,
 // devices and FIFOs, and failures part-way, through the writer itself and
 // through both saves built on it (level file and BMP).
-#include "file/replace.h"
+#include "runtime/file_replace.h"
 
 #include <gtest/gtest.h>
 

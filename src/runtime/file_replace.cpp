@@ -1,4 +1,4 @@
-#include "file/replace.h"
+#include "runtime/file_replace.h"
 
 #include <atomic>
 #include <cstdint>
@@ -6,10 +6,6 @@
 namespace oct {
 namespace {
 std::atomic<std::uint32_t> gTempCounter{0};
-
-// The platform writes at most 4 GiB − 1 bytes per call; 1 GiB pieces keep
-// every call well inside that.
-constexpr std::int64_t kWritePiece = std::int64_t{1} << 30;
 
 void appendNumber(std::u16string& s, std::uint32_t n) {
     char16_t digits[10];
@@ -84,15 +80,9 @@ bool filReplaceWrite(FileReplace& save, const void* bytes, std::int64_t count) {
         save.failed = true;
         return false;
     }
-    const auto* p = static_cast<const std::uint8_t*>(bytes);
-    while (count > 0) {
-        const auto piece = static_cast<std::uint32_t>(count < kWritePiece ? count : kWritePiece);
-        if (plat::fileWrite(save.file, p, piece) != piece) {
-            save.failed = true;
-            return false;
-        }
-        p += piece;
-        count -= piece;
+    if (plat::fileWriteAll(save.file, bytes, count) != count) {
+        save.failed = true;
+        return false;
     }
     return true;
 }

@@ -1,0 +1,45 @@
+// The property that the drawing-script fuzz target checks, as a plain
+// function: fuzz/draw_script_fuzz.cpp calls it, and tests/fuzz replays the
+// seed corpus through it under every compiler. False when the property is
+// broken; a crash or sanitizer report is a failure too.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "draw_script.h"
+#include "image/image.h"
+#include "platform/platform.h"
+
+namespace oct::fuzz {
+
+// Input: any bytes, read as a drawing script. A script that parses runs on
+// a 37 × 23 picture (24 bits when the last byte's lowest bit is clear, else
+// 32), and nothing it draws may reach the zero padding at the end of each
+// 24-bit row: every primitive clips to the drawing area. A script that does
+// not parse names a line of the input.
+inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    tool::ScriptError error;
+    const auto steps = tool::parseDrawScript(text, error);
+    if (!steps) {
+        std::int32_t lines = 1;
+        for (char ch : text) lines += ch == '\n';
+        return error.line >= 1 && error.line <= lines && !error.message.empty();
+    }
+    const std::int32_t depth = size > 0 && (data[size - 1] & 1) ? 32 : 24;
+    const std::int64_t image = tool::drawScriptImage(*steps, 37, 23, depth, error);
+    if (!image) return false;
+    plat::BitmapDesc bm{};
+    bool ok = plat::bitmapDescribe(imgImageHandle(image), bm);
+    const auto* bytes = static_cast<const std::uint8_t*>(bm.bits);
+    const std::int32_t used = 37 * (depth / 8);
+    for (std::int32_t row = 0; ok && row < bm.height; ++row)
+        for (std::int32_t i = used; ok && i < bm.widthBytes; ++i) ok = bytes[row * bm.widthBytes + i] == 0;
+    imgFreeImage(image);
+    return ok;
+}
+
+}  // namespace oct::fuzz

@@ -1,0 +1,104 @@
+// octtool draw OUT.bmp WIDTH HEIGHT DEPTH SCRIPT: a blank picture drawn on by
+// a drawing script (draw_script.h) and saved as a BMP file whose rows are
+// the picture's memory exactly, alpha bytes included.
+#include <optional>
+#include <string>
+
+#include "commands.h"
+#include "draw_script.h"
+#include "encode/bmp_writer.h"
+#include "encode/encoder.h"
+#include "file_io.h"
+#include "image/image.h"
+#include "runtime/heap.h"
+
+namespace oct::tool {
+namespace {
+
+constexpr std::string_view kName = "draw";
+constexpr std::int32_t kMaxSide = 32767;
+
+// Saves the image's memory as it lies: a 54-byte header, then the rows
+// (bottom-up, padded to 4 bytes, as the file stores them) in one write.
+bool save(std::int64_t image, std::string_view out, ToolContext& context, std::string& error) {
+    const ImageObject* record = imgGetImage(image);
+    plat::BitmapDesc bm{};
+    if (!record || !plat::bitmapDescribe(record->handle, bm)) return false;
+    const auto* pixels = static_cast<const std::uint8_t*>(bm.bits);
+    const std::int32_t depth = bm.bitsPerPixel;
+    if (out != kStandardStream)
+        return imgBmpEncode(toolName(out).c_str(), pixels, bm.width, bm.height, bm.widthBytes, kEncodeBottomUp, 0,
+                            depth, depth) == 1;
+    const std::int64_t block =
+        imgBmpEncode(nullptr, pixels, bm.width, bm.height, bm.widthBytes, kEncodeBottomUp, 0, depth, depth);
+    if (!block) return false;
+    const std::int64_t size = 54 + static_cast<std::int64_t>(bm.widthBytes) * bm.height;
+    const bool ok = writeOutput(out, reinterpret_cast<const void*>(block), static_cast<std::size_t>(size), context, error);
+    memFree(reinterpret_cast<void*>(block));
+    return ok;
+}
+
+int runDraw(CommandArgs args, ToolContext& context) {
+    if (args.size() != 5) return toolFail(context, kName, "expected OUT WIDTH HEIGHT DEPTH SCRIPT (see octtool help draw)", kExitUsage);
+    const std::string_view out = args[0], script = args[4];
+    const auto width = toolNumber(args[1]), height = toolNumber(args[2]), depth = toolNumber(args[3]);
+    if (!width || !height || *width < 1 || *height < 1 || *width > kMaxSide || *height > kMaxSide)
+        return toolFail(context, kName, "WIDTH and HEIGHT must be numbers from 1 to 32767", kExitUsage);
+    if (!depth || (*depth != 24 && *depth != 32)) return toolFail(context, kName, "DEPTH must be 24 or 32", kExitUsage);
+
+    std::string error;
+    const auto text = readInput(script, context, error);
+    if (!text) return toolFail(context, kName, error);
+    ScriptError mistake;
+    const auto steps =
+        parseDrawScript(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()), mistake);
+    auto where = [&](const ScriptError& e) { return std::string(script) + ":" + std::to_string(e.line) + ": " + e.message; };
+    if (!steps) return toolFail(context, kName, where(mistake), kExitUsage);
+
+    const std::int64_t image = drawScriptImage(*steps, *width, *height, *depth, mistake);
+    if (!image) return toolFail(context, kName, mistake.line ? where(mistake) : mistake.message);
+    const bool saved = save(image, out, context, error);
+    imgFreeImage(image);
+    if (saved) return kExitOk;
+    if (!error.empty()) return toolFail(context, kName, error);
+    return toolFail(context, kName, "cannot write '" + std::string(out) + "' (a read-only file or a folder there, or no such folder)");
+}
+
+const std::string& usage() {
+    static const std::string text =
+        "usage: octtool draw OUT.bmp WIDTH HEIGHT DEPTH SCRIPT\n"
+        "\n"
+        "Makes a blank picture of WIDTH x HEIGHT pixels (1 to 32767) and DEPTH bits\n"
+        "(24 or 32), every byte 0, runs the drawing script SCRIPT on it (a file, or -\n"
+        "for standard input) and saves it to OUT as a BMP file of the same depth: a\n"
+        "54-byte header, then the rows as they lie in memory, alpha bytes included.\n"
+        "OUT may be - for standard output.\n"
+        "\n"
+        "A script has one command per line; blank lines are skipped, and a word that\n"
+        "starts with # begins a comment to the end of the line. Numbers are decimal or\n"
+        "0x-hex with an optional sign. Colours are 0xAABBGGRR, red in the low byte; a\n"
+        "negative colour is taken modulo 2^32. The shapes draw with the front colour\n"
+        "and take coordinates in the current drawing area (the clip rectangle when\n"
+        "one is set), (0, 0) at the top left; plot takes output coordinates.\n"
+        "\n" +
+        drawScriptHelp() +
+        "\n"
+        "Mode bits: 0x2 exclusive-or, 0x4 outlined shapes, 0x8 alpha byte only,\n"
+        "0x10 blend, 0x20 blend keeping the target's alpha, 0x40 gradient colouring,\n"
+        "0x80 filter, 0x100 write all four bytes; 0 copies the colour.\n"
+        "\n"
+        "An unknown command or a bad number exits with 2 and SCRIPT:LINE: message,\n"
+        "before anything is drawn; a failed save exits with 1.\n";
+    return text;
+}
+
+}  // namespace
+
+const Command kDrawCommand{
+    .name = kName,
+    .summary = "draw on a blank picture with a drawing script and save it as a BMP file",
+    .usage = usage(),
+    .run = runDraw,
+};
+
+}  // namespace oct::tool
