@@ -24,10 +24,12 @@ CubicFilter filterFor(double b, double c) {
 thread_local CubicFilter tFilter = filterFor(1.0 / 3.0, 1.0 / 3.0);
 
 // A byte from a filtered sum: the integer part of sum + 0.5, clamped to 0..255.
+// Clamping before the truncation gives the same bytes and lets the loops
+// that call it be vectorised.
 inline std::uint8_t toByte(double sum) {
-    const double v = sum + 0.5;
-    if (v <= 0.0) return 0;
-    if (v >= 255.0) return 255;
+    double v = sum + 0.5;
+    v = v < 0.0 ? 0.0 : v;
+    v = v > 255.0 ? 255.0 : v;
     return static_cast<std::uint8_t>(static_cast<int>(v));
 }
 
@@ -85,22 +87,63 @@ void rowsPass(const std::uint8_t* src, std::int32_t sw, std::int32_t height, std
     }
 }
 
-// Output rows one at a time: every byte of the row is a sum over the same
-// source rows with the same weights, accumulated across the whole row in
-// source order.
+// Output rows one at a time: every byte of a row is a sum over the same
+// source rows with the same weights, accumulated in source order. Source
+// rows are converted to doubles once and kept in a ring of `room` rows (the
+// taps of one output row are consecutive source rows, never more than
+// `room`), and the row is worked in chunks that stay in the first-level cache.
+constexpr std::size_t kChunk = 1024;
+
 void columnsPass(const std::uint8_t* src, std::int32_t width, std::uint8_t* dst, std::int32_t dh, std::int32_t bpp,
-                 const ContributionList& list, double* acc) {
+                 const ContributionList& list, double* ring, std::int64_t* held) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * bpp;
+    const auto room = static_cast<std::size_t>(list.window);
+    for (std::size_t i = 0; i < room; ++i) held[i] = -1;
+    double acc[kChunk];
     for (std::int32_t y = 0; y < dh; ++y) {
         const Contribution& c = list.items[y];
-        for (std::size_t k = 0; k < rowBytes; ++k) acc[k] = 0.0;
         for (std::int32_t j = c.first; j <= c.last; ++j) {
-            const double w = c.weights[j - c.first];
+            const std::size_t slot = static_cast<std::size_t>(j) % room;
+            if (held[slot] == j) continue;
             const std::uint8_t* s = src + rowBytes * static_cast<std::size_t>(j);
-            for (std::size_t k = 0; k < rowBytes; ++k) acc[k] = acc[k] + w * s[k];
+            double* r = ring + rowBytes * slot;
+            for (std::size_t k = 0; k < rowBytes; ++k) r[k] = s[k];
+            held[slot] = j;
         }
         std::uint8_t* d = dst + rowBytes * static_cast<std::size_t>(y);
-        for (std::size_t k = 0; k < rowBytes; ++k) d[k] = toByte(acc[k]);
+        for (std::size_t k0 = 0; k0 < rowBytes; k0 += kChunk) {
+            const std::size_t n = rowBytes - k0 < kChunk ? rowBytes - k0 : kChunk;
+            for (std::size_t k = 0; k < n; ++k) acc[k] = 0.0;
+            for (std::int32_t j = c.first; j <= c.last; ++j) {
+                const double w = c.weights[j - c.first];
+                const double* r = ring + rowBytes * (static_cast<std::size_t>(j) % room) + k0;
+                for (std::size_t k = 0; k < n; ++k) acc[k] = acc[k] + w * r[k];
+            }
+            for (std::size_t k = 0; k < n; ++k) d[k0 + k] = toByte(acc[k]);
+        }
+    }
+}
+
+// The converted-row ring is used up to this size.
+constexpr std::size_t kMaxRingBytes = std::size_t{64} << 20;
+
+void columnsPassDirect(const std::uint8_t* src, std::int32_t width, std::uint8_t* dst, std::int32_t dh,
+                       std::int32_t bpp, const ContributionList& list) {
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * bpp;
+    double acc[kChunk];
+    for (std::int32_t y = 0; y < dh; ++y) {
+        const Contribution& c = list.items[y];
+        std::uint8_t* d = dst + rowBytes * static_cast<std::size_t>(y);
+        for (std::size_t k0 = 0; k0 < rowBytes; k0 += kChunk) {
+            const std::size_t n = rowBytes - k0 < kChunk ? rowBytes - k0 : kChunk;
+            for (std::size_t k = 0; k < n; ++k) acc[k] = 0.0;
+            for (std::int32_t j = c.first; j <= c.last; ++j) {
+                const double w = c.weights[j - c.first];
+                const std::uint8_t* s = src + rowBytes * static_cast<std::size_t>(j) + k0;
+                for (std::size_t k = 0; k < n; ++k) acc[k] = acc[k] + w * s[k];
+            }
+            for (std::size_t k = 0; k < n; ++k) d[k0 + k] = toByte(acc[k]);
+        }
     }
 }
 
@@ -206,14 +249,22 @@ bool imgResampleColumns(const std::uint8_t* src, std::int32_t srcWidth, std::int
         imageBytes(dstWidth, dstHeight, bytesPerPixel) < 0)
         return false;
     ListHold hold{imgFilterContributions(dstHeight, srcHeight)};
-    auto* acc = static_cast<double*>(std::malloc(static_cast<std::size_t>(srcWidth) * bytesPerPixel * sizeof(double)));
-    if (!hold.list || !acc) {
-        std::free(acc);
-        return false;
+    if (!hold.list) return false;
+    const auto room = static_cast<std::size_t>(hold.list->window);
+    const std::size_t rowBytes = static_cast<std::size_t>(srcWidth) * bytesPerPixel;
+    if (rowBytes > SIZE_MAX / sizeof(double) / room) return false;
+    if (rowBytes * room * sizeof(double) > kMaxRingBytes) {
+        // A strong reduction of a large picture: the same sums straight from the bytes.
+        columnsPassDirect(src, srcWidth, dst, dstHeight, bytesPerPixel, *hold.list);
+        return true;
     }
-    columnsPass(src, srcWidth, dst, dstHeight, bytesPerPixel, *hold.list, acc);
-    std::free(acc);
-    return true;
+    auto* ring = static_cast<double*>(std::malloc(rowBytes * room * sizeof(double)));
+    auto* held = static_cast<std::int64_t*>(std::malloc(room * sizeof(std::int64_t)));
+    if (ring && held) columnsPass(src, srcWidth, dst, dstHeight, bytesPerPixel, *hold.list, ring, held);
+    const bool ok = ring && held;
+    std::free(ring);
+    std::free(held);
+    return ok;
 }
 
 std::int32_t imgResample(const std::uint8_t* src, std::int32_t sw, std::int32_t sh, std::uint8_t* dst, std::int32_t dw,

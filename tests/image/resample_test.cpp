@@ -206,3 +206,33 @@ TEST(ResampleBitmap, NeedsTwo32BitSectionsOfTheGivenSizes) {
 
 }  // namespace
 }  // namespace oct
+
+namespace oct {
+namespace {
+
+// A strong reduction of a wide picture reads the bytes directly instead of
+// through the ring of converted rows; the sums are the same either way.
+TEST(Resample, StrongReductionGivesTheSameSums) {
+    const std::int32_t w = 4096, h = 1024;
+    const Bytes src = pattern(w, h, 4);
+    for (std::int32_t dh : {1, 300}) {  // ring of 1024 rows (past its limit), and of 10
+        Bytes got(static_cast<std::size_t>(w) * dh * 4);
+        ASSERT_TRUE(imgResampleColumns(src.data(), w, h, got.data(), w, dh, 4));
+        ContributionList* list = imgFilterContributions(dh, h);
+        ASSERT_NE(list, nullptr);
+        for (std::int32_t y = 0; y < dh; y += 97)
+            for (std::size_t k : {std::size_t{0}, std::size_t{5}, std::size_t{4 * w - 1}}) {
+                const Contribution& c = list->items[y];
+                double sum = 0.0;
+                for (std::int32_t j = c.first; j <= c.last; ++j)
+                    sum = sum + c.weights[j - c.first] * src[static_cast<std::size_t>(j) * 4 * w + k];
+                const double v = sum + 0.5;
+                const int expected = v <= 0 ? 0 : v >= 255 ? 255 : static_cast<int>(v);
+                EXPECT_EQ(got[static_cast<std::size_t>(y) * 4 * w + k], expected) << dh << " " << y << " " << k;
+            }
+        imgFreeContributions(list);
+    }
+}
+
+}  // namespace
+}  // namespace oct
