@@ -50,8 +50,11 @@ int runDraw(CommandArgs args, ToolContext& context) {
     const auto text = readInput(script, context, error);
     if (!text) return toolFail(context, kName, error);
     ScriptError mistake;
-    const auto steps =
-        parseDrawScript(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()), mistake);
+    // Image files are named relative to the script's folder (the current
+    // folder for a script on standard input).
+    const std::filesystem::path folder = script == kStandardStream ? std::filesystem::path() : toolPath(script).parent_path();
+    const auto steps = parseDrawScript(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()),
+                                       mistake, folder);
     auto where = [&](const ScriptError& e) { return std::string(script) + ":" + std::to_string(e.line) + ": " + e.message; };
     if (!steps) return toolFail(context, kName, where(mistake), kExitUsage);
 
@@ -80,6 +83,9 @@ const std::string& usage() {
         "negative colour is taken modulo 2^32. The shapes draw with the front colour\n"
         "and take coordinates in the current drawing area (the clip rectangle when\n"
         "one is set), (0, 0) at the top left; plot takes output coordinates.\n"
+        "Image FILEs are one word, relative to the script's folder: a BMP file of 24\n"
+        "or 32 bits, drawn from its rows exactly as stored (alpha bytes included), or\n"
+        "an icon file (.ico).\n"
         "\n" +
         drawScriptHelp() +
         "\n"
@@ -88,7 +94,8 @@ const std::string& usage() {
         "0x80 filter, 0x100 write all four bytes; 0 copies the colour.\n"
         "\n"
         "An unknown command or a bad number exits with 2 and SCRIPT:LINE: message,\n"
-        "before anything is drawn; a failed save exits with 1.\n";
+        "before anything is drawn; an image file that cannot be read or a failed save\n"
+        "exits with 1.\n";
     return text;
 }
 

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "draw/image_draw.h"
 #include "draw/session.h"
+#include "file_io.h"
+#include "image/icon_reader.h"
 #include "image/image.h"
 #include "platform/platform.h"
+#include "raw_bmp.h"
 
 namespace oct::tool {
 namespace {
@@ -69,6 +73,70 @@ bool runFill(DrawContext& c, const Args& a, std::string& error) {
     return true;
 }
 
+// A drawing source made from a file, deleted at the end of the step.
+class Source {
+public:
+    Source() = default;
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+    ~Source() {
+        if (handle) plat::objectDelete(handle);
+    }
+    plat::Handle handle = 0;
+};
+
+bool isIconName(const std::filesystem::path& p) {
+    std::u16string ext = p.extension().u16string();
+    for (char16_t& ch : ext)
+        if (ch >= u'A' && ch <= u'Z') ch = static_cast<char16_t>(ch - u'A' + u'a');
+    return ext == u".ico";
+}
+
+// The source of an image command: for a .ico file an icon built by the
+// library's icon reader; otherwise a bottom-up DIB section holding the BMP
+// file's pixel rows exactly as stored, the fourth byte of a 32-bit file
+// included (the library's BMP decoder would give 24 bits).
+bool loadSource(const std::filesystem::path& p, Source& source, std::string& error) {
+    const std::string shown = toolUtf8(p.u16string());
+    const auto bytes = readFile(p, shown, error);
+    if (!bytes) return false;
+    if (isIconName(p)) {
+        source.handle = imgIconFromMemory(bytes->data(), bytes->size());
+        if (!source.handle) error = "cannot read '" + shown + "': not an icon file the library can read";
+        return source.handle != 0;
+    }
+    const auto picture = readRawBmp(*bytes, error);
+    if (!picture) {
+        error = "cannot read '" + shown + "': " + error;
+        return false;
+    }
+    source.handle = imgCreateDIBSection(picture->width, picture->height, picture->bitsPerPixel);
+    plat::BitmapDesc bm{};
+    if (!source.handle || !plat::bitmapDescribe(source.handle, bm) || !bm.bits ||
+        bm.bitsPerPixel != picture->bitsPerPixel) {
+        error = "no memory for the picture of '" + shown + "'";
+        return false;
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(imgRowBytes(picture->width, picture->bitsPerPixel));
+    for (std::int32_t row = 0; row < picture->height; ++row)
+        std::memcpy(static_cast<std::uint8_t*>(bm.bits) + static_cast<std::size_t>(row) * bm.widthBytes,
+                    picture->rows.data() + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+    return true;
+}
+
+bool runImage(DrawContext& c, const Args& a, std::string& error) {
+    Source source;
+    if (!loadSource(a[4].file, source, error)) return false;
+    drwBlitHandle(c, source.handle, i32(a, 0), i32(a, 1), -1, -1, i32(a, 2), a[3].number != 0);
+    return true;
+}
+bool runImageSized(DrawContext& c, const Args& a, std::string& error) {
+    Source source;
+    if (!loadSource(a[4].file, source, error)) return false;
+    c.ops.drawImageSized(c, source.handle, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3));
+    return true;
+}
+
 constexpr ScriptCommand kCommands[] = {
     {"mode", "c", "M", "drawing mode M (the bits are listed below)", runMode},
     {"front", "c", "0xAABBGGRR", "front colour, which the shapes draw with", runFront},
@@ -83,6 +151,10 @@ constexpr ScriptCommand kCommands[] = {
     {"unclip", "", "", "the whole output again", runUnclip},
     {"fill", "iic", "X Y BORDER", "flood fill: BORDER -1 fills the start pixel's colour, else up to 0x00BBGGRR",
      runFill},
+    {"image", "iiabf", "X Y OPACITY FLAG FILE",
+     "a BMP or .ico file at its own size; OPACITY 0..255, FLAG 1 blends by its alpha", runImage},
+    {"imagesized", "iiiif", "X Y W H FILE", "a BMP or .ico file scaled to W x H (-1 keeps that side)",
+     runImageSized},
 };
 
 const ScriptCommand* findCommand(std::string_view name) {
@@ -149,7 +221,8 @@ std::string usageOf(const ScriptCommand& c) {
 
 std::span<const ScriptCommand> drawScriptCommands() { return kCommands; }
 
-std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, ScriptError& error) {
+std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, ScriptError& error,
+                                                       const std::filesystem::path& folder) {
     std::vector<ScriptStep> steps;
     std::int32_t lineNumber = 0;
     while (!text.empty() || lineNumber == 0) {
@@ -173,20 +246,29 @@ std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, Sc
         ScriptStep step{command, {}, lineNumber};
         for (std::size_t k = 0; k < command->kinds.size(); ++k) {
             const std::string_view word = words[k + 1];
+            const char kind = command->kinds[k];
+            ScriptArg arg;
+            if (kind == 'f') {
+                arg.file = folder / toolPath(word);
+                step.args.push_back(std::move(arg));
+                continue;
+            }
             const auto v = parseNumber(word);
             if (!v) {
                 error.message = "bad number " + shown(word) + " (decimal or 0x-hex, below 2^32)";
                 return std::nullopt;
             }
-            ScriptArg arg;
-            if (command->kinds[k] == 'i') {
-                if (*v < INT32_MIN || *v > INT32_MAX) {
-                    error.message = "number " + shown(word) + " out of range (-2147483648 to 2147483647)";
+            if (kind == 'c') {
+                arg.number = static_cast<std::int64_t>(static_cast<std::uint32_t>(*v));  // modulo 2^32
+            } else {
+                const std::int64_t low = kind == 'i' ? INT32_MIN : 0;
+                const std::int64_t high = kind == 'i' ? INT32_MAX : kind == 'a' ? 255 : 1;
+                if (*v < low || *v > high) {
+                    error.message = "number " + shown(word) + " out of range (" + std::to_string(low) + " to " +
+                                    std::to_string(high) + ")";
                     return std::nullopt;
                 }
                 arg.number = *v;
-            } else {
-                arg.number = static_cast<std::int64_t>(static_cast<std::uint32_t>(*v));  // modulo 2^32
             }
             step.args.push_back(std::move(arg));
         }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,10 +16,11 @@
 
 namespace oct::tool {
 
-// One argument as parsed; commands that take words (file names, text) use `text`.
+// One argument as parsed: a number, or for a file argument the path it
+// names, already joined to the script's folder.
 struct ScriptArg {
     std::int64_t number = 0;
-    std::string text;
+    std::filesystem::path file;
 };
 
 struct ScriptCommand;
@@ -33,7 +35,9 @@ struct ScriptStep {
 struct ScriptCommand {
     std::string_view name;
     // One letter per argument: 'i' a signed 32-bit number, 'c' a 32-bit
-    // colour or mode (a negative value taken modulo 2^32).
+    // colour or mode (a negative value taken modulo 2^32), 'a' an opacity
+    // 0..255, 'b' a flag 0 or 1, 'f' a file name (one word, relative to the
+    // script's folder).
     std::string_view kinds;
     std::string_view synopsis;  // the arguments as the help names them: "X Y W H"
     std::string_view meaning;   // one line for the help
@@ -50,8 +54,10 @@ struct ScriptError {
     std::string message;
 };
 
-// The steps of a script, or the first mistake in it.
-std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, ScriptError& error);
+// The steps of a script, or the first mistake in it. File arguments are
+// taken relative to `folder` (the script's folder; empty for the current one).
+std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, ScriptError& error,
+                                                       const std::filesystem::path& folder = {});
 
 // Runs the steps on `c`, the thread's current session; false with the
 // failing step's line and message.

@@ -30,7 +30,22 @@ std::optional<Bytes> readStream(std::istream& in, std::string& error) {
     return data;
 }
 
-// `arg` is the name as given, for the messages.
+}  // namespace
+
+std::u16string toolName(std::string_view utf8) {
+    std::u16string name(utf16LengthOf(utf8), u'\0');
+    utf16Encode(utf8, name.data());
+    return name;
+}
+
+std::filesystem::path toolPath(std::string_view utf8) { return std::filesystem::path(toolName(utf8)); }
+
+std::string toolUtf8(std::u16string_view text) {
+    std::string out(utf8LengthOf(text), '\0');
+    utf8Encode(text, out.data());
+    return out;
+}
+
 std::optional<Bytes> readFile(const std::filesystem::path& p, std::string_view arg, std::string& error) {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -55,22 +70,6 @@ std::optional<Bytes> readFile(const std::filesystem::path& p, std::string_view a
         return std::nullopt;
     }
     return data;
-}
-
-}  // namespace
-
-std::u16string toolName(std::string_view utf8) {
-    std::u16string name(utf16LengthOf(utf8), u'\0');
-    utf16Encode(utf8, name.data());
-    return name;
-}
-
-std::filesystem::path toolPath(std::string_view utf8) { return std::filesystem::path(toolName(utf8)); }
-
-std::string toolUtf8(std::u16string_view text) {
-    std::string out(utf8LengthOf(text), '\0');
-    utf8Encode(text, out.data());
-    return out;
 }
 
 std::optional<Bytes> readInput(std::string_view arg, ToolContext& context, std::string& error) {

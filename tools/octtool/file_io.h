@@ -31,6 +31,11 @@ std::filesystem::path toolPath(std::string_view utf8);
 // A library string (UTF-16) as the tool prints it.
 std::string toolUtf8(std::u16string_view text);
 
+// The whole content of the regular file `p` (`arg` is its name as the
+// messages show it); nothing, with a one-line reason in `error`, when it is
+// missing, not a regular file, unreadable, or kMaxInputSize bytes or more.
+std::optional<Bytes> readFile(const std::filesystem::path& p, std::string_view arg, std::string& error);
+
 // The whole content of the file `arg` names, or of standard input for "-";
 // nothing, with a one-line reason in `error`, when it is missing, unreadable,
 // or kMaxInputSize bytes or more.

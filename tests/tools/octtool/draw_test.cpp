@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "draw_script.h"
+#include "raw_bmp.h"
 #include "test_files.h"
 #include "tool.h"
 #include "tools/octtool/tool_process.h"
@@ -146,6 +147,96 @@ TEST(OctToolDraw, TheProgramReadsAScriptFromStandardInput) {
     EXPECT_EQ(octtest::readFile(out).size(), 54u + 3 * 12);
     octtest::writeFile(script, Bytes{'b', 'o', 'x', '\n'});
     EXPECT_EQ(octtest::runToolProcess({"draw", out, "3", "3", "24", "-"}, script), 2);
+}
+
+
+// Image files: named relative to the script's folder, drawn from the rows
+// the file stores. The script runs with the current folder elsewhere.
+class OctToolDrawImage : public ::testing::Test {
+protected:
+    // Writes `script` as script.draw beside the image files and draws it on
+    // a width x height picture of `depth` bits; the rows without the header.
+    Result run(const std::string& script, const char* width, const char* height, const char* depth) {
+        octtest::writeFile(dir.path("script.draw"), Bytes(script.begin(), script.end()));
+        return draw({"-", width, height, depth, dir.path("script.draw").string()});
+    }
+    void writeBmp32(const char* name, std::int32_t w, std::int32_t h, const std::vector<std::uint8_t>& rows) {
+        octtest::writeFile(dir.path(name), tool::writeBmp32(w, h, rows.data()));
+    }
+    octtest::TempDir dir;
+};
+
+TEST_F(OctToolDrawImage, AThirtyTwoBitFileKeepsItsStoredAlphaBytes) {
+    // Two pixels whose fourth bytes are not alpha as far as the header says
+    // (BI_RGB): copied with all four bytes (mode 0x100) they land as stored,
+    // colour and fourth byte, one pixel right of the clip's left edge.
+    writeBmp32("src.bmp", 2, 1, {10, 20, 30, 40, 50, 60, 70, 255});
+    const Result r = run("clip 1 0 3 1\nmode 0x100\nimage 1 0 255 0 src.bmp\n", "4", "1", "32");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string rows = r.out.substr(54);
+    EXPECT_EQ(rows.substr(0, 8), std::string(8, '\0'));
+    EXPECT_EQ(rows.substr(8), std::string("\x0a\x14\x1e\x28\x32\x3c\x46\xff", 8));
+}
+
+TEST_F(OctToolDrawImage, TheAlphaFlagBlendsByTheFileAlpha) {
+    // White behind; a black pixel of alpha 0 leaves it, one of alpha 255
+    // covers it, and opacity 0 draws nothing at all.
+    writeBmp32("src.bmp", 2, 1, {0, 0, 0, 0, 0, 0, 0, 255});
+    const Result r = run("front 0xFFFFFFFF\nmode 0x100\nbox 0 0 2 1\nmode 0\nimage 0 0 255 1 src.bmp\n", "2", "1", "32");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string rows = r.out.substr(54);
+    EXPECT_EQ(rows.substr(0, 3), "\xff\xff\xff");
+    EXPECT_EQ(rows.substr(4, 3), std::string(3, '\0'));
+    const Result none = run("front 0xFFFFFFFF\nmode 0x100\nbox 0 0 2 1\nmode 0\nimage 0 0 0 1 src.bmp\n", "2", "1", "32");
+    ASSERT_EQ(none.code, 0) << none.err;
+    EXPECT_EQ(none.out.substr(54), std::string(8, '\xff'));
+}
+
+TEST_F(OctToolDrawImage, ImageSizedScalesAndIconsDraw) {
+    // One red 24-bit pixel stretched over 3 x 2: every pixel red.
+    const Bytes red24 = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0,
+                         24, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0};
+    octtest::writeFile(dir.path("red.bmp"), red24);
+    const Result r = run("imagesized 0 0 3 2 red.bmp\n", "3", "2", "24");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string rows = r.out.substr(54);
+    ASSERT_EQ(rows.size(), 24u);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(rows.substr(y * 12 + x * 3, 3), std::string("\0\0\xff", 3)) << x << "," << y;
+
+    std::filesystem::copy_file(std::filesystem::path(OCT_CORPUS_DIR) / "ico/32bpp_8x8.ico", dir.path("icon.ico"));
+    const Result icon = run("image 0 0 255 0 icon.ico\n", "8", "8", "32");
+    ASSERT_EQ(icon.code, 0) << icon.err;
+    EXPECT_NE(icon.out.substr(54), std::string(256, '\0'));
+    const Result sized = run("imagesized 0 0 16 16 icon.ico\n", "16", "16", "32");
+    ASSERT_EQ(sized.code, 0) << sized.err;
+    EXPECT_NE(sized.out.substr(54, 64), std::string(64, '\0'));  // the bottom row is drawn too
+}
+
+TEST_F(OctToolDrawImage, BadFilesAndArgumentsFailWithTheirLine) {
+    writeBmp32("src.bmp", 1, 1, {1, 2, 3, 4});
+    octtest::writeFile(dir.path("text.bmp"), Bytes{'n', 'o'});
+    octtest::writeFile(dir.path("text.ico"), Bytes{'n', 'o'});
+    struct Case {
+        const char* script;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"box 0 0 1 1\nimage 0 0 255 0 missing.bmp\n", 1, "script.draw:2: cannot read"},
+        {"image 0 0 255 0 text.bmp\n", 1, "script.draw:1: cannot read"},
+        {"image 0 0 255 0 text.ico\n", 1, "not an icon file"},
+        {"image 0 0 256 0 src.bmp\n", 2, "script.draw:1: number '256' out of range (0 to 255)"},
+        {"image 0 0 255 2 src.bmp\n", 2, "out of range (0 to 1)"},
+        {"image 0 0 255 0\n", 2, "image takes X Y OPACITY FLAG FILE"},
+        {"imagesized 0 0 1 1 src.bmp extra\n", 2, "imagesized takes X Y W H FILE"},
+    };
+    for (const Case& k : cases) {
+        const Result r = run(k.script, "2", "2", "24");
+        EXPECT_EQ(r.code, k.code) << k.script;
+        EXPECT_NE(r.err.find(k.message), std::string::npos) << k.script << r.err;
+        EXPECT_TRUE(r.out.empty()) << k.script;
+    }
 }
 
 }  // namespace
