@@ -101,6 +101,7 @@ void drwBlitHandle(DrawContext& c, plat::Handle handle, std::int32_t x, std::int
             if (dib.handle) drwBlitHandle(c, dib.handle, x, y, w, h, opacity, true);
             return;
         }
+        case plat::HandleKind::Font:
         case plat::HandleKind::None: return;
     }
 }

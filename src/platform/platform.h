@@ -74,7 +74,7 @@ namespace oct::plat {
 // use, so a forged or stale handle is refused rather than followed.
 using Handle = std::uint64_t;
 
-enum class HandleKind { None, Bitmap, Icon };
+enum class HandleKind { None, Bitmap, Icon, Font };
 
 // What a handle names; None for 0, a dead or a forged handle.
 HandleKind handleKind(Handle handle);
@@ -105,7 +105,13 @@ bool bitmapIsDibSection(Handle handle, bool* topDown = nullptr);
 // and 24 bits; 0 when the bit count is not 24 or 32 after that, or on failure.
 Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel);
 
-// Deletes a bitmap, or destroys an icon. False when the handle names neither.
+// A zero-filled top-down DIB section (top row first: a negative height in its
+// header) of `width` × `height` pixels at 24 bits, BI_RGB, rows padded to 4
+// bytes: the raster that text is rendered into. 0 on failure.
+Handle dibSectionCreateTopDown(std::int32_t width, std::int32_t height);
+
+// Deletes a bitmap or a font (DeleteObject), or destroys an icon. False when
+// the handle names none of them, and for the stock font, which is shared.
 bool objectDelete(Handle handle);
 
 // While a drawing session runs on a bitmap: a memory device context with the
@@ -195,6 +201,79 @@ bool alphaBlendBuiltIn();
 // conversions that such bitmaps need. Windows only: 0 on Linux, which has
 // no device-dependent bitmaps.
 Handle deviceBitmapCreate(std::int32_t width, std::int32_t height, const std::uint8_t* pixels);
+
+}  // namespace oct::plat
+
+// ---------------------------------------------------------------------------
+// Fonts and text
+// ---------------------------------------------------------------------------
+namespace oct::plat {
+
+// A font description, laid out as LOGFONTW (92 bytes).
+struct LogFont {
+    std::int32_t height;       // < 0: character height in pixels; > 0: cell height; 0: a default
+    std::int32_t width;        // 0: the face's own proportions
+    std::int32_t escapement;   // tenths of a degree, counter-clockwise
+    std::int32_t orientation;  // tenths of a degree
+    std::int32_t weight;       // 100..900: 400 normal, 700 bold; 0 a default
+    std::uint8_t italic, underline, strikeOut, charSet;
+    std::uint8_t outPrecision, clipPrecision, quality, pitchAndFamily;
+    char16_t faceName[32];     // zero-terminated
+};
+static_assert(sizeof(LogFont) == 92);
+
+// A new font from a description (CreateFontIndirectW): the face that best
+// matches it. Linux: fontconfig picks the face by name, weight and slant and
+// FreeType renders it. 0 on failure. objectDelete deletes it.
+Handle fontCreate(const LogFont& description);
+// The stock system font (GetStockObject(SYSTEM_FONT)), shared by everyone and
+// never deleted. Linux: a bold sans face (DejaVu Sans Bold) with a cell
+// height of 16.
+Handle fontStock();
+// The font's description as GetObjectW gives it: the number of bytes
+// written, 92 for a font, 0 for anything else.
+std::int32_t fontDescribe(Handle font, LogFont& out);
+
+struct TextSize {
+    std::int32_t cx, cy;
+};
+
+// A memory device context for text (CreateCompatibleDC(null)), with the
+// stock font selected. Null on failure.
+struct TextDevice;
+TextDevice* textDeviceCreate();
+// Deselects what the device holds and deletes it; the font and the raster
+// selected into it stay, for their owners to delete.
+void textDeviceDelete(TextDevice* device);
+// Selects a font into the device (SelectObject); false for what is not a font.
+bool textSelectFont(TextDevice* device, Handle font);
+// Selects a 24-bit DIB section into the device as the target of textOut, with
+// background mode OPAQUE, text alignment 0 (the reference point is the top
+// left of the text's cell), background colour black and text colour white.
+// False for what is not a 24-bit DIB section.
+bool textSelectRaster(TextDevice* device, Handle raster);
+// The size of `length` UTF-16 units in the selected font
+// (GetTextExtentPoint32W): the advance width and the cell height, measured
+// along the text (an escapement does not change it). False on failure.
+bool textExtent(TextDevice* device, const char16_t* text, std::int32_t length, TextSize& out);
+// True when the selected font's metrics (GetTextMetricsW) report it italic.
+bool textIsItalic(TextDevice* device);
+// Draws `length` UTF-16 units white on black into the selected raster
+// (TextOutW), the top left of the text's cell at (x, y), turned by the
+// font's escapement about that point. Glyph edges are antialiased: each
+// raster byte tells how much of that pixel the glyphs cover (Linux: 8-bit
+// grey from FreeType in all three bytes). A surrogate pair is one character;
+// a character the face lacks is drawn as its missing-glyph box. The cell
+// behind the glyphs is painted black (OPAQUE), and everything outside the
+// raster is clipped. The raster's bits are complete when it returns (GdiFlush).
+// False on failure.
+bool textOut(TextDevice* device, std::int32_t x, std::int32_t y, const char16_t* text, std::int32_t length);
+// The italic probe: in a bitmap compatible with the device (a monochrome one:
+// no antialiasing) of 2·cx × 2·cy, black, draws "H" white at (0, 0) in the
+// selected font and gives the highest column, scanned from 2·cx − 1 down, in
+// which a pixel of rows 0 to cy − 1 is not black (GetPixel); −1 when none is,
+// or on failure.
+std::int32_t textInkRightColumn(TextDevice* device, std::int32_t cx, std::int32_t cy);
 
 }  // namespace oct::plat
 
