@@ -2,8 +2,8 @@
 //
 // A thread has at most one current session; its DrawContext is reached
 // through the thread's slot, so the session calls name no context. The table
-// begins the context; the image and text entries stay harmless no-ops until
-// their modules fill them.
+// begins the context; entries that an output does not serve are harmless
+// no-ops.
 #pragma once
 
 #include <cstdint>
@@ -74,8 +74,7 @@ struct DrawOps {
     std::int64_t (*drawImageAlpha)(DrawContext&, plat::Handle bitmap, std::int32_t x, std::int32_t y,
                                    std::int32_t alpha);
     std::int64_t (*drawText)(DrawContext&, std::int32_t x, std::int32_t y, const char16_t* text);
-    std::int64_t (*drawTextAngle)(DrawContext&, std::int32_t x, std::int32_t y, const char16_t* text,
-                                  std::int32_t angle);
+    void (*drawTextAngle)(DrawContext&, std::int32_t x, std::int32_t y, const char16_t* text, float angle);
     std::int64_t (*ellipse)(DrawContext&, std::int32_t x, std::int32_t y, std::int32_t rx, std::int32_t ry);
     std::int64_t (*fill)(DrawContext&, std::int32_t x, std::int32_t y, std::uint32_t border);
     void (*setFrontColor)(DrawContext&, std::uint32_t colour);
@@ -119,6 +118,21 @@ struct DrawContext {
     bool bottomUp;
     std::uint8_t* baseBits;              // the output's first pixel byte, kept for unclip
     ColorParts front, back;
+
+    // Text state: the selected font; the text device, with the font and the
+    // raster selected; the raster (a top-down 24-bit DIB section, white
+    // glyphs on black), its bits, row distance, width and height; the italic
+    // overhang of the font; and the turned font kept for the angle it was
+    // made for.
+    plat::Handle font;
+    plat::TextDevice* textDevice;
+    plat::Handle raster;
+    std::uint8_t* rasterBits;
+    std::int64_t rasterPitch;
+    std::int32_t rasterWidth, rasterHeight;
+    std::int32_t italicOverhang;
+    plat::Handle rotatedFont;
+    float rotatedAngle;
 
     // Row addressing fixed at start: the top row of the area and the signed
     // distance to the next row down (−pitch on a bottom-up output), so that no

@@ -92,10 +92,12 @@ std::uint32_t mix(std::uint32_t hi, std::uint32_t lo, double t) {
     return out;
 }
 
+}  // namespace
+
 // The gradient runs from the second gradient colour at 0 through the stops
 // to the first at 1; p is placed between the two points around it (the
 // outermost pair when it lies beyond them).
-std::uint32_t gradientColour(DrawContext& c, std::int32_t x, std::int32_t y) {
+std::uint32_t drwGradientColour(DrawContext& c, std::int32_t x, std::int32_t y) {
     const double p = c.gradient(c, x, y);
     if (c.stopCount <= 0) return mix(c.gradientFirst, c.gradientSecond, p);
     double loPos = 0, hiPos = 1;
@@ -110,6 +112,8 @@ std::uint32_t gradientColour(DrawContext& c, std::int32_t x, std::int32_t y) {
     const double t = hiPos > loPos ? (p - loPos) / (hiPos - loPos) : 1.0;
     return mix(hi, lo, t);
 }
+
+namespace {
 
 // A pixel as 0x00BBGGRR, with its alpha byte on top when asked.
 std::uint32_t readPixel(const std::uint8_t* p, bool withAlpha) {
@@ -224,7 +228,7 @@ void drwSetModeOp(DrawContext& c, std::uint32_t mode) {
 void drwColourPixel(DrawContext& c, std::int32_t x, std::int32_t y, std::uint8_t* pixel) {
     const bool four = c.bytesPerPixel == 4;
     if (c.filterMode) {
-        const std::uint32_t source = c.gradientMode ? gradientColour(c, x, y) : c.frontColor;
+        const std::uint32_t source = c.gradientMode ? drwGradientColour(c, x, y) : c.frontColor;
         std::uint32_t target = readPixel(pixel, four);
         if (!four) target |= 0xFF000000u;
         const std::uint32_t out = c.filter(c, x, y, source, target);
@@ -234,7 +238,7 @@ void drwColourPixel(DrawContext& c, std::int32_t x, std::int32_t y, std::uint8_t
         if (four) pixel[3] = static_cast<std::uint8_t>(out >> 24);
         return;
     }
-    if (c.gradientMode) c.front = partsOf(gradientColour(c, x, y), (c.mode & (kBlend | kBlendKeepAlpha)) != 0);
+    if (c.gradientMode) c.front = partsOf(drwGradientColour(c, x, y), (c.mode & (kBlend | kBlendKeepAlpha)) != 0);
     drwModeOp(c.mode, c.bytesPerPixel)(pixel, c.front);
 }
 

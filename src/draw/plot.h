@@ -32,6 +32,10 @@ bool drwSetGradientStops(DrawContext& c, const GradientStop* stops, std::int32_t
 // included (the pixel colouring that shapes and spans use).
 void drwColourPixel(DrawContext& c, std::int32_t x, std::int32_t y, std::uint8_t* pixel);
 
+// The gradient colour of (x, y): the gradient callback's position between
+// the second gradient colour (0) and the first (1), through the stops.
+std::uint32_t drwGradientColour(DrawContext& c, std::int32_t x, std::int32_t y);
+
 // The default gradient (1.0 everywhere) and filter (the target unchanged).
 double drwDefaultGradient(DrawContext& c, std::int32_t x, std::int32_t y);
 std::uint32_t drwDefaultFilter(DrawContext& c, std::int32_t x, std::int32_t y, std::uint32_t source,

@@ -3,6 +3,7 @@
 #include "draw/image_draw.h"
 #include "draw/plot.h"
 #include "draw/primitives.h"
+#include "draw/text.h"
 #include "image/image.h"
 #include "runtime/heap.h"
 
@@ -16,13 +17,6 @@ DrawContext* current() { return static_cast<DrawContext*>(plat::tlsGet(gSlot)); 
 // False when the slot cannot hold it (no slot): the session is then refused.
 bool setCurrent(DrawContext* c) { return plat::tlsSet(gSlot, c); }
 
-// Entries whose modules (image blits, text) are not part of this library
-// yet: harmless no-ops that report nothing done.
-std::int64_t noSetFont(DrawContext&, std::int64_t) { return 0; }
-std::int64_t noDrawText(DrawContext&, std::int32_t, std::int32_t, const char16_t*) { return 0; }
-std::int64_t noDrawTextAngle(DrawContext&, std::int32_t, std::int32_t, const char16_t*, std::int32_t) { return 0; }
-std::int64_t noTextSize(DrawContext&, const char16_t*) { return 0; }
-
 void* getBits(DrawContext& c) { return c.baseBits; }
 std::int64_t getPitch(DrawContext& c) { return c.pitch; }
 std::uint32_t getFlags(DrawContext& c) { return c.outputFlags; }
@@ -35,10 +29,15 @@ std::int64_t imageStart(DrawContext& c) {
     if (!c.bits) return 0;
     c.baseBits = c.bits;
     drwUpdateRows(c);
+    // Without a text device the session still draws; its text draws nothing.
+    drwStartText(c);
     return reinterpret_cast<std::int64_t>(c.surface);
 }
 
-void imageStop(DrawContext& c) { drwReleasePrimitives(c); }
+void imageStop(DrawContext& c) {
+    drwStopText(c);
+    drwReleasePrimitives(c);
+}
 
 void imageRelease(DrawContext& c, bool) {
     plat::surfaceClose(c.surface);
@@ -106,11 +105,7 @@ DrawContext* newContext(std::uint32_t flags) {
     drwInitPixelOutput(*c, flags);
     c->ops.start = imageStart;
     c->ops.stop = imageStop;
-    c->ops.setFont = noSetFont;
-    c->ops.drawText = noDrawText;
-    c->ops.drawTextAngle = noDrawTextAngle;
-    c->ops.textHeight = noTextSize;
-    c->ops.textWidth = noTextSize;
+    drwInstallTextOps(*c);
     return c;
 }
 }  // namespace

@@ -1,14 +1,17 @@
 #include "draw_script.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "draw/image_draw.h"
 #include "draw/session.h"
 #include "file_io.h"
 #include "image/icon_reader.h"
+#include "image/font.h"
 #include "image/image.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 #include "raw_bmp.h"
 
 namespace oct::tool {
@@ -24,47 +27,47 @@ std::uint32_t u32(const Args& a, std::size_t k) { return static_cast<std::uint32
 // plot takes output coordinates, as drwPlot does.
 // ---------------------------------------------------------------------------
 
-bool runMode(DrawContext&, const Args& a, std::string&) {
+bool runMode(DrawContext&, ScriptRun&, const Args& a, std::string&) {
     drwSetMode(u32(a, 0));
     return true;
 }
-bool runFront(DrawContext& c, const Args& a, std::string&) {
+bool runFront(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
     c.ops.setFrontColor(c, u32(a, 0));
     return true;
 }
-bool runBack(DrawContext& c, const Args& a, std::string&) {
+bool runBack(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
     c.ops.setBackColor(c, u32(a, 0));
     return true;
 }
-bool runPlot(DrawContext&, const Args& a, std::string&) {
+bool runPlot(DrawContext&, ScriptRun&, const Args& a, std::string&) {
     drwPlot(i32(a, 0), i32(a, 1), u32(a, 2));
     return true;
 }
-bool runBox(DrawContext& c, const Args& a, std::string&) {
+bool runBox(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
     c.ops.box(c, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3));
     return true;
 }
-bool runLine(DrawContext& c, const Args& a, std::string&) {
+bool runLine(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
     c.ops.line(c, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3));
     return true;
 }
-bool runEllipse(DrawContext& c, const Args& a, std::string&) {
+bool runEllipse(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
     c.ops.ellipse(c, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3));
     return true;
 }
-bool runRoundBox(DrawContext& c, const Args& a, std::string&) {
+bool runRoundBox(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
     c.ops.roundBox(c, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3), i32(a, 4), i32(a, 5));
     return true;
 }
-bool runClip(DrawContext& c, const Args& a, std::string&) {
+bool runClip(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
     c.ops.clip(c, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3));
     return true;
 }
-bool runUnclip(DrawContext& c, const Args&, std::string&) {
+bool runUnclip(DrawContext& c, ScriptRun&, const Args&, std::string&) {
     c.ops.unclip(c);
     return true;
 }
-bool runFill(DrawContext& c, const Args& a, std::string& error) {
+bool runFill(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     if (c.ops.fill(c, i32(a, 0), i32(a, 1), u32(a, 2)) == 0 && i32(a, 0) >= 0 && i32(a, 1) >= 0 &&
         i32(a, 0) < c.width && i32(a, 1) < c.height) {
         error = "no memory for the fill";
@@ -124,16 +127,100 @@ bool loadSource(const std::filesystem::path& p, Source& source, std::string& err
     return true;
 }
 
-bool runImage(DrawContext& c, const Args& a, std::string& error) {
+bool runImage(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     Source source;
     if (!loadSource(a[4].file, source, error)) return false;
     drwBlitHandle(c, source.handle, i32(a, 0), i32(a, 1), -1, -1, i32(a, 2), a[3].number != 0);
     return true;
 }
-bool runImageSized(DrawContext& c, const Args& a, std::string& error) {
+bool runImageSized(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     Source source;
     if (!loadSource(a[4].file, source, error)) return false;
     c.ops.drawImageSized(c, source.handle, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Text
+// ---------------------------------------------------------------------------
+
+constexpr std::size_t kMaxFaceUnits = 31;  // a face name and its terminator fill 32 units
+
+std::u16string faceOf(std::string_view word) {
+    std::u16string face(utf16LengthOf(word), u'\0');
+    utf16Encode(word, face.data());
+    for (char16_t& ch : face)
+        if (ch == u'_') ch = u' ';
+    return face;
+}
+
+std::string checkFont(const Args& a) {
+    if (a[0].word == "-") {
+        if (a[1].given) return "font - takes nothing more";
+        return {};
+    }
+    if (!a[1].given) return "font takes FACE HEIGHT [WEIGHT [ITALIC]], or - for the stock font";
+    if (a[2].given && (a[2].number < 100 || a[2].number > 900)) return "WEIGHT must be 100 to 900";
+    if (faceOf(a[0].word).size() > kMaxFaceUnits) return "the face name is longer than 31 characters";
+    return {};
+}
+
+bool runFont(DrawContext& c, ScriptRun& run, const Args& a, std::string& error) {
+    if (a[0].word == "-") {
+        c.ops.setFont(c, -1);
+        return true;
+    }
+    plat::LogFont lf{};
+    lf.height = i32(a, 1);
+    lf.weight = a[2].given ? i32(a, 2) : 400;
+    lf.italic = a[3].given && a[3].number != 0;
+    lf.charSet = 1;  // DEFAULT_CHARSET: any script the face has
+    lf.quality = 4;  // ANTIALIASED_QUALITY: grey edges, the same coverage in all three bytes
+    const std::u16string face = faceOf(a[0].word);
+    std::copy(face.begin(), face.end(), lf.faceName);
+    const std::int64_t id = fntCreateFont(AnyId, lf);
+    if (!id) {
+        error = "cannot make the font " + a[0].word;
+        return false;
+    }
+    run.keepFont(id);
+    c.ops.setFont(c, static_cast<std::int64_t>(fntFontHandle(id)));
+    return true;
+}
+
+// The lines of a text, each drawn one line height below the one before.
+template <typename DrawLine>
+void eachLine(const std::u16string& text, DrawLine draw) {
+    std::size_t start = 0;
+    for (std::int32_t k = 0;; ++k) {
+        const std::size_t end = std::min(text.find(u'\n', start), text.size());
+        draw(k, std::u16string(text, start, end - start));
+        if (end == text.size()) return;
+        start = end + 1;
+    }
+}
+
+bool runText(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
+    const std::int64_t lineHeight = c.ops.textHeight(c, u"Hg");
+    eachLine(a[2].text, [&](std::int32_t k, const std::u16string& line) {
+        const std::int64_t y = std::int64_t{i32(a, 1)} + k * lineHeight;
+        if (y >= INT32_MIN && y <= INT32_MAX) c.ops.drawText(c, i32(a, 0), static_cast<std::int32_t>(y), line.c_str());
+    });
+    return true;
+}
+
+bool runTextAngle(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
+    const float angle = static_cast<float>(a[2].real);
+    const double r = a[2].real * 3.14159265358979323846 / 180.0;
+    const double lineHeight = static_cast<double>(c.ops.textHeight(c, u"Hg"));
+    // Later lines move down the turned text, perpendicular to its baseline.
+    eachLine(a[3].text, [&](std::int32_t k, const std::u16string& line) {
+        const double x = i32(a, 0) + std::sin(r) * lineHeight * k;
+        const double y = i32(a, 1) + std::cos(r) * lineHeight * k;
+        if (x >= INT32_MIN && x <= INT32_MAX && y >= INT32_MIN && y <= INT32_MAX)
+            c.ops.drawTextAngle(c, static_cast<std::int32_t>(std::lround(x)), static_cast<std::int32_t>(std::lround(y)),
+                                line.c_str(), angle);
+    });
     return true;
 }
 
@@ -155,6 +242,14 @@ constexpr ScriptCommand kCommands[] = {
      "a BMP or .ico file at its own size; OPACITY 0..255, FLAG 1 blends by its alpha", runImage},
     {"imagesized", "iiiif", "X Y W H FILE", "a BMP or .ico file scaled to W x H (-1 keeps that side)",
      runImageSized},
+    {"font", "w?iib", "FACE HEIGHT [WEIGHT [ITALIC]]",
+     "select a font (_ for a space in FACE; HEIGHT < 0 the character height, > 0 the cell height; "
+     "WEIGHT 100..900, default 400; ITALIC 0 or 1); font - the stock font again",
+     runFont, checkFont},
+    {"text", "iit", "X Y TEXT", "text in the front colour; the background in the back colour unless the mode has 0x1",
+     runText},
+    {"textangle", "iirt", "X Y ANGLE TEXT", "text turned ANGLE degrees counter-clockwise about (X, Y); no background",
+     runTextAngle},
 };
 
 const ScriptCommand* findCommand(std::string_view name) {
@@ -205,6 +300,50 @@ std::optional<std::int64_t> parseNumber(std::string_view t) {
     return negative ? -v : v;
 }
 
+// A decimal number with an optional sign and fraction: "30", "-22.5".
+std::optional<double> parseDecimal(std::string_view t) {
+    bool negative = false;
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+        negative = t[0] == '-';
+        t.remove_prefix(1);
+    }
+    const std::size_t point = t.find('.');
+    const std::string_view whole = t.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view() : t.substr(point + 1);
+    if (whole.empty() || whole.size() > 9 || fraction.size() > 9 || (point != std::string_view::npos && fraction.empty()))
+        return std::nullopt;
+    double v = 0, scale = 1;
+    for (char ch : whole) {
+        if (ch < '0' || ch > '9') return std::nullopt;
+        v = v * 10 + (ch - '0');
+    }
+    double f = 0;
+    for (char ch : fraction) {
+        if (ch < '0' || ch > '9') return std::nullopt;
+        f = f * 10 + (ch - '0');
+        scale *= 10;
+    }
+    v += f / scale;
+    return negative ? -v : v;
+}
+
+// A text with \n made a line break and \\ a backslash; nothing for any
+// other backslash.
+std::optional<std::string> unescape(std::string_view t) {
+    std::string out;
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (t[i] != '\\') {
+            out += t[i];
+            continue;
+        }
+        if (++i == t.size()) return std::nullopt;
+        if (t[i] == 'n') out += '\n';
+        else if (t[i] == '\\') out += '\\';
+        else return std::nullopt;
+    }
+    return out;
+}
+
 // What a token shows in a message: short, and printable.
 std::string shown(std::string_view t) {
     std::string s;
@@ -238,18 +377,58 @@ std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, Sc
             error.message = "unknown command " + shown(words[0]) + " (see octtool help draw)";
             return std::nullopt;
         }
-        if (words.size() - 1 != command->kinds.size()) {
+        std::string letters(command->kinds);
+        const std::size_t optional = letters.find('?');
+        if (optional != std::string::npos) letters.erase(optional, 1);
+        const std::size_t required = optional == std::string::npos ? letters.size() : optional;
+        const bool endsInText = !letters.empty() && letters.back() == 't';
+        const std::size_t given = words.size() - 1;
+        // A text takes the rest of the line, whatever its words.
+        const bool countOk = endsInText ? given >= letters.size() - 1 : given >= required && given <= letters.size();
+        if (!countOk) {
             error.message = std::string(command->name) + " takes " +
                             (command->kinds.empty() ? std::string("no arguments") : std::string(command->synopsis));
             return std::nullopt;
         }
         ScriptStep step{command, {}, lineNumber};
-        for (std::size_t k = 0; k < command->kinds.size(); ++k) {
-            const std::string_view word = words[k + 1];
-            const char kind = command->kinds[k];
+        for (std::size_t k = 0; k < letters.size(); ++k) {
+            const char kind = letters[k];
             ScriptArg arg;
-            if (kind == 'f') {
-                arg.file = folder / toolPath(word);
+            if (kind == 't') {
+                // After the word before it and one space, to the end of the line.
+                const std::string_view before = words[k];
+                std::size_t from = static_cast<std::size_t>(before.data() + before.size() - line.data()) + 1;
+                std::string_view rest = line.substr(std::min(from, line.size()));
+                if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
+                const auto decoded = unescape(rest);
+                if (!decoded) {
+                    error.message = "bad escape in the text: only \\n and \\\\ are known";
+                    return std::nullopt;
+                }
+                arg.text.assign(utf16LengthOf(*decoded), u'\0');
+                utf16Encode(*decoded, arg.text.data());
+                step.args.push_back(std::move(arg));
+                break;
+            }
+            if (k >= given) {
+                arg.given = false;
+                step.args.push_back(std::move(arg));
+                continue;
+            }
+            const std::string_view word = words[k + 1];
+            if (kind == 'f' || kind == 'w') {
+                if (kind == 'f') arg.file = folder / toolPath(word);
+                else arg.word = std::string(word);
+                step.args.push_back(std::move(arg));
+                continue;
+            }
+            if (kind == 'r') {
+                const auto v = parseDecimal(word);
+                if (!v) {
+                    error.message = "bad number " + shown(word) + " (decimal, with an optional fraction)";
+                    return std::nullopt;
+                }
+                arg.real = *v;
                 step.args.push_back(std::move(arg));
                 continue;
             }
@@ -272,16 +451,24 @@ std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, Sc
             }
             step.args.push_back(std::move(arg));
         }
+        if (command->check) {
+            error.message = command->check(step.args);
+            if (!error.message.empty()) return std::nullopt;
+        }
         steps.push_back(std::move(step));
     }
     error = {};
     return steps;
 }
 
-bool runDrawScript(const std::vector<ScriptStep>& steps, DrawContext& c, ScriptError& error) {
+ScriptRun::~ScriptRun() {
+    for (std::int64_t id : fonts_) fntFreeFont(id);
+}
+
+bool runDrawScript(const std::vector<ScriptStep>& steps, DrawContext& c, ScriptRun& run, ScriptError& error) {
     for (const ScriptStep& step : steps) {
         std::string message;
-        if (!step.command->run(c, step.args, message)) {
+        if (!step.command->run(c, run, step.args, message)) {
             error = {step.line, std::move(message)};
             return false;
         }
@@ -306,8 +493,13 @@ std::int64_t drawScriptImage(const std::vector<ScriptStep>& steps, std::int32_t 
         error = {0, "cannot open a drawing session on the picture"};
         return 0;
     }
-    const bool ok = runDrawScript(steps, *c, error);
-    drwEnd();
+    bool ok = false;
+    {
+        // The fonts the script made outlive the session that selects them.
+        ScriptRun run;
+        ok = runDrawScript(steps, *c, run, error);
+        drwEnd();
+    }
     if (ok) return image;
     imgFreeImage(image);
     return 0;

@@ -14,7 +14,11 @@ static_assert(sizeof(BitmapDesc) == sizeof(BITMAP));
 
 HandleKind handleKind(Handle handle) {
     if (!handle) return HandleKind::None;
-    if (GetObjectType(gdi(handle)) == OBJ_BITMAP) return HandleKind::Bitmap;
+    switch (GetObjectType(gdi(handle))) {
+        case OBJ_BITMAP: return HandleKind::Bitmap;
+        case OBJ_FONT: return HandleKind::Font;
+        default: break;
+    }
     ICONINFO info;
     if (GetIconInfo(reinterpret_cast<HICON>(handle), &info)) {
         if (info.hbmColor) DeleteObject(info.hbmColor);
@@ -41,25 +45,40 @@ bool bitmapIsDibSection(Handle handle, bool* topDown) {
     return true;
 }
 
-Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel) {
+namespace {
+HBITMAP createSection(std::int32_t width, std::int32_t height, int bitsPerPixel, bool topDown) {
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc) return 0;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biHeight = topDown ? -height : height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = static_cast<WORD>(bitsPerPixel < 24 ? 24 : bitsPerPixel);
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HBITMAP bm = (width > 0 && height > 0) ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
     DeleteDC(dc);
-    return reinterpret_cast<Handle>(bm);
+    return bm;
+}
+}  // namespace
+
+Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel) {
+    return reinterpret_cast<Handle>(createSection(width, height, bitsPerPixel, false));
+}
+
+Handle dibSectionCreateTopDown(std::int32_t width, std::int32_t height) {
+    return reinterpret_cast<Handle>(createSection(width, height, 24, true));
 }
 
 bool objectDelete(Handle handle) {
     if (!handle) return false;
-    if (GetObjectType(gdi(handle)) == OBJ_BITMAP) return DeleteObject(gdi(handle)) != 0;
+    switch (GetObjectType(gdi(handle))) {
+        case OBJ_BITMAP: return DeleteObject(gdi(handle)) != 0;
+        // The stock font is shared by the whole process and stays.
+        case OBJ_FONT: return gdi(handle) != GetStockObject(SYSTEM_FONT) && DeleteObject(gdi(handle)) != 0;
+        default: break;
+    }
     return DestroyIcon(reinterpret_cast<HICON>(handle)) != 0;
 }
 
