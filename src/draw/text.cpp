@@ -279,7 +279,10 @@ std::int64_t drwSetFont(DrawContext& c, std::int64_t font) {
     if (!plat::textExtent(c.textDevice, u"Hg", 2, hg)) hg.cy = 0;
     const std::int32_t needed = std::max(hg.cy + 20, kMinRasterHeight);
     if (c.rasterHeight >= needed) return 1;
-    const plat::Handle raster = plat::dibSectionCreateTopDown(c.width, needed);
+    // Never narrower than the raster it replaces: a font chosen while the
+    // area is clipped still serves the whole output after unclip.
+    const std::int32_t width = std::max(c.width, c.rasterWidth);
+    const plat::Handle raster = plat::dibSectionCreateTopDown(width, needed);
     plat::BitmapDesc bm{};
     if (!raster || !plat::bitmapDescribe(raster, bm) || !bm.bits || !plat::textSelectRaster(c.textDevice, raster)) {
         if (raster) plat::objectDelete(raster);
@@ -289,7 +292,7 @@ std::int64_t drwSetFont(DrawContext& c, std::int64_t font) {
     c.raster = raster;
     c.rasterBits = static_cast<std::uint8_t*>(bm.bits);
     c.rasterPitch = bm.widthBytes;
-    c.rasterWidth = c.width;
+    c.rasterWidth = width;
     c.rasterHeight = needed;
     return 1;
 }
