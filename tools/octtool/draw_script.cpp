@@ -243,8 +243,7 @@ constexpr ScriptCommand kCommands[] = {
     {"imagesized", "iiiif", "X Y W H FILE", "a BMP or .ico file scaled to W x H (-1 keeps that side)",
      runImageSized},
     {"font", "w?iib", "FACE HEIGHT [WEIGHT [ITALIC]]",
-     "select a font (_ for a space in FACE; HEIGHT < 0 the character height, > 0 the cell height; "
-     "WEIGHT 100..900, default 400; ITALIC 0 or 1); font - the stock font again",
+     "select a font (see Text below); font - selects the stock font again",
      runFont, checkFont},
     {"text", "iit", "X Y TEXT", "text in the front colour; the background in the back colour unless the mode has 0x1",
      runText},

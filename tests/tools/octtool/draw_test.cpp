@@ -89,6 +89,18 @@ TEST(OctToolDraw, MistakesInTheScriptNameTheirLine) {
         {"box 0 0 0x80000000 1\n", "-:1: number '0x80000000' out of range"},
         {"front 0x100000000\n", "-:1: bad number '0x100000000'"},
         {"BOX 1 1 1 1\r\n", "-:1: unknown command 'BOX'"},
+        {"font\n", "-:1: font takes FACE HEIGHT [WEIGHT [ITALIC]]"},
+        {"font Serif\n", "-:1: font takes FACE HEIGHT [WEIGHT [ITALIC]], or - for the stock font"},
+        {"font - 12\n", "-:1: font - takes nothing more"},
+        {"font Serif 12 1000\n", "-:1: WEIGHT must be 100 to 900"},
+        {"font Serif 12 400 2\n", "-:1: number '2' out of range (0 to 1)"},
+        {"font Serif 12 400 1 9\n", "-:1: font takes FACE HEIGHT [WEIGHT [ITALIC]]"},
+        {"font A_very_long_face_name_of_32_chars 12\n", "-:1: the face name is longer than 31 characters"},
+        {"text 0\n", "-:1: text takes X Y TEXT"},
+        {"text 0 0 a\\tb\n", "-:1: bad escape in the text"},
+        {"text 0 0 end\\\n", "-:1: bad escape in the text"},
+        {"textangle 0 0 1.x Hi\n", "-:1: bad number '1.x'"},
+        {"textangle 0 0 1. Hi\n", "-:1: bad number '1.'"},
     };
     for (const Case& k : cases) {
         const Result r = draw({"-", "4", "4", "24", "-"}, k.script);
@@ -124,6 +136,33 @@ TEST(OctToolDraw, CommandLineAndSaveFailures) {
     EXPECT_EQ(unwritable.code, 1);
     EXPECT_EQ(unwritable.err.rfind("octtool draw: cannot write", 0), 0u) << unwritable.err;
     EXPECT_TRUE(dir.entries().empty());
+}
+
+// Text: the rest of the line after one space, '#' included; \n breaks the
+// line. Sizes are the platform's, so only where ink lands is checked.
+TEST(OctToolDraw, TextCommandsDrawWhereTheySay) {
+    const auto inkRows = [](const std::string& script) {
+        const Result r = draw({"-", "120", "90", "24", "-"}, script);
+        EXPECT_EQ(r.code, 0) << r.err;
+        std::vector<int> rows;  // picture rows (top first) holding ink
+        const std::size_t rowBytes = 360;
+        for (int y = 0; y < 90 && r.out.size() == 54 + rowBytes * 90; ++y) {
+            const std::string row = r.out.substr(54 + (89 - y) * rowBytes, rowBytes);
+            if (row.find_first_not_of('\0') != std::string::npos) rows.push_back(y);
+        }
+        return rows;
+    };
+    const auto one = inkRows("front 0xFFFFFFFF\nmode 1\ntext 5 5 # not a comment\n");
+    ASSERT_FALSE(one.empty());
+    EXPECT_GE(one.front(), 5);
+    const auto two = inkRows("front 0xFFFFFFFF\nmode 1\ntext 5 5 # not a comment\\nsecond line\n");
+    ASSERT_FALSE(two.empty());
+    EXPECT_GT(two.back(), one.back() + 5);  // the second line lies below the first
+    EXPECT_TRUE(inkRows("front 0xFFFFFFFF\nmode 1\ntext 5 5 \n").empty());  // a text of one space: nothing to see
+    const auto turned = inkRows("front 0xFFFFFFFF\nfont DejaVu_Sans -14 700 1\ntextangle 20 80 90 up\nfont -\n");
+    ASSERT_FALSE(turned.empty());
+    EXPECT_LE(turned.back(), 81);
+    EXPECT_GT(turned.back() - turned.front(), 10);  // turned a quarter: the word runs upwards
 }
 
 TEST(OctToolDraw, HelpListsEveryCommandOfTheLanguage) {
