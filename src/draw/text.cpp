@@ -12,6 +12,14 @@ namespace {
 using namespace DrawMode;
 
 constexpr std::int32_t kMinRasterHeight = 50;
+// Rasters are kept to 64 MiB: a font or a turned text that would need more
+// is drawn cut (drawText) or not at all (drawTextAngle) rather than exhaust
+// memory.
+constexpr std::int64_t kMaxRasterBytes = std::int64_t{64} << 20;
+
+bool rasterFits(std::int64_t width, std::int64_t height) {
+    return width > 0 && height > 0 && (width * 3 + 3) / 4 * 4 * height <= kMaxRasterBytes;
+}
 constexpr float kPi = 3.14159265358979f;
 
 // The length of a zero-terminated UTF-16 text, at most INT32_MAX units.
@@ -282,6 +290,7 @@ std::int64_t drwSetFont(DrawContext& c, std::int64_t font) {
     // Never narrower than the raster it replaces: a font chosen while the
     // area is clipped still serves the whole output after unclip.
     const std::int32_t width = std::max(c.width, c.rasterWidth);
+    if (!rasterFits(width, needed)) return 1;
     const plat::Handle raster = plat::dibSectionCreateTopDown(width, needed);
     plat::BitmapDesc bm{};
     if (!raster || !plat::bitmapDescribe(raster, bm) || !bm.bits || !plat::textSelectRaster(c.textDevice, raster)) {
@@ -390,7 +399,7 @@ void drwDrawTextAngle(DrawContext& c, std::int32_t x, std::int32_t y, const char
     const std::int32_t minY = std::min({0, corners[1][1], corners[2][1], lastY});
     const std::int32_t maxY = std::max({0, corners[1][1], corners[2][1], lastY});
     const std::int32_t boxWidth = maxX - minX, boxHeight = maxY - minY;
-    if (boxWidth <= 0 || boxHeight <= 0) return;
+    if (!rasterFits(boxWidth, boxHeight)) return;
 
     const plat::Handle box = plat::dibSectionCreateTopDown(boxWidth, boxHeight);
     plat::BitmapDesc bm{};

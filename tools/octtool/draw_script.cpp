@@ -144,7 +144,8 @@ bool runImageSized(DrawContext& c, ScriptRun&, const Args& a, std::string& error
 // Text
 // ---------------------------------------------------------------------------
 
-constexpr std::size_t kMaxFaceUnits = 31;  // a face name and its terminator fill 32 units
+constexpr std::size_t kMaxFaceUnits = 31;
+constexpr std::int64_t kMaxFontHeight = 2000;  // pixels: far beyond any picture's text  // a face name and its terminator fill 32 units
 
 std::u16string faceOf(std::string_view word) {
     std::u16string face(utf16LengthOf(word), u'\0');
@@ -160,6 +161,8 @@ std::string checkFont(const Args& a) {
         return {};
     }
     if (!a[1].given) return "font takes FACE HEIGHT [WEIGHT [ITALIC]], or - for the stock font";
+    if (a[1].number < -kMaxFontHeight || a[1].number > kMaxFontHeight)
+        return "HEIGHT must be -" + std::to_string(kMaxFontHeight) + " to " + std::to_string(kMaxFontHeight);
     if (a[2].given && (a[2].number < 100 || a[2].number > 900)) return "WEIGHT must be 100 to 900";
     if (faceOf(a[0].word).size() > kMaxFaceUnits) return "the face name is longer than 31 characters";
     return {};

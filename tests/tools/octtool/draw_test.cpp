@@ -93,6 +93,7 @@ TEST(OctToolDraw, MistakesInTheScriptNameTheirLine) {
         {"font Serif\n", "-:1: font takes FACE HEIGHT [WEIGHT [ITALIC]], or - for the stock font"},
         {"font - 12\n", "-:1: font - takes nothing more"},
         {"font Serif 12 1000\n", "-:1: WEIGHT must be 100 to 900"},
+        {"font Serif -2001\n", "-:1: HEIGHT must be -2000 to 2000"},
         {"font Serif 12 400 2\n", "-:1: number '2' out of range (0 to 1)"},
         {"font Serif 12 400 1 9\n", "-:1: font takes FACE HEIGHT [WEIGHT [ITALIC]]"},
         {"font A_very_long_face_name_of_32_chars 12\n", "-:1: the face name is longer than 31 characters"},
