@@ -94,12 +94,28 @@ void rowsPass(const std::uint8_t* src, std::int32_t sw, std::int32_t height, std
 // `room`), and the row is worked in chunks that stay in the first-level cache.
 constexpr std::size_t kChunk = 1024;
 
+// One output row: the rows `rowAt(j)` of the contribution, weighted and
+// summed in source order, chunk by chunk.
+template <typename RowAt>
+void sumRows(std::uint8_t* d, std::size_t rowBytes, const Contribution& c, RowAt rowAt) {
+    double acc[kChunk];
+    for (std::size_t k0 = 0; k0 < rowBytes; k0 += kChunk) {
+        const std::size_t n = rowBytes - k0 < kChunk ? rowBytes - k0 : kChunk;
+        for (std::size_t k = 0; k < n; ++k) acc[k] = 0.0;
+        for (std::int32_t j = c.first; j <= c.last; ++j) {
+            const double w = c.weights[j - c.first];
+            const auto* r = rowAt(j) + k0;
+            for (std::size_t k = 0; k < n; ++k) acc[k] = acc[k] + w * r[k];
+        }
+        for (std::size_t k = 0; k < n; ++k) d[k0 + k] = toByte(acc[k]);
+    }
+}
+
 void columnsPass(const std::uint8_t* src, std::int32_t width, std::uint8_t* dst, std::int32_t dh, std::int32_t bpp,
                  const ContributionList& list, double* ring, std::int64_t* held) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * bpp;
     const auto room = static_cast<std::size_t>(list.window);
     for (std::size_t i = 0; i < room; ++i) held[i] = -1;
-    double acc[kChunk];
     for (std::int32_t y = 0; y < dh; ++y) {
         const Contribution& c = list.items[y];
         for (std::int32_t j = c.first; j <= c.last; ++j) {
@@ -110,17 +126,9 @@ void columnsPass(const std::uint8_t* src, std::int32_t width, std::uint8_t* dst,
             for (std::size_t k = 0; k < rowBytes; ++k) r[k] = s[k];
             held[slot] = j;
         }
-        std::uint8_t* d = dst + rowBytes * static_cast<std::size_t>(y);
-        for (std::size_t k0 = 0; k0 < rowBytes; k0 += kChunk) {
-            const std::size_t n = rowBytes - k0 < kChunk ? rowBytes - k0 : kChunk;
-            for (std::size_t k = 0; k < n; ++k) acc[k] = 0.0;
-            for (std::int32_t j = c.first; j <= c.last; ++j) {
-                const double w = c.weights[j - c.first];
-                const double* r = ring + rowBytes * (static_cast<std::size_t>(j) % room) + k0;
-                for (std::size_t k = 0; k < n; ++k) acc[k] = acc[k] + w * r[k];
-            }
-            for (std::size_t k = 0; k < n; ++k) d[k0 + k] = toByte(acc[k]);
-        }
+        sumRows(dst + rowBytes * static_cast<std::size_t>(y), rowBytes, c, [&](std::int32_t j) {
+            return static_cast<const double*>(ring + rowBytes * (static_cast<std::size_t>(j) % room));
+        });
     }
 }
 
@@ -130,21 +138,9 @@ constexpr std::size_t kMaxRingBytes = std::size_t{64} << 20;
 void columnsPassDirect(const std::uint8_t* src, std::int32_t width, std::uint8_t* dst, std::int32_t dh,
                        std::int32_t bpp, const ContributionList& list) {
     const std::size_t rowBytes = static_cast<std::size_t>(width) * bpp;
-    double acc[kChunk];
-    for (std::int32_t y = 0; y < dh; ++y) {
-        const Contribution& c = list.items[y];
-        std::uint8_t* d = dst + rowBytes * static_cast<std::size_t>(y);
-        for (std::size_t k0 = 0; k0 < rowBytes; k0 += kChunk) {
-            const std::size_t n = rowBytes - k0 < kChunk ? rowBytes - k0 : kChunk;
-            for (std::size_t k = 0; k < n; ++k) acc[k] = 0.0;
-            for (std::int32_t j = c.first; j <= c.last; ++j) {
-                const double w = c.weights[j - c.first];
-                const std::uint8_t* s = src + rowBytes * static_cast<std::size_t>(j) + k0;
-                for (std::size_t k = 0; k < n; ++k) acc[k] = acc[k] + w * s[k];
-            }
-            for (std::size_t k = 0; k < n; ++k) d[k0 + k] = toByte(acc[k]);
-        }
-    }
+    for (std::int32_t y = 0; y < dh; ++y)
+        sumRows(dst + rowBytes * static_cast<std::size_t>(y), rowBytes, list.items[y],
+                [&](std::int32_t j) { return src + rowBytes * static_cast<std::size_t>(j); });
 }
 
 }  // namespace
