@@ -170,6 +170,27 @@ TEST_F(Text, ItalicFontsOverhangAndUprightOnesDoNot) {
     fntFreeFont(upright);
 }
 
+TEST(FontTable, FreedFontsAreDeletedAndTheStockFontStays) {
+    plat::LogFont lf{};
+    lf.height = -12;
+    const std::int64_t id = fntCreateFont(AnyId, lf);
+    ASSERT_NE(id, 0);
+    const plat::Handle handle = fntFontHandle(id);
+    EXPECT_EQ(plat::handleKind(handle), plat::HandleKind::Font);
+    plat::LogFont back{};
+    EXPECT_EQ(plat::fontDescribe(handle, back), 92);
+    EXPECT_EQ(back.height, -12);
+    fntFreeFont(id);
+    EXPECT_EQ(fntFontHandle(id), 0u);
+    EXPECT_EQ(plat::handleKind(handle), plat::HandleKind::None);  // deleted, not sent elsewhere
+    EXPECT_FALSE(plat::objectDelete(plat::fontStock()));
+    EXPECT_EQ(plat::handleKind(plat::fontStock()), plat::HandleKind::Font);
+    // A number id gives the handle itself.
+    const std::int64_t numbered = fntCreateFont(7, lf);
+    EXPECT_EQ(static_cast<plat::Handle>(numbered), fntFontHandle(7));
+    fntFreeFont(7);
+}
+
 TEST_F(Text, SetFontRefusesWhatIsNotAFont) {
     const plat::Handle before = c->font;
     EXPECT_EQ(c->ops.setFont(*c, 0), 0);
