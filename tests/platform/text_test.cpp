@@ -324,6 +324,8 @@ TEST(PlatformTextThreads, SessionsDrawAtOnceWithTheirOwnAndTheStockFont) {
         return out;
     };
     const std::vector<std::uint8_t> stock = render(false), own = render(true);
+    ASSERT_NE(std::count(stock.begin(), stock.end(), 0), static_cast<std::ptrdiff_t>(stock.size())) << "no ink";
+    ASSERT_NE(stock, own);
     std::vector<std::vector<std::uint8_t>> results(4);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) threads.emplace_back([&, t] { results[t] = render(t % 2 == 1); });
