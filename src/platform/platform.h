@@ -83,7 +83,7 @@ HandleKind handleKind(Handle handle);
 struct BitmapDesc {
     std::int32_t type;          // 0
     std::int32_t width;
-    std::int32_t height;        // positive for the library's bottom-up DIB sections
+    std::int32_t height;        // positive, for bottom-up and top-down DIB sections alike
     std::int32_t widthBytes;    // row bytes, padded to a multiple of 4
     std::uint16_t planes;       // 1
     std::uint16_t bitsPerPixel;

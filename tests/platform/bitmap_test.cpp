@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <tuple>
 #include <vector>
@@ -86,6 +87,62 @@ TEST(PlatformBitmap, SurfaceOpensOnABitmapOnly) {
     ASSERT_NE(s, nullptr);
     surfaceClose(s);
     EXPECT_TRUE(objectDelete(h));
+}
+
+
+// Row `r` from the top of a 24-bit DIB section, whatever its row order.
+std::uint8_t* sectionRow(Handle h, int r) {
+    BitmapDesc d{};
+    bool topDown = false;
+    if (!bitmapIsDibSection(h, &topDown) || !bitmapDescribe(h, d)) return nullptr;
+    const int memoryRow = topDown ? r : d.height - 1 - r;
+    return static_cast<std::uint8_t*>(d.bits) + static_cast<std::ptrdiff_t>(memoryRow) * d.widthBytes;
+}
+
+TEST(PlatformBitmap, TopDownSectionsKeepTheirRowOrderThroughEveryConversion) {
+    // A 2 × 3 top-down section whose rows from the top are grey 10, 20, 30:
+    // its first memory row is its top row.
+    Handle td = dibSectionCreateTopDown(2, 3);
+    ASSERT_NE(td, 0u);
+    bool topDown = false;
+    ASSERT_TRUE(bitmapIsDibSection(td, &topDown));
+    EXPECT_TRUE(topDown);
+    BitmapDesc d{};
+    ASSERT_TRUE(bitmapDescribe(td, d));
+    EXPECT_EQ(d.height, 3);  // positive, as GetObject reports it
+    EXPECT_EQ(d.bitsPerPixel, 24);
+    EXPECT_EQ(d.widthBytes, 8);
+    auto* bits = static_cast<std::uint8_t*>(d.bits);
+    for (int r = 0; r < 3; ++r)
+        for (int b = 0; b < 6; ++b) bits[r * d.widthBytes + b] = static_cast<std::uint8_t>(10 * (r + 1));
+
+    Handle bu = dibSectionCreate(2, 3, 24);
+    ASSERT_TRUE(bitmapIsDibSection(bu, &topDown));
+    EXPECT_FALSE(topDown);
+    ASSERT_TRUE(bitmapCopy(bu, td));
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(sectionRow(bu, r)[0], 10 * (r + 1)) << "copy, row " << r;
+
+    // Back from bottom-up into a fresh top-down section.
+    Handle td2 = dibSectionCreateTopDown(2, 3);
+    ASSERT_TRUE(bitmapCopy(td2, bu));
+    for (int r = 0; r < 3; ++r) EXPECT_EQ(sectionRow(td2, r)[5], 10 * (r + 1)) << "copy back, row " << r;
+
+    for (bool wantTopDown : {true, false}) {
+        std::vector<std::uint8_t> rows(3 * 8);
+        ASSERT_EQ(bitmapReadRows(td, 24, wantTopDown, rows.data()), 3);
+        for (int r = 0; r < 3; ++r)
+            EXPECT_EQ(rows[(wantTopDown ? r : 2 - r) * 8], 10 * (r + 1)) << wantTopDown << " row " << r;
+    }
+
+    // Stretched to 1 × 6 (each row doubled), into either row order.
+    for (Handle out : {dibSectionCreate(1, 6, 24), dibSectionCreateTopDown(1, 6)}) {
+        ASSERT_TRUE(bitmapStretchHalftone(out, td));
+        for (int r = 0; r < 6; ++r) EXPECT_EQ(sectionRow(out, r)[2], 10 * (r / 2 + 1)) << "stretch, row " << r;
+        EXPECT_TRUE(objectDelete(out));
+    }
+    for (Handle h : {td, td2, bu}) EXPECT_TRUE(objectDelete(h));
+    EXPECT_EQ(dibSectionCreateTopDown(0, 1), 0u);
+    EXPECT_EQ(dibSectionCreateTopDown(1, -1), 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Bitmaps on Linux: the layer's own DIB sections, laid out as Windows lays
-// them out (bottom-up rows of 24 or 32 bits, each padded to 4 bytes).
+// them out (rows of 24 or 32 bits, each padded to 4 bytes; bottom-up, or
+// top-down for the text raster).
 #include <cstdlib>
 #include <initializer_list>
 #include <new>
@@ -11,27 +12,9 @@ namespace oct::plat {
 
 using posix::Bitmap;
 
-HandleKind handleKind(Handle handle) {
-    for (HandleKind kind : {HandleKind::Bitmap, HandleKind::Icon})
-        if (posix::objectLookup(handle, kind)) return kind;
-    return HandleKind::None;
-}
+namespace {
 
-bool bitmapDescribe(Handle handle, BitmapDesc& out) {
-    auto* bm = static_cast<Bitmap*>(posix::objectLookup(handle, HandleKind::Bitmap));
-    if (!bm) return false;
-    out = {0, bm->width, bm->height, bm->widthBytes, 1, bm->bitsPerPixel, bm->bits};
-    return true;
-}
-
-bool bitmapIsDibSection(Handle handle, bool* topDown) {
-    auto* bm = static_cast<Bitmap*>(posix::objectLookup(handle, HandleKind::Bitmap));
-    if (topDown) *topDown = false;  // the layer makes bottom-up sections only
-    return bm && bm->bits;
-}
-
-Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel) {
-    const int bpp = bitsPerPixel < 24 ? 24 : bitsPerPixel;
+Handle bitmapMake(std::int32_t width, std::int32_t height, int bpp, bool topDown) {
     if ((bpp != 24 && bpp != 32) || width <= 0 || height <= 0) return 0;
     const std::int64_t widthBytes = (static_cast<std::int64_t>(width) * bpp + 31) / 32 * 4;
     if (widthBytes > INT32_MAX) return 0;
@@ -45,13 +28,49 @@ Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixe
     bm->height = height;
     bm->widthBytes = static_cast<std::int32_t>(widthBytes);
     bm->bitsPerPixel = static_cast<std::uint16_t>(bpp);
+    bm->topDown = topDown;
     bm->bits = posix::pixelsAlloc(static_cast<std::size_t>(bytes));
     Handle h = bm->bits ? posix::objectRegister(bm) : 0;
     if (!h) delete bm;
     return h;
 }
 
-bool objectDelete(Handle handle) { return posix::objectRemove(handle); }
+}  // namespace
+
+HandleKind handleKind(Handle handle) {
+    for (HandleKind kind : {HandleKind::Bitmap, HandleKind::Icon, HandleKind::Font})
+        if (posix::objectLookup(handle, kind)) return kind;
+    return HandleKind::None;
+}
+
+bool bitmapDescribe(Handle handle, BitmapDesc& out) {
+    auto* bm = static_cast<Bitmap*>(posix::objectLookup(handle, HandleKind::Bitmap));
+    if (!bm) return false;
+    out = {0, bm->width, bm->height, bm->widthBytes, 1, bm->bitsPerPixel, bm->bits};
+    return true;
+}
+
+bool bitmapIsDibSection(Handle handle, bool* topDown) {
+    auto* bm = static_cast<Bitmap*>(posix::objectLookup(handle, HandleKind::Bitmap));
+    if (topDown) *topDown = bm && bm->topDown;
+    return bm && bm->bits;
+}
+
+Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel) {
+    return bitmapMake(width, height, bitsPerPixel < 24 ? 24 : bitsPerPixel, false);
+}
+
+Handle dibSectionCreateTopDown(std::int32_t width, std::int32_t height) {
+    return bitmapMake(width, height, 24, true);
+}
+
+bool objectDelete(Handle handle) {
+    // The stock font is shared by every device and session: as GDI ignores
+    // DeleteObject of a stock object, it stays.
+    auto* font = static_cast<posix::Font*>(posix::objectLookup(handle, HandleKind::Font));
+    if (font && font->stock) return false;
+    return posix::objectRemove(handle);
+}
 
 // No device contexts on Linux: a session needs only the bitmap's memory.
 struct DrawSurface {};

@@ -1,8 +1,9 @@
 // Conversions for image drawing on Linux: depth copies, the area-averaging
 // stretch that stands in for GDI's halftone stretching, row copies as
 // GetDIBits gives them, and icons turned into 32-bit DIB sections. There are
-// no device-dependent bitmaps here: every bitmap is the layer's own bottom-up
-// DIB section of 24 or 32 bits.
+// no device-dependent bitmaps here: every bitmap is the layer's own DIB
+// section of 24 or 32 bits, bottom-up or top-down, and every routine walks
+// rows counted from the top.
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -18,11 +19,6 @@ using posix::Icon;
 
 Bitmap* bitmapOf(Handle h) { return static_cast<Bitmap*>(posix::objectLookup(h, HandleKind::Bitmap)); }
 Icon* iconOf(Handle h) { return static_cast<Icon*>(posix::objectLookup(h, HandleKind::Icon)); }
-
-// Row `r` counted from the top.
-std::uint8_t* rowFromTop(const Bitmap& bm, std::int32_t r) {
-    return bm.bits + static_cast<std::size_t>(bm.height - 1 - r) * bm.widthBytes;
-}
 
 // One pixel row converted between 3 and 4 bytes per pixel; alpha 0 when it is added.
 void convertRow(const std::uint8_t* s, int sBytes, std::uint8_t* d, int dBytes, std::int32_t width) {
@@ -69,7 +65,7 @@ bool bitmapCopy(Handle destination, Handle source) {
     Bitmap* s = bitmapOf(source);
     if (!d || !s || d->width != s->width || d->height != s->height) return false;
     for (std::int32_t r = 0; r < d->height; ++r)
-        convertRow(rowFromTop(*s, r), s->bitsPerPixel / 8, rowFromTop(*d, r), d->bitsPerPixel / 8, d->width);
+        convertRow(s->rowFromTop(r), s->bitsPerPixel / 8, d->rowFromTop(r), d->bitsPerPixel / 8, d->width);
     return true;
 }
 
@@ -84,7 +80,7 @@ bool bitmapStretchHalftone(Handle destination, Handle source) {
         const std::size_t rowValues = static_cast<std::size_t>(d->width) * 3;
         std::vector<std::int64_t> across(rowValues * static_cast<std::size_t>(s->height));
         for (std::int32_t r = 0; r < s->height; ++r) {
-            const std::uint8_t* row = rowFromTop(*s, r);
+            const std::uint8_t* row = s->rowFromTop(r);
             std::int64_t* out = across.data() + rowValues * r;
             for (std::int32_t x = 0; x < d->width; ++x) {
                 const Span& span = xs[static_cast<std::size_t>(x)];
@@ -97,7 +93,7 @@ bool bitmapStretchHalftone(Handle destination, Handle source) {
         const std::int64_t total = static_cast<std::int64_t>(s->width) * s->height;
         for (std::int32_t r = 0; r < d->height; ++r) {
             const Span& span = ys[static_cast<std::size_t>(r)];
-            std::uint8_t* row = rowFromTop(*d, r);
+            std::uint8_t* row = d->rowFromTop(r);
             for (std::size_t v = 0; v < rowValues; ++v) {
                 std::int64_t sum = 0;
                 for (std::size_t k = 0; k < span.overlap.size(); ++k)
@@ -118,7 +114,7 @@ std::int32_t bitmapReadRows(Handle bitmap, int bitsPerPixel, bool topDown, void*
     auto* base = static_cast<std::uint8_t*>(out);
     for (std::int32_t r = 0; r < s->height; ++r) {
         const std::int32_t memoryRow = topDown ? r : s->height - 1 - r;
-        convertRow(rowFromTop(*s, r), s->bitsPerPixel / 8, base + outRow * memoryRow, bitsPerPixel / 8, s->width);
+        convertRow(s->rowFromTop(r), s->bitsPerPixel / 8, base + outRow * memoryRow, bitsPerPixel / 8, s->width);
     }
     return s->height;
 }
@@ -130,7 +126,7 @@ Handle iconColourBitmap(Handle icon) {
     Bitmap* d = bitmapOf(h);
     if (!d) return 0;
     const std::size_t row = static_cast<std::size_t>(i->width) * 4;
-    for (std::int32_t r = 0; r < i->height; ++r) std::memcpy(rowFromTop(*d, r), i->pixels + row * r, row);
+    for (std::int32_t r = 0; r < i->height; ++r) std::memcpy(d->rowFromTop(r), i->pixels + row * r, row);
     return h;
 }
 
@@ -142,7 +138,7 @@ Handle iconRenderMasked(Handle icon) {
     if (!d) return 0;
     for (std::int32_t r = 0; r < i->height; ++r) {
         const std::size_t from = static_cast<std::size_t>(r) * i->width;
-        std::uint8_t* p = rowFromTop(*d, r);
+        std::uint8_t* p = d->rowFromTop(r);
         for (std::int32_t x = 0; x < i->width; ++x, p += 4) {
             std::memcpy(p, i->pixels + 4 * (from + x), 3);
             p[3] = i->mask[from + x] ? 0 : 255;

@@ -2,6 +2,7 @@
 // library is loaded and the destructor when it is unloaded.
 #include <dlfcn.h>
 
+#include "platform/posix/font.h"
 #include "runtime/module.h"
 #include "runtime/thread_exit.h"
 
@@ -34,6 +35,8 @@ __attribute__((constructor)) void octModuleLoad() {
 
 __attribute__((destructor)) void octModuleUnload() {
     oct::modStopAll();
+    // After the stop sequence has deleted the fonts it made.
+    oct::plat::posix::fontsRelease();
     observe("stop");
 }
 

@@ -1,12 +1,16 @@
-// The Linux layer's own GDI-like objects: bitmaps and icons behind 64-bit
-// handles. A handle is the object's address with a tag of its registration;
+// The Linux layer's own GDI-like objects: bitmaps, icons and fonts behind
+// 64-bit handles. A handle is the object's address with a tag of its registration;
 // it is used only after the live set confirms that it names a live object of
 // the expected kind, registered under that very handle.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "platform/platform.h"
+
+struct FT_FaceRec_;  // FreeType's face record; only font.cpp and text.cpp look inside
 
 namespace oct::plat::posix {
 
@@ -15,12 +19,20 @@ struct Object {
     virtual ~Object() = default;
 };
 
-// A bottom-up DIB section.
+// A DIB section: bottom-up as the library's images are, or top-down as the
+// raster that text is rendered into.
 struct Bitmap final : Object {
     std::int32_t width = 0, height = 0, widthBytes = 0;
     std::uint16_t bitsPerPixel = 0;
+    bool topDown = false;          // rows stored top row first
     std::uint8_t* bits = nullptr;  // zero-filled, widthBytes × height bytes
     ~Bitmap() override;
+
+    // The pixels of row `r`, counted from the top whatever the row order.
+    std::uint8_t* rowFromTop(std::int32_t r) const {
+        const std::int32_t memoryRow = topDown ? r : height - 1 - r;
+        return bits + static_cast<std::size_t>(memoryRow) * static_cast<std::size_t>(widthBytes);
+    }
 };
 
 // An icon as USER32 keeps one: a colour image and its AND mask at the size
@@ -33,6 +45,21 @@ struct Icon final : Object {
     std::uint8_t* pixels = nullptr;  // width × height B, G, R, A, top row first
     std::uint8_t* mask = nullptr;    // width × height bytes, top row first: 1 where the background shows
     ~Icon() override;
+};
+
+// A font: the description it was made from and the FreeType face that
+// fontconfig chose for it, sized to the description's height.
+struct Font final : Object {
+    LogFont description{};
+    FT_FaceRec_* face = nullptr;
+    // A face serves one thread at a time: loading a glyph changes its slot,
+    // and drawing sets its transform.
+    std::mutex use;
+    bool stock = false;           // the shared stock font, never deleted
+    bool italic = false;          // the face is italic or oblique, or slanted here (syntheticItalic)
+    bool syntheticItalic = false; // italic asked for, upright face: glyphs are sheared when loaded
+    std::int32_t ascent = 0, descent = 0;  // the cell above and below the baseline, pixels
+    ~Font() override;
 };
 
 // Registers a new object and returns its handle, a positive value (0 when it
