@@ -58,6 +58,17 @@ TEST(OctToolDraw, ExampleScriptsGiveTheSameBytesEverywhere) {
     }
 }
 
+// The showcase uses the platform's fonts, so only its run is checked: its
+// image files are found beside the script, and its text draws.
+TEST(OctToolDraw, TheShowcaseScriptRunsOnEveryPlatform) {
+    const Result r = draw({"-", "320", "200", "24", std::string(OCT_SAMPLES_DIR) + "/draw/showcase.draw"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(r.out.size(), 54u + 960u * 200u);
+    // Row 176 from the top: the stock-font line on its painted back (0xFF80E0FF).
+    const std::string row = r.out.substr(54 + (199 - 176) * 960, 960);
+    EXPECT_NE(row.find("\x80\xE0\xFF"), std::string::npos);
+}
+
 TEST(OctToolDraw, WritesTheRowsAsTheyLieInMemory) {
     // Bottom row first; alpha bytes as drawn; a stored front colour survives
     // the mode change that follows it.
