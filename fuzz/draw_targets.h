@@ -19,7 +19,9 @@ namespace oct::fuzz {
 // a 37 × 23 picture (24 bits when the last byte's lowest bit is clear, else
 // 32), and nothing it draws may reach the zero padding at the end of each
 // 24-bit row: every primitive clips to the drawing area. A script that does
-// not parse names a line of the input.
+// not parse names a line of the input; one whose step fails (an image file
+// that cannot be read, a font that cannot be made) names that step's line.
+// File names are taken relative to the current folder.
 inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     tool::ScriptError error;
@@ -31,7 +33,7 @@ inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
     }
     const std::int32_t depth = size > 0 && (data[size - 1] & 1) ? 32 : 24;
     const std::int64_t image = tool::drawScriptImage(*steps, 37, 23, depth, error);
-    if (!image) return false;
+    if (!image) return error.line >= 1 && !error.message.empty();
     plat::BitmapDesc bm{};
     bool ok = plat::bitmapDescribe(imgImageHandle(image), bm);
     const auto* bytes = static_cast<const std::uint8_t*>(bm.bits);
