@@ -96,7 +96,8 @@ bool textIsItalic(TextDevice* device) {
 }
 
 bool textOut(TextDevice* device, std::int32_t x, std::int32_t y, const char16_t* text, std::int32_t length) {
-    if (!device || !text || length < 0) return false;
+    // Without a raster the DC holds its default 1 x 1 monochrome bitmap.
+    if (!device || !device->firstBitmap || !text || length < 0) return false;
     const bool ok = TextOutW(device->dc, x, y, reinterpret_cast<const wchar_t*>(text), length) != 0;
     GdiFlush();  // the caller reads the raster's bits next
     return ok;
