@@ -191,20 +191,28 @@ template <typename Rule>
 void blendWith(DrawContext& c, const TextPaint& paint, const std::uint8_t* raster, std::int64_t rowBytes,
                const TextSpan& s, Rule rule) {
     Coverage k{};
+    // The front colour is read per pixel only in gradient mode.
+    const auto setFront = [&k](std::uint32_t f) {
+        k.alpha = f >> 24;
+        k.front[0] = (f >> 16) & 0xFF;
+        k.front[1] = (f >> 8) & 0xFF;
+        k.front[2] = f & 0xFF;
+    };
+    std::uint32_t f = c.frontColor;
+    setFront(f);
     for (std::int32_t i = s.firstRow; i < s.rows; ++i) {
         const std::uint8_t* r = raster + static_cast<std::int64_t>(i) * rowBytes + 3 * static_cast<std::int64_t>(s.firstColumn);
         const std::int32_t y = s.y + i;
         std::uint8_t* d = drwPixel(c, s.x + s.firstColumn, y);
         for (std::int32_t j = s.firstColumn; j < s.columns; ++j, r += 3, d += c.bytesPerPixel) {
             const std::int32_t x = s.x + j;
-            const std::uint32_t f = c.gradientMode ? drwGradientColour(c, x, y) : c.frontColor;
+            if (c.gradientMode) {
+                f = drwGradientColour(c, x, y);
+                setFront(f);
+            }
             k.raster = r;
             k.sum = static_cast<std::uint32_t>(r[0]) + r[1] + r[2];
             k.cov = static_cast<float>(k.sum) / 765.0f;
-            k.alpha = f >> 24;
-            k.front[0] = (f >> 16) & 0xFF;
-            k.front[1] = (f >> 8) & 0xFF;
-            k.front[2] = f & 0xFF;
             for (int ch = 0; ch < 3; ++ch) k.part[ch] = r[ch] * k.alpha / 255;
             k.whole = static_cast<std::uint32_t>(k.cov * static_cast<float>(k.alpha));
             rule(c, paint, k, d, x, y, f);
