@@ -9,12 +9,11 @@
 
 #include "image/resample.h"
 #include "tool.h"
+#include "tools/octtool/tool_fixture.h"
 
 namespace oct {
 namespace {
 
-namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
 void put16(Bytes& b, std::uint32_t v) {
     b.push_back(static_cast<std::uint8_t>(v));
@@ -51,40 +50,14 @@ Bytes pattern(std::size_t n) {
     return b;
 }
 
-class OctToolResize : public ::testing::Test {
+class OctToolResize : public OctTool {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               (std::string("octtool-resize-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string path(const char* name) const { return (dir_ / name).string(); }
-    void write(const char* name, const Bytes& bytes) const {
-        std::ofstream(dir_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    Bytes read(const char* name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        return Bytes{std::istreambuf_iterator<char>(in), {}};
-    }
-    int run(std::vector<std::string> args) {
-        out_.str({});
-        err_.str({});
-        std::vector<std::string_view> views(args.begin(), args.end());
-        tool::ToolContext context{.out = out_, .err = err_};
-        return tool::toolRun(views, context);
-    }
     // The file the command must write: the header and imgResample's rows.
     static Bytes expected(const Bytes& packed, std::int32_t sw, std::int32_t sh, std::int32_t dw, std::int32_t dh) {
         Bytes rows(static_cast<std::size_t>(dw) * dh * 4);
         EXPECT_EQ(imgResample(packed.data(), sw, sh, rows.data(), dw, dh, 32), 1);
         return bmp(dw, dh, 32, 0, {}, rows);
     }
-
-    fs::path dir_;
-    std::ostringstream out_, err_;
 };
 
 TEST_F(OctToolResize, ScalesThirtyTwoBitRowsWithTheirAlpha) {
@@ -103,7 +76,7 @@ TEST_F(OctToolResize, ScalesThirtyTwoBitRowsWithTheirAlpha) {
     for (const Case& k : cases) {
         write("in.bmp", k.file);
         const std::string size = std::to_string(k.dw) + "x" + std::to_string(k.dh);
-        ASSERT_EQ(run({"resize", size, path("in.bmp"), path("out.bmp")}), 0) << k.name << err_.str();
+        ASSERT_EQ(run({"resize", size, path("in.bmp"), path("out.bmp")}), 0) << k.name << err();
         EXPECT_EQ(read("out.bmp"), expected(rows, 5, 3, k.dw, k.dh)) << k.name;
     }
 }
@@ -114,7 +87,7 @@ TEST_F(OctToolResize, TwentyFourBitTopDownBecomesOpaqueBottomUp) {
     Bytes rows = top;
     rows.insert(rows.end(), bottom.begin(), bottom.end());
     write("in.bmp", bmp(2, -2, 24, 0, {}, rows));
-    ASSERT_EQ(run({"resize", "3x3", path("in.bmp"), path("out.bmp")}), 0) << err_.str();
+    ASSERT_EQ(run({"resize", "3x3", path("in.bmp"), path("out.bmp")}), 0) << err();
     const Bytes packed{7, 8, 9, 255, 10, 11, 12, 255, 1, 2, 3, 255, 4, 5, 6, 255};  // bottom row first
     EXPECT_EQ(read("out.bmp"), expected(packed, 2, 2, 3, 3));
 }
@@ -144,18 +117,18 @@ TEST_F(OctToolResize, RefusalsGiveOneLineAndNoFile) {
     };
     for (const Case& k : cases) {
         EXPECT_EQ(run(k.args), k.code) << k.args[1] << " " << k.args[2];
-        const std::string e = err_.str();
+        const std::string e = err();
         EXPECT_EQ(e.rfind("octtool resize: ", 0), 0u) << e;
         EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 1) << e;
-        EXPECT_FALSE(fs::exists(dir_ / "out.bmp"));
+        EXPECT_FALSE(exists("out.bmp"));
     }
 }
 
 TEST_F(OctToolResize, Help) {
     ASSERT_EQ(run({"help", "resize"}), 0);
-    EXPECT_NE(out_.str().find("usage: octtool resize WIDTHxHEIGHT IN.bmp OUT.bmp"), std::string::npos);
+    EXPECT_NE(out().find("usage: octtool resize WIDTHxHEIGHT IN.bmp OUT.bmp"), std::string::npos);
     ASSERT_EQ(run({"help"}), 0);
-    EXPECT_NE(out_.str().find("  resize"), std::string::npos);
+    EXPECT_NE(out().find("  resize"), std::string::npos);
 }
 
 }  // namespace
