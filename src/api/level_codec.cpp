@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "api/level_kernels.h"
 #include "runtime/heap.h"
 
 namespace oct {
@@ -12,31 +13,7 @@ static_assert(std::endian::native == std::endian::little, "the level buffer is w
 
 namespace {
 
-// Level → its 3-bit code as a value whose bit j is buffer bit position + j.
-// Levels 1..3 set one bit (p+2, p+1, p), levels 4..6 two ({p+1, p+2},
-// {p, p+1}, {p, p+2}), level 7 all three.
-constexpr std::uint8_t kLevelCode[8] = {0b000, 0b100, 0b010, 0b001, 0b110, 0b011, 0b101, 0b111};
-
-// Code value → level, the inverse of kLevelCode.
-constexpr std::array<std::uint8_t, 8> kCodeLevel = [] {
-    std::array<std::uint8_t, 8> t{};
-    for (int level = 0; level < 8; ++level) t[kLevelCode[level]] = static_cast<std::uint8_t>(level);
-    return t;
-}();
-
-// Gray sum (blue + green + red, 0..765) → code of the level sum div 96.
-constexpr std::array<std::uint8_t, 766> kSumCode = [] {
-    std::array<std::uint8_t, 766> t{};
-    for (int sum = 0; sum < 766; ++sum) t[sum] = kLevelCode[sum / 96];
-    return t;
-}();
-
-// Alpha byte → code of the level alpha div 32, already shifted to bits 3..5.
-constexpr std::array<std::uint8_t, 256> kAlphaCode = [] {
-    std::array<std::uint8_t, 256> t{};
-    for (int a = 0; a < 256; ++a) t[a] = static_cast<std::uint8_t>(kLevelCode[a / 32] << 3);
-    return t;
-}();
+using namespace lvl;
 
 constexpr std::uint32_t grayOfLevel(int level) { return kLevelPalette[level] * 0x010101u; }
 
@@ -58,56 +35,6 @@ std::uint32_t codeAt(const std::uint8_t* buffer, std::int64_t position, int bits
     std::uint32_t code = 0;
     for (int j = 0; j < bits; ++j) code |= static_cast<std::uint32_t>(lvlTestBit(buffer, position + j)) << j;
     return code;
-}
-
-// Appends bit groups of up to 56 bits to a zero-filled buffer, 64 bits at a time.
-class CodeWriter {
-public:
-    explicit CodeWriter(std::uint8_t* out) : out_(out) {}
-
-    void put(std::uint64_t bits, int count) {
-        acc_ |= bits << used_;
-        used_ += count;
-        if (used_ >= 64) {
-            std::memcpy(out_, &acc_, 8);
-            out_ += 8;
-            used_ -= 64;
-            // The bits of this group that did not fit start the next word.
-            acc_ = used_ ? bits >> (count - used_) : 0;
-        }
-    }
-
-    void flush() {
-        if (used_) std::memcpy(out_, &acc_, static_cast<std::size_t>((used_ + 7) / 8));
-    }
-
-private:
-    std::uint8_t* out_;
-    std::uint64_t acc_ = 0;
-    int used_ = 0;
-};
-
-// Codes are gathered eight pixels at a time (24 or 48 bits) before they reach
-// the writer, which keeps the writer's carried state off the per-pixel path.
-constexpr int kGroup = 8;
-
-std::uint64_t code24(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]]; }
-std::uint64_t code32(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]] | kAlphaCode[p[3]]; }
-
-template <int kBytes, int kBits, std::uint64_t (*kCode)(const std::uint8_t*)>
-void quantizeRows(const PixelSource& s, std::uint8_t* levels) {
-    CodeWriter writer(levels);
-    for (std::int32_t row = 0; row < s.height; ++row) {
-        const std::uint8_t* p = s.bits + static_cast<std::int64_t>(row) * s.pitch;
-        std::int32_t x = 0;
-        for (; x + kGroup <= s.width; x += kGroup, p += kGroup * kBytes) {
-            std::uint64_t group = 0;
-            for (int i = 0; i < kGroup; ++i) group |= kCode(p + i * kBytes) << (i * kBits);
-            writer.put(group, kGroup * kBits);
-        }
-        for (; x < s.width; ++x, p += kBytes) writer.put(kCode(p), kBits);
-    }
-    writer.flush();
 }
 
 // Reads codes of `kBits` bits in order; past the end of the buffer every bit is 0.
@@ -203,41 +130,79 @@ constexpr auto kAlphaPixel = inMemoryOrder(kAlphaColor);
 
 // Writes the rows: 4 bytes per pixel in one store each; 3 bytes per pixel as
 // a 4-byte store whose fourth byte the next pixel overwrites, except for a
-// row's last pixel, which must not touch the row padding's neighbour.
+// row's last pixel, which must not touch the row padding's neighbour. Codes
+// and pixel sizes may be mixed here (3-bit codes into 4-byte pixels and the
+// other way round); the row kernels cover the two usual pairings.
 template <int kBits, const std::array<std::uint32_t, (1u << kBits)>& kPixels>
-void decodeRows(const std::uint8_t* levels, std::int64_t size, std::int32_t width, std::int32_t height,
-                std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
-    std::int64_t k = 0;
-    for (std::int32_t r = 0; r < height; ++r) {
-        std::uint8_t* p = rows + r * pitch;
-        if (bytesPerPixel == 4) {
-            for (std::int32_t x = 0; x < width; ++x, p += 4, ++k)
-                std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 4);
-        } else {
-            for (std::int32_t x = 0; x + 1 < width; ++x, p += 3, ++k)
-                std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 4);
-            std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 3);
-            ++k;
-        }
+void decodeRowPart(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t from,
+                   std::int32_t width, std::uint8_t* row, int bytesPerPixel) {
+    std::uint8_t* p = row + static_cast<std::int64_t>(from) * bytesPerPixel;
+    std::int64_t k = first + from;
+    if (bytesPerPixel == 4) {
+        for (std::int32_t x = from; x < width; ++x, p += 4, ++k)
+            std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 4);
+        return;
     }
+    if (from >= width) return;
+    for (std::int32_t x = from; x + 1 < width; ++x, p += 3, ++k)
+        std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 4);
+    std::memcpy(p, &kPixels[codeOfPixel<kBits>(levels, size, k)], 3);
+}
+
+void quantizePortable24(const std::uint8_t* row, std::int32_t width, CodeWriter& writer) {
+    quantizeTail<3>(row, width, writer);
+}
+void quantizePortable32(const std::uint8_t* row, std::int32_t width, CodeWriter& writer) {
+    quantizeTail<4>(row, width, writer);
+}
+void decodeGrayPortable(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t width,
+                        std::uint8_t* out) {
+    decodeGrayTail(levels, size, first, 0, width, out);
+}
+void decodeAlphaPortable(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t width,
+                         std::uint8_t* out) {
+    decodeAlphaTail(levels, size, first, 0, width, out);
 }
 
 }  // namespace
 
-bool lvlDecodeRows(const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width, std::int32_t height,
-                   bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
+namespace lvl {
+
+const Kernels kPortableKernels{quantizePortable24, quantizePortable32, decodeGrayPortable, decodeAlphaPortable};
+
+void decodeGrayTail(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t from,
+                    std::int32_t width, std::uint8_t* out) {
+    decodeRowPart<3, kGrayPixel>(levels, size, first, from, width, out, 3);
+}
+
+void decodeAlphaTail(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t from,
+                     std::int32_t width, std::uint8_t* out) {
+    decodeRowPart<6, kAlphaPixel>(levels, size, first, from, width, out, 4);
+}
+
+bool decodeRowsWith(Isa isa, const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width,
+                    std::int32_t height, bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
     if (width <= 0 || height <= 0 || !rows || (bytesPerPixel != 3 && bytesPerPixel != 4) ||
         pitch < static_cast<std::int64_t>(width) * bytesPerPixel)
         return false;
     if (!levels) levelsSize = 0;
-    if (alpha)
-        decodeRows<6, kAlphaPixel>(levels, levelsSize, width, height, rows, pitch, bytesPerPixel);
-    else
-        decodeRows<3, kGrayPixel>(levels, levelsSize, width, height, rows, pitch, bytesPerPixel);
+    const Kernels& kernels = kernelsFor(isa);
+    for (std::int32_t r = 0; r < height; ++r) {
+        std::uint8_t* row = rows + r * pitch;
+        const std::int64_t first = static_cast<std::int64_t>(r) * width;
+        if (alpha && bytesPerPixel == 4)
+            kernels.decodeAlpha(levels, levelsSize, first, width, row);
+        else if (!alpha && bytesPerPixel == 3)
+            kernels.decodeGray(levels, levelsSize, first, width, row);
+        else if (alpha)
+            decodeRowPart<6, kAlphaPixel>(levels, levelsSize, first, 0, width, row, bytesPerPixel);
+        else
+            decodeRowPart<3, kGrayPixel>(levels, levelsSize, first, 0, width, row, bytesPerPixel);
+    }
     return true;
 }
 
-bool lvlQuantize(const PixelSource& source, LevelBuffer& out) {
+bool quantizeWith(Isa isa, const PixelSource& source, LevelBuffer& out) {
     if (!source.bits || source.width <= 0 || source.height <= 0) return false;
     const bool alpha = source.bitsPerPixel != 24;
     const std::int64_t rowBytes = static_cast<std::int64_t>(source.width) * (alpha ? 4 : 3);
@@ -246,15 +211,26 @@ bool lvlQuantize(const PixelSource& source, LevelBuffer& out) {
     const std::int64_t size = static_cast<std::int64_t>(source.width) * source.height;
     auto* levels = static_cast<std::uint8_t*>(memAlloc(size));
     if (!levels) return false;
-    if (alpha)
-        quantizeRows<4, 6, code32>(source, levels);
-    else
-        quantizeRows<3, 3, code24>(source, levels);
+    const Kernels& kernels = kernelsFor(isa);
+    const QuantizeRow quantizeRow = alpha ? kernels.quantize32 : kernels.quantize24;
+    CodeWriter writer(levels);
+    for (std::int32_t row = 0; row < source.height; ++row)
+        quantizeRow(source.bits + static_cast<std::int64_t>(row) * source.pitch, source.width, writer);
+    writer.flush();
     out.levels = levels;
     out.size = size;
     out.alpha = alpha ? 1 : 0;
     return true;
 }
+
+}  // namespace lvl
+
+bool lvlDecodeRows(const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width, std::int32_t height,
+                   bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
+    return lvl::decodeRowsWith(lvl::bestIsa(), levels, levelsSize, width, height, alpha, rows, pitch, bytesPerPixel);
+}
+
+bool lvlQuantize(const PixelSource& source, LevelBuffer& out) { return lvl::quantizeWith(lvl::bestIsa(), source, out); }
 
 void lvlSetBit(std::uint8_t* buffer, std::int64_t bit) {
     buffer[bit >> 3] |= static_cast<std::uint8_t>(1u << (bit & 7));

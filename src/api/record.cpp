@@ -30,7 +30,10 @@ std::int64_t octRebuildRecord(OctImage& record) {
     if (record.image) return 1;
     const bool alpha = record.header.alpha != 0;
     const std::int32_t width = record.header.width, height = record.header.height;
-    const std::int64_t image = imgCreateImage(AnyId, width, height, alpha ? 32 : 24, 0);
+    // Every byte of every pixel is written below, so the image gets no
+    // background pass: black on 24 bits and transparent black (−1) on 32 both
+    // leave the fresh section's zero bytes as they are.
+    const std::int64_t image = imgCreateImage(AnyId, width, height, alpha ? 32 : 24, alpha ? 0xFFFFFFFFu : 0);
     if (!image) return 0;
     if (!drwBegin(drwImageOutput(image))) {
         imgFreeImage(image);

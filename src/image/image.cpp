@@ -16,14 +16,20 @@ void deleteHandle(plat::Handle h) {
     if (h) plat::objectDelete(h);
 }
 
-// Fills every pixel of a bottom-up bitmap with a pixel value (B, G, R[, A]).
+// Fills every pixel of a bottom-up bitmap with a pixel value (B, G, R[, A]):
+// the first row pixel by pixel, every other row as a copy of it.
 void fillPixels(const plat::BitmapDesc& bm, std::uint32_t colour, int bytesPerPixel) {
-    auto* row = static_cast<std::uint8_t*>(bm.bits);
+    auto* first = static_cast<std::uint8_t*>(bm.bits);
     const std::uint8_t px[4] = {static_cast<std::uint8_t>(colour >> 16), static_cast<std::uint8_t>(colour >> 8),
                                 static_cast<std::uint8_t>(colour), static_cast<std::uint8_t>(colour >> 24)};
-    for (std::int32_t y = 0; y < bm.height; ++y, row += bm.widthBytes) {
-        std::uint8_t* p = row;
-        for (std::int32_t x = 0; x < bm.width; ++x, p += bytesPerPixel) std::memcpy(p, px, bytesPerPixel);
+    if (bm.height <= 0 || bm.width <= 0) return;
+    std::uint8_t* p = first;
+    for (std::int32_t x = 0; x < bm.width; ++x, p += bytesPerPixel) std::memcpy(p, px, bytesPerPixel);
+    const auto rowBytes = static_cast<std::size_t>(bm.width) * static_cast<std::size_t>(bytesPerPixel);
+    std::uint8_t* row = first;
+    for (std::int32_t y = 1; y < bm.height; ++y) {
+        row += bm.widthBytes;
+        std::memcpy(row, first, rowBytes);
     }
 }
 

@@ -1,0 +1,137 @@
+// The level codec's inner loops, shared by the portable code in
+// level_codec.cpp and its SSE2 and AVX2 versions (level_sse2.cpp,
+// level_avx2.cpp). Every version writes the same bytes; the portable one is
+// the reference the others are tested against.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "api/level_codec.h"
+
+namespace oct::lvl {
+
+// Level → its 3-bit code as a value whose bit j is buffer bit position + j.
+// Levels 1..3 set one bit (p+2, p+1, p), levels 4..6 two ({p+1, p+2},
+// {p, p+1}, {p, p+2}), level 7 all three.
+inline constexpr std::uint8_t kLevelCode[8] = {0b000, 0b100, 0b010, 0b001, 0b110, 0b011, 0b101, 0b111};
+
+// Code value → level, the inverse of kLevelCode.
+inline constexpr std::array<std::uint8_t, 8> kCodeLevel = [] {
+    std::array<std::uint8_t, 8> t{};
+    for (int level = 0; level < 8; ++level) t[kLevelCode[level]] = static_cast<std::uint8_t>(level);
+    return t;
+}();
+
+// 3-bit code → the palette value of its level.
+inline constexpr std::array<std::uint8_t, 8> kCodeValue = [] {
+    std::array<std::uint8_t, 8> t{};
+    for (int code = 0; code < 8; ++code) t[code] = kLevelPalette[kCodeLevel[code]];
+    return t;
+}();
+
+// Gray sum (blue + green + red, 0..765) → code of the level sum div 96.
+inline constexpr std::array<std::uint8_t, 766> kSumCode = [] {
+    std::array<std::uint8_t, 766> t{};
+    for (int sum = 0; sum < 766; ++sum) t[sum] = kLevelCode[sum / 96];
+    return t;
+}();
+
+// Alpha byte → code of the level alpha div 32, already shifted to bits 3..5.
+inline constexpr std::array<std::uint8_t, 256> kAlphaCode = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int a = 0; a < 256; ++a) t[a] = static_cast<std::uint8_t>(kLevelCode[a / 32] << 3);
+    return t;
+}();
+
+inline std::uint64_t code24(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]]; }
+inline std::uint64_t code32(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]] | kAlphaCode[p[3]]; }
+
+// Appends bit groups of up to 56 bits to a zero-filled buffer, 64 bits at a time.
+class CodeWriter {
+public:
+    explicit CodeWriter(std::uint8_t* out) : out_(out) {}
+
+    void put(std::uint64_t bits, int count) {
+        acc_ |= bits << used_;
+        used_ += count;
+        if (used_ >= 64) {
+            std::memcpy(out_, &acc_, 8);
+            out_ += 8;
+            used_ -= 64;
+            // The bits of this group that did not fit start the next word.
+            acc_ = used_ ? bits >> (count - used_) : 0;
+        }
+    }
+
+    void flush() {
+        if (used_) std::memcpy(out_, &acc_, static_cast<std::size_t>((used_ + 7) / 8));
+    }
+
+private:
+    std::uint8_t* out_;
+    std::uint64_t acc_ = 0;
+    int used_ = 0;
+};
+
+// Quantizes `count` pixels of one row starting at `p`, the portable way, in
+// groups of eight (24 or 48 bits) and then one at a time.
+template <int kBytes>
+void quantizeTail(const std::uint8_t* p, std::int32_t count, CodeWriter& writer) {
+    constexpr int kBits = kBytes == 3 ? 3 : 6;
+    std::int32_t x = 0;
+    for (; x + 8 <= count; x += 8, p += 8 * kBytes) {
+        std::uint64_t group = 0;
+        for (int i = 0; i < 8; ++i)
+            group |= (kBytes == 3 ? code24(p + i * kBytes) : code32(p + i * kBytes)) << (i * kBits);
+        writer.put(group, 8 * kBits);
+    }
+    for (; x < count; ++x, p += kBytes) writer.put(kBytes == 3 ? code24(p) : code32(p), kBits);
+}
+
+// Quantizes one row of `width` pixels (3 bytes each for 24-bit sources, else 4).
+using QuantizeRow = void (*)(const std::uint8_t* row, std::int32_t width, CodeWriter& writer);
+
+// Decodes `width` pixels of one row whose first code is pixel `first` of the
+// level buffer into `out`: 3 bytes per pixel from 3-bit codes, or 4 bytes per
+// pixel from 6-bit codes. Writes exactly width × bytes per pixel bytes.
+using DecodeRow = void (*)(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t width,
+                           std::uint8_t* out);
+
+// The instruction sets with versions of their own.
+enum class Isa { kPortable, kSse2, kAvx2 };
+
+// The best version this processor runs, decided once.
+Isa bestIsa();
+// True when this build has a version for `isa` and the processor runs it.
+bool isaRuns(Isa isa);
+
+struct Kernels {
+    QuantizeRow quantize24, quantize32;
+    DecodeRow decodeGray, decodeAlpha;
+};
+
+// The versions of `isa`; it must be one that isaRuns.
+const Kernels& kernelsFor(Isa isa);
+
+// The versions of each instruction set; null members fall back to the
+// portable versions.
+extern const Kernels kPortableKernels;
+extern const Kernels kSse2Kernels;
+extern const Kernels kAvx2Kernels;
+
+// Portable decoding of a row's pixels [from, width), used by every version
+// for what its wide steps leave over.
+void decodeGrayTail(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t from,
+                    std::int32_t width, std::uint8_t* out);
+void decodeAlphaTail(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t from,
+                     std::int32_t width, std::uint8_t* out);
+
+// Quantizes and decodes with the versions of `isa`, as lvlQuantize and
+// lvlDecodeRows do with the best one.
+[[nodiscard]] bool quantizeWith(Isa isa, const PixelSource& source, LevelBuffer& out);
+bool decodeRowsWith(Isa isa, const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width,
+                    std::int32_t height, bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel);
+
+}  // namespace oct::lvl
