@@ -19,7 +19,7 @@ OctImage* fromImage(OctImage* record, std::int64_t image) {
     record->sourceBitmap = imgImageHandle(image);
     // An icon holds no bitmap to read: refused, not tried as a level file.
     if (plat::bitmapDescribe(record->sourceBitmap, record->bitmapInfo) && octQuantizeRecord(*record)) {
-        if (octRebuildRecord(*record)) return record;
+        if (octRebuildIntoSource(*record) || octRebuildRecord(*record)) return record;
         memFree(record->levels);
     }
     imgFreeImage(image);

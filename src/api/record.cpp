@@ -1,5 +1,7 @@
 #include "api/record.h"
 
+#include <cstring>
+
 #include "api/level_codec.h"
 #include "draw/session.h"
 #include "image/image.h"
@@ -54,6 +56,38 @@ std::int64_t octRebuildRecord(OctImage& record) {
                                   c->bytesPerPixel))
         lvlDecode(record.levels, record.levelsSize, width, height, alpha, plotLevel, nullptr);
     drwEnd();
+    return 1;
+}
+
+std::int64_t octRebuildIntoSource(OctImage& record) {
+    if (record.image || !record.source || !record.levels) return 0;
+    ImageObject* source = imgGetImage(record.source);
+    const bool alpha = record.header.alpha != 0;
+    const std::int32_t width = record.header.width, height = record.header.height;
+    bool topDown = true;
+    plat::BitmapDesc bm{};
+    if (!source || source->frameCount != 1 || source->frames || source->handle != record.sourceBitmap ||
+        !plat::bitmapIsDibSection(source->handle, &topDown) || topDown ||
+        !plat::bitmapDescribe(source->handle, bm) || !bm.bits || bm.width != width || bm.height != height ||
+        bm.bitsPerPixel != (alpha ? 32 : 24))
+        return 0;
+    auto* rows = static_cast<std::uint8_t*>(bm.bits);
+    const int bytesPerPixel = alpha ? 4 : 3;
+    if (!lvlDecodeRows(record.levels, record.levelsSize, width, height, alpha, rows, bm.widthBytes, bytesPerPixel))
+        return 0;
+    // A fresh image's row padding is zero; so is this one's now.
+    const std::int64_t used = static_cast<std::int64_t>(width) * bytesPerPixel;
+    if (bm.widthBytes > used)
+        for (std::int32_t r = 0; r < height; ++r)
+            std::memset(rows + r * static_cast<std::int64_t>(bm.widthBytes) + used, 0,
+                        static_cast<std::size_t>(bm.widthBytes - used));
+    // Now an image as imgCreateImage makes it: no decoder, no frames.
+    source->sourceDepth = source->depth;
+    source->format = 0;
+    record.image = record.source;
+    record.imageBitmap = source->handle;
+    record.source = 0;
+    record.sourceBitmap = 0;
     return 1;
 }
 

@@ -31,6 +31,13 @@ std::int64_t octQuantizeRecord(OctImage& record);
 // image is present. 0 on failure, with the record as it was.
 std::int64_t octRebuildRecord(OctImage& record);
 
+// As octRebuildRecord, but decodes into the record's own source image and
+// makes it the rebuilt image (the source is then 0), which spares a second
+// picture's memory. Only for a source the record owns that is a single
+// bottom-up DIB section of the levels' size and depth; 0, with the record as
+// it was, for any other.
+std::int64_t octRebuildIntoSource(OctImage& record);
+
 // Builds packed and packedSize from levels (codec 4, level 9); 1 at once when
 // packed is present, 0 when levels are absent or packing fails (packed stays 0).
 std::int64_t octPackRecord(OctImage& record);

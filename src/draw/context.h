@@ -133,6 +133,7 @@ struct DrawContext {
     std::int32_t italicOverhang;
     plat::Handle rotatedFont;
     float rotatedAngle;
+    bool textTried;  // the text device was asked for (made on first use, not at start)
 
     // Row addressing fixed at start: the top row of the area and the signed
     // distance to the next row down (−pitch on a bottom-up output), so that no

@@ -282,8 +282,26 @@ std::int32_t drwItalicOverhang(plat::Handle font) {
     return column < 0 ? 0 : std::max(0, column - h.cx + 2);
 }
 
+namespace {
+
+// Makes the session's text device, with the stock font and its raster, at the
+// first call that needs it: a session that draws no text (a rebuilt image,
+// say) never starts the font machinery, which on Linux means loading the
+// font configuration. False when the device cannot be made.
+bool textReady(DrawContext& c) {
+    if (c.textDevice) return true;
+    if (c.textTried) return false;
+    c.textTried = true;
+    c.textDevice = plat::textDeviceCreate();
+    if (!c.textDevice) return false;
+    drwSetFont(c, -1);
+    return true;
+}
+
+}  // namespace
+
 std::int64_t drwSetFont(DrawContext& c, std::int64_t font) {
-    if (!c.textDevice) return 0;
+    if (!textReady(c)) return 0;
     const plat::Handle handle = font == -1 ? plat::fontStock() : static_cast<plat::Handle>(font);
     // A handle that is not a font leaves the session's font as it was.
     if (!plat::textSelectFont(c.textDevice, handle)) return 0;
@@ -295,9 +313,10 @@ std::int64_t drwSetFont(DrawContext& c, std::int64_t font) {
     if (!plat::textExtent(c.textDevice, u"Hg", 2, hg)) hg.cy = 0;
     const std::int32_t needed = std::max(hg.cy + 20, kMinRasterHeight);
     if (c.rasterHeight >= needed) return 1;
-    // Never narrower than the raster it replaces: a font chosen while the
-    // area is clipped still serves the whole output after unclip.
-    const std::int32_t width = std::max(c.width, c.rasterWidth);
+    // As wide as the whole output and never narrower than the raster it
+    // replaces: a font chosen while the area is clipped still serves the
+    // whole output after unclip.
+    const std::int32_t width = std::max({c.width, c.fullWidth, c.rasterWidth});
     if (!rasterFits(width, needed)) return 1;
     const plat::Handle raster = plat::dibSectionCreateTopDown(width, needed);
     plat::BitmapDesc bm{};
@@ -314,11 +333,9 @@ std::int64_t drwSetFont(DrawContext& c, std::int64_t font) {
     return 1;
 }
 
-bool drwStartText(DrawContext& c) {
-    c.textDevice = plat::textDeviceCreate();
-    if (!c.textDevice) return false;
-    drwSetFont(c, -1);
-    return true;
+void drwStartText(DrawContext& c) {
+    c.textDevice = nullptr;
+    c.textTried = false;
 }
 
 void drwStopText(DrawContext& c) {
@@ -330,21 +347,25 @@ void drwStopText(DrawContext& c) {
     c.rasterPitch = 0;
     c.rasterWidth = c.rasterHeight = 0;
     c.font = 0;
+    c.textTried = false;
 }
 
 std::int64_t drwTextHeight(DrawContext& c, const char16_t* text) {
+    if (!textReady(c)) return 0;
     plat::TextSize size{};
     if (!text || !*text || !c.textDevice || !plat::textExtent(c.textDevice, text, lengthOf(text), size)) return 0;
     return size.cy;
 }
 
 std::int64_t drwTextWidth(DrawContext& c, const char16_t* text) {
+    if (!textReady(c)) return 0;
     plat::TextSize size{};
     if (!text || !*text || !c.textDevice || !plat::textExtent(c.textDevice, text, lengthOf(text), size)) return 0;
     return std::int64_t{c.italicOverhang} + size.cx;
 }
 
 std::int64_t drwDrawText(DrawContext& c, std::int32_t x, std::int32_t y, const char16_t* text) {
+    if (!textReady(c)) return x;
     if (!text || !*text || !c.textDevice || !c.rasterBits) return x;
     const std::int32_t length = lengthOf(text);
     plat::TextSize size{};
@@ -380,7 +401,7 @@ bool drwRotatedFont(DrawContext& c, plat::TextDevice* device, float angle) {
 }
 
 void drwDrawTextAngle(DrawContext& c, std::int32_t x, std::int32_t y, const char16_t* text, float angle) {
-    if (!text || !*text || !std::isfinite(angle)) return;
+    if (!text || !*text || !std::isfinite(angle) || !textReady(c)) return;
     ScopedDevice dc;
     if (!dc.device || !drwRotatedFont(c, dc.device, angle)) return;
     const std::int32_t length = lengthOf(text);

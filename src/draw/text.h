@@ -15,10 +15,11 @@ namespace oct {
 // Fills the setFont, drawText, drawTextAngle, textWidth and textHeight entries.
 void drwInstallTextOps(DrawContext& c);
 
-// The text state of a session's start: a text device with the stock font
-// and a raster as wide as the drawing area and at least 50 rows high. False
-// when the device cannot be made (text then draws nothing).
-bool drwStartText(DrawContext& c);
+// The text state of a session's start: no text device yet. The first text
+// call makes it, with the stock font and a raster as wide as the whole
+// output and at least 50 rows high; when it cannot be made, text draws
+// nothing.
+void drwStartText(DrawContext& c);
 // Deletes the text device, the raster and the turned font.
 void drwStopText(DrawContext& c);
 

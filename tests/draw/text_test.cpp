@@ -48,8 +48,11 @@ protected:
 };
 
 TEST_F(Text, HgInTheStockFontHasAPlausibleSizeAndStaysInsideIt) {
-    ASSERT_NE(c->textDevice, nullptr);
+    // A session makes its text device at the first text call, not at start.
+    EXPECT_EQ(c->textDevice, nullptr);
     const std::int64_t w = c->ops.textWidth(*c, u"Hg"), h = c->ops.textHeight(*c, u"Hg");
+    ASSERT_NE(c->textDevice, nullptr);
+    EXPECT_EQ(c->font, plat::fontStock());
     EXPECT_GT(w, 4);
     EXPECT_GT(h, 4);
     EXPECT_LE(h, c->rasterHeight);
@@ -192,7 +195,9 @@ TEST(FontTable, FreedFontsAreDeletedAndTheStockFontStays) {
 }
 
 TEST_F(Text, SetFontRefusesWhatIsNotAFont) {
+    ASSERT_GT(c->ops.textHeight(*c, u"H"), 0);
     const plat::Handle before = c->font;
+    ASSERT_NE(before, 0u);
     EXPECT_EQ(c->ops.setFont(*c, 0), 0);
     EXPECT_EQ(c->ops.setFont(*c, 0x12345678), 0);
     EXPECT_EQ(c->ops.setFont(*c, static_cast<std::int64_t>(imgImageHandle(canvas.id()))), 0);
@@ -202,7 +207,9 @@ TEST_F(Text, SetFontRefusesWhatIsNotAFont) {
 TEST_F(Text, ATallerRasterIsNeverNarrower) {
     // A font chosen while the area is narrowed gets a taller raster as wide
     // as the old one, so text after unclip is not cut at the clip's width.
+    ASSERT_GT(c->ops.textHeight(*c, u"H"), 0);
     const std::int32_t wide = c->rasterWidth;
+    EXPECT_EQ(wide, 200);
     c->ops.clip(*c, 0, 0, 30, 80);
     plat::LogFont lf{};
     lf.height = -60;
@@ -221,6 +228,17 @@ TEST_F(Text, ATallerRasterIsNeverNarrower) {
     EXPECT_GT(paintedBox(canvas).right, 30);
     c->ops.setFont(*c, -1);
     fntFreeFont(big);
+}
+
+TEST_F(Text, TextFirstUsedWhileClippedStillGetsARasterAsWideAsTheOutput) {
+    c->ops.clip(*c, 0, 0, 30, 80);
+    ASSERT_GT(c->ops.textHeight(*c, u"H"), 0);
+    EXPECT_EQ(c->rasterWidth, 200);
+    c->ops.unclip(*c);
+    c->ops.setMode(*c, DrawMode::kTransparentText);
+    c->ops.setFrontColor(*c, kWhite);
+    c->ops.drawText(*c, 0, 0, u"WWWWWWWW");
+    EXPECT_GT(paintedBox(canvas).right, 30);
 }
 
 }  // namespace
