@@ -115,6 +115,7 @@ bool octSaveRecord(OctImage& record, const char16_t* fileName, bool bitmap) {
 
     FileReplace save;
     if (!filBeginReplace(save, fileName)) return false;
+    filReplaceReserve(save, kLevelHeaderSize + record.packedSize);
     const bool ok = filReplaceWrite(save, &record.header, kLevelHeaderSize) &&
                     filReplaceWrite(save, record.packed, record.packedSize);
     return filFinishReplace(save, ok);

@@ -47,6 +47,7 @@ public:
     Target(const char16_t* fileName, std::int64_t size) {
         if (fileName) {
             opened_ = filBeginReplace(save_, fileName);
+            if (opened_) filReplaceReserve(save_, size);
         } else {
             block_ = static_cast<std::uint8_t*>(memAllocEx(size, kMemNoZero));
             size_ = size;

@@ -324,6 +324,11 @@ std::int64_t fileSize(File* file);
 // Cuts the file (or extends it with zeros) to `size` bytes, leaving the file
 // position at `size` (SetFilePointerEx + SetEndOfFile); false on failure.
 bool fileSetEnd(File* file, std::int64_t size);
+// Reserves disk space for the first `size` bytes of the file without
+// changing its size (fallocate with KEEP_SIZE on Linux, the allocation size on
+// Windows), so that writing them allocates nothing more. Only a hint: false
+// when the system did not reserve, which changes nothing else.
+bool fileReserve(File* file, std::int64_t size);
 // Makes the file's written bytes durable (fsync on Linux, FlushFileBuffers on
 // Windows); false when the system reports that they may not have reached the
 // disk. Devices and pipes may refuse this: call it for disk files only.

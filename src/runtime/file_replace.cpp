@@ -75,6 +75,10 @@ bool filBeginReplace(FileReplace& save, const char16_t* name) {
     return false;
 }
 
+void filReplaceReserve(FileReplace& save, std::int64_t bytes) {
+    if (save.file && !save.failed && !save.temp.empty()) plat::fileReserve(save.file, bytes);
+}
+
 bool filReplaceWrite(FileReplace& save, const void* bytes, std::int64_t count) {
     if (!save.file || save.failed || count < 0 || (count && !bytes)) {
         save.failed = true;

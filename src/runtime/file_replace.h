@@ -42,6 +42,11 @@ std::u16string filTempName(const char16_t* target);
 // the temporary file (or the device) cannot be opened.
 [[nodiscard]] bool filBeginReplace(FileReplace& save, const char16_t* name);
 
+// Tells a save to a temporary file that about `bytes` bytes will follow, so
+// that the file system can reserve them at once; a hint that changes no
+// result (nothing happens for a target written in place).
+void filReplaceReserve(FileReplace& save, std::int64_t bytes);
+
 // Writes all `count` bytes. False, and the save turns failed for good, when
 // the platform takes fewer or the save is not open.
 [[nodiscard]] bool filReplaceWrite(FileReplace& save, const void* bytes, std::int64_t count);

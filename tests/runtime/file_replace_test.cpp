@@ -300,6 +300,29 @@ TEST(SafeSave, TheOldFileGoesOnlyWhenEveryByteIsOnDisk) {
     }
 }
 
+// A reservation is only a hint: the file ends where the bytes written end,
+// whether fewer or more were written than reserved, and a discarded save
+// leaves nothing behind.
+TEST(FileReplace, AReservationNeverChangesTheSavedBytes) {
+    TempDir dir;
+    octtest::writeFile(dir.path("f"), octtest::pattern(50));
+    for (const std::int64_t reserved : {std::int64_t{0}, std::int64_t{3}, std::int64_t{1} << 20}) {
+        FileReplace save;
+        ASSERT_TRUE(filBeginReplace(save, dir.name("f").c_str()));
+        filReplaceReserve(save, reserved);
+        ASSERT_TRUE(filReplaceWrite(save, "new", 3));
+        ASSERT_TRUE(filFinishReplace(save, true));
+        EXPECT_EQ(octtest::readFile(dir.path("f")), (Bytes{'n', 'e', 'w'})) << reserved;
+        EXPECT_EQ(fs::file_size(dir.path("f")), 3u) << reserved;
+    }
+    FileReplace discarded;
+    ASSERT_TRUE(filBeginReplace(discarded, dir.name("f").c_str()));
+    filReplaceReserve(discarded, std::int64_t{1} << 20);
+    EXPECT_FALSE(filFinishReplace(discarded, false));
+    EXPECT_EQ(dir.entries().size(), 1u);
+    filReplaceReserve(discarded, 10);  // a finished save takes no hint
+}
+
 TEST(FileReplace, AnUnfinishedSaveIsDiscarded) {
     TempDir dir;
     const Bytes old = octtest::pattern(50);

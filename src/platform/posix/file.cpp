@@ -135,6 +135,18 @@ bool fileSetEnd(File* file, std::int64_t size) {
     return rc == 0 && ::lseek(file->fd, static_cast<off_t>(size), SEEK_SET) == static_cast<off_t>(size);
 }
 
+bool fileReserve(File* file, std::int64_t size) {
+    if (!file || size <= 0) return false;
+#ifdef FALLOC_FL_KEEP_SIZE
+    int rc;
+    do rc = ::fallocate(file->fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
+    while (rc != 0 && errno == EINTR);
+    return rc == 0;
+#else
+    return false;
+#endif
+}
+
 bool fileFlush(File* file) {
     fileNoteFlush();
     if (!file) return false;

@@ -80,6 +80,13 @@ bool fileSetEnd(File* file, std::int64_t size) {
     return SetFilePointerEx(file->handle, position, nullptr, FILE_BEGIN) && SetEndOfFile(file->handle);
 }
 
+bool fileReserve(File* file, std::int64_t size) {
+    if (!file || size <= 0) return false;
+    FILE_ALLOCATION_INFO info{};
+    info.AllocationSize.QuadPart = size;
+    return SetFileInformationByHandle(file->handle, FileAllocationInfo, &info, sizeof info) != 0;
+}
+
 bool fileFlush(File* file) {
     fileNoteFlush();
     return file && FlushFileBuffers(file->handle) != 0;
