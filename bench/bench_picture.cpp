@@ -9,13 +9,13 @@
 
 namespace {
 
-std::optional<BenchPicture> make(bool alpha) {
+std::optional<BenchPicture> make(bool alpha, std::int32_t size = kBenchPictureSize) {
     const std::optional<BenchPicture> photo = benchReadBmp(OCT_BENCH_PHOTO);
     if (!photo) {
         std::fprintf(stderr, "cannot read the photograph %s\n", OCT_BENCH_PHOTO);
         return std::nullopt;
     }
-    return benchScalePhoto(*photo, kBenchPictureSize, alpha);
+    return benchScalePhoto(*photo, size, alpha);
 }
 
 // Writes the file unless it already holds exactly these bytes, so that a
@@ -61,7 +61,7 @@ const std::string& benchPicturePath(bool alpha) {
     return rgba;
 }
 
-bool benchWritePicture(const std::string& path, bool alpha) {
-    const std::optional<BenchPicture> pic = make(alpha);
+bool benchWritePicture(const std::string& path, bool alpha, std::int32_t size) {
+    const std::optional<BenchPicture> pic = make(alpha, size);
     return pic && writeIfChanged(path, *pic);
 }

@@ -20,4 +20,4 @@ const std::string& benchPicturePath(bool alpha);
 
 // Writes the picture as a BMP file to `path`. False when the photograph
 // cannot be read or the file cannot be written.
-[[nodiscard]] bool benchWritePicture(const std::string& path, bool alpha);
+[[nodiscard]] bool benchWritePicture(const std::string& path, bool alpha, std::int32_t size = kBenchPictureSize);
