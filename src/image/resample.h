@@ -71,6 +71,26 @@ bool imgResampleColumns(const std::uint8_t* src, std::int32_t srcWidth, std::int
 std::int32_t imgResample(const std::uint8_t* src, std::int32_t sw, std::int32_t sh, std::uint8_t* dst, std::int32_t dw,
                          std::int32_t dh, std::int32_t bitsPerPixel);
 
+// The inner loops of the two passes, in one version per instruction set:
+// kPortableResampleLoops for every processor, kAvx2ResampleLoops for those
+// with AVX2 (the portable ones again in builds for other processors). Both
+// give the same bytes.
+struct ResampleLoops {
+    void (*rowsPass)(const std::uint8_t* src, std::int32_t sw, std::int32_t height, std::uint8_t* dst,
+                     std::int32_t dw, std::int32_t bpp, const ContributionList& list, double* row);
+    void (*columnsPass)(const std::uint8_t* src, std::int32_t width, std::uint8_t* dst, std::int32_t dh,
+                        std::int32_t bpp, const ContributionList& list, double* ring, std::int64_t* held);
+    void (*columnsPassDirect)(const std::uint8_t* src, std::int32_t width, std::uint8_t* dst, std::int32_t dh,
+                              std::int32_t bpp, const ContributionList& list);
+};
+extern const ResampleLoops kPortableResampleLoops;
+extern const ResampleLoops kAvx2ResampleLoops;
+
+// imgResample with the given loops; imgResample takes the widest this
+// processor runs. `loops` must be ones it runs.
+std::int32_t imgResampleWith(const ResampleLoops& loops, const std::uint8_t* src, std::int32_t sw, std::int32_t sh,
+                             std::uint8_t* dst, std::int32_t dw, std::int32_t dh, std::int32_t bitsPerPixel);
+
 // imgResample at 32 bits between two 32-bit DIB sections of the given sizes
 // (their rows, bottom-up, are the packed rows). 1 on success; 0 when either
 // handle is not a 32-bit DIB section of its given size with addressable bits,

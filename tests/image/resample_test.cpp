@@ -234,5 +234,26 @@ TEST(Resample, StrongReductionGivesTheSameSums) {
     }
 }
 
+// The AVX2 loops against the portable ones: every pixel size, enlarging and
+// shrinking each way, widths that leave every remainder of a 4-wide step, and
+// a reduction strong enough to take the direct column pass.
+TEST(Resample, WideLoopsGiveThePortableBytes) {
+#if defined(__x86_64__) || defined(_M_X64)
+    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 here";
+#endif
+    struct Case {
+        std::int32_t sw, sh, dw, dh;
+    } cases[] = {{5, 4, 13, 9}, {13, 9, 5, 4}, {17, 3, 31, 40}, {64, 48, 29, 7}, {33, 65, 33, 64}, {2048, 1200, 7, 2}};
+    for (const Case& k : cases)
+        for (std::int32_t bits : {8, 16, 24, 32}) {
+            if (k.sw == 2048 && bits != 32) continue;
+            const Bytes src = pattern(k.sw, k.sh, bits / 8);
+            Bytes portable(static_cast<std::size_t>(k.dw) * k.dh * (bits / 8)), wide(portable.size());
+            ASSERT_EQ(imgResampleWith(kPortableResampleLoops, src.data(), k.sw, k.sh, portable.data(), k.dw, k.dh, bits), 1);
+            ASSERT_EQ(imgResampleWith(kAvx2ResampleLoops, src.data(), k.sw, k.sh, wide.data(), k.dw, k.dh, bits), 1);
+            EXPECT_EQ(wide, portable) << k.sw << "x" << k.sh << " -> " << k.dw << "x" << k.dh << " @" << bits;
+        }
+}
+
 }  // namespace
 }  // namespace oct
