@@ -1,11 +1,14 @@
 // The level codec on the 4096 × 4096 benchmark picture, 24 and 32 bits, with
-// a memcpy of the same source bytes as the baseline of the same run.
+// a memcpy of the same source bytes as the baseline of the same run; the
+// *Isa cases time each instruction-set version of quantizing and of
+// decoding into rows.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <vector>
 
 #include "api/level_codec.h"
+#include "api/level_kernels.h"
 #include "bench_picture.h"
 #include "runtime/heap.h"
 
@@ -43,6 +46,50 @@ void BM_LvlQuantize(benchmark::State& state) {
     setPixels(state, pic);
 }
 BENCHMARK(BM_LvlQuantize)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond);
+
+// Each instruction-set version on its own: isa 0 portable, 1 SSE2, 2 AVX2
+// (skipped where the processor lacks it).
+oct::lvl::Isa isaOf(benchmark::State& state) { return static_cast<oct::lvl::Isa>(state.range(1)); }
+
+void BM_LvlQuantizeIsa(benchmark::State& state) {
+    const BenchPicture& pic = benchPicture(state.range(0) == 32);
+    if (!oct::lvl::isaRuns(isaOf(state))) {
+        state.SkipWithError("this processor lacks the instruction set");
+        return;
+    }
+    for (auto _ : state) {
+        oct::LevelBuffer lv;
+        if (!oct::lvl::quantizeWith(isaOf(state), sourceOf(pic), lv)) state.SkipWithError("quantize failed");
+        benchmark::DoNotOptimize(lv.levels);
+        oct::memFree(lv.levels);
+    }
+    setPixels(state, pic);
+}
+BENCHMARK(BM_LvlQuantizeIsa)->ArgNames({"bits", "isa"})->ArgsProduct({{24, 32}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
+
+// Levels to the rows of a bottom-up picture of the source's depth, as a
+// rebuilt image gets them.
+void BM_LvlDecodeRowsIsa(benchmark::State& state) {
+    const BenchPicture& pic = benchPicture(state.range(0) == 32);
+    if (!oct::lvl::isaRuns(isaOf(state))) {
+        state.SkipWithError("this processor lacks the instruction set");
+        return;
+    }
+    oct::LevelBuffer lv;
+    if (!oct::lvlQuantize(sourceOf(pic), lv)) {
+        state.SkipWithError("quantize failed");
+        return;
+    }
+    std::vector<std::uint8_t> out(pic.pixels.size());
+    for (auto _ : state) {
+        oct::lvl::decodeRowsWith(isaOf(state), lv.levels, lv.size, pic.width, pic.height, lv.alpha != 0, out.data(),
+                                 pic.pitch, pic.bitsPerPixel / 8);
+        benchmark::ClobberMemory();
+    }
+    oct::memFree(lv.levels);
+    setPixels(state, pic);
+}
+BENCHMARK(BM_LvlDecodeRowsIsa)->ArgNames({"bits", "isa"})->ArgsProduct({{24, 32}, {0, 1, 2}})->Unit(benchmark::kMillisecond);
 
 // A plain bottom-up target of the picture's depth, as the plot of a rebuilt image writes it.
 struct Target {

@@ -1,11 +1,11 @@
 // The level codec for every x86-64 processor: SSE2, without byte shuffles.
 //
-// Quantizing takes 8 pixels a step. Each pixel is moved into a 32-bit lane
-// (24-bit sources by whole-register byte shifts), its gray sum formed there,
-// and its code found by comparing the sum with the level thresholds: the
-// codes of adjacent levels differ by a fixed XOR, so the code is the XOR of
-// those differences over the thresholds the sum reaches. Multiply-adds then
-// gather the codes into one bit group for the writer.
+// Quantizing 32-bit sources takes 8 pixels a step. Each pixel's gray sum is
+// formed in its 32-bit lane, and its code found by comparing the sum with the
+// level thresholds: the codes of adjacent levels differ by a fixed XOR, so
+// the code is the XOR of those differences over the thresholds the sum
+// reaches. Multiply-adds then gather the codes into one bit group for the
+// writer.
 //
 // Decoding looks the bytes of several pixels up at once in tables indexed by
 // 12 bits of codes: 4 gray pixels (12 bytes), or 2 pixels with alpha (8 bytes).
@@ -26,28 +26,23 @@ constexpr std::array<std::uint8_t, 8> kCodeStep = [] {
     return t;
 }();
 
-// Codes of eight 16-bit values, one per level from `step` upwards: level
-// v div step (v < 8 × step).
-inline __m128i codesOf(__m128i v, int step) {
-    __m128i code = _mm_setzero_si128();
-    for (int k = 1; k < 8; ++k) {
-        const __m128i reached = _mm_cmpgt_epi16(v, _mm_set1_epi16(static_cast<short>(k * step - 1)));
-        code = _mm_xor_si128(code, _mm_and_si128(reached, _mm_set1_epi16(kCodeStep[k])));
+// The comparisons that find the codes of eight 16-bit values v < 8 × step:
+// level v div step, made once per row.
+struct Levels {
+    __m128i below[7];  // k × step − 1, for k = 1..7
+    __m128i step[7];   // kCodeStep[k]
+    explicit Levels(int unit) {
+        for (int k = 1; k < 8; ++k) {
+            below[k - 1] = _mm_set1_epi16(static_cast<short>(k * unit - 1));
+            step[k - 1] = _mm_set1_epi16(kCodeStep[k]);
+        }
     }
-    return code;
-}
-
-// Four pixels of a 24-bit row (12 of the 16 bytes at `p`) as 32-bit lanes
-// B, G, R, 0.
-inline __m128i lanesOf24(const std::uint8_t* p) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i m0 = _mm_set_epi32(0, 0, 0, 0x00FFFFFF);
-    const __m128i m1 = _mm_set_epi32(0, 0, 0x00FFFFFF, 0);
-    const __m128i m2 = _mm_set_epi32(0, 0x00FFFFFF, 0, 0);
-    const __m128i m3 = _mm_set_epi32(0x00FFFFFF, 0, 0, 0);
-    return _mm_or_si128(_mm_or_si128(_mm_and_si128(x, m0), _mm_and_si128(_mm_slli_si128(x, 1), m1)),
-                        _mm_or_si128(_mm_and_si128(_mm_slli_si128(x, 2), m2), _mm_and_si128(_mm_slli_si128(x, 3), m3)));
-}
+    __m128i codesOf(__m128i v) const {
+        __m128i code = _mm_setzero_si128();
+        for (int k = 0; k < 7; ++k) code = _mm_xor_si128(code, _mm_and_si128(_mm_cmpgt_epi16(v, below[k]), step[k]));
+        return code;
+    }
+};
 
 // B + G + R of each 32-bit lane B, G, R, A.
 inline __m128i sumsOf(__m128i px) {
@@ -67,18 +62,8 @@ inline std::uint64_t groupOf(__m128i codes) {
     return low | high << (4 * kBits);
 }
 
-void quantize24(const std::uint8_t* row, std::int32_t width, CodeWriter& writer) {
-    std::int32_t x = 0;
-    // Each step reads 28 bytes from its first pixel: 4 past its 8 pixels.
-    for (; width - x >= 10; x += 8) {
-        const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 3;
-        const __m128i sums = _mm_packs_epi32(sumsOf(lanesOf24(p)), sumsOf(lanesOf24(p + 12)));
-        writer.put(groupOf<3>(codesOf(sums, 96)), 24);
-    }
-    quantizeTail<3>(row + static_cast<std::int64_t>(x) * 3, width - x, writer);
-}
-
 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter& writer) {
+    const Levels gray(96), alpha(32);
     std::int32_t x = 0;
     for (; width - x >= 8; x += 8) {
         const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 4;
@@ -86,7 +71,7 @@ void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter& writer)
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
         const __m128i sums = _mm_packs_epi32(sumsOf(a), sumsOf(b));
         const __m128i alphas = _mm_packs_epi32(_mm_srli_epi32(a, 24), _mm_srli_epi32(b, 24));
-        const __m128i codes = _mm_or_si128(codesOf(sums, 96), _mm_slli_epi16(codesOf(alphas, 32), 3));
+        const __m128i codes = _mm_or_si128(gray.codesOf(sums), _mm_slli_epi16(alpha.codesOf(alphas), 3));
         writer.put(groupOf<6>(codes), 48);
     }
     quantizeTail<4>(row + static_cast<std::int64_t>(x) * 4, width - x, writer);
@@ -152,7 +137,9 @@ void decodeAlpha(const std::uint8_t* levels, std::int64_t size, std::int64_t fir
 
 }  // namespace
 
-const Kernels kSse2Kernels{quantize24, quantize32, decodeGray, decodeAlpha};
+// 24-bit sources keep the portable quantizing (null below): without byte
+// shuffles, moving 3-byte pixels into lanes costs more than its table lookups.
+const Kernels kSse2Kernels{nullptr, quantize32, decodeGray, decodeAlpha};
 
 }  // namespace oct::lvl
 
