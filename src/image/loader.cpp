@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "image/bmp_reader.h"
 #include "image/icon_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
 #include "runtime/heap.h"
+#include "runtime/object_table.h"
 #include "runtime/thread_area.h"
 
 namespace oct {
@@ -113,6 +115,64 @@ bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size
     return true;
 }
 
+// Bytes read from the front of a file to recognise a plain BMP: its headers
+// are at most 14 + 124 bytes (more for odd headers, which then are simply
+// not plain).
+constexpr std::uint32_t kProbeBytes = 256;
+
+// A plain BMP file — uncompressed 24 bits per pixel, bottom row first, every
+// stored row inside the file — is read straight into the bitmap of its image:
+// its stored rows are the bitmap's rows byte for byte, so the file is never
+// held in memory besides the picture. The result is exactly what the BMP
+// decoder makes of the whole file (its 24-bit rows are copies, the row
+// padding stays zero). 0 when the file is not such a file or the direct read
+// fails; the caller then loads it the general way, and nothing is left
+// behind but a number's previous image, which a load frees in any case.
+std::int64_t loadPlainBmp(std::int64_t id, plat::File* file, std::int64_t size) {
+    ObjectTable* table = imgTable();
+    std::uint8_t probe[kProbeBytes];
+    const auto probed = static_cast<std::uint32_t>(size < kProbeBytes ? size : kProbeBytes);
+    if (!table || plat::fileReadAll(file, probe, probed) != probed) return 0;
+    // "BM" files are never icons, and only the BMP decoder takes them.
+    BmpDescription d;
+    if (!imgBmpDescribe({probe, probed}, d) || d.refusal || d.bitCount != 24 || d.compression != 0 || d.height <= 0)
+        return 0;
+    const std::int64_t rowBytes = imgRowBytes(d.width, 24);
+    std::int64_t pixelBytes = 0;
+    if (!checkedMul<std::int64_t>(rowBytes, d.height, pixelBytes) || pixelBytes > kMaxDibSectionBytes ||
+        d.pixelOffset > size || pixelBytes > size - d.pixelOffset)
+        return 0;
+
+    auto* image = static_cast<ImageObject*>(objNewObject(table, id));
+    if (!image) return 0;
+    const std::int64_t imageId = id == AnyId ? reinterpret_cast<std::int64_t>(image) : id;
+    const plat::Handle bitmap = imgCreateDIBSection(d.width, d.height, 24);
+    plat::BitmapDesc bm{};
+    const bool read = bitmap && plat::bitmapIsDibSection(bitmap) && plat::bitmapDescribe(bitmap, bm) && bm.bits &&
+                      bm.width == d.width && bm.height == d.height && bm.bitsPerPixel == 24 &&
+                      bm.widthBytes == rowBytes && plat::fileSeek(file, d.pixelOffset, plat::SeekFrom::Begin) == d.pixelOffset &&
+                      plat::fileReadAll(file, bm.bits, pixelBytes) == pixelBytes;
+    if (!read) {
+        if (bitmap) plat::objectDelete(bitmap);
+        objReleaseObject(table, imageId);
+        return 0;
+    }
+    // The decoder copies each row's pixels and leaves the padding zero.
+    const std::int64_t used = static_cast<std::int64_t>(d.width) * 3;
+    if (rowBytes > used)
+        for (std::int32_t r = 0; r < d.height; ++r)
+            std::memset(static_cast<std::uint8_t*>(bm.bits) + r * rowBytes + used, 0,
+                        static_cast<std::size_t>(rowBytes - used));
+    image->handle = bitmap;
+    image->width = d.width;
+    image->height = d.height;
+    image->depth = 24;
+    image->sourceDepth = 24;
+    image->format = kBmpDecoderId;
+    image->frameCount = 1;
+    return id == AnyId ? imageId : static_cast<std::int64_t>(bitmap);
+}
+
 }  // namespace
 
 void imgStartDecoders() {
@@ -132,6 +192,16 @@ std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
     plat::File* file = plat::fileOpen(fileName, plat::kFileRead, plat::kShareRead, plat::FileCreation::OpenExisting);
     if (!file) return 0;
     const std::int64_t size = plat::fileSize(file);
+    if (size > 0 && size <= kMaxImageDataBytes) {
+        if (const std::int64_t plain = loadPlainBmp(id, file, size)) {
+            plat::fileClose(file);
+            return plain;
+        }
+        if (plat::fileSeek(file, 0, plat::SeekFrom::Begin) != 0) {
+            plat::fileClose(file);
+            return 0;
+        }
+    }
     // Files of kMaxImageDataBytes or more (4 GiB and beyond among them) are
     // refused before anything is allocated; so is an empty one.
     auto* buffer =

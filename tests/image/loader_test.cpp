@@ -48,6 +48,57 @@ TEST(ImageLoading, FileAndMemoryGiveTheSameImage) {
     imgFreeImage(fromMemory);
 }
 
+// The raw bytes of an image's bitmap, row padding included.
+Bytes bitmapBytes(std::int64_t id) {
+    plat::BitmapDesc bm{};
+    const ImageObject* image = imgGetImage(id);
+    if (!image || !plat::bitmapDescribe(image->handle, bm) || !bm.bits) return {};
+    const auto* p = static_cast<const std::uint8_t*>(bm.bits);
+    return Bytes(p, p + static_cast<std::size_t>(bm.widthBytes) * static_cast<std::size_t>(bm.height));
+}
+
+// A plain 24-bit file is read straight into its bitmap; every variant must
+// give the bytes the decoder makes of the same data in memory: row padding
+// that is not zero in the file, a gap before the pixels, rows missing at the
+// end (read the general way), a top-down file, and widths of every padding.
+TEST(ImageLoading, PlainBmpFilesReadStraightIntoTheBitmapGiveTheDecodersBytes) {
+    octtest::TempDir dir;
+    std::vector<Bytes> files;
+    for (std::int32_t width = 1; width <= 5; ++width) {
+        const std::size_t row = (static_cast<std::size_t>(width) * 3 + 3) / 4 * 4;
+        Bytes pixels(row * 3);
+        for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 37 + width);
+        files.push_back(octtest::makeBmp({width, 3, 24, 0, {}, pixels}));
+    }
+    Bytes gap = files[2];
+    gap.insert(gap.begin() + 54, {9, 9, 9, 9, 9});
+    gap[10] = static_cast<std::uint8_t>(gap[10] + 5);  // the pixel offset moves past the gap
+    files.push_back(gap);
+    Bytes truncated = files[4];
+    truncated.resize(truncated.size() - 7);
+    files.push_back(truncated);
+    Bytes topDown = files[3];
+    topDown[22] = 0xFD, topDown[23] = topDown[24] = topDown[25] = 0xFF;  // height −3
+    files.push_back(topDown);
+
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        octtest::writeFile(dir.path("p.bmp"), files[i]);
+        const std::int64_t fromFile = imgLoadImage(AnyId, dir.name("p.bmp").c_str());
+        const std::int64_t fromMemory =
+            imgLoadImageMemory(AnyId, files[i].data(), static_cast<std::int64_t>(files[i].size()));
+        ASSERT_NE(fromFile, 0) << i;
+        ASSERT_NE(fromMemory, 0) << i;
+        EXPECT_EQ(bitmapBytes(fromFile), bitmapBytes(fromMemory)) << i;
+        const ImageObject *a = imgGetImage(fromFile), *b = imgGetImage(fromMemory);
+        EXPECT_EQ(a->width, b->width) << i;
+        EXPECT_EQ(a->height, b->height) << i;
+        EXPECT_EQ(a->sourceDepth, b->sourceDepth) << i;
+        EXPECT_EQ(a->format, b->format) << i;
+        imgFreeImage(fromFile);
+        imgFreeImage(fromMemory);
+    }
+}
+
 TEST(ImageLoading, NumbersGetTheHandleAndLoseTheirOldImage) {
     const Bytes bmp = smallBmp();
     ASSERT_NE(imgCreateImage(4, 3, 3, 24), 0);
