@@ -110,14 +110,6 @@ OCT_AVX2 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter
     quantizeTail<4>(row + static_cast<std::int64_t>(x) * 4, width - x, writer);
 }
 
-// The 8 bytes of codes from bit `bit` onwards, shifted so that the code at
-// `bit` starts at bit 0 (57 or more bits valid).
-inline std::uint64_t codesFrom(const std::uint8_t* levels, std::int64_t bit) {
-    std::uint64_t word;
-    std::memcpy(&word, levels + (bit >> 3), 8);
-    return word >> (bit & 7);
-}
-
 OCT_AVX2 void decodeGray(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t width,
                          std::uint8_t* out) {
     const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kValues.data()));

@@ -75,6 +75,15 @@ private:
     int used_ = 0;
 };
 
+// The 8 bytes of the level buffer from bit `bit` onwards, shifted so that
+// the code at `bit` starts at bit 0 (57 or more bits valid). The caller makes
+// sure those 8 bytes lie inside the buffer.
+inline std::uint64_t codesFrom(const std::uint8_t* levels, std::int64_t bit) {
+    std::uint64_t word;
+    std::memcpy(&word, levels + (bit >> 3), 8);
+    return word >> (bit & 7);
+}
+
 // Quantizes `count` pixels of one row starting at `p`, the portable way, in
 // groups of eight (24 or 48 bits) and then one at a time.
 template <int kBytes>

@@ -101,14 +101,6 @@ constexpr std::array<std::uint64_t, 4096> kAlphaPairs = [] {
     return t;
 }();
 
-// The 8 bytes of codes that hold pixel `k`'s bits onwards, shifted so that
-// its code starts at bit 0 (57 or more bits valid).
-inline std::uint64_t codesFrom(const std::uint8_t* levels, std::int64_t bit) {
-    std::uint64_t word;
-    std::memcpy(&word, levels + (bit >> 3), 8);
-    return word >> (bit & 7);
-}
-
 void decodeGray(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t width,
                 std::uint8_t* out) {
     std::int32_t x = 0;
