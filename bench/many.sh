@@ -13,21 +13,12 @@
 # Usage: bench/many.sh   (COUNT=N RUNS=N in the environment)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 runs=${RUNS:-5}
 count=${COUNT:-16}
-build=$root/build/native
-tool=$build/octtool
-mkdir -p "$build"
-work=$(mktemp -d "$build/many.XXXXXX")
-trap 'rm -rf "$work"' EXIT
-
-if [ ! -x "$tool" ] || [ ! -x "$build/oct_bench" ]; then
-  scripts/setup
-  cmake --preset native >/dev/null
-  cmake --build build/native -j2 --target octtool oct_bench
-fi
+source bench/process_bench.sh
+process_bench_start many
+work=$scratch
 
 "$build/oct_bench" --make-picture "$work/big.bmp"
 "$tool" resize 2048x2048 "$work/big.bmp" "$work/small.bmp"
@@ -41,32 +32,14 @@ done
 rm "$work/big.bmp" "$work/small.bmp"
 input_mb=$(du -sm "$work/in" | cut -f1)
 
-# Median of the runs in milliseconds, one command.
-median_ms() {
-  local command=$1
-  if command -v hyperfine >/dev/null; then
-    hyperfine --style none --warmup 1 --runs "$runs" --export-json "$work/h.json" "$command" >/dev/null
-    /usr/bin/python3 -c 'import json,sys; print(round(json.load(open(sys.argv[1]))["results"][0]["median"] * 1000))' "$work/h.json"
-    return
-  fi
-  bash -c "$command"
-  local times=() t0 t1
-  for ((i = 0; i < runs; i++)); do
-    t0=$(date +%s%N)
-    bash -c "$command"
-    t1=$(date +%s%N)
-    times+=($(((t1 - t0) / 1000000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
-}
 
 echo "pictures: $count ($((count - count / 2)) of 4096 x 4096 x 24 bits, $((count / 2)) of 2048 x 2048 x 32 bits; ${input_mb} MB)"
-echo "$runs runs each, median; timer: $(command -v hyperfine >/dev/null && echo hyperfine || echo 'date +%s%N loop'); $(nproc) cores"
+echo "$runs runs each, median; timer: $(median_timer); $(nproc) cores"
 echo "load before: $(uptime | sed 's/.*load average: //')"
 printf '%-8s %10s %12s %9s\n' threads "median ms" pictures/s speed-up
 base=0
 for threads in 1 2; do
-  ms=$(median_ms "'$tool' convert -j $threads -o '$work/out' ${pictures[*]}")
+  ms=$(median_ms "'$tool' convert -j $threads -o '$work/out' ${pictures[*]}" "$work")
   [ "$threads" -eq 1 ] && base=$ms
   awk -v t="$threads" -v ms="$ms" -v n="$count" -v b="$base" \
     'BEGIN { printf "%-8s %10d %12.2f %9.2f\n", "-j " t, ms, n * 1000 / ms, b / ms }'
