@@ -137,7 +137,6 @@ TEST_F(OctToolConvertMany, AFailedPictureGetsOneLineAndTheOthersAreWritten) {
 
 TEST_F(OctToolConvertMany, UsageErrorsWriteNothing) {
     const std::vector<std::string> inputs = makeInputs(2);
-    write("other/P0.oct", {});
     fs::create_directories(path("other"));
     write("other/P0.oct", pictureFile(29, 9, 3));
     const std::string out = path("out");
