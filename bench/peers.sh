@@ -20,21 +20,12 @@
 # over date +%s%N. Usage: bench/peers.sh [PICTURE.bmp]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 runs=${RUNS:-5}
-build=$root/build/native
+source bench/process_bench.sh
+process_bench_start peers
+out=$scratch
 picture=${1:-$build/bench-4096.bmp}
-tool=$build/octtool
-mkdir -p "$build"
-out=$(mktemp -d "$build/peers.XXXXXX")
-trap 'rm -rf "$out"' EXIT
-
-if [ ! -x "$tool" ] || [ ! -x "$build/oct_bench" ]; then
-  scripts/setup
-  cmake --preset native >/dev/null
-  cmake --build build/native -j2 --target octtool oct_bench
-fi
 # The default picture is the one oct_bench measures, made by the project's
 # own code (bench/picture_maker.h) and rewritten when stale; a picture given
 # on the command line is made only when it does not exist yet.
@@ -72,32 +63,14 @@ if [ -x /usr/bin/convert ]; then
   commands+=("/usr/bin/convert '$picture' -colorspace Gray -posterize 8 +dither '$out/ImageMagick.bmp'")
 fi
 
-# Median of the runs in milliseconds, one command.
-median_ms() {
-  local command=$1
-  if command -v hyperfine >/dev/null; then
-    hyperfine --style none --warmup 1 --runs "$runs" --export-json "$out/h.json" "$command" >/dev/null
-    /usr/bin/python3 -c 'import json,sys; print(round(json.load(open(sys.argv[1]))["results"][0]["median"] * 1000))' "$out/h.json"
-    return
-  fi
-  bash -c "$command"
-  local times=() t0 t1
-  for ((i = 0; i < runs; i++)); do
-    t0=$(date +%s%N)
-    bash -c "$command"
-    t1=$(date +%s%N)
-    times+=($(((t1 - t0) / 1000000)))
-  done
-  printf '%s\n' "${times[@]}" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
-}
 
 pixels=$(/usr/bin/python3 -c 'import sys; from PIL import Image; w, h = Image.open(sys.argv[1]).size; print(w * h)' "$picture")
-echo "picture: $picture ($pixels pixels); $runs runs each, median; timer: $(command -v hyperfine >/dev/null && echo hyperfine || echo 'date +%s%N loop')"
+echo "picture: $picture ($pixels pixels); $runs runs each, median; timer: $(median_timer)"
 echo "load before: $(uptime | sed 's/.*load average: //')"
 printf '%-12s %10s %10s %12s %9s\n' tool "median ms" MPixel/s "out bytes" "time/ours"
 ours=0
 for i in "${!names[@]}"; do
-  ms=$(median_ms "${commands[$i]}")
+  ms=$(median_ms "${commands[$i]}" "$out")
   [ "$i" -eq 0 ] && ours=$ms
   bytes=$(stat -c %s "$out/${names[$i]}.bmp")
   awk -v n="${names[$i]}" -v ms="$ms" -v px="$pixels" -v b="$bytes" -v o="$ours" \

@@ -1,5 +1,8 @@
 // octtool convert IN OUT: a picture or level file in, a level file or BMP out,
-// through the library's exports exactly as a host program uses them.
+// through the library's exports exactly as a host program uses them. With
+// -o DIR, many inputs at once (convert_many.cpp).
+#include "convert.h"
+
 #include <string>
 
 #include "commands.h"
@@ -9,7 +12,7 @@
 namespace oct::tool {
 namespace {
 
-constexpr std::string_view kName = "convert";
+constexpr std::string_view kName = kConvertName;
 
 bool endsWithBmp(std::string_view path) {
     if (path.size() < 4) return false;
@@ -33,38 +36,51 @@ bool save(OctImage* record, std::string_view out, std::int64_t flag, ToolContext
 }
 
 int runConvert(CommandArgs args, ToolContext& context) {
+    if (convertIsManyForm(args)) return convertMany(args, context);
     if (args.size() != 2) return toolFail(context, kName, "expected IN OUT (see octtool help convert)", kExitUsage);
     const std::string_view in = args[0], out = args[1];
 
     std::string error;
     OctImage* record = load(in, context, error);
-    if (!record) {
-        if (!error.empty()) return toolFail(context, kName, error);
-        const std::string what = in == kStandardStream ? "standard input" : "'" + std::string(in) + "'";
-        return toolFail(context, kName, "cannot read " + what + " as a picture or a level file");
-    }
+    if (!record) return toolFail(context, kName, error.empty() ? convertReadFailure(in) : error);
     const bool bitmap = endsWithBmp(out);
     const bool saved = save(record, out, bitmap ? 1 : 0, context, error);
     octFree(record);
     if (!saved) {
         if (!error.empty()) return toolFail(context, kName, error);
         if (out == kStandardStream) return toolFail(context, kName, "cannot write standard output");
-        const std::string causes = bitmap ? ")"
-                                          : "; pictures of 28 pixels or fewer, or levels that do not compress, "
-                                            "make no level file)";
-        return toolFail(context, kName,
-                        "cannot write '" + std::string(out) +
-                            "' (a read-only file or a folder there, or no such folder" + causes);
+        return toolFail(context, kName, convertWriteFailure(out, bitmap));
     }
     return kExitOk;
 }
 
 }  // namespace
 
+std::string convertReadFailure(std::string_view in) {
+    const std::string what = in == kStandardStream ? "standard input" : "'" + std::string(in) + "'";
+    return "cannot read " + what + " as a picture or a level file";
+}
+
+std::string convertWriteFailure(std::string_view out, bool bitmap) {
+    const std::string causes = bitmap ? ")"
+                                      : "; pictures of 28 pixels or fewer, or levels that do not compress, "
+                                        "make no level file)";
+    return "cannot write '" + std::string(out) + "' (a read-only file or a folder there, or no such folder" + causes;
+}
+
+std::string convertFile(std::string_view in, std::string_view out, bool bitmap) {
+    OctImage* record = octLoad(toolName(in).c_str());
+    if (!record) return convertReadFailure(in);
+    const bool saved = octSave(record, toolName(out).c_str(), bitmap ? 1 : 0) == 1;
+    octFree(record);
+    return saved ? std::string() : convertWriteFailure(out, bitmap);
+}
+
 const Command kConvertCommand{
     .name = kName,
     .summary = "convert a picture or level file to a level file or BMP",
     .usage = "usage: octtool convert IN OUT\n"
+             "       octtool convert [-j N] [--bmp] -o DIR IN...\n"
              "\n"
              "Reads IN — a BMP picture of 1 to 32 bits per pixel, or a level file —\n"
              "and reduces it to 8 gray levels (and 8 alpha levels for 32-bit pictures).\n"
@@ -74,7 +90,17 @@ const Command kConvertCommand{
              "A symbolic link is written through to its file and stays a link; a\n"
              "device or FIFO is written in place.\n"
              "\n"
-             "IN may be - for standard input, and OUT - for standard output (a level file).\n",
+             "IN may be - for standard input, and OUT - for standard output (a level file).\n"
+             "\n"
+             "With -o DIR, converts every IN into the folder DIR, which must exist:\n"
+             "DIR/STEM.oct (the level file), or DIR/STEM.bmp with --bmp, where STEM is\n"
+             "the name of IN without its last extension. Two inputs with the same STEM\n"
+             "(letter case aside, so that every file system keeps both) are refused\n"
+             "before any work, and so is - among the inputs. N threads convert at once,\n"
+             "one picture each (default: one per processor; at most 64). A picture that\n"
+             "fails gets one line on standard error and the others are still converted;\n"
+             "the exit code is 1 when any failed. On a terminal a bar shows the pictures\n"
+             "done. -- ends the options, for inputs whose names start with -.\n",
     .run = runConvert,
 };
 

@@ -61,10 +61,14 @@ int toolTakeLevel(CommandArgs args, std::string_view command, ToolContext& conte
     return kExitOk;
 }
 
+std::string toolMessage(std::string_view command, std::string_view message) {
+    std::string line = "octtool";
+    if (!command.empty()) line.append(" ").append(command);
+    return line.append(": ").append(message).append("\n");
+}
+
 int toolFail(ToolContext& context, std::string_view command, std::string_view message, int code) {
-    context.err << "octtool";
-    if (!command.empty()) context.err << ' ' << command;
-    context.err << ": " << message << '\n';
+    context.err << toolMessage(command, message);
     return code;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -52,6 +53,9 @@ inline std::optional<std::int32_t> toolNumber(std::string_view text) {
 // `rest`. 0, or the exit code of a misuse after its one-line message.
 int toolTakeLevel(CommandArgs args, std::string_view command, ToolContext& context, std::int32_t& level,
                   std::vector<std::string_view>& rest);
+
+// A failure as one line, newline included: "octtool NAME: MESSAGE\n".
+std::string toolMessage(std::string_view command, std::string_view message);
 
 // Reports a failure as one line on `err`: "octtool NAME: MESSAGE".
 int toolFail(ToolContext& context, std::string_view command, std::string_view message,

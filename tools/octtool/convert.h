@@ -1,0 +1,33 @@
+// What the two forms of octtool convert share: one file converted through
+// the exports, and the many-input form that convert.cpp hands over to.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tool.h"
+
+namespace oct::tool {
+
+inline constexpr std::string_view kConvertName = "convert";
+
+// Why a picture or level file could not be loaded: the one-line message.
+std::string convertReadFailure(std::string_view in);
+// Why a save to `out` failed, with the likely causes for a BMP (`bitmap`)
+// or a level file: the one-line message.
+std::string convertWriteFailure(std::string_view out, bool bitmap);
+
+// Loads the file `in` with octLoad and saves it to the file `out` with
+// octSave: a BMP when `bitmap`, else a level file. "" when it worked, else
+// the one-line reason. Uses a record of its own, so threads may call it at
+// once.
+std::string convertFile(std::string_view in, std::string_view out, bool bitmap);
+
+// Whether the arguments ask for the many-input form: any of its options
+// (-o, -j, --bmp, or -- ending the options) is among them.
+bool convertIsManyForm(CommandArgs args);
+
+// octtool convert [-j N] [--bmp] -o DIR IN... (convert_many.cpp).
+int convertMany(CommandArgs args, ToolContext& context);
+
+}  // namespace oct::tool

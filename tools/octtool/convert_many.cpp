@@ -1,0 +1,200 @@
+// octtool convert [-j N] [--bmp] -o DIR IN...: every IN converted into the
+// folder DIR by N worker threads, each picture on a record of its own.
+//
+// The whole command line is checked before any work: the options, the
+// folder, and that no two inputs write the same file. After that each
+// picture succeeds or fails alone; a failure is one line on the error
+// stream, and the exit code says whether any failed.
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "convert.h"
+#include "file_io.h"
+#include "progress.h"
+
+namespace oct::tool {
+namespace {
+
+constexpr std::string_view kName = kConvertName;
+
+// More threads than this only cost memory (each holds a whole picture) on
+// any machine the tool runs on today.
+constexpr unsigned kMaxThreads = 64;
+
+struct Options {
+    std::optional<std::string_view> dir;
+    std::optional<std::int32_t> threads;
+    bool bitmap = false;
+    std::vector<std::string_view> inputs;
+};
+
+struct Job {
+    std::string_view in;
+    std::string out;  // UTF-8, as the messages show it
+};
+
+std::string inQuotes(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+// Options may stand anywhere before "--"; after it every argument is an input.
+int parseOptions(CommandArgs args, ToolContext& context, Options& o) {
+    const auto usage = [&](const std::string& message) { return toolFail(context, kName, message, kExitUsage); };
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        const bool option = !optionsEnded && a.size() > 1 && a[0] == '-';
+        if (a == kStandardStream)
+            return usage("- (standard input) cannot be one of several inputs; name the file, e.g. ./-");
+        if (!option) {
+            o.inputs.push_back(a);
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--bmp") {
+            o.bitmap = true;
+        } else if (a == "-o") {
+            if (o.dir) return usage("-o given twice");
+            if (i + 1 == args.size() || args[i + 1].empty()) return usage("-o needs a folder");
+            o.dir = args[++i];
+        } else if (a.substr(0, 2) == "-j") {
+            // -j N or -jN
+            if (o.threads) return usage("-j given twice");
+            if (a.size() == 2 && i + 1 == args.size()) return usage("-j needs a number of threads");
+            const std::string_view text = a.size() > 2 ? a.substr(2) : args[++i];
+            const auto n = toolNumber(text);
+            if (!n || *n < 1) return usage("-j takes a positive number of threads, not " + inQuotes(text));
+            o.threads = *n;
+        } else {
+            return usage("unknown option " + inQuotes(a) + " (see octtool help convert)");
+        }
+    }
+    if (!o.dir) return usage("several inputs need -o DIR (see octtool help convert)");
+    if (o.inputs.empty()) return usage("no input given after the options");
+    return kExitOk;
+}
+
+// STEM of each input, and the file it writes in `dir`. Refuses names
+// without a file part, and two inputs that would write the same file:
+// names that differ only in ASCII letter case count as the same, because a
+// Windows or macOS folder holds only one of them.
+int planJobs(const Options& o, ToolContext& context, std::vector<Job>& jobs) {
+    const std::string_view dir = *o.dir;
+    const bool hasSeparator = (dir.back() == '/' || dir.back() == '\\');
+    const std::string folder = std::string(dir) + (hasSeparator ? "" : "/");
+    const char* extension = o.bitmap ? ".bmp" : ".oct";
+
+    std::map<std::string, std::string_view> taken;  // folded output name -> the input that writes it
+    for (const std::string_view in : o.inputs) {
+        const std::filesystem::path name = toolPath(in).filename();
+        if (name.empty() || name == "." || name == "..")
+            return toolFail(context, kName, inQuotes(in) + " names a folder, not a file", kExitUsage);
+        const std::string stem = toolUtf8(name.stem().u16string());
+        std::string key = stem;
+        for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        const auto [at, fresh] = taken.emplace(key, in);
+        jobs.push_back({in, folder + stem + extension});
+        if (!fresh)
+            return toolFail(context, kName,
+                            inQuotes(at->second) + " and " + inQuotes(in) + " would both write " + inQuotes(jobs.back().out),
+                            kExitUsage);
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(toolPath(dir), ec))
+        return toolFail(context, kName, "no folder " + inQuotes(dir) + " to write into (make it first)");
+    return kExitOk;
+}
+
+// Where the workers report: failures as lines on the error stream, and the
+// bar when there is one. Safe to call from every worker at once.
+class Report {
+public:
+    Report(ToolContext& context, std::size_t total) : context_(context) {
+        if (context.errIsTerminal) bar_.emplace(context.err, static_cast<std::int64_t>(total));
+    }
+
+    // One picture done; `error` is its one-line reason when it failed.
+    void finished(bool ok, const std::string& error) {
+        if (!ok) {
+            ++failures_;  // counted first: the message below may not be made
+            const std::string line = toolMessage(kName, error);
+            if (bar_) {
+                bar_->note(line);
+            } else {
+                std::lock_guard hold(lock_);
+                context_.err << line << std::flush;
+            }
+        }
+        if (bar_) bar_->step();
+    }
+    void failedSilently() { ++failures_; }
+
+    bool anyFailed() const { return failures_.load() > 0; }
+
+private:
+    ToolContext& context_;
+    std::optional<ProgressBar> bar_;
+    std::mutex lock_;
+    std::atomic<int> failures_{0};
+};
+
+void convertJobs(const std::vector<Job>& jobs, bool bitmap, unsigned threadCount, Report& report) {
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next++) < jobs.size();) {
+            const Job& job = jobs[i];
+            // Memory may run out anywhere here; the picture then fails, not
+            // the process.
+            try {
+                std::string error;
+                try {
+                    error = convertFile(job.in, job.out, bitmap);
+                } catch (const std::exception&) {
+                    error = "not enough memory to convert " + inQuotes(job.in);
+                }
+                report.finished(error.empty(), error);
+            } catch (...) {
+                report.failedSilently();
+            }
+        }
+    };
+    // This thread is one of the workers. When the system refuses a thread,
+    // the ones already running (and this one) do the rest.
+    std::vector<std::thread> helpers;
+    try {
+        helpers.reserve(threadCount - 1);
+        for (unsigned t = 1; t < threadCount; ++t) helpers.emplace_back(work);
+    } catch (...) {
+    }
+    work();
+    for (std::thread& t : helpers) t.join();
+}
+
+}  // namespace
+
+bool convertIsManyForm(CommandArgs args) {
+    return std::any_of(args.begin(), args.end(), [](std::string_view a) {
+        return a == "-o" || a == "--bmp" || a == "--" || a.substr(0, 2) == "-j";
+    });
+}
+
+int convertMany(CommandArgs args, ToolContext& context) {
+    Options options;
+    if (const int code = parseOptions(args, context, options)) return code;
+    std::vector<Job> jobs;
+    if (const int code = planJobs(options, context, jobs)) return code;
+
+    const unsigned wanted = options.threads ? static_cast<unsigned>(*options.threads)
+                                            : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned threads = std::min({wanted, kMaxThreads, static_cast<unsigned>(jobs.size())});
+    Report report(context, jobs.size());
+    convertJobs(jobs, options.bitmap, threads, report);
+    return report.anyFailed() ? kExitFailure : kExitOk;
+}
+
+}  // namespace oct::tool
