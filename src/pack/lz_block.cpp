@@ -197,10 +197,6 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
                 // The next lookup's table entry and the bytes it points at
                 // are fetched while this match is coded and entered (a hint
                 // only: an entry changed meanwhile is read again below).
-                if (cur + len < searchEnd) {
-                    const std::uint32_t next = table[pakHash4(block + cur + len)];
-                    __builtin_prefetch(block + next - 1 - base);
-                }
                 const std::uint32_t d = cur - candidate - 1;
                 std::uint32_t lenBits, distBits;
                 const std::uint64_t lenCode = gammaCode(len - 2, lenBits);
