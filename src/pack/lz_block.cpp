@@ -32,31 +32,51 @@ constexpr std::uint32_t kLiteralTail = 4;  // the last 4 bytes of a block are no
 // Compression
 // ---------------------------------------------------------------------------
 
+// Bits go into the tag words in groups: a token's flag and gamma codes are
+// built as numbers and put at once, and a tag word is stored only when full.
 class TagWriter {
 public:
     explicit TagWriter(std::uint8_t* block) : tag_(block + 1), out_(block + 3) {}
 
-    void bit(std::uint32_t b) {
+    // The low `n` bits of `code` (n ≤ 64, nothing above them set), highest
+    // first. A tag word is reserved at the output position when its first
+    // bit is put; the bits of one token go in with no data byte between them,
+    // so the words that one group spills into lie back to back.
+    void put(std::uint64_t code, std::uint32_t n) {
+        if (n <= free_) {
+            acc_ = (acc_ << n) | code;  // bits above bit 15 are never stored
+            free_ -= n;
+            return;
+        }
+        n -= free_;
+        acc_ = (acc_ << free_) | (code >> n);
+        code &= (std::uint64_t{1} << n) - 1;
+        for (;;) {
+            store();
+            tag_ = out_;
+            out_ += 2;
+            if (n <= 16) {
+                acc_ = code;
+                free_ = 16 - n;
+                return;
+            }
+            n -= 16;
+            acc_ = code >> n;
+            code &= (std::uint64_t{1} << n) - 1;
+        }
+    }
+
+    // A literal: flag 0, then the byte.
+    void literal(std::uint8_t b) {
         if (free_ == 0) {
             store();
             tag_ = out_;
             out_ += 2;
-            free_ = 15;
-        } else {
-            --free_;
+            free_ = 16;
         }
-        acc_ = acc_ * 2 + b;  // bits above bit 15 are never stored
-    }
-
-    // v ≥ 2.
-    void gamma(std::uint32_t v) {
-        std::uint32_t m = std::bit_floor(v >> 1);
-        bit((v & m) != 0);
-        while (m >>= 1) {
-            bit(1);
-            bit((v & m) != 0);
-        }
-        bit(0);
+        --free_;
+        acc_ <<= 1;
+        *out_++ = b;
     }
 
     void byte(std::uint8_t b) { *out_++ = b; }
@@ -77,9 +97,32 @@ private:
 
     std::uint8_t* tag_;   // where the tag word being filled goes
     std::uint8_t* out_;   // the next output byte
-    std::uint32_t acc_ = 0;
-    int free_ = 16;       // bits of the current tag word not yet used
+    std::uint64_t acc_ = 0;
+    std::uint32_t free_ = 16;  // bits of the current tag word not yet used
 };
+
+// The gamma code of v (2 ≤ v < 2^32) as a number of `n` bits. Digit j of v
+// (below its leading 1) sits at bit 2j + 1, its continuation bit at 2j: 1 for
+// every digit but the last (j = 0).
+[[gnu::always_inline]] inline std::uint64_t gammaCode(std::uint32_t v, std::uint32_t& n) {
+    const auto digits = static_cast<std::uint32_t>(std::bit_width(v)) - 1;
+    n = 2 * digits;
+    std::uint64_t x = v ^ (std::uint64_t{1} << digits);
+    // Spread the digits to the even bits.
+    x = (x | x << 16) & 0x0000FFFF0000FFFFull;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFull;
+    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Full;
+    x = (x | x << 2) & 0x3333333333333333ull;
+    x = (x | x << 1) & 0x5555555555555555ull;
+    const std::uint64_t continuation = 0x5555555555555554ull & ((std::uint64_t{1} << n) - 1);
+    return (x << 1) | continuation;
+}
+
+std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
 
 // Number of equal bytes at `a` and `b`, at most `limit`. `a` lies before `b`,
 // so reading `limit` bytes from `b` keeps both reads inside the block.
@@ -96,6 +139,33 @@ std::uint32_t matchLength(const std::uint8_t* a, const std::uint8_t* b, std::uin
     return i;
 }
 
+// Enters positions [from, to) of the block in the table, in that order; each
+// must have 4 bytes after it inside the block, and `to` must lie at least 4
+// bytes before the block's end. Four positions come from one 8-byte load
+// (which then stays inside the block) with their hashes independent of each
+// other.
+void enterPositions(const std::uint8_t* block, std::uint32_t from, std::uint32_t to, std::uint32_t* table,
+                    std::uint32_t base) {
+    constexpr std::uint32_t kMask = kPakHashEntries - 1;
+    std::uint32_t p = from;
+    for (; to - p >= 4; p += 4) {
+        std::uint64_t x;
+        std::memcpy(&x, block + p, 8);
+        const auto b = [x](int k) { return static_cast<std::uint32_t>(x >> (8 * k)) & 0xFF; };
+        // 317 b1 + b2 and its neighbours: each hash is 317² times one pair plus the pair two on.
+        const std::uint32_t pair0 = 317u * b(0) + b(1), pair1 = 317u * b(1) + b(2), pair2 = 317u * b(2) + b(3),
+                            pair3 = 317u * b(3) + b(4), pair4 = 317u * b(4) + b(5), pair5 = 317u * b(5) + b(6);
+        constexpr std::uint32_t k317Squared = 317u * 317u;
+        const std::uint32_t h0 = (k317Squared * pair0 + pair2) & kMask, h1 = (k317Squared * pair1 + pair3) & kMask,
+                            h2 = (k317Squared * pair2 + pair4) & kMask, h3 = (k317Squared * pair3 + pair5) & kMask;
+        table[h0] = base + p + 1;
+        table[h1] = base + p + 2;
+        table[h2] = base + p + 3;
+        table[h3] = base + p + 4;
+    }
+    for (; p < to; ++p) table[pakHash4(block + p)] = base + p + 1;
+}
+
 }  // namespace
 
 std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t* destination, std::uint32_t length,
@@ -105,43 +175,54 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
     if (length == 1) return 1;
 
     TagWriter out(destination);
-    std::uint32_t cur = 1;     // next byte to code
-    std::uint32_t insert = 0;  // next position to enter in the table
-    while (length - cur > kLiteralTail) {
-        // Positions covered by the last match are entered before this lookup;
-        // `cur` itself only after it. Every position entered here has at least
-        // 4 bytes after it inside the block.
-        for (; insert < cur; ++insert) table[pakHash4(block + insert)] = base + insert + 1;
-
+    std::uint32_t cur = 1;  // next byte to code
+    // Every position is entered before the lookup at the next token start:
+    // position 0 now, a token's start right after its own lookup, and the
+    // positions inside a match with the match. Positions entered near the
+    // end that no lookup will read do not change the output; all of them
+    // have at least 4 bytes after them inside the block.
+    const std::uint32_t searchEnd = length > kLiteralTail ? length - kLiteralTail : 0;  // lookups stay below
+    if (searchEnd > 1) table[pakHash4(block)] = base + 1;
+    while (cur < searchEnd) {
         const std::uint32_t hash = pakHash4(block + cur);
         const std::uint32_t entry = table[hash];
-        std::uint32_t len = 0;
-        std::uint32_t candidate = 0;
-        if (entry > base) {
-            candidate = entry - 1 - base;
-            len = matchLength(block + candidate, block + cur, length - cur);
-        }
-        // `cur` is entered now, with the hash already at hand; nothing reads
-        // the table before the next lookup, so the order is unchanged.
         table[hash] = base + cur + 1;
-        insert = cur + 1;
-        if (len >= kMinMatch) {
-            const std::uint32_t d = cur - candidate - 1;
-            out.bit(1);
-            out.gamma(len - 2);
-            out.gamma((d >> 8) + 2);
-            out.byte(static_cast<std::uint8_t>(d));
-            cur += len;
-        } else {
-            out.bit(0);
-            out.byte(block[cur]);
-            ++cur;
+        if (entry > base) {
+            const std::uint32_t candidate = entry - 1 - base;
+            // The first 4 bytes at once: most candidates fail there.
+            if (load32(block + candidate) == load32(block + cur)) {
+                const std::uint32_t len =
+                    kMinMatch + matchLength(block + candidate + kMinMatch, block + cur + kMinMatch,
+                                            length - cur - kMinMatch);
+                // The next lookup's table entry and the bytes it points at
+                // are fetched while this match is coded and entered (a hint
+                // only: an entry changed meanwhile is read again below).
+                const std::uint32_t d = cur - candidate - 1;
+                std::uint32_t lenBits, distBits;
+                const std::uint64_t lenCode = gammaCode(len - 2, lenBits);
+                const std::uint64_t distCode = gammaCode((d >> 8) + 2, distBits);
+                out.put((std::uint64_t{1} << lenBits) | lenCode, 1 + lenBits);  // the flag, then the length
+                out.put(distCode, distBits);
+                out.byte(static_cast<std::uint8_t>(d));
+                // The 4 bytes at a position that lies 4 or more before the
+                // match's end repeat those `period` bytes earlier, and so does
+                // its hash: of those positions, the last `period` leave the
+                // same table as all of them would, since each hash that an
+                // earlier one enters comes again among them. A long run of
+                // one short pattern thus costs a few entries, not one each.
+                const std::uint32_t period = cur - candidate;
+                const std::uint32_t to = std::min(cur + len, searchEnd);
+                const std::uint32_t repeating = std::min(cur + len - 3, to);
+                const std::uint32_t from = repeating - cur - 1 > period ? repeating - period : cur + 1;
+                enterPositions(block, from, to, table, base);
+                cur += len;
+                continue;
+            }
         }
+        out.literal(block[cur]);
+        ++cur;
     }
-    for (; cur < length; ++cur) {
-        out.bit(0);
-        out.byte(block[cur]);
-    }
+    for (; cur < length; ++cur) out.literal(block[cur]);
     return static_cast<std::uint32_t>(out.finish() - destination);
 }
 

@@ -223,6 +223,80 @@ TEST(LzBlock, MatchesTheStepByStepCoderOnVariedInputsAndDecodes) {
     }
 }
 
+// Compresses `in`, checks the bytes against the step-by-step coder and that
+// they decode to `in` again, with nothing written past the block.
+void expectSameAsReferenceAndBack(const Bytes& in, const std::string& what) {
+    const Bytes packed = compress(in);
+    ASSERT_EQ(packed, referenceCompress(in)) << what;
+    Bytes out(in.size() + 16, 0xCC);
+    ASSERT_EQ(pakDecompressBlock(packed.data(), packed.size(), out.data(), static_cast<std::uint32_t>(in.size())),
+              static_cast<std::int64_t>(packed.size()))
+        << what;
+    EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin())) << what;
+    EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xCC)) << "canary, " << what;
+}
+
+TEST(LzBlock, RepeatedPatternsOfEveryShortPeriodMatchTheStepByStepCoder) {
+    // A match that overlaps itself enters only its last period of positions
+    // inside the run: runs just longer and shorter than their period, with
+    // literals before them that move the match's bits across tag-word
+    // boundaries, and the run ending at the block's end or just before it.
+    for (std::uint32_t period : {1u, 2u, 3u, 4u, 5u, 7u, 8u, 9u, 16u, 31u}) {
+        const Bytes unit = test::mixedData(period, period * 13 + 1);
+        for (std::uint32_t lead : {0u, 1u, 3u, 6u, 14u, 15u, 16u, 17u}) {
+            for (std::uint32_t runLength : {period + 3, period + 4, period + 5, period + 8, 2 * period + 7, 100u, 1000u}) {
+                for (std::uint32_t tail : {0u, 1u, 4u, 5u, 9u}) {
+                    Bytes in = sequence(100, static_cast<int>(lead));
+                    for (std::uint32_t i = 0; i < runLength; ++i) in.push_back(unit[i % period]);
+                    const Bytes after = sequence(200, static_cast<int>(tail));
+                    in.insert(in.end(), after.begin(), after.end());
+                    expectSameAsReferenceAndBack(in, "period " + std::to_string(period) + " lead " +
+                                                         std::to_string(lead) + " run " + std::to_string(runLength) +
+                                                         " tail " + std::to_string(tail));
+                }
+            }
+        }
+    }
+}
+
+TEST(LzBlock, LongMatchCodesSpanSeveralTagWords) {
+    // gamma(L − 2) of a run of a million bytes is 38 bits: with its flag it
+    // fills the rest of one tag word, a whole second one and part of a
+    // third, all reserved back to back before the distance byte.
+    for (std::uint32_t lead : {0u, 5u, 15u}) {
+        for (std::uint32_t n : {65538u, 131075u, 1u << 20}) {
+            Bytes in = sequence(1, static_cast<int>(lead));
+            in.resize(in.size() + n, 0x5A);
+            expectSameAsReferenceAndBack(in, "lead " + std::to_string(lead) + " run " + std::to_string(n));
+        }
+    }
+    // Far distances give long distance codes after long length codes.
+    Bytes far = test::mixedData(600000, 99);
+    const Bytes start(far.begin(), far.begin() + 70000);
+    far.insert(far.end(), start.begin(), start.end());
+    expectSameAsReferenceAndBack(far, "a copy 600000 bytes back");
+}
+
+TEST(LzBlock, RandomizedInputsMatchTheStepByStepCoder) {
+    // Mixed runs, copies and noise, cut to varied lengths, and the same with
+    // a short pattern written over part of it: every token shape at every
+    // offset within a tag word, in blocks that end anywhere.
+    std::uint32_t x = 2024;
+    auto next = [&x] {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        return x;
+    };
+    for (int round = 0; round < 300; ++round) {
+        const std::uint32_t n = round < 100 ? next() % 64 : next() % 20000;
+        Bytes in = test::mixedData(n, next());
+        if (round % 2 == 1 && n > 8) {
+            const std::uint32_t period = 1 + next() % 12, at = next() % n, span = next() % (n - at);
+            for (std::uint32_t i = 0; i < span; ++i) in[at + i] = in[at + i % period];
+        }
+        expectSameAsReferenceAndBack(in, "round " + std::to_string(round) + " size " + std::to_string(n));
+    }
+}
+
 TEST(LzBlock, RoundTripsEveryLengthUpTo600) {
     for (std::uint32_t seed : {1u, 2u, 3u}) {
         const Bytes data = test::mixedData(600, seed);
