@@ -82,8 +82,8 @@ std::string caseName(const Benchmark& family, const std::vector<std::int64_t>& r
     return name;
 }
 
-Run measured(const std::string& name, const Benchmark& family, const State& state) {
-    Run run;
+Measurement measured(const std::string& name, const Benchmark& family, const State& state) {
+    Measurement run;
     run.name = name;
     run.unit = family.unit();
     run.label = state.label();
@@ -110,19 +110,19 @@ Run measured(const std::string& name, const Benchmark& family, const State& stat
     return run;
 }
 
-std::vector<Run> aggregates(const std::vector<Run>& runs) {
-    std::vector<const Run*> ok;
-    for (const Run& r : runs)
+std::vector<Measurement> aggregates(const std::vector<Measurement>& runs) {
+    std::vector<const Measurement*> ok;
+    for (const Measurement& r : runs)
         if (!r.error) ok.push_back(&r);
     if (ok.size() < 2) return {};
 
     auto column = [&](auto pick) {
         std::vector<double> v;
-        for (const Run* r : ok) v.push_back(pick(*r));
+        for (const Measurement* r : ok) v.push_back(pick(*r));
         return v;
     };
-    const std::vector<double> times = column([](const Run& r) { return r.time; });
-    const std::vector<double> cpus = column([](const Run& r) { return r.cpu; });
+    const std::vector<double> times = column([](const Measurement& r) { return r.time; });
+    const std::vector<double> cpus = column([](const Measurement& r) { return r.cpu; });
 
     struct Statistic {
         const char* suffix;
@@ -135,9 +135,9 @@ std::vector<Run> aggregates(const std::vector<Run>& runs) {
         {"_stddev", stddev, false},
         {"_cv", cv, true},
     };
-    std::vector<Run> out;
+    std::vector<Measurement> out;
     for (const Statistic& s : kStatistics) {
-        Run a;
+        Measurement a;
         a.name = ok.front()->name + s.suffix;
         a.iterations = static_cast<IterationCount>(ok.size());
         a.unit = ok.front()->unit;
@@ -146,11 +146,13 @@ std::vector<Run> aggregates(const std::vector<Run>& runs) {
         a.time = s.of(times);
         a.cpu = s.of(cpus);
         // A counter missing from some run counts as zero there.
-        for (const auto& [key, unused] : ok.front()->counters)
-            a.counters[key] = s.of(column([&key](const Run& r) {
+        for (const auto& counter : ok.front()->counters) {
+            const std::string& key = counter.first;
+            a.counters[key] = s.of(column([&key](const Measurement& r) {
                 const auto it = r.counters.find(key);
                 return it == r.counters.end() ? 0.0 : it->second;
             }));
+        }
         out.push_back(std::move(a));
     }
     return out;
@@ -174,7 +176,7 @@ std::string humanReadable(double value) {
     return buf;
 }
 
-std::string consoleLine(const Run& run, std::size_t nameWidth) {
+std::string consoleLine(const Measurement& run, std::size_t nameWidth) {
     std::string line = run.name;
     if (line.size() < nameWidth) line.append(nameWidth - line.size(), ' ');
     if (run.error) return line + " ERROR OCCURRED: '" + run.errorMessage + "'";

@@ -152,21 +152,21 @@ struct Case {
     std::string name;
 };
 
-Run runOnce(const Case& c, IterationCount iterations) {
+Measurement runOnce(const Case& c, IterationCount iterations) {
     State state(c.row, iterations);
     c.family->function()(state);
     return measured(c.name, *c.family, state);
 }
 
 // The seconds that decide whether a run was long enough.
-double drivingSeconds(const Case& c, const Run& r) {
+double drivingSeconds(const Case& c, const Measurement& r) {
     const double n = static_cast<double>(r.iterations);
     return (c.family->manualTime() || c.family->realTime() ? r.time : r.cpu) * n;
 }
 
 // Grows the iteration count until a run lasts the minimum time; returns that
 // run and its count.
-Run calibratedRun(const Case& c, IterationCount& iterations) {
+Measurement calibratedRun(const Case& c, IterationCount& iterations) {
     const Flags& f = flags();
     if (c.family->iterations() > 0 || f.minIterations > 0) {
         iterations = c.family->iterations() > 0 ? c.family->iterations() : f.minIterations;
@@ -174,7 +174,7 @@ Run calibratedRun(const Case& c, IterationCount& iterations) {
     }
     iterations = 1;
     for (;;) {
-        Run r = runOnce(c, iterations);
+        Measurement r = runOnce(c, iterations);
         const double seconds = drivingSeconds(c, r);
         if (r.error || seconds >= f.minTime || iterations >= kMaxIterations) return r;
         // Aim 40 % past the minimum; grow at most tenfold while the run is
@@ -216,7 +216,7 @@ void printContext(std::size_t nameWidth) {
     const std::time_t now = std::time(nullptr);
     if (const std::tm* t = std::localtime(&now)) std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", t);
     std::printf("%s\n", date);
-    std::printf("Run on (%u X CPU s), stand-in runner\n", std::thread::hardware_concurrency());
+    std::printf("Measurement on (%u X CPU s), stand-in runner\n", std::thread::hardware_concurrency());
     const std::string rule(nameWidth + 50, '-');
     std::string head = "Benchmark";
     head.append(nameWidth > head.size() ? nameWidth - head.size() : 0, ' ');
@@ -225,7 +225,7 @@ void printContext(std::size_t nameWidth) {
     std::fflush(stdout);
 }
 
-void print(const Run& r, std::size_t nameWidth) {
+void print(const Measurement& r, std::size_t nameWidth) {
     std::printf("%s\n", consoleLine(r, nameWidth).c_str());
     std::fflush(stdout);
 }
@@ -265,14 +265,14 @@ std::size_t RunSpecifiedBenchmarks() {
     printContext(nameWidth);
     for (const Case& c : cases) {
         IterationCount iterations = 0;
-        std::vector<Run> runs{calibratedRun(c, iterations)};
+        std::vector<Measurement> runs{calibratedRun(c, iterations)};
         // A case that failed once is not repeated.
         for (int i = 1; i < f.repetitions && !runs.front().error; ++i) runs.push_back(runOnce(c, iterations));
-        const std::vector<Run> stats = aggregates(runs);
+        const std::vector<Measurement> stats = aggregates(runs);
         // Failed runs are always shown: no aggregate stands for them.
-        for (const Run& r : runs)
+        for (const Measurement& r : runs)
             if (!f.aggregatesOnly || stats.empty() || r.error) print(r, nameWidth);
-        for (const Run& r : stats) print(r, nameWidth);
+        for (const Measurement& r : stats) print(r, nameWidth);
     }
     return cases.size();
 }
