@@ -23,25 +23,18 @@
 namespace oct::lvl {
 namespace {
 
-// A 16-entry byte table from 8 entries, repeated so that an index's fourth
-// bit does not matter.
-constexpr std::array<std::uint8_t, 16> repeated(const std::uint8_t (&t)[8]) {
+// A 16-entry byte table from the 8 values of `value(0..7)`, repeated so that
+// an index's fourth bit does not matter.
+template <typename Value>
+constexpr std::array<std::uint8_t, 16> repeated(Value value) {
     std::array<std::uint8_t, 16> r{};
-    for (int i = 0; i < 16; ++i) r[i] = t[i & 7];
+    for (int i = 0; i < 16; ++i) r[i] = static_cast<std::uint8_t>(value(i & 7));
     return r;
 }
-constexpr auto kGrayCodes = repeated(kLevelCode);
+constexpr auto kGrayCodes = repeated([](int level) { return kLevelCode[level]; });
 // The same codes moved to bits 3..5, where alpha codes go.
-constexpr std::array<std::uint8_t, 16> kAlphaCodes = [] {
-    std::array<std::uint8_t, 16> r{};
-    for (int i = 0; i < 16; ++i) r[i] = static_cast<std::uint8_t>(kGrayCodes[i] << 3);
-    return r;
-}();
-constexpr std::array<std::uint8_t, 16> kValues = [] {
-    std::array<std::uint8_t, 16> r{};
-    for (int i = 0; i < 16; ++i) r[i] = kCodeValue[i & 7];
-    return r;
-}();
+constexpr auto kAlphaCodes = repeated([](int level) { return kLevelCode[level] << 3; });
+constexpr auto kValues = repeated([](int code) { return kCodeValue[code]; });
 
 OCT_AVX2 inline __m256i table256(const std::array<std::uint8_t, 16>& t) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data())));

@@ -1,7 +1,5 @@
 #include "api/record.h"
 
-#include <cstring>
-
 #include "api/level_codec.h"
 #include "draw/session.h"
 #include "image/image.h"
@@ -76,11 +74,7 @@ std::int64_t octRebuildIntoSource(OctImage& record) {
     if (!lvlDecodeRows(record.levels, record.levelsSize, width, height, alpha, rows, bm.widthBytes, bytesPerPixel))
         return 0;
     // A fresh image's row padding is zero; so is this one's now.
-    const std::int64_t used = static_cast<std::int64_t>(width) * bytesPerPixel;
-    if (bm.widthBytes > used)
-        for (std::int32_t r = 0; r < height; ++r)
-            std::memset(rows + r * static_cast<std::int64_t>(bm.widthBytes) + used, 0,
-                        static_cast<std::size_t>(bm.widthBytes - used));
+    imgZeroRowPadding(rows, width, height, bm.widthBytes, bytesPerPixel);
     // Now an image as imgCreateImage makes it: no decoder, no frames.
     source->sourceDepth = source->depth;
     source->format = 0;

@@ -351,22 +351,19 @@ void drwStopText(DrawContext& c) {
 }
 
 std::int64_t drwTextHeight(DrawContext& c, const char16_t* text) {
-    if (!textReady(c)) return 0;
     plat::TextSize size{};
-    if (!text || !*text || !c.textDevice || !plat::textExtent(c.textDevice, text, lengthOf(text), size)) return 0;
+    if (!text || !*text || !textReady(c) || !plat::textExtent(c.textDevice, text, lengthOf(text), size)) return 0;
     return size.cy;
 }
 
 std::int64_t drwTextWidth(DrawContext& c, const char16_t* text) {
-    if (!textReady(c)) return 0;
     plat::TextSize size{};
-    if (!text || !*text || !c.textDevice || !plat::textExtent(c.textDevice, text, lengthOf(text), size)) return 0;
+    if (!text || !*text || !textReady(c) || !plat::textExtent(c.textDevice, text, lengthOf(text), size)) return 0;
     return std::int64_t{c.italicOverhang} + size.cx;
 }
 
 std::int64_t drwDrawText(DrawContext& c, std::int32_t x, std::int32_t y, const char16_t* text) {
-    if (!textReady(c)) return x;
-    if (!text || !*text || !c.textDevice || !c.rasterBits) return x;
+    if (!text || !*text || !textReady(c) || !c.rasterBits) return x;
     const std::int32_t length = lengthOf(text);
     plat::TextSize size{};
     if (!plat::textExtent(c.textDevice, text, length, size)) return x;

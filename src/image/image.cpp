@@ -100,6 +100,15 @@ plat::Handle imgCreateDIBSection(std::int32_t width, std::int32_t height, std::i
     return plat::dibSectionCreate(width, height, depth == 32 ? 32 : depth <= 24 ? 24 : depth);
 }
 
+void imgZeroRowPadding(void* bits, std::int32_t width, std::int32_t height, std::int64_t rowBytes,
+                       int bytesPerPixel) {
+    const std::int64_t used = static_cast<std::int64_t>(width) * bytesPerPixel;
+    if (!bits || rowBytes <= used) return;
+    auto* row = static_cast<std::uint8_t*>(bits) + used;
+    for (std::int32_t r = 0; r < height; ++r, row += rowBytes)
+        std::memset(row, 0, static_cast<std::size_t>(rowBytes - used));
+}
+
 std::int64_t imgRowBytes(std::int64_t width, std::int32_t bitsPerPixel) {
     if (width < 0) return 0;
     switch (bitsPerPixel) {

@@ -70,4 +70,10 @@ plat::Handle imgCreateDIBSection(std::int32_t width, std::int32_t height, std::i
 // other bit count or a negative width.
 std::int64_t imgRowBytes(std::int64_t width, std::int32_t bitsPerPixel);
 
+// Zeroes the bytes past each row's `width` pixels of `bytesPerPixel` bytes up
+// to `rowBytes`, in `height` rows `rowBytes` apart: the padding a fresh
+// bitmap has, for rows filled from somewhere else.
+void imgZeroRowPadding(void* bits, std::int32_t width, std::int32_t height, std::int64_t rowBytes,
+                       int bytesPerPixel);
+
 }  // namespace oct

@@ -36,6 +36,19 @@ void deleteBitmaps(const ImageFrame* frames, std::int32_t count) {
     for (std::int32_t i = 0; i < count; ++i) plat::objectDelete(frames[i].bitmap);
 }
 
+// Fills a loaded image's record: one frame held in `handle` unless the
+// caller records more.
+void describe(ImageObject& image, plat::Handle handle, std::int32_t width, std::int32_t height, std::int32_t depth,
+              std::int32_t sourceDepth, std::uint32_t format) {
+    image.handle = handle;
+    image.width = width;
+    image.height = height;
+    image.depth = static_cast<std::uint8_t>(depth);
+    image.sourceDepth = static_cast<std::uint8_t>(sourceDepth);
+    image.format = format;
+    image.frameCount = 1;
+}
+
 // What the icon reader made of a block of data.
 enum class IconResult {
     NotAnIcon,  // not an icon file, or no icon could be made of it
@@ -57,13 +70,7 @@ IconResult loadIcon(ImageObject& image, const std::uint8_t* data, std::int32_t s
         plat::objectDelete(icon);
         return IconResult::Failed;
     }
-    image.handle = icon;
-    image.width = colour.width;
-    image.height = colour.height;
-    image.depth = static_cast<std::uint8_t>(colour.bitsPerPixel);
-    image.sourceDepth = image.depth;
-    image.format = kIconFormat;
-    image.frameCount = 1;
+    describe(image, icon, colour.width, colour.height, colour.bitsPerPixel, colour.bitsPerPixel, kIconFormat);
     return IconResult::Loaded;
 }
 
@@ -103,13 +110,8 @@ bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size
     imgEndDecode();
     if (!handle) return false;
 
-    image.handle = handle;
-    image.width = ctx.width;
-    image.height = ctx.height;
-    image.depth = static_cast<std::uint8_t>(ctx.depth);
-    image.sourceDepth = static_cast<std::uint8_t>(ctx.sourceDepth);
-    image.format = format;
-    image.frameCount = frames ? frameCount : 1;
+    describe(image, handle, ctx.width, ctx.height, ctx.depth, ctx.sourceDepth, format);
+    if (frames) image.frameCount = frameCount;
     image.firstFrameDelay = firstDelay;
     image.frames = frames;
     return true;
@@ -158,18 +160,8 @@ std::int64_t loadPlainBmp(std::int64_t id, plat::File* file, std::int64_t size) 
         return 0;
     }
     // The decoder copies each row's pixels and leaves the padding zero.
-    const std::int64_t used = static_cast<std::int64_t>(d.width) * 3;
-    if (rowBytes > used)
-        for (std::int32_t r = 0; r < d.height; ++r)
-            std::memset(static_cast<std::uint8_t*>(bm.bits) + r * rowBytes + used, 0,
-                        static_cast<std::size_t>(rowBytes - used));
-    image->handle = bitmap;
-    image->width = d.width;
-    image->height = d.height;
-    image->depth = 24;
-    image->sourceDepth = 24;
-    image->format = kBmpDecoderId;
-    image->frameCount = 1;
+    imgZeroRowPadding(bm.bits, d.width, d.height, rowBytes, 3);
+    describe(*image, bitmap, d.width, d.height, 24, 24, kBmpDecoderId);
     return id == AnyId ? imageId : static_cast<std::int64_t>(bitmap);
 }
 

@@ -52,9 +52,7 @@ public:
         acc_ = (acc_ << free_) | (code >> n);
         code &= (std::uint64_t{1} << n) - 1;
         for (;;) {
-            store();
-            tag_ = out_;
-            out_ += 2;
+            nextWord();
             if (n <= 16) {
                 acc_ = code;
                 free_ = 16 - n;
@@ -69,9 +67,7 @@ public:
     // A literal: flag 0, then the byte.
     void literal(std::uint8_t b) {
         if (free_ == 0) {
-            store();
-            tag_ = out_;
-            out_ += 2;
+            nextWord();
             free_ = 16;
         }
         --free_;
@@ -93,6 +89,13 @@ private:
     void store() {
         tag_[0] = static_cast<std::uint8_t>(acc_);
         tag_[1] = static_cast<std::uint8_t>(acc_ >> 8);
+    }
+
+    // Stores the full tag word and reserves the next one at the output position.
+    void nextWord() {
+        store();
+        tag_ = out_;
+        out_ += 2;
     }
 
     std::uint8_t* tag_;   // where the tag word being filled goes

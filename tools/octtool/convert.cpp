@@ -15,10 +15,7 @@ namespace {
 constexpr std::string_view kName = kConvertName;
 
 bool endsWithBmp(std::string_view path) {
-    if (path.size() < 4) return false;
-    std::string tail(path.substr(path.size() - 4));
-    for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return tail == ".bmp";
+    return path.size() >= 4 && convertFoldCase(path.substr(path.size() - 4)) == ".bmp";
 }
 
 // A file through octLoad; standard input through octCatch.
@@ -55,6 +52,12 @@ int runConvert(CommandArgs args, ToolContext& context) {
 }
 
 }  // namespace
+
+std::string convertFoldCase(std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return folded;
+}
 
 std::string convertReadFailure(std::string_view in) {
     const std::string what = in == kStandardStream ? "standard input" : "'" + std::string(in) + "'";

@@ -17,6 +17,9 @@ std::string convertReadFailure(std::string_view in);
 // or a level file: the one-line message.
 std::string convertWriteFailure(std::string_view out, bool bitmap);
 
+// `text` with ASCII letters made lower case: how both forms compare names.
+std::string convertFoldCase(std::string_view text);
+
 // Loads the file `in` with octLoad and saves it to the file `out` with
 // octSave: a BMP when `bitmap`, else a level file. "" when it worked, else
 // the one-line reason. Uses a record of its own, so threads may call it at

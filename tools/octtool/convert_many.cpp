@@ -95,9 +95,7 @@ int planJobs(const Options& o, ToolContext& context, std::vector<Job>& jobs) {
         if (name.empty() || name == "." || name == "..")
             return toolFail(context, kName, inQuotes(in) + " names a folder, not a file", kExitUsage);
         const std::string stem = toolUtf8(name.stem().u16string());
-        std::string key = stem;
-        for (char& c : key) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        const auto [at, fresh] = taken.emplace(key, in);
+        const auto [at, fresh] = taken.emplace(convertFoldCase(stem), in);
         jobs.push_back({in, folder + stem + extension});
         if (!fresh)
             return toolFail(context, kName,
