@@ -329,6 +329,12 @@ bool fileSetEnd(File* file, std::int64_t size);
 // Windows), so that writing them allocates nothing more. Only a hint: false
 // when the system did not reserve, which changes nothing else.
 bool fileReserve(File* file, std::int64_t size);
+// Asks the system to start writing the `count` bytes at `offset`, already
+// written to the file, to the disk now without waiting for them
+// (sync_file_range on Linux), so that a later fileFlush has less left to wait
+// for. Only a hint: nothing happens where the system has no such request
+// (Windows), and no result changes.
+void fileStartWriteback(File* file, std::int64_t offset, std::int64_t count);
 // Makes the file's written bytes durable (fsync on Linux, FlushFileBuffers on
 // Windows); false when the system reports that they may not have reached the
 // disk. Devices and pipes may refuse this: call it for disk files only.

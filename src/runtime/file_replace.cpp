@@ -1,5 +1,6 @@
 #include "runtime/file_replace.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -60,6 +61,7 @@ std::u16string filTempName(const char16_t* target) {
 bool filBeginReplace(FileReplace& save, const char16_t* name) {
     if (save.file || !name || !name[0]) return false;
     save.failed = false;
+    save.written = 0;
     switch (plat::fileExamine(name, save.target)) {
         case plat::FileTarget::None:
         case plat::FileTarget::Disk: return openTemp(save);
@@ -84,10 +86,22 @@ bool filReplaceWrite(FileReplace& save, const void* bytes, std::int64_t count) {
         save.failed = true;
         return false;
     }
-    if (plat::fileWriteAll(save.file, bytes, count) != count) {
-        save.failed = true;
-        return false;
-    }
+    // Without pieces the system would start writing only when its own limits
+    // of unwritten memory were reached, mostly inside the final flush.
+    constexpr std::int64_t kPiece = std::int64_t{4} << 20;
+    const auto* p = static_cast<const std::uint8_t*>(bytes);
+    const std::int64_t piece = save.temp.empty() ? count : kPiece;
+    do {
+        const std::int64_t n = std::min(count, piece);
+        if (plat::fileWriteAll(save.file, p, n) != n) {
+            save.failed = true;
+            return false;
+        }
+        if (n == kPiece) plat::fileStartWriteback(save.file, save.written, n);
+        save.written += n;
+        p += n;
+        count -= n;
+    } while (count > 0);
     return true;
 }
 

@@ -26,6 +26,7 @@ struct FileReplace {
     std::u16string target;       // the file that receives them: the name, or where its links end
     std::u16string temp;         // the temporary file beside target; empty when writing in place
     bool failed = false;         // a write fell short: the save can only be discarded
+    std::int64_t written = 0;    // bytes written so far
 
     FileReplace() = default;
     FileReplace(const FileReplace&) = delete;
@@ -48,7 +49,9 @@ std::u16string filTempName(const char16_t* target);
 void filReplaceReserve(FileReplace& save, std::int64_t bytes);
 
 // Writes all `count` bytes. False, and the save turns failed for good, when
-// the platform takes fewer or the save is not open.
+// the platform takes fewer or the save is not open. A temporary file gets
+// large writes in pieces, each sent on to the disk while the next is copied,
+// so that the flush at the end waits for little more than the last piece.
 [[nodiscard]] bool filReplaceWrite(FileReplace& save, const void* bytes, std::int64_t count);
 
 // Ends the save. With `ok` and no failed write: makes a temporary file's bytes

@@ -323,6 +323,38 @@ TEST(FileReplace, AReservationNeverChangesTheSavedBytes) {
     filReplaceReserve(discarded, 10);  // a finished save takes no hint
 }
 
+// Large writes go to a temporary file in pieces of 4 MiB: the bytes arrive in
+// order at their offsets, after a small write as well, whatever the sizes'
+// remainders; a piece that fails part-way discards the whole save.
+TEST(FileReplace, LargeWritesArriveWholeInPieces) {
+    TempDir dir;
+    const Bytes old = octtest::pattern(50);
+    octtest::writeFile(dir.path("f"), old);
+    constexpr std::size_t kPiece = std::size_t{4} << 20;
+    const Bytes bytes = octtest::pattern(2 * kPiece + 4100);
+    for (const std::size_t first : {std::size_t{0}, std::size_t{54}, kPiece}) {
+        FileReplace save;
+        ASSERT_TRUE(filBeginReplace(save, dir.name("f").c_str()));
+        const std::uint64_t writes = plat::fileCallCounts().writes;
+        ASSERT_TRUE(filReplaceWrite(save, bytes.data(), static_cast<std::int64_t>(first)));
+        ASSERT_TRUE(filReplaceWrite(save, bytes.data() + first, static_cast<std::int64_t>(bytes.size() - first)));
+        EXPECT_GE(plat::fileCallCounts().writes - writes, 3u) << first;
+        ASSERT_TRUE(filFinishReplace(save, true));
+        EXPECT_EQ(octtest::readFile(dir.path("f")), bytes) << first;
+    }
+
+    octtest::writeFile(dir.path("f"), old);
+    for (const std::int64_t after : {0, 1, 2}) {
+        FailingWrites failing(after);
+        FileReplace save;
+        ASSERT_TRUE(filBeginReplace(save, dir.name("f").c_str()));
+        EXPECT_FALSE(filReplaceWrite(save, bytes.data(), static_cast<std::int64_t>(bytes.size()))) << after;
+        EXPECT_FALSE(filFinishReplace(save, true)) << after;
+        EXPECT_EQ(octtest::readFile(dir.path("f")), old) << after;
+        EXPECT_EQ(dir.entries().size(), 1u) << after;
+    }
+}
+
 TEST(FileReplace, AnUnfinishedSaveIsDiscarded) {
     TempDir dir;
     const Bytes old = octtest::pattern(50);

@@ -147,6 +147,13 @@ bool fileReserve(File* file, std::int64_t size) {
 #endif
 }
 
+void fileStartWriteback(File* file, std::int64_t offset, std::int64_t count) {
+    if (!file || offset < 0 || count <= 0) return;
+#ifdef SYNC_FILE_RANGE_WRITE
+    ::sync_file_range(file->fd, static_cast<off_t>(offset), static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool fileFlush(File* file) {
     fileNoteFlush();
     if (!file) return false;

@@ -87,6 +87,10 @@ bool fileReserve(File* file, std::int64_t size) {
     return SetFileInformationByHandle(file->handle, FileAllocationInfo, &info, sizeof info) != 0;
 }
 
+// Windows has no request to start writing a range early; FlushFileBuffers
+// writes everything when the save ends.
+void fileStartWriteback(File*, std::int64_t, std::int64_t) {}
+
 bool fileFlush(File* file) {
     fileNoteFlush();
     return file && FlushFileBuffers(file->handle) != 0;
