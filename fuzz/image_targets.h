@@ -22,14 +22,24 @@ namespace oct::fuzz {
 // the sanitizers see any stray write. Pictures of more than 2^22 pixels are
 // checked but not decoded, to keep each run small. The last byte's lowest
 // bit picks the target orientation (set: top-down), so both are exercised.
+//
+// The description that octtool info prints comes from the same headers: it
+// refuses exactly what the check refuses, names a pixel layout for what the
+// check accepts, and gives the same size and source bit count.
 inline bool checkBmp(const std::uint8_t* data, std::size_t size) {
     if (size == 0 || size > INT32_MAX) return true;
     std::vector<std::uint8_t> file(data, data + size);  // exactly its size
+    BmpDescription description;
+    const bool described = imgBmpDescribe({file.data(), file.size()}, description);
     DecodeContext context{};
     context.data = file.data();
     context.dataSize = static_cast<std::int32_t>(size);
     context.frameCount = 1;
-    if (!imgBmpCheck(context)) return true;
+    if (!imgBmpCheck(context)) return !described || description.refusal != nullptr;
+    if (!described || description.refusal || !description.pixels || description.width != context.width ||
+        (description.height < 0 ? -description.height : description.height) != context.height ||
+        description.bitCount != context.sourceDepth)
+        return false;
     if (context.width <= 0 || context.height <= 0 || context.depth != 24 || context.sourceDepth < 1 ||
         context.sourceDepth > 32)
         return false;
@@ -49,13 +59,23 @@ inline bool checkBmp(const std::uint8_t* data, std::size_t size) {
 // Input: any bytes, read as an icon file. When a directory is accepted, the
 // copy is exactly the chosen entry's bytes, and the choice keeps to its rule:
 // the entry has entry 0's width and height, no entry of that size has a
-// higher bit count, and none before it has the same bit count.
+// higher bit count, and none before it has the same bit count. The entries
+// that octtool info lists are the directory's bytes as stored.
 inline bool checkIconDirectory(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> file(data, data + size);  // exactly its size
-    IconResource* resource = imgReadIconDirectory(file.data(), file.size());
-    if (!resource) return true;
     auto u16 = [&](std::size_t at) { return static_cast<std::uint32_t>(file[at] | file[at + 1] << 8); };
     auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
+    IconEntryInfo info;
+    for (std::uint32_t i = 0; imgIconEntryAt(file.data(), file.size(), i, info); ++i) {
+        const std::size_t e = 6 + 16 * static_cast<std::size_t>(i);
+        if (e + 16 > size || i >= u16(4) || info.width != (file[e] ? file[e] : 256) ||
+            info.height != (file[e + 1] ? file[e + 1] : 256) || info.colourCount != file[e + 2] ||
+            info.planes != u16(e + 4) || info.bitCount != u16(e + 6) || info.bytes != u32(e + 8) ||
+            info.offset != u32(e + 12))
+            return false;
+    }
+    IconResource* resource = imgReadIconDirectory(file.data(), file.size());
+    if (!resource) return true;
     const std::uint32_t count = u16(4);
     bool ok = resource->entry < count && 6 + 16 * static_cast<std::size_t>(count) <= size;
     if (ok) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,24 @@ inline bool checkPackRoundTrip(const std::uint8_t* data, std::size_t size) {
 // for its unpacked size, bounded so that a hostile header cannot ask for
 // gigabytes) either fails or gives exactly its unpacked size; and a lookup
 // by name finds an entry of that name.
+// Extracts entry `name` into memory (when its unpacked size is at most
+// `limit`) and to the file `target`; true when both fail or both give the
+// same bytes.
+inline bool extractsAlike(const PackPlugin& p, PackArchive* a, const char16_t* name, const std::u16string& target,
+                          std::int64_t limit) {
+    std::vector<std::uint8_t> memory(static_cast<std::size_t>(limit));
+    const std::int64_t n = p.extractMemory(a, memory.data(), limit, name);
+    if (n < 0) return true;  // too large for the check, or broken: nothing to compare
+    const std::filesystem::path path(target);
+    std::filesystem::remove(path);
+    if (p.extractFile(a, target.c_str(), name) != n) return false;
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), {}};
+    in.close();
+    std::filesystem::remove(path);
+    return written.size() == static_cast<std::size_t>(n) && std::equal(written.begin(), written.end(), memory.begin());
+}
+
 inline bool checkArchive(const std::uint8_t* data, std::size_t size) {
     constexpr std::int64_t kMaxOutput = std::int64_t{1} << 20;
     static const std::filesystem::path file =
@@ -110,6 +129,9 @@ inline bool checkArchive(const std::uint8_t* data, std::size_t size) {
             const std::int64_t n = p.extractMemory(a, small, sizeof small, names[i].c_str());
             ok = n == -1 || (n >= 0 && n <= 16);
         }
+        // The first entry extracted to a file holds what extracting it into
+        // memory gives, or both fail.
+        if (ok && !names.empty()) ok = extractsAlike(p, a, names[0].c_str(), file.u16string() + u".out", kMaxOutput);
     }
     pakFreeArchive(id);
     return ok;
