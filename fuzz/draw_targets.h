@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,15 +18,34 @@
 
 namespace oct::fuzz {
 
-// Input: any bytes, read as a drawing script. A script that parses runs on
+// Input: any bytes, read as a drawing script, optionally followed by a NUL
+// byte and the bytes of a picture file: those are then the files p.bmp and
+// p.ico in a folder of their own, the current folder while the script runs,
+// so the image commands read them through the tool's BMP reader and the
+// icon reader. A script that parses runs on
 // a 37 × 23 picture (24 bits when the last byte's lowest bit is clear, else
 // 32), and nothing it draws may reach the zero padding at the end of each
 // 24-bit row: every primitive clips to the drawing area. A script that does
 // not parse names a line of the input; one whose step fails (an image file
 // that cannot be read, a font that cannot be made) names that step's line.
-// File names are taken relative to the current folder.
 inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) {
+        const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                             ("oct-draw-fuzz-" + std::to_string(plat::processId()));
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        for (const char* name : {"p.bmp", "p.ico"}) {
+            std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+            out.write(text.data() + nul + 1, static_cast<std::streamsize>(size - nul - 1));
+        }
+        const std::filesystem::path before = std::filesystem::current_path(ec);
+        std::filesystem::current_path(folder, ec);
+        const bool ok = checkDrawScript(data, nul);
+        std::filesystem::current_path(before, ec);
+        return ok;
+    }
     tool::ScriptError error;
     const auto steps = tool::parseDrawScript(text, error);
     if (!steps) {
