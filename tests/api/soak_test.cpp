@@ -108,16 +108,22 @@ plat::Handle sectionOf(const BenchPicture& pic) {
 
 std::uint64_t loadBmp(const Workspace& w) { return recordPrint(octLoad(w.name("rgb.bmp").c_str())); }
 // octLoad refuses icons; the image loader reads them into the image table,
-// and the icon's pixels come back as a 32-bit bitmap.
+// and the icon's pixels come back as a bitmap with alpha.
 std::uint64_t loadIcon(const Workspace& w) {
     const std::u16string name = w.icon.u16string();
     if (octLoad(name.c_str())) return 0;
     const std::int64_t id = imgLoadImage(AnyId, name.c_str());
     const ImageObject* image = imgGetImage(id);
-    const plat::Handle dib = image && image->format == kIconFormat ? drwIconToDib(image->handle) : 0;
+    plat::Handle dib = image && image->format == kIconFormat ? drwIconToDib(image->handle) : 0;
+    // On Windows the icon's own colour bitmap may come back, device-dependent.
+    if (dib && !plat::bitmapIsDibSection(dib)) {
+        const plat::Handle copy = drwDdbToDib(dib);
+        plat::objectDelete(dib);
+        dib = copy;
+    }
     plat::BitmapDesc bm{};
     std::uint64_t h = 0;
-    if (dib && plat::bitmapDescribe(dib, bm))
+    if (dib && plat::bitmapDescribe(dib, bm) && bm.bits)
         h = mix(mix(mix(kStart, image->width), image->height),
                 bm.bits, static_cast<std::size_t>(bm.widthBytes) * bm.height);
     plat::objectDelete(dib);
@@ -238,7 +244,9 @@ class Held {
 public:
     explicit Held(const Workspace& w) {
         image_ = imgLoadImageMemory(AnyId, w.rgbaFile.data(), static_cast<std::int64_t>(w.rgbaFile.size()));
-        stream_ = filOpenRead(AnyId, w.name("rgb.bmp").c_str());
+        // A file of its own: the stream opens it without sharing, which on
+        // Windows keeps every other opener out.
+        stream_ = filOpenRead(AnyId, w.name("held.bmp").c_str());
         const PackCodec* codec = pakFindCodec(kPakCodecLz);
         archive_ = codec ? static_cast<ArchiveObject*>(objNewObject(pakArchiveTable(), AnyId)) : nullptr;
         if (archive_) {
@@ -288,6 +296,7 @@ protected:
             w.rgbaFile = benchBmpFile(w.rgba);
             octtest::writeFile(w.at("rgb.bmp"), w.rgbFile);
             octtest::writeFile(w.at("rgba.bmp"), w.rgbaFile);
+            octtest::writeFile(w.at("held.bmp"), w.rgbFile);
             w.icon = w.at("icon.ico");
             fs::copy_file(fs::path(OCT_CORPUS_DIR) / "ico" / icons[t % std::size(icons)], w.icon);
             OctImage* record = octCatch(w.rgbaFile.data(), static_cast<std::int64_t>(w.rgbaFile.size()));
