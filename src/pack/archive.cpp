@@ -296,9 +296,12 @@ std::int64_t pakEntrySize(PackArchive* archive, std::int32_t which) {
     return which == 1 ? e->storedSize : e->unpackedSize;
 }
 
+// The name is a string result of the calling thread, so the thread gets its
+// string block first: a host thread whose first call into the library is a
+// listing has none yet, and its names would come back as nothing.
 const char16_t* pakEntryName(PackArchive* archive, std::int64_t stringPosition) {
     const PackEntry* e = currentEntry(archive);
-    return e ? strFromUtf8(e->name(), stringPosition) : nullptr;
+    return e && strThreadEnter() ? strFromUtf8(e->name(), stringPosition) : nullptr;
 }
 
 std::int64_t pakExtractMemory(PackArchive* archive, void* destination, std::int64_t capacity,

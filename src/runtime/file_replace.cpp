@@ -26,13 +26,27 @@ void deleteTemp(const std::u16string& temp) {
     plat::fileDelete(temp.c_str());
 }
 
-bool openTemp(FileReplace& save) {
-    save.temp = filTempName(save.target.c_str());
-    save.file = plat::fileOpen(save.temp.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
-    if (!save.file) {
-        save.temp.clear();
-        return false;
+// A save killed part-way leaves its temporary file behind, and a later
+// process may get the same process number (a fresh container starts its
+// programs with the same numbers every time); its names then meet the
+// leftovers. A name that is taken is skipped for the next one.
+constexpr int kTempNameTries = 64;
+
+bool createTemp(FileReplace& save) {
+    for (int i = 0; i < kTempNameTries; ++i) {
+        save.temp = filTempName(save.target.c_str());
+        save.file =
+            plat::fileOpen(save.temp.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
+        if (save.file) return true;
+        std::u16string there;
+        if (plat::fileExamine(save.temp.c_str(), there) == plat::FileTarget::None) break;
     }
+    save.temp.clear();
+    return false;
+}
+
+bool openTemp(FileReplace& save) {
+    if (!createTemp(save)) return false;
     // The new file keeps the old one's permissions rather than getting the
     // process's defaults, which may let others read what the old one hid.
     if (!plat::fileTakeMode(save.file, save.target.c_str())) {

@@ -38,9 +38,11 @@ struct FileReplace {
 // concurrent process picks: the target's name followed by ".~" and a number.
 std::u16string filTempName(const char16_t* target);
 
-// Opens a save of `name`. False, with nothing created, for a null or empty
-// name, a read-only file, a folder, links that lead nowhere usable, or when
-// the temporary file (or the device) cannot be opened.
+// Opens a save of `name`. A temporary name that is taken already (a file
+// left by a save that was killed) is passed over for the next. False, with
+// nothing created, for a null or empty name, a read-only file, a folder,
+// links that lead nowhere usable, or when the temporary file (or the device)
+// cannot be opened.
 [[nodiscard]] bool filBeginReplace(FileReplace& save, const char16_t* name);
 
 // Tells a save to a temporary file that about `bytes` bytes will follow, so

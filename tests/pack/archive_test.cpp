@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -271,6 +272,25 @@ TEST(PackArchive, ListingStandsOnOneEntryAtATime) {
     EXPECT_EQ(lz().entryType(a), -1);
     EXPECT_EQ(ar.list().size(), 3u);
     EXPECT_EQ(lz().reserved(), 0);
+}
+
+TEST(PackArchive, AThreadWhoseFirstCallIsAListingGetsTheNames) {
+    // The names are string results of the calling thread; a thread that has
+    // made no other call into the library has no string block yet.
+    octtest::TempDir dir;
+    {
+        Archive ar;
+        ASSERT_TRUE(ar.create(dir.name("t.pak")));
+        ASSERT_TRUE(ar.add(ascii("one"), u"first"));
+        ASSERT_TRUE(ar.add(ascii("two"), u"second"));
+    }
+    std::vector<Archive::Listed> listed;
+    std::thread([&] {
+        Archive ar;
+        if (ar.open(dir.name("t.pak"))) listed = ar.list();
+    }).join();
+    const std::vector<Archive::Listed> expected = {{u"first", 3, 3}, {u"second", 3, 3}};
+    EXPECT_EQ(listed, expected);
 }
 
 TEST(PackArchive, NamesAreUtf8UpToTheirLimit) {

@@ -9,7 +9,9 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "oct.h"
 #include "platform/platform.h"
@@ -384,6 +386,37 @@ TEST(FileReplace, AnUnfinishedSaveIsDiscarded) {
     EXPECT_FALSE(filBeginReplace(none, u""));
     EXPECT_FALSE(filReplaceWrite(none, "x", 1));
     EXPECT_FALSE(filFinishReplace(none, true));
+}
+
+TEST(FileReplace, TemporaryNamesLeftByAKilledSaveArePassedOver) {
+    // A process that got the number of one killed before it meets that
+    // process's leftovers under the very names it would pick next.
+    TempDir dir;
+    const Bytes old = octtest::pattern(50), fresh = octtest::pattern(70, 9);
+    octtest::writeFile(dir.path("f"), old);
+    const std::u16string target = dir.name("f");
+    const std::u16string probe = filTempName(target.c_str());  // the number after it comes next
+    const std::size_t dash = probe.rfind(u'-');
+    const int next = std::stoi(fs::path(probe.substr(dash + 1)).string()) + 1;
+    std::vector<fs::path> leftovers;
+    for (int i = 0; i < 5; ++i) {
+        const std::u16string name = probe.substr(0, dash + 1) + fs::path(std::to_string(next + i)).u16string();
+        leftovers.push_back(fs::path(name));
+        octtest::writeFile(leftovers.back(), octtest::pattern(10, static_cast<std::uint8_t>(i)));
+    }
+    FileReplace save;
+    ASSERT_TRUE(filBeginReplace(save, target.c_str()));
+    ASSERT_TRUE(filReplaceWrite(save, fresh.data(), static_cast<std::int64_t>(fresh.size())));
+    ASSERT_TRUE(filFinishReplace(save, true));
+    EXPECT_EQ(octtest::readFile(dir.path("f")), fresh);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(octtest::readFile(leftovers[static_cast<std::size_t>(i)]), octtest::pattern(10, static_cast<std::uint8_t>(i)))
+            << "a leftover stays as it was";
+    EXPECT_EQ(dir.entries().size(), 6u);
+
+    // A folder that is not there still fails.
+    FileReplace missing;
+    EXPECT_FALSE(filBeginReplace(missing, dir.name("no-such-folder/f").c_str()));
 }
 
 }  // namespace
