@@ -64,6 +64,7 @@ struct File {
 
 File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t, FileCreation creation, bool) {
     if (!name || !name[0] || !(access & (kFileRead | kFileWrite))) return nullptr;
+    if (failThisCall(FailKind::FileOpen)) return nullptr;
     int flags = O_CLOEXEC;
     flags |= (access & kFileRead) && (access & kFileWrite) ? O_RDWR : (access & kFileWrite) ? O_WRONLY : O_RDONLY;
     switch (creation) {
@@ -87,8 +88,7 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t, FileCr
 }
 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
-    fileNoteRead(count);
-    if (!file) return -1;
+    if (!fileNoteRead(count) || !file) return -1;
     std::uint32_t done = 0;
     auto* p = static_cast<std::uint8_t*>(destination);
     while (done < count) {

@@ -214,7 +214,10 @@ struct ReleaseAtExit {
 
 }  // namespace
 
-Handle fontCreate(const LogFont& description) { return fontMake(description, false); }
+Handle fontCreate(const LogFont& description) {
+    if (failThisCall(FailKind::Font)) return 0;
+    return fontMake(description, false);
+}
 
 Handle fontStock() {
     {

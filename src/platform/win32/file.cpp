@@ -20,6 +20,7 @@ struct File {
 File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, FileCreation creation,
                bool normalAttributes) {
     if (!name || !name[0]) return nullptr;
+    if (failThisCall(FailKind::FileOpen)) return nullptr;
     DWORD desired = ((access & kFileRead) ? GENERIC_READ : 0) | ((access & kFileWrite) ? GENERIC_WRITE : 0);
     DWORD shareMode = ((share & kShareRead) ? FILE_SHARE_READ : 0) | ((share & kShareWrite) ? FILE_SHARE_WRITE : 0) |
                       ((share & kShareDelete) ? FILE_SHARE_DELETE : 0);
@@ -41,9 +42,8 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, 
 }
 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
-    fileNoteRead(count);
     DWORD got = 0;
-    if (!file || !ReadFile(file->handle, destination, count, &got, nullptr)) return -1;
+    if (!fileNoteRead(count) || !file || !ReadFile(file->handle, destination, count, &got, nullptr)) return -1;
     return got;
 }
 
