@@ -366,7 +366,8 @@ enum class FileTarget {
     Folder,
     Device,    // not a disk file (device, FIFO, pipe, socket, console): written in place
     Broken,    // links that lead nowhere usable: a loop, more than kFileMaxLinks links, a
-               // link name that is not valid UTF-8 (Linux), a link to nothing (Windows)
+               // link name that is not valid UTF-8 (Linux), a link to nothing (Windows);
+               // also a name that could not be followed for want of memory
 };
 
 // The longest chain of symbolic links followed to a save's target.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <new>
 
 namespace oct {
 namespace {
@@ -27,7 +28,12 @@ void deleteTemp(const std::u16string& temp) {
 }
 
 bool openTemp(FileReplace& save) {
-    save.temp = filTempName(save.target.c_str());
+    try {
+        save.temp = filTempName(save.target.c_str());
+    } catch (const std::bad_alloc&) {
+        save.temp.clear();
+        return false;
+    }
     save.file = plat::fileOpen(save.temp.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
     if (!save.file) {
         save.temp.clear();

@@ -249,8 +249,10 @@ std::vector<FailCase> FailCases::all() {
                              std::filesystem::remove(std::filesystem::path(s->file), ec);
                              std::optional<std::uint64_t> result;
                              if (ok) {
-                                 std::uint64_t h = mix(3, s->listed);
-                                 for (std::int64_t v : s->sizes) h = mix(h, v);
+                                 // The stored sizes are left out: an entry that
+                                 // cannot be packed for want of memory is stored
+                                 // as it is, which is a valid archive too.
+                                 std::uint64_t h = mix(mix(mix(3, s->listed), s->sizes[0]), s->sizes[2]);
                                  h = mixBytes(h, s->outA.data(), s->a.size());
                                  h = mixBytes(h, s->outB.data(), s->b.size());
                                  result = h;
