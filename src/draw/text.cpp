@@ -274,9 +274,10 @@ void drwBlendText(DrawContext& c, const std::uint8_t* raster, std::int64_t rowBy
 
 std::int32_t drwItalicOverhang(plat::Handle font) {
     ScopedDevice probe;
-    if (!probe.device || !plat::textSelectFont(probe.device, font) || !plat::textIsItalic(probe.device)) return 0;
+    if (!probe.device) return -1;
+    if (!plat::textSelectFont(probe.device, font) || !plat::textIsItalic(probe.device)) return 0;
     plat::TextSize h{};
-    if (!plat::textExtent(probe.device, u"H", 1, h)) return 0;
+    if (!plat::textExtent(probe.device, u"H", 1, h)) return -1;
     const std::int32_t column = plat::textInkRightColumn(probe.device, h.cx, h.cy);
     // An ink column left of the advance is no overhang at all.
     return column < 0 ? 0 : std::max(0, column - h.cx + 2);
@@ -303,9 +304,11 @@ bool textReady(DrawContext& c) {
 std::int64_t drwSetFont(DrawContext& c, std::int64_t font) {
     if (!textReady(c)) return 0;
     const plat::Handle handle = font == -1 ? plat::fontStock() : static_cast<plat::Handle>(font);
-    // A handle that is not a font leaves the session's font as it was.
-    if (!plat::textSelectFont(c.textDevice, handle)) return 0;
-    c.italicOverhang = drwItalicOverhang(handle);
+    // A handle that is not a font, or a font whose slant cannot be measured,
+    // leaves the session's font as it was.
+    const std::int32_t overhang = plat::handleKind(handle) == plat::HandleKind::Font ? drwItalicOverhang(handle) : -1;
+    if (overhang < 0 || !plat::textSelectFont(c.textDevice, handle)) return 0;
+    c.italicOverhang = overhang;
     c.font = handle;
     drop(c.rotatedFont);
 

@@ -42,7 +42,9 @@ std::int64_t drwTextWidth(DrawContext& c, const char16_t* text);
 std::int64_t drwTextHeight(DrawContext& c, const char16_t* text);
 
 // How far an italic font's "H" reaches past its advance, in pixels; 0 for
-// an upright font.
+// an upright font and for what is not a font; −1 when the probe could not be
+// made or measured (no device), so that nobody takes an italic font for an
+// upright one.
 std::int32_t drwItalicOverhang(plat::Handle font);
 
 // Selects into `device` the session font turned by `angle` degrees (taken
