@@ -76,34 +76,37 @@ plat::Handle drwIconToDib(plat::Handle icon) {
     return plat::iconRenderMasked(icon);
 }
 
-void drwBlitHandle(DrawContext& c, plat::Handle handle, std::int32_t x, std::int32_t y, std::int32_t w,
+bool drwBlitHandle(DrawContext& c, plat::Handle handle, std::int32_t x, std::int32_t y, std::int32_t w,
                    std::int32_t h, std::int32_t opacity, bool alphaFlag) {
     switch (plat::handleKind(handle)) {
         case plat::HandleKind::Bitmap: {
             plat::BitmapDesc bm{};
-            if (!plat::bitmapDescribe(handle, bm)) return;
+            if (!plat::bitmapDescribe(handle, bm)) return false;
             if (plat::bitmapIsDibSection(handle)) {
                 const std::int32_t ownHeight = bm.height < 0 ? -bm.height : bm.height;
                 if ((w != -1 && w != bm.width) || (h != -1 && h != ownHeight) || bm.bitsPerPixel < 24) {
                     Temporary copy{drwResizeBitmap(handle, w, h)};
-                    if (copy.handle) drwBlitDib(c, copy.handle, x, y, opacity, alphaFlag);
+                    if (!copy.handle) return false;
+                    drwBlitDib(c, copy.handle, x, y, opacity, alphaFlag);
                 } else {
                     drwBlitDib(c, handle, x, y, opacity, alphaFlag);
                 }
-                return;
+                return true;
             }
             Temporary copy{drwDdbToDib(handle)};
-            if (copy.handle) drwBlitHandle(c, copy.handle, x, y, w, h, opacity, alphaFlag);
-            return;
+            return copy.handle && drwBlitHandle(c, copy.handle, x, y, w, h, opacity, alphaFlag);
         }
         case plat::HandleKind::Icon: {
             Temporary dib{drwIconToDib(handle)};
-            if (dib.handle) drwBlitHandle(c, dib.handle, x, y, w, h, opacity, true);
-            return;
+            if (dib.handle) return drwBlitHandle(c, dib.handle, x, y, w, h, opacity, true);
+            // A monochrome icon has no colour image, and draws nothing by design.
+            plat::BitmapDesc colour{};
+            return !plat::iconDescribe(handle, colour);
         }
         case plat::HandleKind::Font:
-        case plat::HandleKind::None: return;
+        case plat::HandleKind::None: return false;
     }
+    return false;
 }
 
 std::int64_t drwDrawImage(DrawContext& c, plat::Handle bitmap, std::int32_t x, std::int32_t y) {

@@ -32,8 +32,10 @@ std::int64_t drwGrabImage(DrawContext& c, std::int64_t image, std::int32_t x, st
 
 // Converts and draws any bitmap or icon handle: scaled to w × h when a side
 // is not −1 and differs, with the opacity and alpha flag (icons always blend
-// by their alpha).
-void drwBlitHandle(DrawContext& c, plat::Handle handle, std::int32_t x, std::int32_t y, std::int32_t w,
+// by their alpha). False when a conversion it needed failed (no memory for a
+// copy, say) and nothing was drawn; true otherwise, also when clipping leaves
+// nothing to draw or a monochrome icon has no colour image to draw.
+bool drwBlitHandle(DrawContext& c, plat::Handle handle, std::int32_t x, std::int32_t y, std::int32_t w,
                    std::int32_t h, std::int32_t opacity, bool alphaFlag);
 
 // A new bottom-up DIB section of w × h (−1: the bitmap's own side) holding

@@ -274,9 +274,10 @@ void drwBlendText(DrawContext& c, const std::uint8_t* raster, std::int64_t rowBy
 
 std::int32_t drwItalicOverhang(plat::Handle font) {
     ScopedDevice probe;
-    if (!probe.device || !plat::textSelectFont(probe.device, font) || !plat::textIsItalic(probe.device)) return 0;
+    if (!probe.device) return -1;
+    if (!plat::textSelectFont(probe.device, font) || !plat::textIsItalic(probe.device)) return 0;
     plat::TextSize h{};
-    if (!plat::textExtent(probe.device, u"H", 1, h)) return 0;
+    if (!plat::textExtent(probe.device, u"H", 1, h)) return -1;
     const std::int32_t column = plat::textInkRightColumn(probe.device, h.cx, h.cy);
     // An ink column left of the advance is no overhang at all.
     return column < 0 ? 0 : std::max(0, column - h.cx + 2);
@@ -303,9 +304,11 @@ bool textReady(DrawContext& c) {
 std::int64_t drwSetFont(DrawContext& c, std::int64_t font) {
     if (!textReady(c)) return 0;
     const plat::Handle handle = font == -1 ? plat::fontStock() : static_cast<plat::Handle>(font);
-    // A handle that is not a font leaves the session's font as it was.
-    if (!plat::textSelectFont(c.textDevice, handle)) return 0;
-    c.italicOverhang = drwItalicOverhang(handle);
+    // A handle that is not a font, or a font whose slant cannot be measured,
+    // leaves the session's font as it was.
+    const std::int32_t overhang = plat::handleKind(handle) == plat::HandleKind::Font ? drwItalicOverhang(handle) : -1;
+    if (overhang < 0 || !plat::textSelectFont(c.textDevice, handle)) return 0;
+    c.italicOverhang = overhang;
     c.font = handle;
     drop(c.rotatedFont);
 
@@ -397,16 +400,16 @@ bool drwRotatedFont(DrawContext& c, plat::TextDevice* device, float angle) {
     return plat::textSelectFont(device, c.rotatedFont);
 }
 
-void drwDrawTextAngle(DrawContext& c, std::int32_t x, std::int32_t y, const char16_t* text, float angle) {
-    if (!text || !*text || !std::isfinite(angle) || !textReady(c)) return;
+bool drwDrawTextTurned(DrawContext& c, std::int32_t x, std::int32_t y, const char16_t* text, float angle) {
+    if (!text || !*text || !std::isfinite(angle)) return true;
+    if (!textReady(c)) return false;
     ScopedDevice dc;
-    if (!dc.device || !drwRotatedFont(c, dc.device, angle)) return;
+    if (!dc.device || !drwRotatedFont(c, dc.device, angle)) return false;
     const std::int32_t length = lengthOf(text);
     plat::TextSize size{};
+    if (!plat::textExtent(dc.device, text, length, size)) return false;
     // Sides beyond 2^24 would not survive the single-precision corners.
-    if (!plat::textExtent(dc.device, text, length, size) || size.cx <= 0 || size.cy <= 0 || size.cx > (1 << 24) ||
-        size.cy > (1 << 24))
-        return;
+    if (size.cx <= 0 || size.cy <= 0 || size.cx > (1 << 24) || size.cy > (1 << 24)) return true;
 
     // The turned cell's corners relative to its origin, each coordinate truncated.
     const float r = angle * kPi / 180.0f;
@@ -425,12 +428,13 @@ void drwDrawTextAngle(DrawContext& c, std::int32_t x, std::int32_t y, const char
     const std::int32_t minY = std::min({0, corners[1][1], corners[2][1], lastY});
     const std::int32_t maxY = std::max({0, corners[1][1], corners[2][1], lastY});
     const std::int32_t boxWidth = maxX - minX, boxHeight = maxY - minY;
-    if (!rasterFits(boxWidth, boxHeight)) return;
+    if (!rasterFits(boxWidth, boxHeight)) return true;
 
     const plat::Handle box = plat::dibSectionCreateTopDown(boxWidth, boxHeight);
     plat::BitmapDesc bm{};
-    if (box && plat::bitmapDescribe(box, bm) && bm.bits && plat::textSelectRaster(dc.device, box) &&
-        plat::textOut(dc.device, -minX, -minY, text, length)) {
+    const bool drawn = box && plat::bitmapDescribe(box, bm) && bm.bits && plat::textSelectRaster(dc.device, box) &&
+                       plat::textOut(dc.device, -minX, -minY, text, length);
+    if (drawn) {
         const std::int64_t left = std::int64_t{x} + minX, top = std::int64_t{y} + minY;
         if (left >= INT32_MIN && left <= INT32_MAX && top >= INT32_MIN && top <= INT32_MAX)
             drwBlendText(c, static_cast<const std::uint8_t*>(bm.bits), bm.widthBytes, static_cast<std::int32_t>(left),
@@ -440,6 +444,11 @@ void drwDrawTextAngle(DrawContext& c, std::int32_t x, std::int32_t y, const char
     plat::textDeviceDelete(dc.device);
     dc.device = nullptr;
     if (box) plat::objectDelete(box);
+    return drawn;
+}
+
+void drwDrawTextAngle(DrawContext& c, std::int32_t x, std::int32_t y, const char16_t* text, float angle) {
+    drwDrawTextTurned(c, x, y, text, angle);
 }
 
 void drwInstallTextOps(DrawContext& c) {

@@ -32,12 +32,19 @@ std::int64_t drwDrawText(DrawContext& c, std::int32_t x, std::int32_t y, const c
 // Text turned counter-clockwise by `angle` degrees about (x, y); it never
 // paints the background.
 void drwDrawTextAngle(DrawContext& c, std::int32_t x, std::int32_t y, const char16_t* text, float angle);
+// The same, telling whether it worked: false when the text device, the
+// turned font, the measuring or the raster failed and nothing was drawn; true
+// when drawn, and when there is nothing to draw (an empty text, an angle that
+// is not a number, a turned box too large for a raster).
+bool drwDrawTextTurned(DrawContext& c, std::int32_t x, std::int32_t y, const char16_t* text, float angle);
 // 0 for a null or empty text and without a text device.
 std::int64_t drwTextWidth(DrawContext& c, const char16_t* text);
 std::int64_t drwTextHeight(DrawContext& c, const char16_t* text);
 
 // How far an italic font's "H" reaches past its advance, in pixels; 0 for
-// an upright font.
+// an upright font and for what is not a font; −1 when the probe could not be
+// made or measured (no device), so that nobody takes an italic font for an
+// upright one.
 std::int32_t drwItalicOverhang(plat::Handle font);
 
 // Selects into `device` the session font turned by `angle` degrees (taken

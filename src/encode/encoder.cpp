@@ -19,7 +19,11 @@ const ImageEncoder* findEncoder(std::uint32_t id) {
 }  // namespace
 
 bool imgRegisterEncoder(const ImageEncoder* encoder) {
-    if (!encoder || gEncoderCount >= kMaxEncoders) return false;
+    if (!encoder) return false;
+    // Every start registers the BMP encoder again: an id already there is
+    // not entered twice, or stops and starts would fill the registry.
+    if (const ImageEncoder* known = findEncoder(encoder->id)) return known == encoder;
+    if (gEncoderCount >= kMaxEncoders) return false;
     gEncoders[gEncoderCount++] = encoder;
     return true;
 }

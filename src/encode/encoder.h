@@ -28,8 +28,9 @@ constexpr std::int32_t kSourceDepth = -1;
 // The BMP encoder's id: "B", "M", "P", 0.
 constexpr std::uint32_t kBmpFormat = 0x504D42;
 
-// Appends an encoder to the registry (module start only). False when the
-// registry's 30 places are taken.
+// Appends an encoder to the registry (module start only). True, entering
+// nothing, when that very encoder is registered already; false when another
+// encoder has its id, or when the registry's 30 places are taken.
 bool imgRegisterEncoder(const ImageEncoder* encoder);
 
 // Saves an image through an encoder: 1 for success, 0 for failure (no name,

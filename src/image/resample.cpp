@@ -92,10 +92,10 @@ ContributionList* imgFilterContributions(std::int32_t outSize, std::int32_t inSi
     if (!checkedMul<std::int64_t>(outSize, room, weightBytes) ||
         !checkedMul<std::int64_t>(weightBytes, sizeof(double), weightBytes))
         return nullptr;
-    auto* list = static_cast<ContributionList*>(std::calloc(1, sizeof(ContributionList)));
+    auto* list = static_cast<ContributionList*>(plat::crtAlloc(sizeof(ContributionList), true));
     if (!list) return nullptr;
-    list->items = static_cast<Contribution*>(std::calloc(static_cast<std::size_t>(outSize), sizeof(Contribution)));
-    list->weights = static_cast<double*>(std::malloc(static_cast<std::size_t>(weightBytes)));
+    list->items = static_cast<Contribution*>(plat::crtAlloc(static_cast<std::size_t>(outSize) * sizeof(Contribution), true));
+    list->weights = static_cast<double*>(plat::crtAlloc(static_cast<std::size_t>(weightBytes), false));
     if (!list->items || !list->weights) {
         imgFreeContributions(list);
         return nullptr;
@@ -133,9 +133,9 @@ ContributionList* imgFilterContributions(std::int32_t outSize, std::int32_t inSi
 
 void imgFreeContributions(ContributionList* list) {
     if (!list) return;
-    std::free(list->items);
-    std::free(list->weights);
-    std::free(list);
+    plat::crtFree(list->items);
+    plat::crtFree(list->weights);
+    plat::crtFree(list);
 }
 
 namespace {
@@ -147,13 +147,13 @@ bool resampleRows(const ResampleLoops& loops, const std::uint8_t* src, std::int3
         imageBytes(dstWidth, dstHeight, bytesPerPixel) < 0)
         return false;
     ListHold hold{imgFilterContributions(dstWidth, srcWidth)};
-    auto* row = static_cast<double*>(std::malloc(static_cast<std::size_t>(srcWidth) * bytesPerPixel * sizeof(double)));
+    auto* row = static_cast<double*>(plat::crtAlloc(static_cast<std::size_t>(srcWidth) * bytesPerPixel * sizeof(double), false));
     if (!hold.list || !row) {
-        std::free(row);
+        plat::crtFree(row);
         return false;
     }
     loops.rowsPass(src, srcWidth, srcHeight, dst, dstWidth, bytesPerPixel, *hold.list, row);
-    std::free(row);
+    plat::crtFree(row);
     return true;
 }
 
@@ -174,12 +174,12 @@ bool resampleColumns(const ResampleLoops& loops, const std::uint8_t* src, std::i
         loops.columnsPassDirect(src, srcWidth, dst, dstHeight, bytesPerPixel, *hold.list);
         return true;
     }
-    auto* ring = static_cast<double*>(std::malloc(rowBytes * room * sizeof(double)));
-    auto* held = static_cast<std::int64_t*>(std::malloc(room * sizeof(std::int64_t)));
+    auto* ring = static_cast<double*>(plat::crtAlloc(rowBytes * room * sizeof(double), false));
+    auto* held = static_cast<std::int64_t*>(plat::crtAlloc(room * sizeof(std::int64_t), false));
     if (ring && held) loops.columnsPass(src, srcWidth, dst, dstHeight, bytesPerPixel, *hold.list, ring, held);
     const bool ok = ring && held;
-    std::free(ring);
-    std::free(held);
+    plat::crtFree(ring);
+    plat::crtFree(held);
     return ok;
 }
 
@@ -209,13 +209,13 @@ std::int32_t imgResampleWith(const ResampleLoops& loops, const std::uint8_t* src
     const bool rowsFirst = static_cast<std::int64_t>(sh) * dw <= static_cast<std::int64_t>(sw) * dh;
     const std::int64_t midBytes = rowsFirst ? imageBytes(dw, sh, bpp) : imageBytes(sw, dh, bpp);
     if (midBytes < 0) return 0;
-    auto* mid = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(midBytes)));
+    auto* mid = static_cast<std::uint8_t*>(plat::crtAlloc(static_cast<std::size_t>(midBytes), false));
     if (!mid) return 0;
     const bool ok = rowsFirst ? resampleRows(loops, src, sw, sh, mid, dw, sh, bpp) &&
                                     resampleColumns(loops, mid, dw, sh, dst, dw, dh, bpp)
                               : resampleColumns(loops, src, sw, sh, mid, sw, dh, bpp) &&
                                     resampleRows(loops, mid, sw, dh, dst, dw, dh, bpp);
-    std::free(mid);
+    plat::crtFree(mid);
     return ok ? 1 : 0;
 }
 

@@ -29,7 +29,7 @@ struct Utf8Name {
     char* text;
     std::size_t length;
     explicit Utf8Name(const char16_t* name) : text(strToUtf8(name)), length(text ? std::strlen(text) : 0) {}
-    ~Utf8Name() { std::free(text); }
+    ~Utf8Name() { plat::crtFree(text); }
     Utf8Name(const Utf8Name&) = delete;
     Utf8Name& operator=(const Utf8Name&) = delete;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <new>
 
 namespace oct {
 namespace {
@@ -33,13 +34,17 @@ void deleteTemp(const std::u16string& temp) {
 constexpr int kTempNameTries = 64;
 
 bool createTemp(FileReplace& save) {
-    for (int i = 0; i < kTempNameTries; ++i) {
-        save.temp = filTempName(save.target.c_str());
-        save.file =
-            plat::fileOpen(save.temp.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
-        if (save.file) return true;
-        std::u16string there;
-        if (plat::fileExamine(save.temp.c_str(), there) == plat::FileTarget::None) break;
+    try {
+        for (int i = 0; i < kTempNameTries; ++i) {
+            save.temp = filTempName(save.target.c_str());
+            save.file =
+                plat::fileOpen(save.temp.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
+            if (save.file) return true;
+            std::u16string there;
+            if (plat::fileExamine(save.temp.c_str(), there) == plat::FileTarget::None) break;
+        }
+    } catch (const std::bad_alloc&) {
+        // No memory for a name: the save fails before any file exists.
     }
     save.temp.clear();
     return false;

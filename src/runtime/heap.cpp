@@ -43,6 +43,10 @@ void memStopModule() {
     gMemoryHeap = nullptr;
 }
 
+MemLiveBlocks memLiveBlocks() {
+    return {plat::heapLiveBlocks(gMainHeap), plat::heapLiveBlocks(strHeap()), plat::heapLiveBlocks(gMemoryHeap)};
+}
+
 void* memAlloc(std::int64_t size) { return memAllocEx(size, 0); }
 
 void* memAllocEx(std::int64_t size, std::int64_t flags) {

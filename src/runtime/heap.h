@@ -60,6 +60,14 @@ void* memBlockAlloc(std::int64_t size, MemDescriptor descriptor = nullptr);
 // whole block from its descriptor word on. Null does nothing.
 void memBlockFree(void* block);
 
+// Blocks still allocated from each of the three heaps, for tests that look
+// for leaks: a heap that does not exist counts 0.
+struct MemLiveBlocks {
+    std::int64_t main, strings, memory;
+    bool operator==(const MemLiveBlocks&) const = default;
+};
+MemLiveBlocks memLiveBlocks();
+
 // Copies `count` bytes (the areas must not overlap) and returns
 // destination + count, so calls chain to fill a buffer piece by piece.
 void* memCopy(const void* source, void* destination, std::int64_t count);

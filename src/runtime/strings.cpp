@@ -178,12 +178,12 @@ char* strToUtf8(const char16_t* text) {
     if (text) {
         std::u16string_view source(text);
         std::size_t length = utf8LengthOf(source);
-        if (auto* out = static_cast<char*>(std::malloc(length + 1))) {
+        if (auto* out = static_cast<char*>(plat::crtAlloc(length + 1, false))) {
             *utf8Encode(source, out) = 0;
             return out;
         }
     }
-    auto* empty = static_cast<char*>(std::malloc(1));
+    auto* empty = static_cast<char*>(plat::crtAlloc(1, false));
     if (empty) *empty = 0;
     return empty;
 }
@@ -202,7 +202,7 @@ char16_t* strFromUtf8Alloc(const char* text) {
     std::string_view source(text ? text : "");
     std::size_t length = utf16LengthOf(source);
     if (length >= SIZE_MAX / sizeof(char16_t)) return nullptr;
-    auto* out = static_cast<char16_t*>(std::malloc((length + 1) * sizeof(char16_t)));
+    auto* out = static_cast<char16_t*>(plat::crtAlloc((length + 1) * sizeof(char16_t), false));
     if (!out) return nullptr;
     *utf16Encode(source, out) = 0;
     return out;

@@ -480,3 +480,28 @@ TEST(ImageAlpha, ThirtyTwoBitSectionsCountWhateverTheirAlpha) {
 
 }  // namespace
 }  // namespace oct
+
+namespace oct {
+namespace {
+
+// A scaled copy that cannot be made draws nothing, and the blit says so; the
+// same blit at the image's own size needs no copy and draws.
+TEST(DrawImage, ACopyThatCannotBeMadeIsReportedAndDrawsNothing) {
+    Canvas canvas(4, 4, 24);
+    const plat::Handle src = section(2, 2, 24, {1, 2, 3, 0});
+    const Bytes before = canvas.all();
+    plat::failCallAt(plat::FailKind::DibSection, 1);
+    EXPECT_FALSE(drwBlitHandle(canvas.c(), src, 0, 0, 3, 3, 255, false));
+    plat::failNone();
+    EXPECT_EQ(canvas.all(), before);
+    plat::failCallAt(plat::FailKind::DibSection, 1);
+    EXPECT_TRUE(drwBlitHandle(canvas.c(), src, 0, 0, -1, -1, 255, false));
+    plat::failNone();
+    EXPECT_EQ(canvas.get(0, 0), (Px{1, 2, 3, 0}));
+    EXPECT_TRUE(drwBlitHandle(canvas.c(), src, 40, 40, 3, 3, 255, false)) << "clipped away is no failure";
+    EXPECT_FALSE(drwBlitHandle(canvas.c(), 0, 0, 0, -1, -1, 255, false));
+    plat::objectDelete(src);
+}
+
+}  // namespace
+}  // namespace oct

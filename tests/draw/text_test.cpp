@@ -243,3 +243,23 @@ TEST_F(Text, TextFirstUsedWhileClippedStillGetsARasterAsWideAsTheOutput) {
 
 }  // namespace
 }  // namespace oct
+
+namespace oct {
+namespace {
+
+// Turned text whose raster cannot be made draws nothing and says so; an
+// empty text is no failure.
+TEST_F(Text, TurnedTextReportsARasterItCouldNotMake) {
+    c->ops.setFrontColor(*c, kWhite);
+    ASSERT_TRUE(drwDrawTextTurned(*c, 60, 60, u"Hg", 30.0f));
+    canvas.clear(0);
+    plat::failCallAt(plat::FailKind::DibSection, 1, true);
+    const bool drawn = drwDrawTextTurned(*c, 60, 60, u"Hg", 30.0f);
+    plat::failNone();
+    EXPECT_FALSE(drawn);
+    EXPECT_EQ(paintedBox(canvas).count, 0);
+    EXPECT_TRUE(drwDrawTextTurned(*c, 60, 60, u"", 30.0f));
+}
+
+}  // namespace
+}  // namespace oct

@@ -9,6 +9,7 @@
 #include "image/image.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
+#include "runtime/module.h"
 #include "test_files.h"
 
 namespace oct {
@@ -182,6 +183,26 @@ TEST(ImageSave, BmpOfAnImageIsItsMemoryRows) {
     EXPECT_EQ(f[28], 24);
     EXPECT_EQ(f[54], 0x10);  // blue first
     EXPECT_EQ(f[56], 0x30);
+    imgFreeImage(id);
+}
+
+// Every start registers the BMP encoder; before, each stop and start took
+// another of the registry's 30 places, until no encoder could be added.
+TEST(ImageSave, StopsAndStartsDoNotFillTheEncoderRegistry) {
+    for (int i = 0; i < 40; ++i) {
+        modStopAll();
+        modStartAll();
+    }
+    static constexpr ImageEncoder kOther{0x52485441, capture24, capture32};  // "ATHR"
+    EXPECT_TRUE(imgRegisterEncoder(&kOther));
+    EXPECT_TRUE(imgRegisterEncoder(&kOther)) << "the same encoder again";
+    static constexpr ImageEncoder kSameId{0x52485441, capture24, nullptr};
+    EXPECT_FALSE(imgRegisterEncoder(&kSameId)) << "another encoder with a registered id";
+    registerCapture();
+    std::int64_t id = imgCreateImage(AnyId, 2, 1, 24);
+    ASSERT_NE(id, 0);
+    EXPECT_EQ(imgSave(id, u"x", 0x52485441), 1);
+    EXPECT_EQ(gCaptured.entry, 24);
     imgFreeImage(id);
 }
 

@@ -419,5 +419,38 @@ TEST(FileReplace, TemporaryNamesLeftByAKilledSaveArePassedOver) {
     EXPECT_FALSE(filBeginReplace(missing, dir.name("no-such-folder/f").c_str()));
 }
 
+// Out of memory at any allocation of a save (its names, the temporary
+// file's record): the save fails before anything is written, or it works;
+// no exception escapes, the old file stays, and no temporary file is left.
+TEST(FileReplace, OutOfMemoryAnywhereLeavesTheOldFileAndNoTemporary) {
+    TempDir dir;
+    const Bytes old = octtest::pattern(50);
+    octtest::writeFile(dir.path("f"), old);
+    const std::u16string name = dir.name("f");
+    for (std::int64_t n = 1;; ++n) {
+        ASSERT_LT(n, 1000);
+        bool ok;
+        plat::failCallAt(plat::FailKind::Alloc, n);
+        {
+            FileReplace save;
+            ok = filBeginReplace(save, name.c_str()) && filReplaceWrite(save, "new", 3);
+            ok = filFinishReplace(save, ok);
+        }
+        const bool injected = plat::failInjected(plat::FailKind::Alloc);
+        plat::failNone();
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"f"}) << "allocation " << n;
+        if (!injected) {
+            EXPECT_TRUE(ok);
+            EXPECT_EQ(octtest::readFile(dir.path("f")), (Bytes{'n', 'e', 'w'}));
+            break;
+        }
+        if (ok) {
+            octtest::writeFile(dir.path("f"), old);
+        } else {
+            EXPECT_EQ(octtest::readFile(dir.path("f")), old) << "allocation " << n;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace oct

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "draw/image_draw.h"
 #include "draw/session.h"
+#include "draw/text.h"
 #include "file_io.h"
 #include "image/icon_reader.h"
 #include "image/font.h"
@@ -130,14 +132,17 @@ bool loadSource(const std::filesystem::path& p, Source& source, std::string& err
 bool runImage(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     Source source;
     if (!loadSource(a[4].file, source, error)) return false;
-    drwBlitHandle(c, source.handle, i32(a, 0), i32(a, 1), -1, -1, i32(a, 2), a[3].number != 0);
-    return true;
+    if (drwBlitHandle(c, source.handle, i32(a, 0), i32(a, 1), -1, -1, i32(a, 2), a[3].number != 0)) return true;
+    error = "cannot draw '" + toolUtf8(a[4].file.u16string()) + "': no memory for its conversion";
+    return false;
 }
+// What the session's drawImageSized does, with its failure seen.
 bool runImageSized(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     Source source;
     if (!loadSource(a[4].file, source, error)) return false;
-    c.ops.drawImageSized(c, source.handle, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3));
-    return true;
+    if (drwBlitHandle(c, source.handle, i32(a, 0), i32(a, 1), i32(a, 2), i32(a, 3), 255, false)) return true;
+    error = "cannot draw '" + toolUtf8(a[4].file.u16string()) + "': no memory for its conversion";
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -170,8 +175,9 @@ std::string checkFont(const Args& a) {
 
 bool runFont(DrawContext& c, ScriptRun& run, const Args& a, std::string& error) {
     if (a[0].word == "-") {
-        c.ops.setFont(c, -1);
-        return true;
+        if (c.ops.setFont(c, -1) == 1) return true;
+        error = "cannot select the stock font";
+        return false;
     }
     plat::LogFont lf{};
     lf.height = i32(a, 1);
@@ -186,9 +192,14 @@ bool runFont(DrawContext& c, ScriptRun& run, const Args& a, std::string& error) 
         error = "cannot make the font " + a[0].word;
         return false;
     }
-    run.keepFont(id);
-    c.ops.setFont(c, static_cast<std::int64_t>(fntFontHandle(id)));
-    return true;
+    if (!run.keepFont(id)) {
+        fntFreeFont(id);
+        error = "out of memory";
+        return false;
+    }
+    if (c.ops.setFont(c, static_cast<std::int64_t>(fntFontHandle(id))) == 1) return true;
+    error = "cannot select the font " + a[0].word;
+    return false;
 }
 
 // The lines of a text, each drawn one line height below the one before.
@@ -203,28 +214,39 @@ void eachLine(const std::u16string& text, DrawLine draw) {
     }
 }
 
-bool runText(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
+// A line that has a width but comes back undrawn (drawText gives x) met a
+// failure: no raster, or the system's text output failed.
+bool runText(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     const std::int64_t lineHeight = c.ops.textHeight(c, u"Hg");
+    bool drawn = true;
     eachLine(a[2].text, [&](std::int32_t k, const std::u16string& line) {
         const std::int64_t y = std::int64_t{i32(a, 1)} + k * lineHeight;
-        if (y >= INT32_MIN && y <= INT32_MAX) c.ops.drawText(c, i32(a, 0), static_cast<std::int32_t>(y), line.c_str());
+        if (y < INT32_MIN || y > INT32_MAX) return;
+        const std::int32_t x = i32(a, 0);
+        if (c.ops.drawText(c, x, static_cast<std::int32_t>(y), line.c_str()) == x && c.ops.textWidth(c, line.c_str()) > 0)
+            drawn = false;
     });
-    return true;
+    if (!drawn) error = "cannot draw the text";
+    return drawn;
 }
 
-bool runTextAngle(DrawContext& c, ScriptRun&, const Args& a, std::string&) {
+bool runTextAngle(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     const float angle = static_cast<float>(a[2].real);
     const double r = a[2].real * 3.14159265358979323846 / 180.0;
     const double lineHeight = static_cast<double>(c.ops.textHeight(c, u"Hg"));
     // Later lines move down the turned text, perpendicular to its baseline.
+    // The session's drawTextAngle, with its failure seen.
+    bool drawn = true;
     eachLine(a[3].text, [&](std::int32_t k, const std::u16string& line) {
         const double x = i32(a, 0) + std::sin(r) * lineHeight * k;
         const double y = i32(a, 1) + std::cos(r) * lineHeight * k;
-        if (x >= INT32_MIN && x <= INT32_MAX && y >= INT32_MIN && y <= INT32_MAX)
-            c.ops.drawTextAngle(c, static_cast<std::int32_t>(std::lround(x)), static_cast<std::int32_t>(std::lround(y)),
-                                line.c_str(), angle);
+        if (x >= INT32_MIN && x <= INT32_MAX && y >= INT32_MIN && y <= INT32_MAX &&
+            !drwDrawTextTurned(c, static_cast<std::int32_t>(std::lround(x)), static_cast<std::int32_t>(std::lround(y)),
+                               line.c_str(), angle))
+            drawn = false;
     });
-    return true;
+    if (!drawn) error = "cannot draw the turned text";
+    return drawn;
 }
 
 constexpr ScriptCommand kCommands[] = {
@@ -467,10 +489,29 @@ ScriptRun::~ScriptRun() {
     for (std::int64_t id : fonts_) fntFreeFont(id);
 }
 
+bool ScriptRun::keepFont(std::int64_t id) {
+    try {
+        fonts_.push_back(id);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 bool runDrawScript(const std::vector<ScriptStep>& steps, DrawContext& c, ScriptRun& run, ScriptError& error) {
     for (const ScriptStep& step : steps) {
         std::string message;
-        if (!step.command->run(c, run, step.args, message)) {
+        // A step's strings and buffers may fail to allocate: the step fails
+        // like any other, so that the caller still ends its session and
+        // frees its picture. (The message fits the string without allocating.)
+        bool done;
+        try {
+            done = step.command->run(c, run, step.args, message);
+        } catch (const std::bad_alloc&) {
+            message = "out of memory";
+            done = false;
+        }
+        if (!done) {
             error = {step.line, std::move(message)};
             return false;
         }
@@ -485,14 +526,22 @@ std::int64_t drawScriptImage(const std::vector<ScriptStep>& steps, std::int32_t 
     plat::BitmapDesc bm{};
     if (!image || !plat::bitmapDescribe(imgImageHandle(image), bm) || !bm.bits) {
         if (image) imgFreeImage(image);
-        error = {0, "no memory for a picture of " + std::to_string(width) + " x " + std::to_string(height)};
+        try {
+            error = {0, "no memory for a picture of " + std::to_string(width) + " x " + std::to_string(height)};
+        } catch (const std::bad_alloc&) {
+            error = {0, "out of memory"};
+        }
         return 0;
     }
     std::memset(bm.bits, 0, static_cast<std::size_t>(bm.widthBytes) * static_cast<std::size_t>(bm.height));
     DrawContext* c = drwImageOutput(image);
     if (!c || !drwBegin(c)) {
         imgFreeImage(image);
-        error = {0, "cannot open a drawing session on the picture"};
+        try {
+            error = {0, "cannot open a drawing session on the picture"};
+        } catch (const std::bad_alloc&) {
+            error = {0, "out of memory"};
+        }
         return 0;
     }
     bool ok = false;

@@ -35,7 +35,9 @@ public:
     ScriptRun(const ScriptRun&) = delete;
     ScriptRun& operator=(const ScriptRun&) = delete;
     ~ScriptRun();
-    void keepFont(std::int64_t id) { fonts_.push_back(id); }
+    // Keeps a font to free with the run; false, keeping nothing, when there
+    // is no memory for that.
+    [[nodiscard]] bool keepFont(std::int64_t id);
 
 private:
     std::vector<std::int64_t> fonts_;

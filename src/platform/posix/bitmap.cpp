@@ -16,6 +16,7 @@ namespace {
 
 Handle bitmapMake(std::int32_t width, std::int32_t height, int bpp, bool topDown) {
     if ((bpp != 24 && bpp != 32) || width <= 0 || height <= 0) return 0;
+    if (failThisCall(FailKind::DibSection)) return 0;
     const std::int64_t widthBytes = (static_cast<std::int64_t>(width) * bpp + 31) / 32 * 4;
     if (widthBytes > INT32_MAX) return 0;
     const std::int64_t bytes = widthBytes * height;

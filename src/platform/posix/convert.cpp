@@ -122,6 +122,8 @@ std::int32_t bitmapReadRows(Handle bitmap, int bitsPerPixel, bool topDown, void*
 Handle iconColourBitmap(Handle icon) {
     Icon* i = iconOf(icon);
     if (!i || !i->colourBitmap) return 0;
+    // Windows makes a device-dependent bitmap here; this layer has only DIB sections.
+    if (failThisCall(FailKind::Bitmap)) return 0;
     const Handle h = dibSectionCreate(i->width, i->height, 32);
     Bitmap* d = bitmapOf(h);
     if (!d) return 0;

@@ -56,6 +56,18 @@ bool isReadOnly(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && noWriteBit(st.st_mode);
 }
 
+// The paths above are strings that may fail to allocate: the calls of this
+// layer report that as their failure result, and no exception reaches the
+// core, whose callers hold resources that an unwinding would leak.
+template <class Result, class Fn>
+Result unlessNoMemory(Result failure, Fn&& fn) {
+    try {
+        return fn();
+    } catch (const std::bad_alloc&) {
+        return failure;
+    }
+}
+
 }  // namespace
 
 struct File {
@@ -64,6 +76,7 @@ struct File {
 
 File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t, FileCreation creation, bool) {
     if (!name || !name[0] || !(access & (kFileRead | kFileWrite))) return nullptr;
+    if (failThisCall(FailKind::FileOpen)) return nullptr;
     int flags = O_CLOEXEC;
     flags |= (access & kFileRead) && (access & kFileWrite) ? O_RDWR : (access & kFileWrite) ? O_WRONLY : O_RDONLY;
     switch (creation) {
@@ -73,22 +86,27 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t, FileCr
         case FileCreation::OpenAlways: flags |= O_CREAT; break;
         case FileCreation::TruncateExisting: flags |= O_TRUNC; break;
     }
-    const std::string path = pathOf(name);
-    int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) return nullptr;
+    // The record before the file: a file created and then given up for want
+    // of memory would stay behind with nobody to delete it.
+    auto* f = new (std::nothrow) File{-1};
+    if (!f) return nullptr;
+    const int fd = unlessNoMemory(-1, [&] { return ::open(pathOf(name).c_str(), flags, 0666); });
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // Windows does not open folders as files
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {  // Windows does not open folders as files
         ::close(fd);
+        delete f;
         return nullptr;
     }
-    auto* f = new (std::nothrow) File{fd};
-    if (!f) ::close(fd);
+    if (fd < 0) {
+        delete f;
+        return nullptr;
+    }
+    f->fd = fd;
     return f;
 }
 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
-    fileNoteRead(count);
-    if (!file) return -1;
+    if (!fileNoteRead(count) || !file) return -1;
     std::uint32_t done = 0;
     auto* p = static_cast<std::uint8_t*>(destination);
     while (done < count) {
@@ -166,7 +184,8 @@ bool fileFlush(File* file) {
 bool fileTakeMode(File* file, const char16_t* model) {
     if (!file || !model || !model[0]) return false;
     struct stat st;
-    if (::stat(pathOf(model).c_str(), &st) != 0) return errno == ENOENT;
+    errno = 0;
+    if (unlessNoMemory(-1, [&] { return ::stat(pathOf(model).c_str(), &st); }) != 0) return errno == ENOENT;
     // The permission bits only: set-id bits do not pass to a new file.
     return ::fchmod(file->fd, st.st_mode & 0777) == 0;
 }
@@ -180,29 +199,31 @@ bool fileClose(File* file) {
 
 bool fileDelete(const char16_t* name) {
     if (!name || !name[0]) return false;
-    const std::string path = pathOf(name);
-    if (isReadOnly(path)) return false;
-    return ::unlink(path.c_str()) == 0;
+    return unlessNoMemory(false, [&] {
+        const std::string path = pathOf(name);
+        return !isReadOnly(path) && ::unlink(path.c_str()) == 0;
+    });
 }
 
 bool fileSetNormalAttributes(const char16_t* name) {
     if (!name || !name[0]) return false;
-    const std::string path = pathOf(name);
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0) return false;
-    return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+    return unlessNoMemory(false, [&] {
+        const std::string path = pathOf(name);
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 && ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
+    });
 }
 
 bool fileReplace(const char16_t* from, const char16_t* to) {
     if (!from || !to || !from[0] || !to[0]) return false;
-    return std::rename(pathOf(from).c_str(), pathOf(to).c_str()) == 0;
+    return unlessNoMemory(false, [&] { return std::rename(pathOf(from).c_str(), pathOf(to).c_str()) == 0; });
 }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
 
-FileTarget fileExamine(const char16_t* name, std::u16string& finalName) {
-    finalName.clear();
-    if (!name || !name[0]) return FileTarget::None;
+namespace {
+
+FileTarget examine(const char16_t* name, std::u16string& finalName) {
     std::string path = pathOf(name);
     for (int links = 0;; ++links) {
         struct stat st;
@@ -225,6 +246,17 @@ FileTarget fileExamine(const char16_t* name, std::u16string& finalName) {
         }
         path = std::move(link);
     }
+}
+
+}  // namespace
+
+// Without the memory to follow the name, nothing may be written there.
+FileTarget fileExamine(const char16_t* name, std::u16string& finalName) {
+    finalName.clear();
+    if (!name || !name[0]) return FileTarget::None;
+    const FileTarget target = unlessNoMemory(FileTarget::Broken, [&] { return examine(name, finalName); });
+    if (target == FileTarget::Broken) finalName.clear();
+    return target;
 }
 
 }  // namespace oct::plat

@@ -71,9 +71,11 @@ std::string faceNameUtf8(const LogFont& d) {
 // The best outline face for the description; under gFaceLock. Bitmap-only
 // faces are passed over: text is drawn from outlines at any size and angle.
 std::optional<Choice> chooseLocked(const LogFont& d) {
+    // The strings are made where a failure to allocate them (bad_alloc) leaves
+    // no fontconfig object behind.
+    const std::string family = faceNameUtf8(d);
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return std::nullopt;
-    const std::string family = faceNameUtf8(d);
     if (!family.empty()) FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     const int weight = d.weight <= 0 ? 400 : std::min(d.weight, 1000);
     FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(weight));
@@ -84,15 +86,23 @@ std::optional<Choice> chooseLocked(const LogFont& d) {
     FcFontSet* set = FcFontSort(gConfig, pattern, FcFalse, nullptr, &result);
     FcPatternDestroy(pattern);
     if (!set) return std::nullopt;
-    std::optional<Choice> choice;
-    for (int i = 0; i < set->nfont && !choice; ++i) {
+    const FcChar8* chosen = nullptr;
+    int chosenIndex = 0;
+    for (int i = 0; i < set->nfont && !chosen; ++i) {
         FcBool outline = FcFalse;
         FcChar8* file = nullptr;
         int index = 0;
         if (FcPatternGetBool(set->fonts[i], FC_OUTLINE, 0, &outline) != FcResultMatch || !outline) continue;
         if (FcPatternGetString(set->fonts[i], FC_FILE, 0, &file) != FcResultMatch) continue;
         if (FcPatternGetInteger(set->fonts[i], FC_INDEX, 0, &index) != FcResultMatch) index = 0;
-        choice = Choice{reinterpret_cast<const char*>(file), index};
+        chosen = file;
+        chosenIndex = index;
+    }
+    std::optional<Choice> choice;
+    try {
+        if (chosen) choice = Choice{reinterpret_cast<const char*>(chosen), chosenIndex};
+    } catch (const std::bad_alloc&) {
+        choice.reset();
     }
     FcFontSetDestroy(set);
     return choice;
@@ -153,7 +163,14 @@ Handle fontMake(const LogFont& d, bool stock) {
             delete font;
             return 0;
         }
-        const std::optional<Choice> choice = chooseLocked(d);
+        // fontconfig's answer comes back as strings, which may fail to
+        // allocate: no exception leaves the layer, and the font is given up.
+        std::optional<Choice> choice;
+        try {
+            choice = chooseLocked(d);
+        } catch (const std::bad_alloc&) {
+            choice.reset();
+        }
         FT_Face face = nullptr;
         if (!choice || FT_New_Face(gLibrary, choice->file.c_str(), choice->index, &face) != 0) {
             delete font;
@@ -214,7 +231,10 @@ struct ReleaseAtExit {
 
 }  // namespace
 
-Handle fontCreate(const LogFont& description) { return fontMake(description, false); }
+Handle fontCreate(const LogFont& description) {
+    if (failThisCall(FailKind::Font)) return 0;
+    return fontMake(description, false);
+}
 
 Handle fontStock() {
     {

@@ -62,6 +62,7 @@ void rawFree(BlockHeader* b) {
 struct Heap {
     std::mutex lock;
     BlockHeader ring{&ring, &ring, 0, 0};  // sentinel of the circular block list
+    std::int64_t live = 0;                  // blocks in the list
 };
 
 Heap* heapCreate() { return new (std::nothrow) Heap; }
@@ -76,8 +77,9 @@ void heapDestroy(Heap* heap) {
     delete heap;
 }
 
-void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
-    if (!heap || size == 0 || size > kMaxBlock) return nullptr;
+namespace {
+// A new block linked into the heap's list; the caller has checked the size.
+void* allocLinked(Heap* heap, std::size_t size, bool zero) {
     BlockHeader* b = rawAlloc(size, zero);
     if (!b) return nullptr;
     b->size = size;
@@ -86,16 +88,24 @@ void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
     b->next = heap->ring.next;
     heap->ring.next->prev = b;
     heap->ring.next = b;
+    ++heap->live;
     return b + 1;
+}
+}  // namespace
+
+void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
+    if (!heap || size == 0 || size > kMaxBlock || failThisCall(FailKind::Alloc)) return nullptr;
+    return allocLinked(heap, size, zero);
 }
 
 void* heapRealloc(Heap* heap, void* block, std::size_t size, bool zeroNew) {
     if (!block) return heapAlloc(heap, size, zeroNew);
     if (!heap || size == 0 || size > kMaxBlock) return nullptr;
     BlockHeader* old = static_cast<BlockHeader*>(block) - 1;
+    if (size > old->size && failThisCall(FailKind::Alloc)) return nullptr;
     if (old->mapped || size >= kMapFrom) {
         // Across the mapping threshold: a new block, the bytes copied over.
-        void* fresh = heapAlloc(heap, size, zeroNew);
+        void* fresh = allocLinked(heap, size, zeroNew);
         if (!fresh) return nullptr;
         std::memcpy(fresh, block, old->size < size ? old->size : size);
         heapFree(heap, block);
@@ -121,8 +131,15 @@ void heapFree(Heap* heap, void* block) {
         std::lock_guard guard(heap->lock);
         b->prev->next = b->next;
         b->next->prev = b->prev;
+        --heap->live;
     }
     rawFree(b);
+}
+
+std::int64_t heapLiveBlocks(Heap* heap) {
+    if (!heap) return 0;
+    std::lock_guard guard(heap->lock);
+    return heap->live;
 }
 
 }  // namespace oct::plat

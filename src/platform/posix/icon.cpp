@@ -228,6 +228,7 @@ Handle build(const std::uint8_t* data, std::size_t size, const IconImage& image,
 }  // namespace
 
 Handle iconFromResource(const std::uint8_t* data, std::size_t size, std::int32_t width, std::int32_t height) {
+    if (failThisCall(FailKind::Icon)) return 0;
     IconImage image;
     std::int32_t builtWidth, builtHeight;
     if (!iconImageRead(data, size, image) || !iconBuiltSize(image, width, height, builtWidth, builtHeight)) return 0;
@@ -235,6 +236,7 @@ Handle iconFromResource(const std::uint8_t* data, std::size_t size, std::int32_t
 }
 
 Handle iconFromResourceDefault(const std::uint8_t* data, std::size_t size) {
+    if (failThisCall(FailKind::Icon)) return 0;
     IconImage image;
     if (!iconImageRead(data, size, image)) return 0;
     return build(data, size, image, kIconDefaultSide, kIconDefaultSide);

@@ -1,5 +1,6 @@
 #include "platform/posix/objects.h"
 
+#include "platform/fail_points.h"
 #include "platform/posix/pixels.h"
 
 #include <cstdlib>
@@ -56,6 +57,7 @@ Handle objectRegister(Object* object) {
     } catch (const std::bad_alloc&) {
         return 0;
     }
+    objectNoteMade();
     return handle;
 }
 
@@ -78,6 +80,7 @@ bool objectRemove(Handle handle) {
         }
     }
     delete object;
+    objectNoteGone();
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "platform/fail_points.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -47,6 +48,7 @@ bool bitmapIsDibSection(Handle handle, bool* topDown) {
 
 namespace {
 HBITMAP createSection(std::int32_t width, std::int32_t height, int bitsPerPixel, bool topDown) {
+    if (failThisCall(FailKind::DibSection)) return nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc) return 0;
     BITMAPINFO info{};
@@ -59,6 +61,7 @@ HBITMAP createSection(std::int32_t width, std::int32_t height, int bitsPerPixel,
     void* bits = nullptr;
     HBITMAP bm = (width > 0 && height > 0) ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
     DeleteDC(dc);
+    if (bm) objectNoteMade();
     return bm;
 }
 }  // namespace
@@ -71,8 +74,8 @@ Handle dibSectionCreateTopDown(std::int32_t width, std::int32_t height) {
     return reinterpret_cast<Handle>(createSection(width, height, 24, true));
 }
 
-bool objectDelete(Handle handle) {
-    if (!handle) return false;
+namespace {
+bool deleteNative(Handle handle) {
     switch (GetObjectType(gdi(handle))) {
         case OBJ_BITMAP: return DeleteObject(gdi(handle)) != 0;
         // The stock font is shared by the whole process and stays.
@@ -80,6 +83,13 @@ bool objectDelete(Handle handle) {
         default: break;
     }
     return DestroyIcon(reinterpret_cast<HICON>(handle)) != 0;
+}
+}  // namespace
+
+bool objectDelete(Handle handle) {
+    if (!handle || !deleteNative(handle)) return false;
+    objectNoteGone();
+    return true;
 }
 
 struct DrawSurface {

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "platform/fail_points.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -83,8 +84,10 @@ std::int32_t bitmapReadRows(Handle bitmap, int bitsPerPixel, bool topDown, void*
 
 Handle iconColourBitmap(Handle icon) {
     ICONINFO info;
+    if (failThisCall(FailKind::Bitmap)) return 0;
     if (!icon || !GetIconInfo(reinterpret_cast<HICON>(icon), &info)) return 0;
     if (info.hbmMask) DeleteObject(info.hbmMask);
+    if (info.hbmColor) objectNoteMade();
     return reinterpret_cast<Handle>(info.hbmColor);
 }
 
@@ -115,11 +118,11 @@ Handle iconRenderMasked(Handle icon) {
                 }
             }
             if (!drawn) {
-                DeleteObject(bmp(result));
+                objectDelete(result);
                 result = 0;
             }
         } else if (result) {
-            DeleteObject(bmp(result));
+            objectDelete(result);
             result = 0;
         }
     }
@@ -132,6 +135,7 @@ bool alphaBlendBuiltIn() { return false; }
 
 Handle deviceBitmapCreate(std::int32_t width, std::int32_t height, const std::uint8_t* pixels) {
     if (width <= 0 || height <= 0 || !pixels) return 0;
+    if (failThisCall(FailKind::Bitmap)) return 0;
     HDC screen = GetDC(nullptr);
     if (!screen) return 0;
     HBITMAP bm = CreateCompatibleBitmap(screen, width, height);
@@ -147,6 +151,7 @@ Handle deviceBitmapCreate(std::int32_t width, std::int32_t height, const std::ui
         bm = nullptr;
     }
     ReleaseDC(nullptr, screen);
+    if (bm) objectNoteMade();
     return reinterpret_cast<Handle>(bm);
 }
 

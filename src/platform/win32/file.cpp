@@ -20,6 +20,7 @@ struct File {
 File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, FileCreation creation,
                bool normalAttributes) {
     if (!name || !name[0]) return nullptr;
+    if (failThisCall(FailKind::FileOpen)) return nullptr;
     DWORD desired = ((access & kFileRead) ? GENERIC_READ : 0) | ((access & kFileWrite) ? GENERIC_WRITE : 0);
     DWORD shareMode = ((share & kShareRead) ? FILE_SHARE_READ : 0) | ((share & kShareWrite) ? FILE_SHARE_WRITE : 0) |
                       ((share & kShareDelete) ? FILE_SHARE_DELETE : 0);
@@ -31,19 +32,24 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, 
         case FileCreation::OpenAlways: disposition = OPEN_ALWAYS; break;
         case FileCreation::TruncateExisting: disposition = TRUNCATE_EXISTING; break;
     }
+    // The record before the file: a file created and then given up for want
+    // of memory would stay behind with nobody to delete it.
+    auto* f = new (std::nothrow) File{nullptr};
+    if (!f) return nullptr;
     HANDLE h = CreateFileW(wide(name), desired, shareMode, nullptr, disposition,
                            normalAttributes ? FILE_ATTRIBUTE_NORMAL : 0, nullptr);
     // A handle of 0 counts as a failure as well as the invalid-handle value.
-    if (h == INVALID_HANDLE_VALUE || h == nullptr) return nullptr;
-    auto* f = new (std::nothrow) File{h};
-    if (!f) CloseHandle(h);
+    if (h == INVALID_HANDLE_VALUE || h == nullptr) {
+        delete f;
+        return nullptr;
+    }
+    f->handle = h;
     return f;
 }
 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
-    fileNoteRead(count);
     DWORD got = 0;
-    if (!file || !ReadFile(file->handle, destination, count, &got, nullptr)) return -1;
+    if (!fileNoteRead(count) || !file || !ReadFile(file->handle, destination, count, &got, nullptr)) return -1;
     return got;
 }
 
@@ -117,9 +123,9 @@ bool fileReplace(const char16_t* from, const char16_t* to) {
 
 std::uint32_t processId() { return GetCurrentProcessId(); }
 
-FileTarget fileExamine(const char16_t* name, std::u16string& finalName) {
-    finalName.clear();
-    if (!name || !name[0]) return FileTarget::None;
+namespace {
+
+FileTarget examine(const char16_t* name, std::u16string& finalName) {
     finalName = name;
     // The device namespace (\\.\NUL, \\.\COM1, \\.\pipe\…) is never a disk file;
     // opening a pipe there just to look would take one of its instances.
@@ -150,19 +156,40 @@ FileTarget fileExamine(const char16_t* name, std::u16string& finalName) {
     if (link && kind != FileTarget::Device) {
         // The final path names the file at the end of every link, relative or not.
         DWORD need = GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        std::u16string path(need, u'\0');
-        const DWORD got = need ? GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(path.data()), need,
-                                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
-                               : 0;
-        if (got == 0 || got >= need) {
+        try {
+            std::u16string path(need, u'\0');
+            const DWORD got = need ? GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(path.data()), need,
+                                                               FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                                   : 0;
+            if (got == 0 || got >= need) {
+                kind = FileTarget::Broken;
+            } else {
+                path.resize(got);
+                finalName = std::move(path);
+            }
+        } catch (const std::bad_alloc&) {
             kind = FileTarget::Broken;
-        } else {
-            path.resize(got);
-            finalName = std::move(path);
         }
     }
     CloseHandle(h);
     return kind;
+}
+
+}  // namespace
+
+// Without the memory to hold the name, nothing may be written there; no
+// exception leaves this layer.
+FileTarget fileExamine(const char16_t* name, std::u16string& finalName) {
+    finalName.clear();
+    if (!name || !name[0]) return FileTarget::None;
+    FileTarget target;
+    try {
+        target = examine(name, finalName);
+    } catch (const std::bad_alloc&) {
+        target = FileTarget::Broken;
+    }
+    if (target == FileTarget::Broken) finalName.clear();
+    return target;
 }
 
 }  // namespace oct::plat

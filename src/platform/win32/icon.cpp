@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/icon_image.h"
+#include "platform/fail_points.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -18,11 +19,13 @@ bool acceptable(const std::uint8_t* data, std::size_t size, IconImage& image) {
 }  // namespace
 
 Handle iconFromResource(const std::uint8_t* data, std::size_t size, std::int32_t width, std::int32_t height) {
+    if (failThisCall(FailKind::Icon)) return 0;
     IconImage image;
     std::int32_t builtWidth, builtHeight;
     if (!acceptable(data, size, image) || !iconBuiltSize(image, width, height, builtWidth, builtHeight)) return 0;
     HICON icon = CreateIconFromResourceEx(const_cast<PBYTE>(data), static_cast<DWORD>(size), TRUE, kIconVersion,
                                           width, height, LR_DEFAULTCOLOR);
+    if (icon) objectNoteMade();
     return reinterpret_cast<Handle>(icon);
 }
 
@@ -31,10 +34,12 @@ Handle iconFromResource(const std::uint8_t* data, std::size_t size, std::int32_t
 // same call without LR_SHARED gives the system's default size and an icon that
 // objectDelete really destroys.
 Handle iconFromResourceDefault(const std::uint8_t* data, std::size_t size) {
+    if (failThisCall(FailKind::Icon)) return 0;
     IconImage image;
     if (!acceptable(data, size, image)) return 0;
     HICON icon = CreateIconFromResourceEx(const_cast<PBYTE>(data), static_cast<DWORD>(size), TRUE, kIconVersion, 0, 0,
                                           LR_DEFAULTSIZE);
+    if (icon) objectNoteMade();
     return reinterpret_cast<Handle>(icon);
 }
 

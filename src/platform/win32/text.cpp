@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/fail_points.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -18,7 +19,10 @@ Handle fontCreate(const LogFont& description) {
     LOGFONTW lf;
     std::memcpy(&lf, &description, sizeof lf);
     lf.lfFaceName[LF_FACESIZE - 1] = 0;
-    return reinterpret_cast<Handle>(CreateFontIndirectW(&lf));
+    if (failThisCall(FailKind::Font)) return 0;
+    HFONT font = CreateFontIndirectW(&lf);
+    if (font) objectNoteMade();
+    return reinterpret_cast<Handle>(font);
 }
 
 Handle fontStock() { return reinterpret_cast<Handle>(GetStockObject(SYSTEM_FONT)); }

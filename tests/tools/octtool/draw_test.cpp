@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "draw_script.h"
+#include "image/image.h"
+#include "platform/platform.h"
 #include "raw_bmp.h"
 #include "test_files.h"
 #include "tool.h"
@@ -288,6 +290,46 @@ TEST_F(OctToolDrawImage, BadFilesAndArgumentsFailWithTheirLine) {
         EXPECT_NE(r.err.find(k.message), std::string::npos) << k.script << r.err;
         EXPECT_TRUE(r.out.empty()) << k.script;
     }
+}
+
+}  // namespace
+}  // namespace oct
+
+namespace oct {
+namespace {
+
+// A script whose image cannot be scaled, or whose font cannot be made, fails
+// at that line with a message and leaves nothing behind; before, it drew the
+// rest and reported success.
+TEST(OctToolDraw, AStepThatRunsOutOfResourcesFailsThere) {
+    const std::filesystem::path folder = std::filesystem::path(OCT_SAMPLES_DIR);
+    tool::ScriptError error;
+    const auto steps = tool::parseDrawScript("box 0 0 4 4\nimagesized 0 0 30 20 harvesters-320.bmp\n", error, folder);
+    ASSERT_TRUE(steps.has_value()) << error.message;
+    struct Case {
+        plat::FailKind kind;
+        std::int64_t n;  // the picture is DIB section 1, the file's pixels 2, the scaled copy 3
+        std::int32_t line;
+    };
+    for (const Case& k : {Case{plat::FailKind::DibSection, 3, 2}, Case{plat::FailKind::Alloc, 1, 0}}) {
+        const std::int64_t objects = plat::liveObjects();
+        plat::failCallAt(k.kind, k.n);
+        const std::int64_t image = tool::drawScriptImage(*steps, 40, 30, 24, error);
+        plat::failNone();
+        EXPECT_EQ(image, 0);
+        EXPECT_EQ(error.line, k.line) << error.message;
+        EXPECT_FALSE(error.message.empty());
+        EXPECT_EQ(plat::liveObjects(), objects);
+        if (image) imgFreeImage(image);
+    }
+    const auto fonts = tool::parseDrawScript("font DejaVu_Sans -12 700\ntext 0 0 Hg\n", error, folder);
+    ASSERT_TRUE(fonts.has_value());
+    const std::int64_t objects = plat::liveObjects();
+    plat::failCallAt(plat::FailKind::Font, 1);
+    EXPECT_EQ(tool::drawScriptImage(*fonts, 40, 30, 24, error), 0);
+    plat::failNone();
+    EXPECT_EQ(error.line, 1);
+    EXPECT_EQ(plat::liveObjects(), objects);
 }
 
 }  // namespace
