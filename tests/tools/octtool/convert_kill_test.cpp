@@ -124,12 +124,16 @@ public:
     Watch(const Output& out, Clock::time_point start)
         : thread_([this, out, start] {
               const auto since = [start] { return std::chrono::duration_cast<Micros>(Clock::now() - start); };
-              while (!stop_.load()) {
+              // One more look once told to stop: a rename just before the
+              // run ended may have come while the watch slept.
+              for (;;) {
+                  const bool stopping = stop_.load();
                   if (!full_ && out.full()) full_ = since();
                   if (out.replaced()) {
                       replaced_ = since();
                       return;
                   }
+                  if (stopping) return;
                   pause();
               }
           }) {}
