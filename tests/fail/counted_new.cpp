@@ -1,7 +1,9 @@
 // The test program's C++ allocator: every operator new asks the failure
 // injection first (an injected Alloc failure gives null, or bad_alloc from
 // the throwing forms) and is counted, so that the library's own containers
-// and objects take part in the allocation-failure loops.
+// and objects take part in the allocation-failure loops. ThreadSanitizer's
+// runtime defines the allocator itself, so under it nothing is replaced and
+// the C++ allocations are neither failed nor counted.
 #include <atomic>
 #include <cstdlib>
 #include <new>
@@ -9,9 +11,24 @@
 #include "fail/fail_loop.h"
 #include "platform/platform.h"
 
-namespace {
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define OCT_TEST_KEEPS_ALLOCATOR 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define OCT_TEST_KEEPS_ALLOCATOR 1
+#endif
 
+namespace {
 std::atomic<std::int64_t> gLive{0};
+}  // namespace
+
+std::int64_t octtest::cppLiveBlocks() { return gLive.load(std::memory_order_relaxed); }
+
+#ifndef OCT_TEST_KEEPS_ALLOCATOR
+
+namespace {
 
 void* take(std::size_t size) noexcept {
     if (oct::plat::failThisCall(oct::plat::FailKind::Alloc)) return nullptr;
@@ -27,8 +44,6 @@ void give(void* p) noexcept {
 }
 
 }  // namespace
-
-std::int64_t octtest::cppLiveBlocks() { return gLive.load(std::memory_order_relaxed); }
 
 void* operator new(std::size_t size) {
     if (void* p = take(size)) return p;
@@ -46,3 +61,4 @@ void operator delete(void* p, std::size_t) noexcept { give(p); }
 void operator delete[](void* p, std::size_t) noexcept { give(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { give(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { give(p); }
+#endif
