@@ -92,17 +92,13 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t, FileCr
     if (!f) return nullptr;
     const int fd = unlessNoMemory(-1, [&] { return ::open(pathOf(name).c_str(), flags, 0666); });
     struct stat st;
-    if (fd >= 0 && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {  // Windows does not open folders as files
-        ::close(fd);
-        delete f;
-        return nullptr;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) {  // Windows does not open folders as files
+        f->fd = fd;
+        return f;
     }
-    if (fd < 0) {
-        delete f;
-        return nullptr;
-    }
-    f->fd = fd;
-    return f;
+    if (fd >= 0) ::close(fd);
+    delete f;
+    return nullptr;
 }
 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
