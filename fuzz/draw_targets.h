@@ -4,6 +4,7 @@
 // broken; a crash or sanitizer report is a failure too.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "draw_script.h"
+#include "raw_bmp.h"
 #include "image/image.h"
 #include "platform/platform.h"
 
@@ -28,6 +30,9 @@ namespace oct::fuzz {
 // 24-bit row: every primitive clips to the drawing area. A script that does
 // not parse names a line of the input; one whose step fails (an image file
 // that cannot be read, a font that cannot be made) names that step's line.
+// Every command of a script that parses is listed in the help. A 32-bit
+// result written as a BMP file by the tool's writer reads back, by
+// the tool's reader, as the same rows.
 inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::size_t nul = text.find('\0');
@@ -53,6 +58,11 @@ inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
         for (char ch : text) lines += ch == '\n';
         return error.line >= 1 && error.line <= lines && !error.message.empty();
     }
+    // The help that octtool draw --help prints names every command the
+    // parser took, each at the start of its own line.
+    static const std::string help = "\n" + tool::drawScriptHelp();
+    for (const tool::ScriptStep& step : *steps)
+        if (help.find("\n  " + std::string(step.command->name) + " ") == std::string::npos) return false;
     const std::int32_t depth = size > 0 && (data[size - 1] & 1) ? 32 : 24;
     const std::int64_t image = tool::drawScriptImage(*steps, 37, 23, depth, error);
     if (!image) return error.line >= 1 && !error.message.empty();
@@ -62,6 +72,14 @@ inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
     const std::int32_t used = 37 * (depth / 8);
     for (std::int32_t row = 0; ok && row < bm.height; ++row)
         for (std::int32_t i = used; ok && i < bm.widthBytes; ++i) ok = bytes[row * bm.widthBytes + i] == 0;
+    if (ok && depth == 32) {
+        const tool::Bytes file = tool::writeBmp32(37, 23, bytes);
+        std::string why;
+        const auto back = tool::readRawBmp(file, why);
+        ok = back && back->width == 37 && back->height == 23 && back->bitsPerPixel == 32 &&
+             back->rows.size() == static_cast<std::size_t>(bm.widthBytes) * 23 &&
+             std::equal(back->rows.begin(), back->rows.end(), bytes);
+    }
     imgFreeImage(image);
     return ok;
 }

@@ -137,4 +137,128 @@ inline bool checkArchive(const std::uint8_t* data, std::size_t size) {
     return ok;
 }
 
+// Input: a compression level (first byte % 10), then entries, each
+//   h          bits 0-3: name length; bit 4: added from a file rather than
+//              from memory; bit 5: data repeat a 3-byte unit (packs well)
+//   name       that many bytes, each one UTF-16 unit (0 becomes '_')
+//   n16        the data's size
+//   data       bit 5: 3 bytes; else up to n bytes (fewer at the input's end)
+// for at most 100 entries. Creating an archive of them succeeds, and opening
+// it again lists exactly those entries in order: names, unpacked sizes,
+// stored sizes no larger, and extracting each (the current one into memory;
+// by name, the first entry of that name; the last entry to a file) gives its
+// data. Adding a file writes the same bytes as adding its contents from
+// memory: a second archive of the same entries, all from memory, is the same
+// file byte for byte.
+struct RoundTripEntry {
+    std::u16string name;
+    std::vector<std::uint8_t> data;
+    bool fromFile;
+};
+
+inline std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Creates `path` as an archive of the entries (from files only when
+// `files`); false when a step fails.
+inline bool createArchiveOf(const PackPlugin& p, const std::filesystem::path& path, std::int32_t level,
+                            const std::vector<RoundTripEntry>& entries, bool files) {
+    auto* object = static_cast<ArchiveObject*>(objNewObject(pakArchiveTable(), AnyId));
+    if (!object) return false;
+    object->plugin = &p;
+    bool ok = false;
+    if (PackArchive* a = p.createArchive(object, path.u16string().c_str(), 0, level)) {
+        const std::filesystem::path source = path.string() + ".entry";
+        ok = true;
+        for (const RoundTripEntry& e : entries) {
+            if (files && e.fromFile) {
+                {
+                    std::ofstream out(source, std::ios::binary | std::ios::trunc);
+                    out.write(reinterpret_cast<const char*>(e.data.data()), static_cast<std::streamsize>(e.data.size()));
+                }
+                ok = p.addFile(a, source.u16string().c_str(), e.name.c_str()) != 0;
+            } else {
+                ok = p.addMemory(a, e.data.data(), static_cast<std::int64_t>(e.data.size()), e.name.c_str()) != 0;
+            }
+            if (!ok) break;
+        }
+        std::filesystem::remove(source);
+    }
+    pakFreeArchive(reinterpret_cast<std::int64_t>(object));
+    return ok;
+}
+
+inline bool checkArchiveRoundTrip(const std::uint8_t* data, std::size_t size) {
+    if (size < 1) return true;
+    const std::int32_t level = data[0] % 10;
+    std::vector<RoundTripEntry> entries;
+    std::size_t at = 1;
+    while (at < size && entries.size() < 100) {
+        const std::uint8_t h = data[at++];
+        RoundTripEntry e{{}, {}, (h & 0x10) != 0};
+        for (std::size_t i = 0; i < (h & 15u) && at < size; ++i, ++at)
+            e.name.push_back(static_cast<char16_t>(data[at] ? data[at] : '_'));
+        std::size_t n = 0;
+        if (at + 2 <= size) n = data[at] | data[at + 1] << 8;
+        at = std::min(at + 2, size);
+        if (h & 0x20) {
+            std::uint8_t unit[3] = {0, 0, 0};
+            for (std::size_t i = 0; i < 3 && at < size; ++i) unit[i] = data[at++];
+            for (std::size_t i = 0; i < n; ++i) e.data.push_back(unit[i % 3]);
+        } else {
+            n = std::min(n, size - at);
+            e.data.assign(data + at, data + at + n);
+            at += n;
+        }
+        entries.push_back(std::move(e));
+    }
+    const PackPlugin& p = *pakFindCodec(kPakCodecLz)->plugin;
+    const std::filesystem::path base = std::filesystem::temp_directory_path() /
+                                       ("oct-archive-roundtrip-fuzz-" + std::to_string(plat::processId()));
+    const std::filesystem::path withFiles = base.string() + ".pak", fromMemory = base.string() + "-memory.pak";
+    if (!createArchiveOf(p, withFiles, level, entries, true) || !createArchiveOf(p, fromMemory, level, entries, false))
+        return false;
+    bool ok = fileBytes(withFiles) == fileBytes(fromMemory);
+
+    auto* object = static_cast<ArchiveObject*>(objNewObject(pakArchiveTable(), AnyId));
+    if (!object) return false;
+    object->plugin = &p;
+    PackArchive* a = ok ? p.openArchive(object, withFiles.u16string().c_str()) : nullptr;
+    ok = a && p.listEntries(a) == 1;
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; ok && i < entries.size(); ++i) {
+        const RoundTripEntry& e = entries[i];
+        const auto n = static_cast<std::int64_t>(e.data.size());
+        const char16_t* name = p.nextEntry(a) ? p.entryName(a, 0) : nullptr;
+        out.assign(e.data.size() + 1, 0);
+        ok = name && e.name == name && p.entrySize(a, 0) == n && p.entrySize(a, 1) <= n &&
+             p.extractMemory(a, out.data(), n, nullptr) == n && std::equal(e.data.begin(), e.data.end(), out.begin());
+    }
+    ok = ok && p.nextEntry(a) == 0;
+    for (std::size_t i = 0; ok && i < entries.size() && i < 8; ++i) {
+        if (entries[i].name.empty()) continue;
+        const auto first = std::find_if(entries.begin(), entries.end(),
+                                        [&](const RoundTripEntry& e) { return e.name == entries[i].name; });
+        const auto n = static_cast<std::int64_t>(first->data.size());
+        out.assign(first->data.size() + 1, 0);
+        ok = p.extractMemory(a, out.data(), n + 1, entries[i].name.c_str()) == n &&
+             std::equal(first->data.begin(), first->data.end(), out.begin());
+    }
+    if (ok && !entries.empty() && !entries.back().name.empty()) {
+        const auto first = std::find_if(entries.begin(), entries.end(),
+                                        [&](const RoundTripEntry& e) { return e.name == entries.back().name; });
+        const std::filesystem::path target = base.string() + ".out";
+        ok = p.extractFile(a, target.u16string().c_str(), entries.back().name.c_str()) ==
+                 static_cast<std::int64_t>(first->data.size()) &&
+             fileBytes(target) == first->data;
+        std::filesystem::remove(target);
+    }
+    pakFreeArchive(reinterpret_cast<std::int64_t>(object));
+    std::filesystem::remove(withFiles);
+    std::filesystem::remove(fromMemory);
+    return ok;
+}
+
 }  // namespace oct::fuzz

@@ -15,6 +15,7 @@
 #include "fuzz/draw_targets.h"
 #include "fuzz/image_targets.h"
 #include "fuzz/pack_targets.h"
+#include "fuzz/stream_targets.h"
 
 namespace oct {
 namespace {
@@ -35,6 +36,8 @@ const Target kTargets[] = {
     {"icon_fuzz", fuzz::checkIconDirectory},
     {"archive_fuzz", fuzz::checkArchive},
     {"draw_script_fuzz", fuzz::checkDrawScript},
+    {"archive_roundtrip_fuzz", fuzz::checkArchiveRoundTrip},
+    {"stream_fuzz", fuzz::checkStream},
 };
 
 // Runs every file of `dir` through the check; the number of files.
@@ -105,6 +108,8 @@ TEST(FuzzCorpus, ChecksCatchBrokenProperties) {
     EXPECT_TRUE(fuzz::checkBmp(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkIconDirectory(junk.data(), junk.size()));
     EXPECT_TRUE(fuzz::checkDrawScript(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkArchiveRoundTrip(junk.data(), junk.size()));
+    EXPECT_TRUE(fuzz::checkStream(junk.data(), junk.size()));
 }
 
 }  // namespace
