@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -44,6 +45,105 @@ TEST(MemAlloc, BlocksAreZeroFilledEvenAfterReuse) {
     EXPECT_EQ(*one, 0);
     memFree(one);
     memFree(nullptr);
+}
+
+// Large blocks (level buffers, a file's bytes) may be handed out again after
+// a free. Each must still come zero-filled whatever its last user wrote, with
+// room for all of its bytes, and must never be given to two users at once.
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+bool allBytes(const void* p, std::size_t n, std::uint8_t value) {
+    static const std::vector<std::uint8_t> zeros(64 * 1024), ones(64 * 1024, 1);
+    const auto& pattern = value == 0 ? zeros : ones;
+    auto* b = static_cast<const std::uint8_t*>(p);
+    for (std::size_t at = 0; at < n; at += pattern.size())
+        if (std::memcmp(b + at, pattern.data(), std::min(pattern.size(), n - at)) != 0) return false;
+    return true;
+}
+
+TEST(MemAlloc, LargeBlocksAreZeroFilledAfterReuse) {
+    // Equal sizes, a smaller one that fits the last block closely, a larger
+    // one, much smaller ones, and one byte past a page.
+    for (std::size_t n : {16 * kMiB, 16 * kMiB, 13 * kMiB, 20 * kMiB, 9 * kMiB, 5 * kMiB, 16 * kMiB + 1}) {
+        auto* p = static_cast<std::uint8_t*>(memAlloc(static_cast<std::int64_t>(n)));
+        ASSERT_NE(p, nullptr) << n;
+        EXPECT_TRUE(allBytes(p, n, 0)) << n;
+        std::memset(p, 1, n);
+        memFree(p);
+    }
+    // Without zeroing, the whole size is there to write.
+    auto* raw = static_cast<std::uint8_t*>(memAllocEx(16 * kMiB, kMemNoZero));
+    ASSERT_NE(raw, nullptr);
+    std::memset(raw, 1, 16 * kMiB);
+    memFree(raw);
+
+    // Two at once: freeing one and taking another leaves the first's bytes alone.
+    auto* a = static_cast<std::uint8_t*>(memAlloc(16 * kMiB));
+    auto* b = static_cast<std::uint8_t*>(memAlloc(16 * kMiB));
+    ASSERT_TRUE(a && b);
+    std::memset(a, 1, 16 * kMiB);
+    std::memset(b, 1, 16 * kMiB);
+    memFree(a);
+    auto* c = static_cast<std::uint8_t*>(memAlloc(16 * kMiB));
+    ASSERT_NE(c, nullptr);
+    EXPECT_TRUE(allBytes(c, 16 * kMiB, 0));
+    EXPECT_TRUE(allBytes(b, 16 * kMiB, 1));
+    memFree(b);
+    memFree(c);
+
+    // A block grown into the large sizes and shrunk out of them again.
+    auto* g = static_cast<std::uint8_t*>(memMainAlloc(kMiB));
+    ASSERT_NE(g, nullptr);
+    g = static_cast<std::uint8_t*>(memMainRealloc(g, 16 * kMiB));
+    ASSERT_NE(g, nullptr);
+    EXPECT_TRUE(allBytes(g, 16 * kMiB, 0));
+    std::memset(g, 1, 16 * kMiB);
+    g = static_cast<std::uint8_t*>(memMainRealloc(g, kMiB));
+    ASSERT_NE(g, nullptr);
+    EXPECT_TRUE(allBytes(g, kMiB, 1));
+    memMainFree(g);
+    auto* m = static_cast<std::uint8_t*>(memMainAlloc(16 * kMiB));
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(allBytes(m, 16 * kMiB, 0));
+    memMainFree(m);
+
+    // A smaller block in a larger one's place, grown back: the new bytes are
+    // zero, not what the larger block's last user left there.
+    auto* big = static_cast<std::uint8_t*>(memMainAlloc(20 * kMiB));
+    ASSERT_NE(big, nullptr);
+    std::memset(big, 1, 20 * kMiB);
+    memMainFree(big);
+    auto* small = static_cast<std::uint8_t*>(memMainAlloc(16 * kMiB));
+    ASSERT_NE(small, nullptr);
+    std::memset(small, 1, 16 * kMiB);
+    small = static_cast<std::uint8_t*>(memMainRealloc(small, 20 * kMiB));
+    ASSERT_NE(small, nullptr);
+    EXPECT_TRUE(allBytes(small, 16 * kMiB, 1));
+    EXPECT_TRUE(allBytes(small + 16 * kMiB, 4 * kMiB, 0));
+    memMainFree(small);
+}
+
+TEST(MemAlloc, ManyThreadsTakeAndGiveLargeBlocksAtOnce) {
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &failures] {
+            for (int round = 0; round < 12; ++round) {
+                const std::size_t n = (9 + (t + round) % 8) * kMiB;
+                auto* p = static_cast<std::uint8_t*>(memAlloc(static_cast<std::int64_t>(n)));
+                if (!p || !allBytes(p, n, 0)) {
+                    ++failures[t];
+                    memFree(p);
+                    continue;
+                }
+                std::memset(p, 1, n);
+                std::this_thread::yield();
+                if (!allBytes(p, n, 1)) ++failures[t];
+                memFree(p);
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
 TEST(MemBlock, HasANullDescriptorWordBeforeZeroFilledBytes) {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <utility>
 
 namespace oct::plat {
 namespace {
@@ -31,6 +32,12 @@ constexpr std::size_t kMaxBlock = std::size_t{1} << 46;
 // right away, and a fault per 4 KiB page would cost more than the writing.
 constexpr std::size_t kLargePage = std::size_t{2} << 20;
 constexpr std::size_t kMapFrom = 4 * kLargePage;
+
+// The last mapped block freed is kept, up to this size, and handed out again
+// for a request it fits closely, as the Windows layer keeps its last large
+// block: a host that converts picture after picture maps and faults its
+// buffers once, not for every picture.
+constexpr std::size_t kKeepUpTo = std::size_t{256} << 20;
 
 BlockHeader* rawAlloc(std::size_t size, bool zero) {
     const std::size_t total = sizeof(BlockHeader) + size;
@@ -63,6 +70,7 @@ struct Heap {
     std::mutex lock;
     BlockHeader ring{&ring, &ring, 0, 0};  // sentinel of the circular block list
     std::int64_t live = 0;                  // blocks in the list
+    BlockHeader* kept = nullptr;            // the last mapped block freed, or null
 };
 
 Heap* heapCreate() { return new (std::nothrow) Heap; }
@@ -74,13 +82,35 @@ void heapDestroy(Heap* heap) {
         rawFree(b);
         b = next;
     }
+    if (heap->kept) rawFree(heap->kept);
     delete heap;
 }
 
 namespace {
+// The kept block when its mapping holds `size` bytes with at most a quarter
+// of it unused, zero-filled when `zero`; a poor fit is unmapped.
+BlockHeader* takeKept(Heap* heap, std::size_t size, bool zero) {
+    BlockHeader* b;
+    {
+        std::lock_guard guard(heap->lock);
+        b = heap->kept;
+        heap->kept = nullptr;
+    }
+    if (!b) return nullptr;
+    const std::size_t total = sizeof(BlockHeader) + size;
+    if (b->mapped >= total && b->mapped - total <= b->mapped / 4) {
+        // It holds what its last user wrote.
+        if (zero) std::memset(b + 1, 0, size);
+        return b;
+    }
+    rawFree(b);
+    return nullptr;
+}
+
 // A new block linked into the heap's list; the caller has checked the size.
 void* allocLinked(Heap* heap, std::size_t size, bool zero) {
-    BlockHeader* b = rawAlloc(size, zero);
+    BlockHeader* b = size >= kMapFrom ? takeKept(heap, size, zero) : nullptr;
+    if (!b) b = rawAlloc(size, zero);
     if (!b) return nullptr;
     b->size = size;
     std::lock_guard guard(heap->lock);
@@ -132,8 +162,9 @@ void heapFree(Heap* heap, void* block) {
         b->prev->next = b->next;
         b->next->prev = b->prev;
         --heap->live;
+        if (b->mapped && b->mapped <= kKeepUpTo) std::swap(b, heap->kept);
     }
-    rawFree(b);
+    if (b) rawFree(b);
 }
 
 std::int64_t heapLiveBlocks(Heap* heap) {
