@@ -415,138 +415,69 @@ std::uint64_t tagWordsAt(const std::uint8_t* p) {
     return ((x & 0x0000FFFF0000FFFFull) << 16) | ((x >> 16) & 0x0000FFFF0000FFFFull);
 }
 
-// The gamma value whose code starts at bit 63 of `t`, and in `used` the bits
-// of its code. A code longer than the 64 bits gives a `used` above 64 (and
-// one whose end lies in bits that were shifted in must be refused by the
-// caller through the same count).
-[[gnu::always_inline]] inline std::uint64_t gammaAt(std::uint64_t t, std::uint32_t& used) {
-    constexpr std::uint64_t kOdd = 0x5555555555555555ull;  // every second bit, from bit 0
-    // A code is pairs of (digit, continuation); its last pair has continuation 0.
-    const auto c = static_cast<std::uint32_t>(std::countl_zero(~t & kOdd));
-    used = c + 1;
-    const std::uint32_t digits = (c + 1) >> 1;  // 1 .. 32
-    // Gather the digits (bits 63, 61, ...) into the low 32 bits, first at 31.
-    std::uint64_t x = (t >> 1) & kOdd;
+// Bits 63, 61, ..., 1 of `t` in bits 31, 30, ..., 0, with shifts and masks.
+[[gnu::always_inline]] inline std::uint64_t gatherOddBits(std::uint64_t t) {
+    std::uint64_t x = (t >> 1) & 0x5555555555555555ull;
     x = (x | x >> 1) & 0x3333333333333333ull;
     x = (x | x >> 2) & 0x0F0F0F0F0F0F0F0Full;
     x = (x | x >> 4) & 0x00FF00FF00FF00FFull;
     x = (x | x >> 8) & 0x0000FFFF0000FFFFull;
-    x = (x | x >> 16) & 0x00000000FFFFFFFFull;
-    return (x >> (32 - digits)) | (std::uint64_t{1} << digits);
+    return (x | x >> 16) & 0x00000000FFFFFFFFull;
+}
+
+#define OCT_LZ_NAMESPACE portable
+#define OCT_LZ_TARGET
+#define OCT_LZ_GATHER_DIGITS(t) gatherOddBits(t)
+#include "pack/lz_decode.inc"
+#undef OCT_LZ_NAMESPACE
+#undef OCT_LZ_TARGET
+#undef OCT_LZ_GATHER_DIGITS
+
+#if defined(__x86_64__)
+#define OCT_LZ_HAVE_PEXT 1
+#define OCT_LZ_NAMESPACE pext
+#define OCT_LZ_TARGET [[gnu::target("bmi2")]]
+#define OCT_LZ_GATHER_DIGITS(t) __builtin_ia32_pext_di((t), 0xAAAAAAAAAAAAAAAAull)
+#include "pack/lz_decode.inc"
+#undef OCT_LZ_NAMESPACE
+#undef OCT_LZ_TARGET
+#undef OCT_LZ_GATHER_DIGITS
+#endif
+
+// PEXT where it is fast. AMD processors before Zen 3 (families 15h and 17h)
+// run it as microcode, far slower than the shifts it replaces.
+bool fastPext() {
+#ifdef OCT_LZ_HAVE_PEXT
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("bmi2") && !__builtin_cpu_is("amdfam15h") && !__builtin_cpu_is("amdfam17h");
+#else
+    return false;
+#endif
 }
 
 }  // namespace
 
+bool detail::pextRuns() {
+#ifdef OCT_LZ_HAVE_PEXT
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("bmi2");
+#else
+    return false;
+#endif
+}
+
+std::int64_t detail::decompressBlockWith(bool usePext, const std::uint8_t* source, std::size_t sourceSize,
+                                         std::uint8_t* destination, std::uint32_t length) {
+#ifdef OCT_LZ_HAVE_PEXT
+    if (usePext) return pext::decompressBlock(source, sourceSize, destination, length);
+#endif
+    return portable::decompressBlock(source, sourceSize, destination, length);
+}
+
 std::int64_t pakDecompressBlock(const std::uint8_t* source, std::size_t sourceSize, std::uint8_t* destination,
                                 std::uint32_t length) {
-    if (length == 0) return 0;
-    if (sourceSize == 0) return -1;
-    destination[0] = source[0];
-    if (length == 1) return 1;
-
-    // Fast loop: while kFastInput input bytes and 16 output bytes remain,
-    // reads and writes of fixed sizes need no further checks. The unread bits of the
-    // current tag word sit at the top of `bits`, the bits below them 0.
-    // A match's bits may run into the next tag words; during those bits no
-    // data byte is read, so those words lie back to back at `ip` and are
-    // peeked at once, and taken only if the match used their bits.
-    // One step reads a tag word, 16 literal bytes, 8 bytes of tag words
-    // peeked at and at most 4 of them taken, and an offset byte.
-    constexpr std::ptrdiff_t kFastInput = 2 + 16 + 9;
-    const std::uint8_t* ip = source + 1;
-    const std::uint8_t* const ipEnd = source + sourceSize;
-    std::uint8_t* op = destination + 1;
-    std::uint8_t* const opEnd = destination + length;
-    std::uint64_t bits = 0;
-    std::uint32_t avail = 0;
-    for (;;) {
-        while (ipEnd - ip >= kFastInput && opEnd - op >= 16) {
-            if (avail == 0) {
-                bits = tagWordAt(ip);
-                ip += 2;
-                avail = 16;
-            }
-            // The literals whose flags come next in this tag word, all at once
-            // (often none); the fixed 16-byte copy may write past them, inside
-            // the block, where later tokens write again before anything reads.
-            // Unless the run takes the rest of the tag word, a match follows,
-            // so the two come in one step without a branch between them.
-            const std::uint32_t run = std::min(static_cast<std::uint32_t>(std::countl_zero(bits)), avail);
-            std::memcpy(op, ip, 16);
-            ip += run;
-            op += run;
-            bits <<= run;
-            avail -= run;
-            if (avail == 0) continue;
-            // A match: its flag, gamma(L − 2) and gamma((D − 1) div 256 + 2).
-            const std::uint64_t buf = bits | (tagWordsAt(ip) >> avail);
-            std::uint32_t lenBits, distBits;
-            const std::uint64_t lenCode = gammaAt(buf << 1, lenBits);
-            if (lenBits > 62) break;  // too long for the 64 bits at hand: see below
-            const std::uint64_t distHigh = gammaAt(buf << (1 + lenBits), distBits);
-            const std::uint32_t used = 1 + lenBits + distBits;
-            if (used > 63) break;
-            const std::size_t room = static_cast<std::size_t>(opEnd - op);
-            const std::size_t produced = static_cast<std::size_t>(op - destination);
-            if (lenCode + 2 > room) return -1;
-            if (used > avail) {
-                const std::uint32_t words = (used - avail + 15) >> 4;
-                ip += 2 * words;
-                avail += 16 * words;
-            }
-            avail -= used;
-            bits = (buf << used) & ~(~std::uint64_t{0} >> avail);
-            const std::uint64_t dist = (distHigh - 2) * 256 + *ip++ + 1;
-            if (dist > produced) return -1;
-            const auto len = static_cast<std::uint32_t>(lenCode + 2);
-            const std::uint8_t* from = op - dist;
-            if (dist >= 16 && room - len >= 15) {
-                for (std::uint32_t i = 0; i < len; i += 16) std::memcpy(op + i, from + i, 16);
-            } else if (dist >= 8 && room - len >= 7) {
-                for (std::uint32_t i = 0; i < len; i += 8) std::memcpy(op + i, from + i, 8);
-            } else if (dist == 1 && len > 64) {
-                std::memset(op, op[-1], len);
-            } else if (dist < 8 && room - len >= 7) {
-                copyShortPeriod(op, static_cast<std::uint32_t>(dist), len);
-            } else {
-                copyMatch(op, static_cast<std::uint32_t>(dist), len, static_cast<std::uint32_t>(room));
-            }
-            op += len;
-        }
-
-        // Near the end of the stream or the block, or a code too long for
-        // the fast loop: one token, each read checked.
-        auto produced = static_cast<std::uint32_t>(op - destination);
-        if (produced == length) break;
-        TagReader in(source, sourceSize, static_cast<std::size_t>(ip - source),
-                     static_cast<std::uint32_t>(bits >> 48), static_cast<int>(avail));
-        const std::uint32_t run = in.literals(destination + produced, length - produced);
-        if (!in.ok()) return -1;
-        if (run > 0) {
-            produced += run;
-        } else {
-            in.bit();  // the match flag
-            // A match may neither run past the block's end nor reach back
-            // before its first byte; the gamma limits stop both before any
-            // arithmetic could wrap.
-            const std::uint32_t room = length - produced;
-            const std::uint64_t lenCode = in.gamma(std::uint64_t{room} + 1);
-            if (lenCode == 0 || lenCode + 2 > room) return -1;
-            const std::uint64_t distHigh = in.gamma(std::uint64_t{produced} / 256 + 2);
-            const std::uint8_t distLow = in.byte();
-            if (distHigh == 0 || !in.ok()) return -1;
-            const std::uint64_t dist = (distHigh - 2) * 256 + distLow + 1;
-            if (dist > produced) return -1;
-            const auto len = static_cast<std::uint32_t>(lenCode + 2);
-            copyMatch(destination + produced, static_cast<std::uint32_t>(dist), len, room);
-            produced += len;
-        }
-        ip = source + in.consumed();
-        op = destination + produced;
-        bits = static_cast<std::uint64_t>(in.tag()) << 48;
-        avail = static_cast<std::uint32_t>(in.avail());
-    }
-    return ip - source;
+    static const bool usePext = fastPext();
+    return detail::decompressBlockWith(usePext, source, sourceSize, destination, length);
 }
 
 }  // namespace oct

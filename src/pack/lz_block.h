@@ -73,5 +73,12 @@ inline constexpr std::uint32_t kSparseClearLimit = 32768;
 // the whole table when the block is short.
 void clearEntriesFor(const std::uint8_t* block, std::uint32_t length, std::uint32_t* table);
 
+// The decoder with PEXT (BMI2) or without, for tests that compare the two:
+// pakDecompressBlock picks one by the processor. The PEXT one only where
+// pextRuns() says the processor has BMI2.
+bool pextRuns();
+std::int64_t decompressBlockWith(bool usePext, const std::uint8_t* source, std::size_t sourceSize,
+                                 std::uint8_t* destination, std::uint32_t length);
+
 }  // namespace detail
 }  // namespace oct
