@@ -75,12 +75,12 @@ inline bool checkPackRoundTrip(const std::uint8_t* data, std::size_t size) {
     return n == 0 || std::memcmp(out.data(), data, static_cast<std::size_t>(n)) == 0;
 }
 
-// Input: any bytes, written to a file and opened as a pack archive through
-// codec 4's plugin table. The listing ends; every listed entry's sizes are
-// 0 or more and its name converts; extracting each entry into memory (room
-// for its unpacked size, bounded so that a hostile header cannot ask for
-// gigabytes) either fails or gives exactly its unpacked size; and a lookup
-// by name finds an entry of that name.
+// The bytes of a file; none when it cannot be read.
+inline std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
 // Extracts entry `name` into memory (when its unpacked size is at most
 // `limit`) and to the file `target`; true when both fail or both give the
 // same bytes.
@@ -92,13 +92,17 @@ inline bool extractsAlike(const PackPlugin& p, PackArchive* a, const char16_t* n
     const std::filesystem::path path(target);
     std::filesystem::remove(path);
     if (p.extractFile(a, target.c_str(), name) != n) return false;
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<std::uint8_t> written{std::istreambuf_iterator<char>(in), {}};
-    in.close();
+    const std::vector<std::uint8_t> written = fileBytes(path);
     std::filesystem::remove(path);
     return written.size() == static_cast<std::size_t>(n) && std::equal(written.begin(), written.end(), memory.begin());
 }
 
+// Input: any bytes, written to a file and opened as a pack archive through
+// codec 4's plugin table. The listing ends; every listed entry's sizes are
+// 0 or more and its name converts; extracting each entry into memory (room
+// for its unpacked size, bounded so that a hostile header cannot ask for
+// gigabytes) either fails or gives exactly its unpacked size; and a lookup
+// by name finds an entry of that name.
 inline bool checkArchive(const std::uint8_t* data, std::size_t size) {
     constexpr std::int64_t kMaxOutput = std::int64_t{1} << 20;
     static const std::filesystem::path file =
@@ -161,11 +165,6 @@ struct RoundTripEntry {
     std::vector<std::uint8_t> data;
     bool fromFile;
 };
-
-inline std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Creates `path` as an archive of the entries (from files only when
 // `files`); false when a step fails.
