@@ -448,8 +448,7 @@ std::uint64_t tagWordsAt(const std::uint8_t* p) {
 // run it as microcode, far slower than the shifts it replaces.
 bool fastPext() {
 #ifdef OCT_LZ_HAVE_PEXT
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("bmi2") && !__builtin_cpu_is("amdfam15h") && !__builtin_cpu_is("amdfam17h");
+    return detail::pextRuns() && !__builtin_cpu_is("amdfam15h") && !__builtin_cpu_is("amdfam17h");
 #else
     return false;
 #endif
