@@ -1,8 +1,13 @@
 #include "pack/lz_block.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace oct {
 
@@ -32,77 +37,89 @@ constexpr std::uint32_t kLiteralTail = 4;  // the last 4 bytes of a block are no
 // Compression
 // ---------------------------------------------------------------------------
 
+// The low 16 bits of `v` as a u16 LE tag word.
+void store16(std::uint8_t* p, std::uint64_t v) {
+    const auto w = static_cast<std::uint16_t>(v);
+    std::memcpy(p, &w, 2);
+}
+
 // Bits go into the tag words in groups: a token's flag and gamma codes are
-// built as numbers and put at once, and a tag word is stored only when full.
+// built as one number and put at once. The bits of the current tag word and
+// of the words a group spills into sit in a 64-bit accumulator from its top
+// (the current word's first bit is bit 63); each put stores the current word
+// and the three after it without asking which of them it reached, since a
+// branch on that would go either way about as often. A stored word past the
+// ones in use lies at or beyond the next output byte, where a later data byte
+// or tag word writes again; at the end of the block those stray bytes stay
+// within pakMaxPackedSize, which leaves far more room than the worst case
+// needs.
 class TagWriter {
 public:
-    explicit TagWriter(std::uint8_t* block) : tag_(block + 1), out_(block + 3) {}
+    explicit TagWriter(std::uint8_t* block) : tag_(block + 1), out_(block + 3) { store16(tag_, 0); }
 
-    // The low `n` bits of `code` (n ≤ 64, nothing above them set), highest
-    // first. A tag word is reserved at the output position when its first
-    // bit is put; the bits of one token go in with no data byte between them,
-    // so the words that one group spills into lie back to back.
+    // The low `n` bits of `code` (1 ≤ n ≤ 64, nothing above them set),
+    // highest first. A tag word is reserved at the output position when its
+    // first bit is put; the bits of one group go in with no data byte between
+    // them, so the words that it spills into lie back to back.
     void put(std::uint64_t code, std::uint32_t n) {
-        if (n <= free_) {
-            acc_ = (acc_ << n) | code;  // bits above bit 15 are never stored
-            free_ -= n;
+        const std::uint32_t t = fill_ + n;  // bits from the current word's start
+        if (t > 64) [[unlikely]] {
+            put(code >> 32, n - 32);  // n > 48, so both halves fit
+            put(code & 0xFFFFFFFFu, 32);
             return;
         }
-        n -= free_;
-        acc_ = (acc_ << free_) | (code >> n);
-        code &= (std::uint64_t{1} << n) - 1;
-        for (;;) {
-            nextWord();
-            if (n <= 16) {
-                acc_ = code;
-                free_ = 16 - n;
-                return;
-            }
-            n -= 16;
-            acc_ = code >> n;
-            code &= (std::uint64_t{1} << n) - 1;
-        }
+        acc_ |= code << (64 - t);
+        store16(tag_, acc_ >> 48);
+        store16(out_, acc_ >> 32);
+        store16(out_ + 2, acc_ >> 16);
+        store16(out_ + 4, acc_);
+        const std::uint32_t spilled = (t - 1) >> 4;  // words after the current one that got bits: 0 to 3
+        // tag_ moves to the last of them, if any: a select by mask, since
+        // the compiler would make a branch of a conditional.
+        const auto keep = static_cast<std::ptrdiff_t>(spilled != 0) - 1;  // all ones when none got bits
+        const std::ptrdiff_t last = (out_ - tag_) + 2 * static_cast<std::ptrdiff_t>(spilled) - 2;
+        tag_ += last & ~keep;
+        out_ += 2 * spilled;
+        acc_ <<= 16 * spilled;
+        fill_ = t - 16 * spilled;
     }
 
     // A literal: flag 0, then the byte.
     void literal(std::uint8_t b) {
-        if (free_ == 0) {
-            nextWord();
-            free_ = 16;
+        if (fill_ == 16) {
+            tag_ = out_;
+            store16(tag_, 0);  // its flags may all be 0, and then nothing else stores it
+            out_ += 2;
+            acc_ = 0;
+            fill_ = 0;
         }
-        --free_;
-        acc_ <<= 1;
+        ++fill_;
         *out_++ = b;
     }
 
     void byte(std::uint8_t b) { *out_++ = b; }
 
-    // Moves the used bits of the last tag word to its top and stores it;
-    // returns the end of the output.
+    // Stores the last tag word (its unused bits are 0); returns the end of
+    // the output.
     std::uint8_t* finish() {
-        acc_ <<= free_;
-        store();
+        store16(tag_, acc_ >> 48);
         return out_;
     }
 
 private:
-    void store() {
-        tag_[0] = static_cast<std::uint8_t>(acc_);
-        tag_[1] = static_cast<std::uint8_t>(acc_ >> 8);
-    }
-
-    // Stores the full tag word and reserves the next one at the output position.
-    void nextWord() {
-        store();
-        tag_ = out_;
-        out_ += 2;
-    }
-
-    std::uint8_t* tag_;   // where the tag word being filled goes
-    std::uint8_t* out_;   // the next output byte
+    std::uint8_t* tag_;  // where the tag word being filled goes
+    std::uint8_t* out_;  // the next output byte
     std::uint64_t acc_ = 0;
-    std::uint32_t free_ = 16;  // bits of the current tag word not yet used
+    std::uint32_t fill_ = 0;  // bits of the current tag word used, 0 to 16
 };
+
+// Each 8-bit number with its bits spread to the even bits of 16: bit j to bit 2j.
+constexpr auto kSpread = [] {
+    std::array<std::uint16_t, 256> t{};
+    for (std::uint32_t v = 0; v < 256; ++v)
+        for (std::uint32_t j = 0; j < 8; ++j) t[v] |= static_cast<std::uint16_t>(((v >> j) & 1) << (2 * j));
+    return t;
+}();
 
 // The gamma code of v (2 ≤ v < 2^32) as a number of `n` bits. Digit j of v
 // (below its leading 1) sits at bit 2j + 1, its continuation bit at 2j: 1 for
@@ -110,15 +127,12 @@ private:
 [[gnu::always_inline]] inline std::uint64_t gammaCode(std::uint32_t v, std::uint32_t& n) {
     const auto digits = static_cast<std::uint32_t>(std::bit_width(v)) - 1;
     n = 2 * digits;
-    std::uint64_t x = v ^ (std::uint64_t{1} << digits);
-    // Spread the digits to the even bits.
-    x = (x | x << 16) & 0x0000FFFF0000FFFFull;
-    x = (x | x << 8) & 0x00FF00FF00FF00FFull;
-    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Full;
-    x = (x | x << 2) & 0x3333333333333333ull;
-    x = (x | x << 1) & 0x5555555555555555ull;
-    const std::uint64_t continuation = 0x5555555555555554ull & ((std::uint64_t{1} << n) - 1);
-    return (x << 1) | continuation;
+    const std::uint32_t x = v ^ (std::uint32_t{1} << digits);
+    std::uint64_t spread = kSpread[x & 0xFF] | std::uint64_t{kSpread[(x >> 8) & 0xFF]} << 16;
+    if (x >= 0x10000) [[unlikely]]
+        spread |= std::uint64_t{kSpread[(x >> 16) & 0xFF]} << 32 | std::uint64_t{kSpread[x >> 24]} << 48;
+    const std::uint64_t continuation = (0x5555555555555555ull >> (64 - n)) - 1;  // every even bit below n but bit 0
+    return (spread << 1) | continuation;
 }
 
 std::uint32_t load32(const std::uint8_t* p) {
@@ -169,6 +183,54 @@ void enterPositions(const std::uint8_t* block, std::uint32_t from, std::uint32_t
     for (; p < to; ++p) table[pakHash4(block + p)] = base + p + 1;
 }
 
+#if defined(__SSE2__)
+// Enters positions [from, to) of the block in the table, in that order, as
+// enterPositions does, for at most 8 of them, with no branch on how many: the
+// hashes of 8 positions are made at once and the stores of those past `to`
+// go to the spare entry after the table, which no lookup reads. After a short
+// match the count varies from one match to the next, and a loop's exit would
+// often go the wrong way. Reads the 16 bytes at `from`, which must lie inside
+// the block.
+void enterFewPositions(const std::uint8_t* block, std::uint32_t from, std::uint32_t to, std::uint32_t* table,
+                       std::uint32_t base) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from));
+    // Bytes k, k+1, k+2 and k+3 after each of the 8 positions, widened to 16 bits.
+    const __m128i b0 = _mm_unpacklo_epi8(raw, zero), b1 = _mm_unpacklo_epi8(_mm_srli_si128(raw, 1), zero),
+                  b2 = _mm_unpacklo_epi8(_mm_srli_si128(raw, 2), zero),
+                  b3 = _mm_unpacklo_epi8(_mm_srli_si128(raw, 3), zero);
+    // pakHash4 as two multiply-adds of 16-bit pairs: 4517 b0 − 30583 b1 and
+    // 317 b2 + b3, whose sum agrees with the unsigned one in its low 17 bits.
+    const __m128i first = _mm_set1_epi32(static_cast<std::int32_t>((std::uint32_t{0x10000u - 30583u} << 16) | 4517u));
+    const __m128i second = _mm_set1_epi32(static_cast<std::int32_t>((std::uint32_t{1} << 16) | 317u));
+    const __m128i mask = _mm_set1_epi32(kPakHashEntries - 1);
+    const __m128i lo = _mm_and_si128(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(b0, b1), first),
+                                                   _mm_madd_epi16(_mm_unpacklo_epi16(b2, b3), second)),
+                                     mask);
+    const __m128i hi = _mm_and_si128(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(b0, b1), first),
+                                                   _mm_madd_epi16(_mm_unpackhi_epi16(b2, b3), second)),
+                                     mask);
+    // Positions past `to` store to the spare entry.
+    const __m128i count = _mm_set1_epi32(static_cast<std::int32_t>(to - from));
+    const __m128i spare = _mm_set1_epi32(kPakHashEntries);
+    const __m128i inLo = _mm_cmpgt_epi32(count, _mm_setr_epi32(0, 1, 2, 3));
+    const __m128i inHi = _mm_cmpgt_epi32(count, _mm_setr_epi32(4, 5, 6, 7));
+    alignas(16) std::uint32_t slot[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(slot), _mm_or_si128(_mm_and_si128(inLo, lo), _mm_andnot_si128(inLo, spare)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(slot + 4),
+                    _mm_or_si128(_mm_and_si128(inHi, hi), _mm_andnot_si128(inHi, spare)));
+    const std::uint32_t v = base + from + 1;  // written out: a loop here is not always unrolled
+    table[slot[0]] = v;
+    table[slot[1]] = v + 1;
+    table[slot[2]] = v + 2;
+    table[slot[3]] = v + 3;
+    table[slot[4]] = v + 4;
+    table[slot[5]] = v + 5;
+    table[slot[6]] = v + 6;
+    table[slot[7]] = v + 7;
+}
+#endif
+
 }  // namespace
 
 std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t* destination, std::uint32_t length,
@@ -204,8 +266,16 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
                 std::uint32_t lenBits, distBits;
                 const std::uint64_t lenCode = gammaCode(len - 2, lenBits);
                 const std::uint64_t distCode = gammaCode((d >> 8) + 2, distBits);
-                out.put((std::uint64_t{1} << lenBits) | lenCode, 1 + lenBits);  // the flag, then the length
-                out.put(distCode, distBits);
+                // The flag, the length and the distance's high part, in one
+                // group when they fit in 64 bits (always, for blocks the
+                // container makes).
+                const std::uint64_t flagAndLength = (std::uint64_t{1} << lenBits) | lenCode;
+                if (lenBits + distBits < 64) {
+                    out.put(flagAndLength << distBits | distCode, 1 + lenBits + distBits);
+                } else {
+                    out.put(flagAndLength, 1 + lenBits);
+                    out.put(distCode, distBits);
+                }
                 out.byte(static_cast<std::uint8_t>(d));
                 // The 4 bytes at a position that lies 4 or more before the
                 // match's end repeat those `period` bytes earlier, and so does
@@ -217,6 +287,13 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
                 const std::uint32_t to = std::min(cur + len, searchEnd);
                 const std::uint32_t repeating = std::min(cur + len - 3, to);
                 const std::uint32_t from = repeating - cur - 1 > period ? repeating - period : cur + 1;
+#if defined(__SSE2__)
+                if (to - from <= 8 && length - from >= 16) {
+                    enterFewPositions(block, from, to, table, base);
+                    cur += len;
+                    continue;
+                }
+#endif
                 enterPositions(block, from, to, table, base);
                 cur += len;
                 continue;

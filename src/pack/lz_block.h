@@ -34,7 +34,9 @@ inline constexpr std::uint32_t kPakHashEntries = 131072;
 
 // Compresses `length` bytes of `source` into `destination` as one block and
 // returns the number of bytes written; 0 only for a length of 0.
-// `destination` must hold pakMaxPackedSize(length) bytes. `work` is the
+// `destination` must hold pakMaxPackedSize(length) bytes; the few bytes after
+// the returned size may be changed too (the coder stores tag words ahead of
+// need), never beyond that size. `work` is the
 // caller's table of pakWorkMemSize() bytes, suitably aligned for 32-bit
 // values; its contents on entry do not matter (it is cleared here).
 std::uint32_t pakCompressBlock(const std::uint8_t* source, std::uint8_t* destination, std::uint32_t length,
@@ -62,8 +64,9 @@ namespace detail {
 std::uint32_t compressBlockFrom(const std::uint8_t* block, std::uint8_t* destination, std::uint32_t length,
                                 std::uint32_t* table, std::uint32_t base);
 
-// Bytes of the table that compressBlockFrom uses: one 32-bit entry per hash.
-inline constexpr std::size_t kTableBytes = kPakHashEntries * sizeof(std::uint32_t);
+// Bytes of the table that compressBlockFrom uses: one 32-bit entry per hash,
+// and a spare one after them that takes stores meant for no position.
+inline constexpr std::size_t kTableBytes = (kPakHashEntries + 1) * sizeof(std::uint32_t);
 
 // Inputs shorter than this clear only the table entries they will use.
 inline constexpr std::uint32_t kSparseClearLimit = 32768;

@@ -275,6 +275,17 @@ TEST(LzBlock, LongMatchCodesSpanSeveralTagWords) {
     const Bytes start(far.begin(), far.begin() + 70000);
     far.insert(far.end(), start.begin(), start.end());
     expectSameAsReferenceAndBack(far, "a copy 600000 bytes back");
+    // A long copy from far back gives a group of more than 48 bits (flag,
+    // 32-bit length code, 16-bit distance code), which the coder puts in two
+    // steps when the current tag word is far enough along: after 0 to 15
+    // literals, every start within the word.
+    const Bytes noise = test::mixedData(70000, 7);
+    for (int lead = 0; lead < 16; ++lead) {
+        Bytes in = sequence(1, lead);
+        in.insert(in.end(), noise.begin(), noise.end());
+        in.insert(in.end(), noise.begin(), noise.end());
+        expectSameAsReferenceAndBack(in, "lead " + std::to_string(lead) + " before a copy 70000 bytes back");
+    }
 }
 
 TEST(LzBlock, RandomizedInputsMatchTheStepByStepCoder) {
