@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "lz_reference.h"
 #include "pack/archive_table.h"
 #include "pack/container.h"
 #include "pack/lz_block.h"
@@ -60,7 +61,8 @@ inline bool checkContainer(const std::uint8_t* data, std::size_t size) {
 
 // Input: the bytes to pack, then 1 byte whose signed value is the level
 // (pakCompress limits it to 0..9). Packing with room enough succeeds, stays
-// below the capacity, and unpacks to the input.
+// below the capacity, and unpacks to the input; and the block coder gives the
+// step-by-step coder's bytes for the input.
 inline bool checkPackRoundTrip(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return true;
     const auto level = static_cast<std::int8_t>(data[size - 1]);
@@ -72,7 +74,13 @@ inline bool checkPackRoundTrip(const std::uint8_t* data, std::size_t size) {
     if (p <= 0 || p >= capacity) return false;
     std::vector<std::uint8_t> out(static_cast<std::size_t>(n));
     if (pakUncompress(packed.data(), p, out.data(), n, kPakCodecLz) != n) return false;
-    return n == 0 || std::memcmp(out.data(), data, static_cast<std::size_t>(n)) == 0;
+    if (n != 0 && std::memcmp(out.data(), data, static_cast<std::size_t>(n)) != 0) return false;
+    // As one block, the bytes must be the step-by-step coder's, bit for bit.
+    const std::vector<std::uint8_t> in(data, data + n);
+    static std::vector<std::uint32_t> work(pakWorkMemSize() / sizeof(std::uint32_t));
+    std::vector<std::uint8_t> block(pakMaxPackedSize(static_cast<std::uint32_t>(n)));
+    block.resize(pakCompressBlock(in.data(), block.data(), static_cast<std::uint32_t>(n), work.data()));
+    return block == referenceCompress(in);
 }
 
 // The bytes of a file; none when it cannot be read.
