@@ -288,13 +288,11 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
                 const std::uint32_t repeating = std::min(cur + len - 3, to);
                 const std::uint32_t from = repeating - cur - 1 > period ? repeating - period : cur + 1;
 #if defined(__SSE2__)
-                if (to - from <= 8 && length - from >= 16) {
+                if (to - from <= 8 && length - from >= 16)
                     enterFewPositions(block, from, to, table, base);
-                    cur += len;
-                    continue;
-                }
+                else
 #endif
-                enterPositions(block, from, to, table, base);
+                    enterPositions(block, from, to, table, base);
                 cur += len;
                 continue;
             }
