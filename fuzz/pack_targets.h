@@ -27,21 +27,26 @@ namespace oct::fuzz {
 // Input: a block stream, then 2 bytes (u16 LE) with the block length.
 // Decoding never reads or writes outside its buffers (the destination is
 // exactly the block length, so the sanitizers see any stray write), and a
-// success consumes no more than it was given. Where the processor has BMI2,
-// the decoder that gathers with PEXT gives the same answer and the same bytes
-// as the one that does not.
+// success consumes no more than it was given. Every faster decoder the
+// processor runs gives the same answer and the same bytes as the portable one.
 inline bool checkLzBlock(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return true;
     const std::uint32_t length = data[size - 2] | data[size - 1] << 8;
     const std::size_t streamSize = size - 2;
     std::vector<std::uint8_t> stream(data, data + streamSize);  // exactly its size
     std::vector<std::uint8_t> out(length);
-    const std::int64_t used = oct::detail::decompressBlockWith(false, stream.data(), stream.size(), out.data(), length);
+    using oct::detail::LzDecoder;
+    const std::int64_t used =
+        oct::detail::decompressBlockWith(LzDecoder::kPortable, stream.data(), stream.size(), out.data(), length);
     if (used != -1 && (used < (length > 0 ? 1 : 0) || static_cast<std::size_t>(used) > streamSize)) return false;
-    if (!oct::detail::pextRuns()) return true;
-    std::vector<std::uint8_t> other(length);
-    const std::int64_t otherUsed = oct::detail::decompressBlockWith(true, stream.data(), stream.size(), other.data(), length);
-    return otherUsed == used && (used == -1 || other == out);
+    for (const LzDecoder which : {LzDecoder::kShuffle, LzDecoder::kPext}) {
+        if (!oct::detail::decoderRuns(which)) continue;
+        std::vector<std::uint8_t> other(length);
+        const std::int64_t otherUsed =
+            oct::detail::decompressBlockWith(which, stream.data(), stream.size(), other.data(), length);
+        if (otherUsed != used || (used != -1 && other != out)) return false;
+    }
+    return true;
 }
 
 // Input: any bytes, read as a packed container. The destination gets the

@@ -76,12 +76,13 @@ inline constexpr std::uint32_t kSparseClearLimit = 32768;
 // the whole table when the block is short.
 void clearEntriesFor(const std::uint8_t* block, std::uint32_t length, std::uint32_t* table);
 
-// The decoder with PEXT (BMI2) or without, for tests that compare the two:
-// pakDecompressBlock picks one by the processor. The PEXT one only where
-// pextRuns() says the processor has BMI2.
-bool pextRuns();
-std::int64_t decompressBlockWith(bool usePext, const std::uint8_t* source, std::size_t sourceSize,
+// The decoders for the kinds of processor, for tests that compare them:
+// pakDecompressBlock picks the fastest that runs here. kShuffle needs SSSE3
+// and LZCNT, kPext those and BMI2; decoderRuns says whether this processor
+// has what one needs.
+enum class LzDecoder { kPortable, kShuffle, kPext };
+bool decoderRuns(LzDecoder which);
+std::int64_t decompressBlockWith(LzDecoder which, const std::uint8_t* source, std::size_t sourceSize,
                                  std::uint8_t* destination, std::uint32_t length);
-
 }  // namespace detail
 }  // namespace oct

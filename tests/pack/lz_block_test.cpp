@@ -330,39 +330,102 @@ TEST(LzBlockDecoder, EndsWhereTheBlockEndsEvenWithMoreInput) {
 namespace oct {
 namespace {
 
-// Where the processor has BMI2, the decoder that gathers gamma digits with
-// PEXT must give the same answer and the same bytes as the portable one: on
-// streams of every token shape, and on every cut and every flipped byte of
-// them, which also drives both through their failures.
-TEST(LzBlockDecoder, PextAndPortableDecodersAgree) {
-    if (!detail::pextRuns()) GTEST_SKIP() << "this processor has no BMI2";
-    std::uint32_t x = 77;
-    auto next = [&x] {
-        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-        return x;
-    };
-    auto expectAgree = [](const Bytes& stream, std::uint32_t length, const std::string& what) {
-        Bytes a(length + 16, 0xCC), b(length + 16, 0xCC);
-        const std::int64_t ra = detail::decompressBlockWith(false, stream.data(), stream.size(), a.data(), length);
-        const std::int64_t rb = detail::decompressBlockWith(true, stream.data(), stream.size(), b.data(), length);
-        EXPECT_EQ(ra, rb) << what;
-        if (ra != -1) EXPECT_EQ(a, b) << what;
-    };
-    for (int round = 0; round < 60; ++round) {
-        const std::uint32_t n = round < 20 ? 1 + next() % 64 : 1 + next() % 30000;
-        Bytes in = test::mixedData(n, next());
-        if (round % 3 == 0) in = repeat(sequence(static_cast<int>(next() % 256), 1 + static_cast<int>(next() % 9)),
-                                        static_cast<int>(n / 4 + 1));
-        const Bytes stream = compress(in);
-        const std::string what = "round " + std::to_string(round);
-        expectAgree(stream, static_cast<std::uint32_t>(in.size()), what);
-        for (int cut = 0; cut < 8; ++cut) {
-            const std::size_t keep = next() % stream.size();
-            expectAgree(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(keep)),
-                        static_cast<std::uint32_t>(in.size()), what + " cut at " + std::to_string(keep));
-            Bytes flipped = stream;
-            flipped[next() % flipped.size()] ^= static_cast<std::uint8_t>(1 + next() % 255);
-            expectAgree(flipped, static_cast<std::uint32_t>(in.size()), what + " flipped");
+constexpr detail::LzDecoder kFasterDecoders[] = {detail::LzDecoder::kShuffle, detail::LzDecoder::kPext};
+
+std::string decoderName(detail::LzDecoder which) {
+    switch (which) {
+        case detail::LzDecoder::kPortable: return "portable";
+        case detail::LzDecoder::kShuffle: return "shuffle";
+        case detail::LzDecoder::kPext: return "pext";
+    }
+    return "?";
+}
+
+// Each decoder the processor runs must give the same answer and the same
+// bytes as the portable one: on streams of every token shape, and on every
+// cut and every flipped byte of them, which also drives them through their
+// failures.
+TEST(LzBlockDecoder, EveryDecoderAgreesWithThePortableOne) {
+    int ran = 0;
+    for (const detail::LzDecoder which : kFasterDecoders) {
+        if (!detail::decoderRuns(which)) continue;
+        ++ran;
+        std::uint32_t x = 77;
+        auto next = [&x] {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            return x;
+        };
+        auto expectAgree = [which](const Bytes& stream, std::uint32_t length, const std::string& what) {
+            Bytes a(length + 16, 0xCC), b(length + 16, 0xCC);
+            const std::int64_t ra = detail::decompressBlockWith(detail::LzDecoder::kPortable, stream.data(),
+                                                                stream.size(), a.data(), length);
+            const std::int64_t rb = detail::decompressBlockWith(which, stream.data(), stream.size(), b.data(), length);
+            EXPECT_EQ(ra, rb) << decoderName(which) << ", " << what;
+            if (ra != -1) {
+                EXPECT_EQ(a, b) << decoderName(which) << ", " << what;
+            }
+        };
+        for (int round = 0; round < 60; ++round) {
+            const std::uint32_t n = round < 20 ? 1 + next() % 64 : 1 + next() % 30000;
+            Bytes in = test::mixedData(n, next());
+            if (round % 3 == 0)
+                in = repeat(sequence(static_cast<int>(next() % 256), 1 + static_cast<int>(next() % 9)),
+                            static_cast<int>(n / 4 + 1));
+            const Bytes stream = compress(in);
+            const std::string what = "round " + std::to_string(round);
+            expectAgree(stream, static_cast<std::uint32_t>(in.size()), what);
+            for (int cut = 0; cut < 8; ++cut) {
+                const std::size_t keep = next() % stream.size();
+                expectAgree(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(keep)),
+                            static_cast<std::uint32_t>(in.size()), what + " cut at " + std::to_string(keep));
+                Bytes flipped = stream;
+                flipped[next() % flipped.size()] ^= static_cast<std::uint8_t>(1 + next() % 255);
+                expectAgree(flipped, static_cast<std::uint32_t>(in.size()), what + " flipped");
+            }
+        }
+    }
+    if (ran == 0) GTEST_SKIP() << "this processor runs only the portable decoder";
+}
+
+// The copies choose by distance and length: a period repeated from a
+// register below 16, pieces of 16 above, and a first piece that serves
+// every match of up to 16 bytes. Every distance around those limits, with
+// every length around 16 and 32 and a few longer, each after a few literals
+// so that the match's bits fall at different places in their tag word, and
+// with room after it for the fast loop. Every decoder must give the input
+// back and write nothing past the block.
+TEST(LzBlockDecoder, EveryDecoderCopiesEveryDistanceAndLength) {
+    std::vector<std::uint32_t> distances;
+    for (std::uint32_t d = 1; d <= 40; ++d) distances.push_back(d);
+    for (std::uint32_t d : {63u, 64u, 255u, 256u, 257u, 1000u}) distances.push_back(d);
+    std::vector<std::uint32_t> lengths;
+    for (std::uint32_t n = 4; n <= 20; ++n) lengths.push_back(n);
+    for (std::uint32_t n : {31u, 32u, 33u, 47u, 48u, 49u, 64u, 65u, 100u, 300u}) lengths.push_back(n);
+    std::vector<detail::LzDecoder> decoders = {detail::LzDecoder::kPortable};
+    for (const detail::LzDecoder which : kFasterDecoders)
+        if (detail::decoderRuns(which)) decoders.push_back(which);
+    const Bytes tail = test::mixedData(40, 5);
+    for (const std::uint32_t dist : distances) {
+        const Bytes unit = test::mixedData(dist, dist * 7 + 3);
+        for (const std::uint32_t len : lengths) {
+            for (const int lead : {0, 7}) {
+                Bytes in = sequence(150, lead);
+                in.insert(in.end(), unit.begin(), unit.end());
+                for (std::uint32_t i = 0; i < len; ++i) in.push_back(in[in.size() - dist]);
+                in.insert(in.end(), tail.begin(), tail.end());
+                const Bytes packed = compress(in);
+                const auto n = static_cast<std::uint32_t>(in.size());
+                for (const detail::LzDecoder which : decoders) {
+                    Bytes out(n + 16, 0xCC);
+                    const std::string what = decoderName(which) + ", distance " + std::to_string(dist) + " length " +
+                                             std::to_string(len) + " lead " + std::to_string(lead);
+                    ASSERT_EQ(detail::decompressBlockWith(which, packed.data(), packed.size(), out.data(), n),
+                              static_cast<std::int64_t>(packed.size()))
+                        << what;
+                    EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin())) << what;
+                    EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xCC)) << "canary, " << what;
+                }
+            }
         }
     }
 }
