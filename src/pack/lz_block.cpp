@@ -124,7 +124,7 @@ constexpr auto kSpread = [] {
 // The gamma code of v (2 ≤ v < 2^32) as a number of `n` bits. Digit j of v
 // (below its leading 1) sits at bit 2j + 1, its continuation bit at 2j: 1 for
 // every digit but the last (j = 0).
-[[gnu::always_inline]] inline std::uint64_t gammaCode(std::uint32_t v, std::uint32_t& n) {
+constexpr std::uint64_t gammaCodeBySpread(std::uint32_t v, std::uint32_t& n) {
     const auto digits = static_cast<std::uint32_t>(std::bit_width(v)) - 1;
     n = 2 * digits;
     const std::uint32_t x = v ^ (std::uint32_t{1} << digits);
@@ -133,6 +133,28 @@ constexpr auto kSpread = [] {
         spread |= std::uint64_t{kSpread[(x >> 16) & 0xFF]} << 32 | std::uint64_t{kSpread[x >> 24]} << 48;
     const std::uint64_t continuation = (0x5555555555555555ull >> (64 - n)) - 1;  // every even bit below n but bit 0
     return (spread << 1) | continuation;
+}
+
+// The codes of the values below 512, which nearly every length and
+// distance gives: the code in the low 16 bits, its number of bits above them.
+constexpr auto kSmallGamma = [] {
+    std::array<std::uint32_t, 512> t{};
+    for (std::uint32_t v = 2; v < t.size(); ++v) {
+        std::uint32_t n = 0;
+        const std::uint64_t code = gammaCodeBySpread(v, n);
+        t[v] = static_cast<std::uint32_t>(code) | n << 16;
+    }
+    return t;
+}();
+
+// The same code, from the table where it is small.
+[[gnu::always_inline]] inline std::uint64_t gammaCode(std::uint32_t v, std::uint32_t& n) {
+    if (v < kSmallGamma.size()) [[likely]] {
+        const std::uint32_t e = kSmallGamma[v];
+        n = e >> 16;
+        return e & 0xFFFF;
+    }
+    return gammaCodeBySpread(v, n);
 }
 
 std::uint32_t load32(const std::uint8_t* p) {
@@ -259,9 +281,6 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
                 const std::uint32_t len =
                     kMinMatch + matchLength(block + candidate + kMinMatch, block + cur + kMinMatch,
                                             length - cur - kMinMatch);
-                // The next lookup's table entry and the bytes it points at
-                // are fetched while this match is coded and entered (a hint
-                // only: an entry changed meanwhile is read again below).
                 const std::uint32_t d = cur - candidate - 1;
                 std::uint32_t lenBits, distBits;
                 const std::uint64_t lenCode = gammaCode(len - 2, lenBits);
