@@ -61,27 +61,13 @@ public:
     // highest first. A tag word is reserved at the output position when its
     // first bit is put; the bits of one group go in with no data byte between
     // them, so the words that it spills into lie back to back.
-    void put(std::uint64_t code, std::uint32_t n) {
-        const std::uint32_t t = fill_ + n;  // bits from the current word's start
-        if (t > 64) [[unlikely]] {
-            put(code >> 32, n - 32);  // n > 48, so both halves fit
-            put(code & 0xFFFFFFFFu, 32);
-            return;
+    [[gnu::always_inline]] void put(std::uint64_t code, std::uint32_t n) {
+        if (fill_ + n > 64) [[unlikely]] {
+            putWithin64(code >> 32, n - 32);  // n > 48, so both halves fit
+            putWithin64(code & 0xFFFFFFFFu, 32);
+        } else {
+            putWithin64(code, n);
         }
-        acc_ |= code << (64 - t);
-        store16(tag_, acc_ >> 48);
-        store16(out_, acc_ >> 32);
-        store16(out_ + 2, acc_ >> 16);
-        store16(out_ + 4, acc_);
-        const std::uint32_t spilled = (t - 1) >> 4;  // words after the current one that got bits: 0 to 3
-        // tag_ moves to the last of them, if any: a select by mask, since
-        // the compiler would make a branch of a conditional.
-        const auto keep = static_cast<std::ptrdiff_t>(spilled != 0) - 1;  // all ones when none got bits
-        const std::ptrdiff_t last = (out_ - tag_) + 2 * static_cast<std::ptrdiff_t>(spilled) - 2;
-        tag_ += last & ~keep;
-        out_ += 2 * spilled;
-        acc_ <<= 16 * spilled;
-        fill_ = t - 16 * spilled;
     }
 
     // A literal: flag 0, then the byte.
@@ -107,6 +93,27 @@ public:
     }
 
 private:
+    // put() of a group that ends within 64 bits of the current word's start.
+    // put() is not recursive and this is inlined, so that the writer's state
+    // stays in registers rather than in memory that every store may change.
+    [[gnu::always_inline]] void putWithin64(std::uint64_t code, std::uint32_t n) {
+        const std::uint32_t t = fill_ + n;  // bits from the current word's start
+        acc_ |= code << (64 - t);
+        store16(tag_, acc_ >> 48);
+        store16(out_, acc_ >> 32);
+        store16(out_ + 2, acc_ >> 16);
+        store16(out_ + 4, acc_);
+        const std::uint32_t spilled = (t - 1) >> 4;  // words after the current one that got bits: 0 to 3
+        // tag_ moves to the last of them, if any: a select by mask, since
+        // the compiler would make a branch of a conditional.
+        const auto keep = static_cast<std::ptrdiff_t>(spilled != 0) - 1;  // all ones when none got bits
+        const std::ptrdiff_t last = (out_ - tag_) + 2 * static_cast<std::ptrdiff_t>(spilled) - 2;
+        tag_ += last & ~keep;
+        out_ += 2 * spilled;
+        acc_ <<= 16 * spilled;
+        fill_ = t - 16 * spilled;
+    }
+
     std::uint8_t* tag_;  // where the tag word being filled goes
     std::uint8_t* out_;  // the next output byte
     std::uint64_t acc_ = 0;
@@ -135,14 +142,16 @@ constexpr std::uint64_t gammaCodeBySpread(std::uint32_t v, std::uint32_t& n) {
     return (spread << 1) | continuation;
 }
 
-// The codes of the values below 512, which nearly every length and
-// distance gives: the code in the low 16 bits, its number of bits above them.
+// The codes of the values below 4098, which cover every distance in a block
+// of up to 1 MiB and nearly every length: the code in the low 24 bits, its
+// number of bits above them. A shorter table left the distances of text,
+// often further back, to a branch that went the wrong way on 4 % of matches.
 constexpr auto kSmallGamma = [] {
-    std::array<std::uint32_t, 512> t{};
+    std::array<std::uint32_t, 4098> t{};
     for (std::uint32_t v = 2; v < t.size(); ++v) {
         std::uint32_t n = 0;
         const std::uint64_t code = gammaCodeBySpread(v, n);
-        t[v] = static_cast<std::uint32_t>(code) | n << 16;
+        t[v] = static_cast<std::uint32_t>(code) | n << 24;
     }
     return t;
 }();
@@ -151,8 +160,8 @@ constexpr auto kSmallGamma = [] {
 [[gnu::always_inline]] inline std::uint64_t gammaCode(std::uint32_t v, std::uint32_t& n) {
     if (v < kSmallGamma.size()) [[likely]] {
         const std::uint32_t e = kSmallGamma[v];
-        n = e >> 16;
-        return e & 0xFFFF;
+        n = e >> 24;
+        return e & 0xFFFFFF;
     }
     return gammaCodeBySpread(v, n);
 }
