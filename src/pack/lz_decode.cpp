@@ -20,9 +20,7 @@ namespace {
 // read gives 0 and ok() turns false, so a caller checks once per token.
 class TagReader {
 public:
-    TagReader(const std::uint8_t* in, std::size_t size) : in_(in), size_(size), pos_(1) {}
-
-    // Resumes at `pos` with `avail` unread bits of the current tag word at
+    // Starts at `pos` with `avail` unread bits of the current tag word at
     // the top of the low 16 bits of `tag` (the bits below them 0).
     TagReader(const std::uint8_t* in, std::size_t size, std::size_t pos, std::uint32_t tag, int avail)
         : in_(in), size_(size), pos_(pos), tag_(tag), avail_(avail) {}
