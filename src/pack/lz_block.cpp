@@ -266,15 +266,16 @@ void enterFewPositions(const std::uint8_t* block, std::uint32_t from, std::uint3
     table[slot[7]] = v + 7;
 }
 
-// Starts fetching the table entries of the 4 positions at `p`, 4 to 7 bytes
-// after a token's start, where the lookup after a short match will read.
-// The next lookup's position depends on the match's length, which depends
-// on the bytes its candidate points at, so without this one token's table
-// miss waits for the one before; text, with its short matches spread over
-// the whole table, gains most. Reads the 8 bytes at `p`.
-[[gnu::always_inline]] inline void prefetchLikelyLookups(const std::uint8_t* p, const std::uint32_t* table) {
+// The hashes of the 4 positions at `p`, 4 to 7 bytes after a token's start,
+// where the lookup after a short match reads, into `slot`; and their table
+// entries start to be fetched. The next lookup's position depends on the
+// match's length, which depends on the bytes its candidate points at, so
+// otherwise one token's hash and table miss wait for the token before; text,
+// with its short matches spread over the whole table, gains most. Reads the
+// 8 bytes at `p`.
+[[gnu::always_inline]] inline void hashLikelyLookups(const std::uint8_t* p, const std::uint32_t* table,
+                                                     std::uint32_t* slot) {
     const __m128i raw = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    alignas(16) std::uint32_t slot[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(slot), hashesOf4<false>(raw));
     __builtin_prefetch(table + slot[0]);
     __builtin_prefetch(table + slot[1]);
@@ -300,11 +301,16 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
     // have at least 4 bytes after them inside the block.
     const std::uint32_t searchEnd = length > kLiteralTail ? length - kLiteralTail : 0;  // lookups stay below
     if (searchEnd > 1) table[pakHash4(block)] = base + 1;
+    std::uint32_t hash = cur < searchEnd ? pakHash4(block + cur) : 0;  // of the position at `cur`
     while (cur < searchEnd) {
 #if defined(__SSE2__)
-        if (length - cur >= 16) prefetchLikelyLookups(block + cur + 4, table);
+        alignas(16) std::uint32_t ahead[4];  // hashes of cur + 4 .. cur + 7
+        const bool haveAhead = length - cur >= 16;
+        if (haveAhead) hashLikelyLookups(block + cur + 4, table, ahead);
+#else
+        constexpr bool haveAhead = false;
+        const std::uint32_t* ahead = nullptr;
 #endif
-        const std::uint32_t hash = pakHash4(block + cur);
         const std::uint32_t entry = table[hash];
         table[hash] = base + cur + 1;
         if (entry > base) {
@@ -346,11 +352,19 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
 #endif
                     enterPositions(block, from, to, table, base);
                 cur += len;
+                // A branch, not a select: the hash taken ahead is ready
+                // long before one made from the bytes at `cur` would be.
+                if (haveAhead && len < 8) [[likely]] {
+                    hash = ahead[len - 4];
+                } else if (cur < searchEnd) {
+                    hash = pakHash4(block + cur);
+                }
                 continue;
             }
         }
         out.literal(block[cur]);
         ++cur;
+        if (cur < searchEnd) hash = pakHash4(block + cur);
     }
     for (; cur < length; ++cur) out.literal(block[cur]);
     return static_cast<std::uint32_t>(out.finish() - destination);
