@@ -141,11 +141,30 @@ private:
     std::atomic<int> failures_{0};
 };
 
+// The order in which the workers take the jobs: with several workers, the
+// largest inputs first (a file that cannot be examined counts as empty), so
+// that the last pictures to finish are small ones and no worker waits long
+// for another at the end. One worker keeps the order of the command line.
+std::vector<std::size_t> workOrder(const std::vector<Job>& jobs, unsigned threadCount) {
+    std::vector<std::size_t> order(jobs.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    if (threadCount < 2) return order;
+    std::vector<std::uintmax_t> size(jobs.size(), 0);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        std::error_code ec;
+        const std::uintmax_t n = std::filesystem::file_size(toolPath(jobs[i].in), ec);
+        if (!ec) size[i] = n;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return size[a] > size[b]; });
+    return order;
+}
+
 void convertJobs(const std::vector<Job>& jobs, bool bitmap, unsigned threadCount, Report& report) {
+    const std::vector<std::size_t> order = workOrder(jobs, threadCount);
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
-        for (std::size_t i; (i = next++) < jobs.size();) {
-            const Job& job = jobs[i];
+        for (std::size_t i; (i = next++) < order.size();) {
+            const Job& job = jobs[order[i]];
             // Memory may run out anywhere here; the picture then fails, not
             // the process.
             try {
