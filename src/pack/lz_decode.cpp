@@ -115,6 +115,15 @@ private:
     bool ok_ = true;
 };
 
+// Bytes `start` .. len − 1 of a match from `dist` ≥ 16 bytes back, in fixed
+// 16-byte pieces: each reads only bytes written before it, and the last may
+// run up to 15 bytes past the match (which needs that room), still inside the
+// block, where later tokens write again before anything reads.
+[[gnu::always_inline]] inline void copyFarPieces(std::uint8_t* out, std::uint64_t dist, std::uint32_t start,
+                                                 std::uint32_t len) {
+    for (std::uint32_t i = start; i < len; i += 16) std::memcpy(out + i, out + i - dist, 16);
+}
+
 // Copies `len` bytes from `dist` bytes back (`room` ≥ len bytes are free at
 // `out`), with the result of a copy made
 // one byte at a time upwards: an overlapping match repeats its first `dist`
@@ -123,10 +132,7 @@ private:
 void copyMatch(std::uint8_t* out, std::uint32_t dist, std::uint32_t len, std::uint32_t room) {
     const std::uint8_t* from = out - dist;
     if (dist >= 16 && room - len >= 15) {
-        // Fixed 16-byte pieces: each reads only bytes written before it, and
-        // the last may run up to 15 bytes past the match, still inside the
-        // block, where later tokens write again before anything reads.
-        for (std::uint32_t i = 0; i < len; i += 16) std::memcpy(out + i, from + i, 16);
+        copyFarPieces(out, dist, 0, len);
         return;
     }
     if (dist >= len) {
@@ -168,10 +174,7 @@ void copyShortPeriod(std::uint8_t* out, std::uint32_t dist, std::uint32_t len) {
 [[gnu::always_inline]] inline void copyInPieces(std::uint8_t* out, std::uint64_t dist, std::uint32_t len) {
     const std::uint8_t* from = out - dist;
     if (dist >= 16) {
-        // Each 16-byte piece reads only bytes written before it; the last
-        // may run up to 15 bytes past the match, still inside the block,
-        // where later tokens write again before anything reads.
-        for (std::uint32_t i = 0; i < len; i += 16) std::memcpy(out + i, from + i, 16);
+        copyFarPieces(out, dist, 0, len);
     } else if (dist >= 8) {
         for (std::uint32_t i = 0; i < len; i += 8) std::memcpy(out + i, from + i, 8);
     } else if (dist == 1 && len > 64) {
@@ -218,7 +221,7 @@ alignas(64) constexpr PeriodShuffles kPeriodShuffles = makePeriodShuffles();
     if (len <= 16) [[likely]]
         return;
     if (dist >= 16) {
-        for (std::uint32_t i = 16; i < len; i += 16) std::memcpy(out + i, out + i - dist, 16);
+        copyFarPieces(out, dist, 16, len);
     } else {
         const __m128i next = _mm_load_si128(reinterpret_cast<const __m128i*>(kPeriodShuffles.next[period]));
         for (std::uint32_t i = 16; i < len; i += 16) {

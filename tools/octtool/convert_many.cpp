@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <system_error>
@@ -147,7 +148,7 @@ private:
 // for another at the end. One worker keeps the order of the command line.
 std::vector<std::size_t> workOrder(const std::vector<Job>& jobs, unsigned threadCount) {
     std::vector<std::size_t> order(jobs.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::iota(order.begin(), order.end(), std::size_t{0});
     if (threadCount < 2) return order;
     std::vector<std::uintmax_t> size(jobs.size(), 0);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
