@@ -391,7 +391,7 @@ bool drwRotatedFont(DrawContext& c, plat::TextDevice* device, float angle) {
     if (c.rotatedFont && c.rotatedAngle == a) return plat::textSelectFont(device, c.rotatedFont);
     plat::LogFont lf{};
     if (plat::fontDescribe(c.font, lf) != static_cast<std::int32_t>(sizeof lf)) return false;
-    lf.outPrecision = 7;  // OUT_TT_ONLY_PRECIS: only outline faces turn
+    lf.outPrecision = plat::kFontOutlinePrecision;  // only outline faces turn
     lf.escapement = lf.orientation = static_cast<std::int32_t>(a * 10.0f);
     drop(c.rotatedFont);
     c.rotatedFont = plat::fontCreate(lf);

@@ -222,6 +222,13 @@ struct LogFont {
 };
 static_assert(sizeof(LogFont) == 92);
 
+// LogFont field values, as LOGFONTW defines them.
+constexpr std::int32_t kFontWeightNormal = 400;            // weight: FW_NORMAL
+constexpr std::int32_t kFontWeightBold = 700;              // weight: FW_BOLD
+constexpr std::uint8_t kFontDefaultCharSet = 1;            // charSet: DEFAULT_CHARSET, any script the face has
+constexpr std::uint8_t kFontOutlinePrecision = 7;          // outPrecision: OUT_TT_ONLY_PRECIS, outline faces only
+constexpr std::uint8_t kFontAntialiasedQuality = 4;        // quality: ANTIALIASED_QUALITY, grey edges
+
 // A new font from a description (CreateFontIndirectW): the face that best
 // matches it. Linux: fontconfig picks the face by name, weight and slant and
 // FreeType renders it. 0 on failure. objectDelete deletes it.

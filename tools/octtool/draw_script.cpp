@@ -181,10 +181,10 @@ bool runFont(DrawContext& c, ScriptRun& run, const Args& a, std::string& error) 
     }
     plat::LogFont lf{};
     lf.height = i32(a, 1);
-    lf.weight = a[2].given ? i32(a, 2) : 400;
+    lf.weight = a[2].given ? i32(a, 2) : plat::kFontWeightNormal;
     lf.italic = a[3].given && a[3].number != 0;
-    lf.charSet = 1;  // DEFAULT_CHARSET: any script the face has
-    lf.quality = 4;  // ANTIALIASED_QUALITY: grey edges, the same coverage in all three bytes
+    lf.charSet = plat::kFontDefaultCharSet;
+    lf.quality = plat::kFontAntialiasedQuality;  // the same coverage in all three bytes
     const std::u16string face = faceOf(a[0].word);
     std::copy(face.begin(), face.end(), lf.faceName);
     const std::int64_t id = fntCreateFont(AnyId, lf);

@@ -77,7 +77,7 @@ std::optional<Choice> chooseLocked(const LogFont& d) {
     FcPattern* pattern = FcPatternCreate();
     if (!pattern) return std::nullopt;
     if (!family.empty()) FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-    const int weight = d.weight <= 0 ? 400 : std::min(d.weight, 1000);
+    const int weight = d.weight <= 0 ? kFontWeightNormal : std::min(d.weight, 1000);
     FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(weight));
     FcPatternAddInteger(pattern, FC_SLANT, d.italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
     FcConfigSubstitute(gConfig, pattern, FcMatchPattern);
@@ -243,7 +243,7 @@ Handle fontStock() {
     }
     LogFont d{};
     d.height = kStockCellHeight;
-    d.weight = 700;
+    d.weight = kFontWeightBold;
     const std::u16string_view name = u"DejaVu Sans";
     std::copy(name.begin(), name.end(), d.faceName);
     const Handle made = fontMake(d, true);
