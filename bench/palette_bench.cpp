@@ -24,7 +24,8 @@ std::int32_t flagsOf(const benchmark::State& state) { return state.range(1) ? oc
 
 std::vector<std::uint8_t> encodeOnce(const BenchPicture& pic, std::int32_t depth, std::int32_t flags) {
     auto* block = reinterpret_cast<std::uint8_t*>(oct::imgBmpEncode(
-        nullptr, pic.pixels.data(), pic.width, pic.height, pic.pitch, oct::kEncodeBottomUp, flags, depth, 24));
+        nullptr, {pic.pixels.data(), pic.width, pic.height, pic.pitch, oct::kEncodeBottomUp},
+        {.flags = flags, .depth = depth}, 24));
     if (!block) return {};
     std::uint32_t size;
     std::memcpy(&size, block + 2, 4);
@@ -53,9 +54,9 @@ BENCHMARK(BM_PalCreate)->ArgNames({"colours", "dither"})->Args({256, 0})->Args({
 void BM_PalBmpEncode(benchmark::State& state) {
     const BenchPicture& pic = palettePicture();
     for (auto _ : state) {
-        auto* block = reinterpret_cast<std::uint8_t*>(oct::imgBmpEncode(nullptr, pic.pixels.data(), pic.width,
-                                                                        pic.height, pic.pitch, oct::kEncodeBottomUp,
-                                                                        flagsOf(state), depthOf(state), 24));
+        auto* block = reinterpret_cast<std::uint8_t*>(oct::imgBmpEncode(
+            nullptr, {pic.pixels.data(), pic.width, pic.height, pic.pitch, oct::kEncodeBottomUp},
+            {.flags = flagsOf(state), .depth = depthOf(state)}, 24));
         if (!block) state.SkipWithError("encode failed");
         benchmark::DoNotOptimize(block);
         oct::memFree(block);

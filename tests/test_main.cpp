@@ -8,7 +8,7 @@ namespace {
 
 class RuntimeEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { oct::modStartAll(); }
+    void SetUp() override { ASSERT_TRUE(oct::modStartAll()); }
     void TearDown() override { oct::modStopAll(); }
 };
 

@@ -23,8 +23,6 @@ std::int64_t guarded(Fn&& fn) {
     }
 }
 
-OctImage* newRecord() { return static_cast<OctImage*>(memBlockAlloc(sizeof(OctImage))); }
-
 // A private copy of a file-name argument, released on every return path.
 class NameCopy {
 public:
@@ -54,17 +52,13 @@ OCT_API OctImage* octConvert(int64_t bitmap) {
         if (!plat::bitmapIsDibSection(handle, &topDown) || topDown || !plat::bitmapDescribe(handle, bm) ||
             (bm.bitsPerPixel != 24 && bm.bitsPerPixel != 32))
             return 0;
-        OctImage* record = newRecord();
+        OctImage* record = octNewRecord();
         if (!record) return 0;
+        // The host's bitmap is read, never owned: the record's source stays 0.
         record->sourceBitmap = handle;
         record->bitmapInfo = bm;
-        if (!octQuantizeRecord(*record)) {
-            memBlockFree(record);
-            return 0;
-        }
-        if (!octRebuildRecord(*record)) {
-            memFree(record->levels);
-            memBlockFree(record);
+        if (!octQuantizeRecord(*record) || !octRebuildRecord(*record)) {
+            octFreeRecord(record);
             return 0;
         }
         return reinterpret_cast<std::int64_t>(record);

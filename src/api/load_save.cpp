@@ -11,29 +11,24 @@
 namespace oct {
 namespace {
 
-OctImage* newRecord() { return static_cast<OctImage*>(memBlockAlloc(sizeof(OctImage))); }
-
-// A record whose source is a decoded picture: quantize its bitmap and rebuild.
+// A record whose source is a decoded picture: quantize its bitmap and
+// rebuild; on failure the record goes, with the image it now owns.
 OctImage* fromImage(OctImage* record, std::int64_t image) {
     record->source = image;
     record->sourceBitmap = imgImageHandle(image);
     // An icon holds no bitmap to read: refused, not tried as a level file.
-    if (plat::bitmapDescribe(record->sourceBitmap, record->bitmapInfo) && octQuantizeRecord(*record)) {
-        if (octRebuildIntoSource(*record) || octRebuildRecord(*record)) return record;
-        memFree(record->levels);
-    }
-    imgFreeImage(image);
-    memBlockFree(record);
+    if (plat::bitmapDescribe(record->sourceBitmap, record->bitmapInfo) && octQuantizeRecord(*record) &&
+        (octRebuildIntoSource(*record) || octRebuildRecord(*record)))
+        return record;
+    octFreeRecord(record);
     return nullptr;
 }
 
 // Restores levels from the payload now in the record and rebuilds; on
-// failure frees what the record holds and the record.
+// failure the record goes with all it holds.
 OctImage* fromPayload(OctImage* record) {
     if (octUnpackRecord(*record) && octRebuildRecord(*record)) return record;
-    memFree(record->packed);
-    memFree(record->levels);
-    memBlockFree(record);
+    octFreeRecord(record);
     return nullptr;
 }
 
@@ -43,22 +38,17 @@ bool headerAdmits(const OctHeader& header, std::int64_t fileSize) {
            lvlCheckPayloadSize(header, fileSize - kLevelHeaderSize);
 }
 
-void discard(OctImage* record) {
-    memFree(record->packed);
-    memBlockFree(record);
-}
-
 }  // namespace
 
 OctImage* octLoadRecord(const char16_t* fileName) {
     if (!fileName) return nullptr;
-    OctImage* record = newRecord();
+    OctImage* record = octNewRecord();
     if (!record) return nullptr;
     if (std::int64_t image = imgLoadImage(AnyId, fileName)) return fromImage(record, image);
 
     const std::int64_t file = filOpenRead(AnyId, fileName);
     if (!file) {
-        memBlockFree(record);
+        octFreeRecord(record);
         return nullptr;
     }
     // A level file holds more than its header. (Files of 23 to 70 bytes are
@@ -73,7 +63,7 @@ OctImage* octLoadRecord(const char16_t* fileName) {
     }
     filClose(file);
     if (!ok) {
-        discard(record);
+        octFreeRecord(record);
         return nullptr;
     }
     return fromPayload(record);
@@ -82,23 +72,23 @@ OctImage* octLoadRecord(const char16_t* fileName) {
 OctImage* octCatchRecord(const std::uint8_t* data, std::int64_t size) {
     // The image loaders take 32-bit sizes.
     if (!data || size <= 0 || size > INT32_MAX) return nullptr;
-    OctImage* record = newRecord();
+    OctImage* record = octNewRecord();
     if (!record) return nullptr;
     if (std::int64_t image = imgLoadImageMemory(AnyId, data, size)) return fromImage(record, image);
 
     if (size <= kLevelHeaderSize) {
-        memBlockFree(record);
+        octFreeRecord(record);
         return nullptr;
     }
     memCopy(data, &record->header, kLevelHeaderSize);
     if (!headerAdmits(record->header, size)) {
-        memBlockFree(record);
+        octFreeRecord(record);
         return nullptr;
     }
     record->packedSize = size - kLevelHeaderSize;
     record->packed = static_cast<std::uint8_t*>(memAlloc(record->packedSize));
     if (!record->packed) {
-        discard(record);
+        octFreeRecord(record);
         return nullptr;
     }
     memCopy(data + kLevelHeaderSize, record->packed, record->packedSize);
@@ -109,7 +99,8 @@ bool octSaveRecord(OctImage& record, const char16_t* fileName, bool bitmap) {
     if (!fileName || !fileName[0]) return false;
     if (bitmap) {
         if (!record.image) return false;
-        return imgSave(record.image, fileName, kBmpFormat, record.header.alpha ? 32 : 24) == 1;
+        // The rebuilt picture at its own depth, 24 bits or 32 with alpha.
+        return imgSave(record.image, fileName, kBmpFormat, {.depth = record.header.alpha ? 32 : 24}) == 1;
     }
     if (!octPackRecord(record)) return false;
 

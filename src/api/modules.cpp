@@ -10,7 +10,8 @@
 #include "image/font.h"
 #include "image/image.h"
 #include "pack/archive_table.h"
-#include "image/loader.h"
+#include "image/decoder_registry.h"
+#include "encode/encoder.h"
 #include "pack/registry.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
@@ -22,6 +23,11 @@ namespace oct {
 namespace {
 
 void nothing() {}
+
+void stopCodecs() {
+    imgStopDecoders();
+    imgStopEncoders();
+}
 
 constexpr ModuleStep kStartSteps[] = {
     {"heap", memStartMainHeap},
@@ -45,6 +51,7 @@ constexpr ModuleStep kStopSteps[] = {
     {"packer", pakStopArchives},
     {"files", filStopModule},
     {"images", imgStopModule},
+    {"image codecs", stopCodecs},  // both registries emptied, so that a start fills them afresh
     {"image blending", imgStopBlending},
     {"fonts", fntStopModule},
     {"per-thread areas", thrStopAreas},
@@ -56,7 +63,7 @@ constexpr ModuleStep kStopSteps[] = {
 
 }  // namespace
 
-void modStartAll() { modRunSteps(kStartSteps, true); }
+bool modStartAll() { return modRunSteps(kStartSteps, true); }
 void modStopAll() { modRunSteps(kStopSteps, false); }
 
 }  // namespace oct

@@ -110,6 +110,8 @@ std::int64_t octUnpackRecord(OctImage& record) {
     return 1;
 }
 
+OctImage* octNewRecord() { return static_cast<OctImage*>(memBlockAlloc(sizeof(OctImage))); }
+
 void octFreeRecord(OctImage* record) {
     if (!record) return;
     memFree(record->packed);

@@ -47,7 +47,12 @@ std::int64_t octPackRecord(OctImage& record);
 // (levels and levelsSize are then 0).
 std::int64_t octUnpackRecord(OctImage& record);
 
-// Frees everything the record owns, then the record. Null does nothing.
+// A new record, every field zero; null when there is no memory.
+OctImage* octNewRecord();
+
+// Frees everything the record owns, then the record: whatever fields are
+// there, so every failure path of a record's making ends here. Null does
+// nothing.
 void octFreeRecord(OctImage* record);
 
 }  // namespace oct

@@ -141,27 +141,25 @@ bool writePaletteFile(Target& out, PaletteReducer& reducer, bool bottomUp, std::
     return ok;
 }
 
-const ImageEncoder kBmpEncoder{kBmpFormat, imgBmpEncode24, imgBmpEncode32};
+std::int64_t encode24(const char16_t* fileName, const PixelRows& rows, const EncodeOptions& options) {
+    return imgBmpEncode(fileName, rows, options, 24);
+}
+
+std::int64_t encode32(const char16_t* fileName, const PixelRows& rows, const EncodeOptions& options) {
+    return imgBmpEncode(fileName, rows, options, 32);
+}
+
+const ImageEncoder kBmpEncoder{kBmpFormat, encode24, encode32};
 
 }  // namespace
 
-void imgRegisterBmpEncoder() { imgRegisterEncoder(&kBmpEncoder); }
+bool imgRegisterBmpEncoder() { return imgRegisterEncoder(&kBmpEncoder); }
 
-std::int64_t imgBmpEncode24(const char16_t* fileName, const std::uint8_t* pixels, std::int32_t width,
-                            std::int32_t height, std::int32_t pitch, std::int32_t mode, std::int32_t flags,
-                            std::int32_t depth) {
-    return imgBmpEncode(fileName, pixels, width, height, pitch, mode, flags, depth, 24);
-}
-
-std::int64_t imgBmpEncode32(const char16_t* fileName, const std::uint8_t* pixels, std::int32_t width,
-                            std::int32_t height, std::int32_t pitch, std::int32_t mode, std::int32_t flags,
-                            std::int32_t depth) {
-    return imgBmpEncode(fileName, pixels, width, height, pitch, mode, flags, depth, 32);
-}
-
-std::int64_t imgBmpEncode(const char16_t* fileName, const std::uint8_t* pixels, std::int32_t width,
-                          std::int32_t height, std::int32_t pitch, std::int32_t mode, std::int32_t flags,
-                          std::int32_t depth, std::int32_t pixelDepth) {
+std::int64_t imgBmpEncode(const char16_t* fileName, const PixelRows& rows, const EncodeOptions& options,
+                          std::int32_t pixelDepth) {
+    const std::uint8_t* pixels = rows.pixels;
+    const std::int32_t width = rows.width, height = rows.height, pitch = rows.pitch;
+    const std::int32_t depth = options.depth;
     if (depth != 1 && depth != 4 && depth != 8 && depth != 24 && depth != 32) return 0;
     if ((pixelDepth != 24 && pixelDepth != 32) || width < 0 || height < 0 || !pixels) return 0;
     const bool paletted = depth <= 8;
@@ -193,7 +191,7 @@ std::int64_t imgBmpEncode(const char16_t* fileName, const std::uint8_t* pixels, 
     // that cannot be made leaves no file behind.
     PaletteReducer* reducer = nullptr;
     if (paletted) {
-        reducer = palCreate(pixels, width, height, pixelDepth, pitch, depth, flags);
+        reducer = palCreate(pixels, width, height, pixelDepth, pitch, depth, options.flags);
         if (!reducer) return 0;
     }
     Target out(fileName, fileSize);
@@ -202,7 +200,7 @@ std::int64_t imgBmpEncode(const char16_t* fileName, const std::uint8_t* pixels, 
         return 0;
     }
     bool ok = out.put(headers, kHeadersSize);
-    const bool bottomUp = (mode & kEncodeBottomUp) != 0;
+    const bool bottomUp = (rows.mode & kEncodeBottomUp) != 0;
     if (ok) {
         if (reducer)
             ok = writePaletteFile(out, *reducer, bottomUp, rowLength);

@@ -8,8 +8,9 @@
 #include "image/byte_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
-#include "image/loader.h"
-#include "runtime/heap.h"
+#include "image/bmp_direct.h"
+#include "image/decoder_registry.h"
+#include "runtime/module.h"
 
 namespace oct {
 namespace {
@@ -401,23 +402,25 @@ const char* layoutOf(const BmpHeader& h) {
 
 // The decoder's record in the context's private area.
 struct BmpPrivate {
-    const std::uint8_t* data;  // the file, set by the check
+    const std::uint8_t* data;  // the file, set by the check; the caller's, never owned
     std::int64_t size;
-    void* buffer;  // freed by cleanup when set; loads from memory never set it
 };
 
 const ImageDecoder kBmpDecoder{
     .check = imgBmpCheck,
     .decode = imgBmpDecode,
     .cleanup = imgBmpCleanup,
-    .id = kBmpDecoderId,
+    .id = kBmpFormat,
+    .readFile = imgBmpReadFile,
 };
 
 }  // namespace
 
 void imgStartBmpCodec() {
-    imgRegisterDecoder(&kBmpDecoder);
-    imgRegisterBmpEncoder();
+    // Both are tried, so that one refusal does not take the other with it.
+    const bool decoder = imgRegisterDecoder(&kBmpDecoder);
+    const bool encoder = imgRegisterBmpEncoder();
+    if (!decoder || !encoder) modStepFailed();
 }
 
 int imgBmpCheck(DecodeContext& context) {
@@ -440,11 +443,7 @@ int imgBmpDecode(DecodeContext& context, std::uint8_t* bits, std::int32_t rowByt
     return imgBmpToRgb24({own.data, static_cast<std::size_t>(own.size)}, bits, rowBytes, flags) ? 1 : 0;
 }
 
-void imgBmpCleanup(DecodeContext& context) {
-    auto& own = decoderPrivate<BmpPrivate>(context);
-    memMainFree(own.buffer);
-    own.buffer = nullptr;
-}
+void imgBmpCleanup(DecodeContext&) {}
 
 bool imgBmpDescribe(std::span<const std::uint8_t> file, BmpDescription& out) {
     BmpHeader h;

@@ -9,13 +9,12 @@
 #include <span>
 
 #include "image/decoder.h"
+#include "image/formats.h"
 
 namespace oct {
 
-// The decoder's id and the format of the images it reads: "B", "M", "P", 0.
-constexpr std::uint32_t kBmpDecoderId = 0x504D42;
-
-// Module start step "bmp codec": registers the BMP decoder, then the BMP encoder.
+// Module start step "bmp codec": registers the BMP decoder, then the BMP
+// encoder; a refusal of either fails the step (modStepFailed).
 void imgStartBmpCodec();
 
 // 1 when the context's data is a BMP file that this decoder can turn into a
@@ -33,7 +32,7 @@ int imgBmpCheck(DecodeContext& context);
 // 1 on success; 0 only when the bitmap's rows are too short for the width.
 int imgBmpDecode(DecodeContext& context, std::uint8_t* bits, std::int32_t rowBytes, std::int32_t flags);
 
-// Frees the private buffer, if the check set one, and clears it.
+// Nothing to release: the decoder keeps only the caller's data in its area.
 void imgBmpCleanup(DecodeContext& context);
 
 // Converts the pixels of the BMP file in `file` into 3-byte pixels (blue,

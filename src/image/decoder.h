@@ -10,6 +10,8 @@
 #include <new>
 #include <type_traits>
 
+#include "platform/platform.h"
+
 namespace oct {
 
 struct DecodeContext;
@@ -25,6 +27,25 @@ using DecodeFrameFn = int (*)(DecodeContext& context, std::uint8_t* bits, std::i
 // Releases what the check left in the private area.
 using DecodeCleanupFn = void (*)(DecodeContext& context);
 
+// What a direct read of a file made: a bottom-up DIB section of 24 or 32
+// bits, and what the image records of it.
+struct DirectPicture {
+    plat::Handle bitmap;
+    std::int32_t width;
+    std::int32_t height;
+    std::int32_t depth;        // bits per pixel of the bitmap
+    std::int32_t sourceDepth;  // bits per pixel stored in the file
+};
+
+// A decoder's direct read of an open file of `size` bytes, for the files it
+// can read straight into a bitmap without holding the whole file in memory.
+// True with `out` filled when it read the picture; false, with nothing made,
+// leaves the load to the general way (the file position then does not
+// matter). The result must be byte for byte what the decoder makes of the
+// whole file, and the read may take only files that its check accepts and
+// that no reader asked before it (the icon reader, earlier decoders) takes.
+using DecodeFileFn = bool (*)(plat::File* file, std::int64_t size, DirectPicture& out);
+
 // Flag of DecodeFrameFn: the target bitmap stores its bottom row first, as
 // every image bitmap of this library does.
 constexpr std::int32_t kDecodeBottomUp = 2;
@@ -34,7 +55,8 @@ struct ImageDecoder {
     DecodeCheckFn check;
     DecodeFrameFn decode;
     DecodeCleanupFn cleanup;
-    std::uint32_t id;  // nonzero format code; becomes the image's format field
+    std::uint32_t id;  // nonzero format code (formats.h); becomes the image's format field
+    DecodeFileFn readFile = nullptr;  // optional direct read of files (see DecodeFileFn)
 };
 
 // Bytes of the decoder-private area, zero-filled before each decoder's check.

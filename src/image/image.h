@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "image/formats.h"
 #include "platform/platform.h"
 #include "runtime/object_table.h"
 
@@ -27,14 +28,11 @@ struct ImageObject {
     std::int32_t height;
     std::uint8_t depth;           // bits per pixel of the held bitmap: 24 or 32
     std::uint8_t sourceDepth;     // bits per pixel of the source file; saves default to it
-    std::uint32_t format;         // decoder id, kIconFormat, or 0 for a created image
+    std::uint32_t format;         // format id (formats.h) of the decoder or icon data it came from, or 0 for a created image
     std::int32_t frameCount;      // 1, or the number of frames a decoder reported
     std::int32_t firstFrameDelay; // delay of frame 0 when frameCount > 1
     ImageFrame* frames;           // frameCount entries when frameCount > 1 (owns their bitmaps), else null
 };
-
-// Format id of an image read from icon data: the letters "ICON" in memory order.
-constexpr std::uint32_t kIconFormat = 0x4E4F4349;
 
 // Module start: creates the image table (16 slots, growth 16). Stop: frees every live image.
 void imgStartModule();

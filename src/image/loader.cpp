@@ -2,35 +2,15 @@
 
 #include <cstring>
 
-#include "image/bmp_reader.h"
+#include "image/decoder_registry.h"
 #include "image/icon_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
-#include "runtime/thread_area.h"
 
 namespace oct {
 namespace {
-
-// ---------------------------------------------------------------------------
-// Registry and per-thread context
-// ---------------------------------------------------------------------------
-
-// Filled during module start only and read without a lock afterwards.
-constexpr int kMaxDecoders = 30;
-const ImageDecoder* gDecoders[kMaxDecoders];
-int gDecoderCount = 0;
-
-// Offset of the DecodeContext in every thread's block of areas; -1 when
-// registration failed, and then every load fails.
-std::int64_t gContextArea = -1;
-
-DecodeContext* context() { return static_cast<DecodeContext*>(thrArea(gContextArea)); }
-
-// ---------------------------------------------------------------------------
-// Loading
-// ---------------------------------------------------------------------------
 
 void deleteBitmaps(const ImageFrame* frames, std::int32_t count) {
     for (std::int32_t i = 0; i < count; ++i) plat::objectDelete(frames[i].bitmap);
@@ -79,7 +59,7 @@ IconResult loadIcon(ImageObject& image, const std::uint8_t* data, std::int32_t s
 bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size) {
     const std::uint32_t format = imgFindDecoder(data, size);
     if (!format) return false;
-    DecodeContext& ctx = *context();
+    DecodeContext& ctx = *imgDecodeContext();
     const std::int32_t frameCount = ctx.frameCount;
 
     plat::Handle handle = 0;
@@ -117,67 +97,35 @@ bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size
     return true;
 }
 
-// Bytes read from the front of a file to recognise a plain BMP: its headers
-// are at most 14 + 124 bytes (more for odd headers, which then are simply
-// not plain).
-constexpr std::uint32_t kProbeBytes = 256;
-
-// A plain BMP file — uncompressed 24 bits per pixel, bottom row first, every
-// stored row inside the file — is read straight into the bitmap of its image:
-// its stored rows are the bitmap's rows byte for byte, so the file is never
-// held in memory besides the picture. The result is exactly what the BMP
-// decoder makes of the whole file (its 24-bit rows are copies, the row
-// padding stays zero). 0 when the file is not such a file or the direct read
-// fails; the caller then loads it the general way, and nothing is left
-// behind but a number's previous image, which a load frees in any case.
-std::int64_t loadPlainBmp(std::int64_t id, plat::File* file, std::int64_t size) {
+// Offers the open file to each decoder that reads files directly, in
+// registration order, putting it back at its start after each refusal: the
+// new image's id (AnyId) or handle (a number) when one read it, else 0 with
+// nothing made and the id untouched. `rewound` turns false when the file
+// could not be put back, and the load must then fail.
+std::int64_t loadDirect(std::int64_t id, plat::File* file, std::int64_t size, bool& rewound) {
     ObjectTable* table = imgTable();
-    std::uint8_t probe[kProbeBytes];
-    const auto probed = static_cast<std::uint32_t>(size < kProbeBytes ? size : kProbeBytes);
-    if (!table || plat::fileReadAll(file, probe, probed) != probed) return 0;
-    // "BM" files are never icons, and only the BMP decoder takes them.
-    BmpDescription d;
-    if (!imgBmpDescribe({probe, probed}, d) || d.refusal || d.bitCount != 24 || d.compression != 0 || d.height <= 0)
-        return 0;
-    const std::int64_t rowBytes = imgRowBytes(d.width, 24);
-    std::int64_t pixelBytes = 0;
-    if (!checkedMul<std::int64_t>(rowBytes, d.height, pixelBytes) || pixelBytes > kMaxDibSectionBytes ||
-        d.pixelOffset > size || pixelBytes > size - d.pixelOffset)
-        return 0;
-
-    auto* image = static_cast<ImageObject*>(objNewObject(table, id));
-    if (!image) return 0;
-    const std::int64_t imageId = id == AnyId ? reinterpret_cast<std::int64_t>(image) : id;
-    const plat::Handle bitmap = imgCreateDIBSection(d.width, d.height, 24);
-    plat::BitmapDesc bm{};
-    const bool read = bitmap && plat::bitmapIsDibSection(bitmap) && plat::bitmapDescribe(bitmap, bm) && bm.bits &&
-                      bm.width == d.width && bm.height == d.height && bm.bitsPerPixel == 24 &&
-                      bm.widthBytes == rowBytes && plat::fileSeek(file, d.pixelOffset, plat::SeekFrom::Begin) == d.pixelOffset &&
-                      plat::fileReadAll(file, bm.bits, pixelBytes) == pixelBytes;
-    if (!read) {
-        if (bitmap) plat::objectDelete(bitmap);
-        objReleaseObject(table, imageId);
-        return 0;
+    for (const ImageDecoder* decoder : imgDecoders()) {
+        if (!decoder->readFile) continue;
+        DirectPicture picture{};
+        if (table && decoder->readFile(file, size, picture)) {
+            auto* image = static_cast<ImageObject*>(objNewObject(table, id));
+            if (!image) {
+                plat::objectDelete(picture.bitmap);
+                return 0;
+            }
+            describe(*image, picture.bitmap, picture.width, picture.height, picture.depth, picture.sourceDepth,
+                     decoder->id);
+            return id == AnyId ? reinterpret_cast<std::int64_t>(image) : static_cast<std::int64_t>(picture.bitmap);
+        }
+        if (plat::fileSeek(file, 0, plat::SeekFrom::Begin) != 0) {
+            rewound = false;
+            return 0;
+        }
     }
-    // The decoder copies each row's pixels and leaves the padding zero.
-    imgZeroRowPadding(bm.bits, d.width, d.height, rowBytes, 3);
-    describe(*image, bitmap, d.width, d.height, 24, 24, kBmpDecoderId);
-    return id == AnyId ? imageId : static_cast<std::int64_t>(bitmap);
+    return 0;
 }
 
 }  // namespace
-
-void imgStartDecoders() {
-    gDecoderCount = 0;
-    gContextArea = thrRegisterArea(sizeof(DecodeContext), nullptr, nullptr);
-}
-
-bool imgRegisterDecoder(const ImageDecoder* decoder) {
-    if (!decoder || !decoder->id || !decoder->check || !decoder->decode || !decoder->cleanup) return false;
-    if (gDecoderCount >= kMaxDecoders) return false;
-    gDecoders[gDecoderCount++] = decoder;
-    return true;
-}
 
 std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
     if (!fileName) return 0;
@@ -185,13 +133,11 @@ std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
     if (!file) return 0;
     const std::int64_t size = plat::fileSize(file);
     if (size > 0 && size <= kMaxImageDataBytes) {
-        if (const std::int64_t plain = loadPlainBmp(id, file, size)) {
+        bool rewound = true;
+        const std::int64_t direct = loadDirect(id, file, size, rewound);
+        if (direct || !rewound) {
             plat::fileClose(file);
-            return plain;
-        }
-        if (plat::fileSeek(file, 0, plat::SeekFrom::Begin) != 0) {
-            plat::fileClose(file);
-            return 0;
+            return direct;
         }
     }
     // Files of kMaxImageDataBytes or more (4 GiB and beyond among them) are
@@ -227,60 +173,5 @@ std::int64_t imgLoadImageMemory(std::int64_t id, const void* data, std::int64_t 
     }
     return id == AnyId ? imageId : static_cast<std::int64_t>(image->handle);
 }
-
-std::uint32_t imgFindDecoder(const std::uint8_t* data, std::int32_t size) {
-    DecodeContext* ctx = context();
-    if (!ctx) return 0;
-    std::memset(ctx, 0, sizeof *ctx);
-    ctx->data = data;
-    ctx->dataSize = size;
-    ctx->frameCount = 1;
-    if (!data || size <= 0) return 0;
-    for (int i = 0; i < gDecoderCount; ++i) {
-        std::memset(ctx->privateArea, 0, sizeof ctx->privateArea);
-        if (gDecoders[i]->check(*ctx)) {
-            ctx->decoder = gDecoders[i];
-            return gDecoders[i]->id;
-        }
-    }
-    return 0;
-}
-
-plat::Handle imgDecodeFrame() {
-    DecodeContext* ctx = context();
-    if (!ctx || !ctx->decoder) return 0;
-    // Only bitmaps that an image may hold: bottom-up 24- or 32-bit sections
-    // below the size limit. The decoder writes rows for exactly this size.
-    if (ctx->width <= 0 || ctx->height <= 0 || (ctx->depth != 24 && ctx->depth != 32)) return 0;
-    const std::int64_t rowBytes = imgRowBytes(ctx->width, ctx->depth);
-    std::int64_t bytes = 0;
-    if (!checkedMul<std::int64_t>(rowBytes, ctx->height, bytes) || bytes > kMaxDibSectionBytes) return 0;
-
-    const plat::Handle bitmap = imgCreateDIBSection(ctx->width, ctx->height, ctx->depth);
-    plat::BitmapDesc bm{};
-    if (!bitmap || !plat::bitmapIsDibSection(bitmap) || !plat::bitmapDescribe(bitmap, bm) || !bm.bits ||
-        bm.width != ctx->width || bm.height != ctx->height || bm.bitsPerPixel != ctx->depth) {
-        if (bitmap) plat::objectDelete(bitmap);
-        return 0;
-    }
-    if (!ctx->decoder->decode(*ctx, static_cast<std::uint8_t*>(bm.bits), static_cast<std::int32_t>(rowBytes),
-                              kDecodeBottomUp)) {
-        plat::objectDelete(bitmap);
-        return 0;
-    }
-    return bitmap;
-}
-
-void imgEndDecode() {
-    DecodeContext* ctx = context();
-    if (ctx && ctx->decoder) ctx->decoder->cleanup(*ctx);
-}
-
-std::int64_t imgDecodeWidth() { return context() ? context()->width : 0; }
-std::int64_t imgDecodeHeight() { return context() ? context()->height : 0; }
-std::int64_t imgDecodeDepth() { return context() ? context()->depth : 0; }
-std::int64_t imgDecodeSourceDepth() { return context() ? context()->sourceDepth : 0; }
-std::int64_t imgDecodeFrameCount() { return context() ? context()->frameCount : 0; }
-std::int64_t imgDecodeFrameDelay() { return context() ? context()->frameDelay : 0; }
 
 }  // namespace oct

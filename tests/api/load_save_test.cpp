@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "api/record.h"
+#include "image/image.h"
 #include "pack/container.h"
 #include "oct.h"
 #include "platform/platform.h"
@@ -243,6 +244,26 @@ TEST(BmpSave, WritesTheRebuiltBitmapAtItsDepth) {
         EXPECT_EQ(f[54], 255);
         if (bpp == 32) {
             EXPECT_EQ(f[57], 179);  // alpha 200: level 6
+        }
+    }
+}
+
+// The depth of the saved file is the rebuilt picture's own, whatever source
+// depth its image records: a save that left the depth to the image would
+// write an 8- or 4-bit palette file here.
+TEST(BmpSave, TheDepthIsThePicturesNotTheImagesSourceDepth) {
+    TempDir dir;
+    for (int bpp : {24, 32}) {
+        for (std::uint8_t recorded : {1, 4, 8}) {
+            Converted pic(5, 3, bpp, 255, 200);
+            ImageObject* image = imgGetImage(pic.get()->image);
+            ASSERT_NE(image, nullptr);
+            image->sourceDepth = recorded;
+            ASSERT_EQ(octSave(pic.get(), dir.name("p.bmp").c_str(), 1), 1);
+            const Bytes f = octtest::readFile(dir.path("p.bmp"));
+            ASSERT_GT(f.size(), 28u);
+            EXPECT_EQ(f[28], bpp) << "recorded source depth " << int{recorded};
+            EXPECT_EQ(f.size(), 54u + (bpp == 24 ? 16 : 20) * 3);
         }
     }
 }

@@ -32,7 +32,7 @@ std::uint32_t u32At(const Bytes& b, std::size_t at) {
 Bytes encode(const Bytes& pixels, std::int32_t w, std::int32_t h, std::int32_t pitch, std::int32_t depth,
              std::int32_t flags = 0, std::int32_t pixelDepth = 24, std::int32_t mode = kEncodeBottomUp) {
     auto* block = reinterpret_cast<std::uint8_t*>(
-        imgBmpEncode(nullptr, pixels.data(), w, h, pitch, mode, flags, depth, pixelDepth));
+        imgBmpEncode(nullptr, {pixels.data(), w, h, pitch, mode}, {.flags = flags, .depth = depth}, pixelDepth));
     if (!block) return {};
     Bytes out(block, block + u32At(Bytes(block, block + 6), 2));
     memFree(block);
@@ -115,8 +115,8 @@ TEST(BmpPaletteFile, GoldenFilesOnEveryBuild) {
         EXPECT_EQ(f, octtest::readFile(path));
         // A file gets the same bytes as memory.
         TempDir dir;
-        ASSERT_EQ(imgBmpEncode(dir.name("x.bmp").c_str(), px.data(), kGoldenWidth, kGoldenHeight, kGoldenPitch,
-                               kEncodeBottomUp, c.flags, c.depth, 24),
+        ASSERT_EQ(imgBmpEncode(dir.name("x.bmp").c_str(), {px.data(), kGoldenWidth, kGoldenHeight, kGoldenPitch, kEncodeBottomUp},
+                               {.flags = c.flags, .depth = c.depth}, 24),
                   1);
         EXPECT_EQ(octtest::readFile(dir.path("x.bmp")), f);
     }
@@ -155,7 +155,7 @@ TEST(BmpPaletteFile, CorpusPicturesReloadAtEveryDepth) {
             for (std::int32_t flags : {7, kPaletteDither}) {
                 SCOPED_TRACE(::testing::Message() << c.file << " at depth " << depth << ", flags " << flags);
                 const std::u16string name = dir.name("out.bmp");
-                ASSERT_EQ(imgSave(id, name.c_str(), kBmpFormat, flags, depth), 1);
+                ASSERT_EQ(imgSave(id, name.c_str(), kBmpFormat, {.flags = flags, .depth = depth}), 1);
                 const std::int64_t back = imgLoadImage(AnyId, name.c_str());
                 ASSERT_NE(back, 0);
                 const ImageObject* reloaded = imgGetImage(back);
@@ -192,8 +192,8 @@ TEST(BmpPaletteFile, LimitsAndOddInputsGiveZeroOrAGoodFile) {
         {"negative width", -1, 2, 12, 8},
     };
     for (const Refusal& r : refusals) {
-        EXPECT_EQ(imgBmpEncode(dir.name("x.bmp").c_str(), px.data(), r.width, r.height, r.pitch, kEncodeBottomUp,
-                               kPaletteDither, r.depth, 24),
+        EXPECT_EQ(imgBmpEncode(dir.name("x.bmp").c_str(), {px.data(), r.width, r.height, r.pitch, kEncodeBottomUp},
+                               {.flags = kPaletteDither, .depth = r.depth}, 24),
                   0)
             << r.name;
         EXPECT_TRUE(dir.entries().empty()) << r.name;
@@ -225,7 +225,7 @@ TEST(BmpPaletteFile, LimitsAndOddInputsGiveZeroOrAGoodFile) {
     ASSERT_TRUE(plat::bitmapDescribe(imgImageHandle(id), bm));
     std::memcpy(bm.bits, rgba.data(), rgba.size());
     for (std::int32_t depth : {1, 4, 8}) {
-        EXPECT_EQ(imgSave(id, dir.name("alpha.bmp").c_str(), kBmpFormat, kPaletteDither, depth), 1) << depth;
+        EXPECT_EQ(imgSave(id, dir.name("alpha.bmp").c_str(), kBmpFormat, {.flags = kPaletteDither, .depth = depth}), 1) << depth;
         EXPECT_EQ(octtest::readFile(dir.path("alpha.bmp"))[28], depth);
     }
     imgFreeImage(id);

@@ -24,7 +24,7 @@ Bytes hex(std::initializer_list<int> v) { return Bytes(v.begin(), v.end()); }
 Bytes encodeToMemory(const Bytes& pixels, std::int32_t w, std::int32_t h, std::int32_t pitch, std::int32_t mode,
                      std::int32_t depth, std::int32_t pixelDepth) {
     auto block = reinterpret_cast<std::uint8_t*>(
-        imgBmpEncode(nullptr, pixels.data(), w, h, pitch, mode, 0, depth, pixelDepth));
+        imgBmpEncode(nullptr, {pixels.data(), w, h, pitch, mode}, {.flags = 0, .depth = depth}, pixelDepth));
     if (!block) return {};
     std::uint32_t size;
     std::memcpy(&size, block + 2, 4);
@@ -72,7 +72,7 @@ TEST(BmpWriter, RefusedDepthsCreateNothing) {
     TempDir dir;
     const Bytes px(16, 0);
     for (std::int32_t depth : {16, 2, -1, 0, 48, 3, 7}) {
-        EXPECT_EQ(imgBmpEncode(dir.name("x.bmp").c_str(), px.data(), 2, 2, 8, kEncodeBottomUp, 0, depth, 24), 0)
+        EXPECT_EQ(imgBmpEncode(dir.name("x.bmp").c_str(), {px.data(), 2, 2, 8, kEncodeBottomUp}, {.flags = 0, .depth = depth}, 24), 0)
             << depth;
     }
     EXPECT_TRUE(dir.entries().empty());
@@ -91,14 +91,14 @@ TEST(BmpWriter, FailedSaveKeepsWhatHadTheName) {
     const Bytes px(16, 7);
     // Replacing a folder cannot succeed: the folder stays, and no temporary file is left.
     std::filesystem::create_directory(dir.path("taken.bmp"));
-    EXPECT_EQ(imgBmpEncode(dir.name("taken.bmp").c_str(), px.data(), 2, 2, 8, kEncodeBottomUp, 0, 24, 24), 0);
+    EXPECT_EQ(imgBmpEncode(dir.name("taken.bmp").c_str(), {px.data(), 2, 2, 8, kEncodeBottomUp}, {.flags = 0, .depth = 24}, 24), 0);
     EXPECT_TRUE(std::filesystem::is_directory(dir.path("taken.bmp")));
     EXPECT_EQ(dir.entries().size(), 1u);
     // A folder that does not exist.
-    EXPECT_EQ(imgBmpEncode(dir.name("no/such.bmp").c_str(), px.data(), 2, 2, 8, kEncodeBottomUp, 0, 24, 24), 0);
+    EXPECT_EQ(imgBmpEncode(dir.name("no/such.bmp").c_str(), {px.data(), 2, 2, 8, kEncodeBottomUp}, {.flags = 0, .depth = 24}, 24), 0);
     // A successful save replaces an existing file completely.
     octtest::writeFile(dir.path("old.bmp"), Bytes(500, 1));
-    EXPECT_EQ(imgBmpEncode(dir.name("old.bmp").c_str(), px.data(), 2, 2, 8, kEncodeBottomUp, 0, 24, 24), 1);
+    EXPECT_EQ(imgBmpEncode(dir.name("old.bmp").c_str(), {px.data(), 2, 2, 8, kEncodeBottomUp}, {.flags = 0, .depth = 24}, 24), 1);
     EXPECT_EQ(octtest::readFile(dir.path("old.bmp")), encodeToMemory(px, 2, 2, 8, kEncodeBottomUp, 24, 24));
     EXPECT_EQ(dir.entries().size(), 2u);
 }
@@ -114,26 +114,22 @@ struct Captured {
 };
 Captured gCaptured;
 
-std::int64_t capture(int entry, const std::uint8_t* pixels, std::int32_t width, std::int32_t pitch,
-                     std::int32_t mode, std::int32_t flags, std::int32_t depth) {
-    gCaptured = {entry, Bytes(pixels, pixels + width * (entry / 8)), pitch, mode, flags, depth};
+std::int64_t capture(int entry, const PixelRows& rows, const EncodeOptions& options) {
+    gCaptured = {entry, Bytes(rows.pixels, rows.pixels + rows.width * (entry / 8)), rows.pitch, rows.mode,
+                 options.flags, options.depth};
     return 1;
 }
-std::int64_t capture24(const char16_t*, const std::uint8_t* p, std::int32_t w, std::int32_t, std::int32_t pitch,
-                       std::int32_t mode, std::int32_t flags, std::int32_t depth) {
-    return capture(24, p, w, pitch, mode, flags, depth);
+std::int64_t capture24(const char16_t*, const PixelRows& rows, const EncodeOptions& options) {
+    return capture(24, rows, options);
 }
-std::int64_t capture32(const char16_t*, const std::uint8_t* p, std::int32_t w, std::int32_t, std::int32_t pitch,
-                       std::int32_t mode, std::int32_t flags, std::int32_t depth) {
-    return capture(32, p, w, pitch, mode, flags, depth);
+std::int64_t capture32(const char16_t*, const PixelRows& rows, const EncodeOptions& options) {
+    return capture(32, rows, options);
 }
-constexpr std::uint32_t kCaptureId = 0x54534554;  // "TEST"
+constexpr std::uint32_t kCaptureId = imgFormatId('T', 'E', 'S', 'T');
 const ImageEncoder kCapture{kCaptureId, capture24, capture32};
 
-void registerCapture() {
-    static bool done = imgRegisterEncoder(&kCapture);
-    ASSERT_TRUE(done);
-}
+// Registered again after any restart of the runtime, which empties the registry.
+void registerCapture() { ASSERT_TRUE(imgRegisterEncoder(&kCapture)); }
 
 TEST(ImageSave, ThirtyTwoBitsGoUnchangedOrFlattenedOntoWhite) {
     registerCapture();
@@ -144,14 +140,14 @@ TEST(ImageSave, ThirtyTwoBitsGoUnchangedOrFlattenedOntoWhite) {
     const std::uint8_t px[12] = {9, 9, 9, 0, 1, 2, 3, 255, 100, 100, 100, 128};
     std::memcpy(bm.bits, px, 12);
 
-    EXPECT_EQ(imgSave(id, u"x", kCaptureId, 5), 1);
+    EXPECT_EQ(imgSave(id, u"x", kCaptureId, {.flags = 5}), 1);
     EXPECT_EQ(gCaptured.entry, 32);
     EXPECT_EQ(gCaptured.firstRow, Bytes(px, px + 12));
     EXPECT_EQ(gCaptured.mode, kEncodeBottomUp);
     EXPECT_EQ(gCaptured.flags, 5);
     EXPECT_EQ(gCaptured.depth, 32);  // the source depth
 
-    EXPECT_EQ(imgSave(id, u"x", kCaptureId, 7, 24), 1);
+    EXPECT_EQ(imgSave(id, u"x", kCaptureId, {.flags = 7, .depth = 24}), 1);
     EXPECT_EQ(gCaptured.entry, 24);
     EXPECT_EQ(gCaptured.firstRow, hex({255, 255, 255, 1, 2, 3, 177, 177, 177}));
     EXPECT_EQ(gCaptured.pitch, 12);
@@ -186,24 +182,43 @@ TEST(ImageSave, BmpOfAnImageIsItsMemoryRows) {
     imgFreeImage(id);
 }
 
-// Every start registers the BMP encoder; before, each stop and start took
-// another of the registry's 30 places, until no encoder could be added.
-TEST(ImageSave, StopsAndStartsDoNotFillTheEncoderRegistry) {
+// Both picture registries follow one rule: filled at start, emptied at stop,
+// one entry per id. Stops and starts therefore never fill them, and an
+// encoder registered after a start is gone after the next stop.
+TEST(ImageSave, EncoderRegistryIsEmptiedAtStopAndTakesOneEntryPerId) {
+    registerCapture();
     for (int i = 0; i < 40; ++i) {
         modStopAll();
-        modStartAll();
+        ASSERT_TRUE(modStartAll());
     }
-    static constexpr ImageEncoder kOther{0x52485441, capture24, capture32};  // "ATHR"
-    EXPECT_TRUE(imgRegisterEncoder(&kOther));
-    EXPECT_TRUE(imgRegisterEncoder(&kOther)) << "the same encoder again";
-    static constexpr ImageEncoder kSameId{0x52485441, capture24, nullptr};
-    EXPECT_FALSE(imgRegisterEncoder(&kSameId)) << "another encoder with a registered id";
-    registerCapture();
     std::int64_t id = imgCreateImage(AnyId, 2, 1, 24);
     ASSERT_NE(id, 0);
-    EXPECT_EQ(imgSave(id, u"x", 0x52485441), 1);
+    EXPECT_EQ(imgSave(id, u"x", kCaptureId), 0) << "the capture encoder went with the stop";
+    static constexpr ImageEncoder kOther{imgFormatId('A', 'T', 'H', 'R'), capture24, capture32};
+    EXPECT_TRUE(imgRegisterEncoder(&kOther));
+    EXPECT_TRUE(imgRegisterEncoder(&kOther)) << "the same encoder again";
+    static constexpr ImageEncoder kSameId{kOther.id, capture24, nullptr};
+    EXPECT_FALSE(imgRegisterEncoder(&kSameId)) << "another encoder with a registered id";
+    static constexpr ImageEncoder kNoEntry{imgFormatId('N', 'O', 'N', 'E'), nullptr, capture32};
+    EXPECT_FALSE(imgRegisterEncoder(&kNoEntry)) << "an encoder without its 24-bit entry";
+    EXPECT_FALSE(imgRegisterEncoder(nullptr));
+    EXPECT_EQ(imgSave(id, u"x", kOther.id), 1);
     EXPECT_EQ(gCaptured.entry, 24);
     imgFreeImage(id);
+
+    // The rest of the 30 places, then one too many.
+    static ImageEncoder fillers[30];
+    int taken = 0;
+    for (std::uint32_t k = 0; k < 30; ++k) {
+        fillers[k] = {imgFormatId('F', 'I', 'L', static_cast<char>('A' + k)), capture24, nullptr};
+        if (imgRegisterEncoder(&fillers[k])) ++taken;
+    }
+    EXPECT_EQ(taken, 30 - 2) << "the BMP encoder and the other came first";
+    ASSERT_NE(imgCreateImage(3, 1, 1, 24), 0);
+    EXPECT_EQ(imgSave(3, u"x", kOther.id), 1) << "the first entries still work";
+    imgFreeImage(3);
+    modStopAll();
+    ASSERT_TRUE(modStartAll());
 }
 
 }  // namespace

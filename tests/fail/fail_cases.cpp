@@ -107,7 +107,7 @@ FailCases::FailCases() {
     writeFile(dir_.path("input.bmp"), bmp_);
     writeFile(dir_.path("input.ico"), readFile(std::filesystem::path(OCT_CORPUS_DIR) / "ico" / "bmp-32bpp-alpha.ico"));
     const std::int64_t made =
-        oct::imgBmpEncode(nullptr, rgba.data(), 40, 30, 160, oct::kEncodeBottomUp, 0, 32, 32);
+        oct::imgBmpEncode(nullptr, {rgba.data(), 40, 30, 160, oct::kEncodeBottomUp}, {.flags = 0, .depth = 32}, 32);
     if (made) {
         const auto* p = reinterpret_cast<const std::uint8_t*>(made);
         bmp32_.assign(p, p + 54 + 160 * 30);
@@ -273,8 +273,8 @@ std::vector<FailCase> FailCases::all() {
         const std::int32_t flags = depth == 4 ? 0x100 : 0;
         cases.push_back({depth == 1 ? "palette 1" : depth == 4 ? "palette 4" : "palette 8", [save] { save->prepare(); },
                          [pixels, target, depth, flags] {
-                             return oct::imgBmpEncode(target->c_str(), pixels->data(), 64, 48, 192,
-                                                      oct::kEncodeBottomUp, flags, depth, 24);
+                             return oct::imgBmpEncode(target->c_str(), {pixels->data(), 64, 48, 192, oct::kEncodeBottomUp},
+                                                      {.flags = flags, .depth = depth}, 24);
                          },
                          [save](std::int64_t saved) { return save->check(saved == 1); },
                          [save] { save->release(); }, true});

@@ -113,7 +113,7 @@ TEST(BmpReader, ConvertsEveryLayoutToUprightRgb24) {
         EXPECT_EQ(record->height, c.height);
         EXPECT_EQ(record->depth, 24);
         EXPECT_EQ(record->sourceDepth, c.fields.bitCount);
-        EXPECT_EQ(record->format, kBmpDecoderId);
+        EXPECT_EQ(record->format, kBmpFormat);
         ASSERT_EQ(image.pixels.size(), c.expected.size());
         for (std::size_t i = 0; i < c.expected.size(); ++i)
             EXPECT_EQ(image.pixels[i], c.expected[i]) << "pixel " << i << " (row " << i / c.width << " from the top)";

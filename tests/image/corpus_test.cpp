@@ -46,7 +46,7 @@ TEST(BmpCorpus, EveryGoodFileLoadsAtItsSizeAndDepth) {
         EXPECT_EQ(image->height, c.height);
         EXPECT_EQ(image->depth, 24);
         EXPECT_EQ(image->sourceDepth, c.bitCount);
-        EXPECT_EQ(image->format, kBmpDecoderId);
+        EXPECT_EQ(image->format, kBmpFormat);
         EXPECT_EQ(image->frameCount, 1);
         EXPECT_EQ(plat::handleKind(image->handle), plat::HandleKind::Bitmap);
         imgFreeImage(id);
@@ -103,7 +103,7 @@ TEST(ImageCorpus, OddAndBadFilesLoadOrFailCleanly) {
             ASSERT_NE(image, nullptr);
             EXPECT_GT(image->width, 0);
             EXPECT_GT(image->height, 0);
-            if (image->format == kBmpDecoderId) {
+            if (image->format == kBmpFormat) {
                 plat::BitmapDesc bm{};
                 ASSERT_TRUE(plat::bitmapDescribe(image->handle, bm));
                 EXPECT_EQ(bm.width, image->width);

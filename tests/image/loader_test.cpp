@@ -12,6 +12,7 @@
 #include "image/bmp_reader.h"
 #include "image/image.h"
 #include "image_bytes.h"
+#include "runtime/module.h"
 #include "test_files.h"
 
 namespace oct {
@@ -227,38 +228,102 @@ int whiteDecode(DecodeContext&, std::uint8_t* bits, std::int32_t rowBytes, std::
 }
 void noCleanup(DecodeContext&) {}
 
-const ImageDecoder kFramesDecoder{framesCheck, framesDecode, framesCleanup, 0x454D5246};
-const ImageDecoder kLevelMagicDecoder{levelMagicCheck, whiteDecode, noCleanup, 0x4C54434F};
-const ImageDecoder kNeverDecoder{neverCheck, framesDecode, framesCleanup, 0x5645454E};
 
-// Registration belongs to module start; this test binary registers its
-// decoders once, after the BMP decoder, and then fills the registry. The
-// result: how many fillers the registry took.
-int registerTestDecoders() {
-    static int accepted = 0;
-    // Registered again whenever a restart of the runtime has emptied the registry.
-    static const std::uint8_t kProbe[] = {'F', 'R', 'A', 'M', 'E', 'S', 1, 0xFF};
-    const bool present = imgFindDecoder(kProbe, sizeof kProbe) == kFramesDecoder.id;
-    if (present) imgEndDecode();
-    if (!present) {
-        EXPECT_TRUE(imgRegisterDecoder(&kFramesDecoder));
-        EXPECT_TRUE(imgRegisterDecoder(&kLevelMagicDecoder));
-        EXPECT_FALSE(imgRegisterDecoder(nullptr));
-        int n = 0;
-        while (n < 100 && imgRegisterDecoder(&kNeverDecoder)) ++n;
-        accepted = n;
-    }
-    return accepted;
+// A decoder that also reads files directly: data starting "DIRECT" is a
+// 1 × 1 picture, blue 1 from memory and blue 2 when read straight from a file.
+int directCheck(DecodeContext& context) {
+    if (context.dataSize < 6 || std::memcmp(context.data, "DIRECT", 6) != 0) return 0;
+    context.width = context.height = 1;
+    context.depth = context.sourceDepth = 24;
+    return 1;
+}
+int directDecode(DecodeContext&, std::uint8_t* bits, std::int32_t, std::int32_t) {
+    bits[0] = 1;
+    return 1;
+}
+bool directRead(plat::File* file, std::int64_t size, DirectPicture& out) {
+    char head[6] = {};
+    if (size < 6 || plat::fileReadAll(file, head, 6) != 6 || std::memcmp(head, "DIRECT", 6) != 0) return false;
+    out = {imgCreateDIBSection(1, 1, 24), 1, 1, 24, 8};
+    plat::BitmapDesc bm{};
+    if (!out.bitmap || !plat::bitmapDescribe(out.bitmap, bm)) return false;
+    static_cast<std::uint8_t*>(bm.bits)[0] = 2;
+    return true;
 }
 
-TEST(DecoderRegistry, HoldsThirtyDecodersAndRefusesMore) {
-    EXPECT_EQ(registerTestDecoders(), 30 - 3);  // the BMP, frames and level-magic decoders came first
-    EXPECT_FALSE(imgRegisterDecoder(&kNeverDecoder));
+const ImageDecoder kFramesDecoder{framesCheck, framesDecode, framesCleanup, imgFormatId('F', 'R', 'M', 'E')};
+const ImageDecoder kLevelMagicDecoder{levelMagicCheck, whiteDecode, noCleanup, imgFormatId('O', 'C', 'T', 'L')};
+const ImageDecoder kDirectDecoder{directCheck, directDecode, noCleanup, imgFormatId('D', 'R', 'C', 'T'), directRead};
+
+// Registration belongs to module start, and a stop empties the registry;
+// this test binary registers its decoders after the BMP decoder, again after
+// any restart of the runtime.
+void registerTestDecoders() {
+    for (const ImageDecoder* decoder : {&kFramesDecoder, &kLevelMagicDecoder, &kDirectDecoder})
+        ASSERT_TRUE(imgRegisterDecoder(decoder));
+}
+
+TEST(DecoderRegistry, HoldsThirtyDecodersOnePerIdUntilTheStop) {
+    registerTestDecoders();
+    ASSERT_EQ(imgDecoders().size(), 4u);
+    EXPECT_EQ(imgDecoders()[0]->id, kBmpFormat) << "the BMP decoder is registered first";
+
+    EXPECT_TRUE(imgRegisterDecoder(&kFramesDecoder)) << "the same decoder again";
+    EXPECT_EQ(imgDecoders().size(), 4u) << "and not entered twice";
+    const ImageDecoder sameId{neverCheck, framesDecode, framesCleanup, kFramesDecoder.id};
+    const ImageDecoder noId{neverCheck, framesDecode, framesCleanup, 0};
+    const ImageDecoder noCheck{nullptr, framesDecode, framesCleanup, imgFormatId('N', 'O', 'N', 'E')};
+    for (const ImageDecoder* refused : {&sameId, &noId, &noCheck, static_cast<const ImageDecoder*>(nullptr)})
+        EXPECT_FALSE(imgRegisterDecoder(refused));
+
+    static ImageDecoder fillers[30];
+    int taken = 0;
+    for (int k = 0; k < 30; ++k) {
+        fillers[k] = {neverCheck, framesDecode, framesCleanup, imgFormatId('F', 'I', 'L', static_cast<char>('A' + k))};
+        if (imgRegisterDecoder(&fillers[k])) ++taken;
+    }
+    EXPECT_EQ(taken, 30 - 4);
     // The decoders registered first still work.
     const Bytes bmp = smallBmp();
-    const std::int64_t id = imgLoadImageMemory(AnyId, bmp.data(), static_cast<std::int64_t>(bmp.size()));
+    std::int64_t id = imgLoadImageMemory(AnyId, bmp.data(), static_cast<std::int64_t>(bmp.size()));
     EXPECT_NE(id, 0);
     imgFreeImage(id);
+
+    // A stop empties the registry; a start brings back the BMP decoder alone.
+    modStopAll();
+    ASSERT_TRUE(modStartAll());
+    ASSERT_EQ(imgDecoders().size(), 1u);
+    const Bytes frames = {'F', 'R', 'A', 'M', 'E', 'S', 1, 0xFF};
+    EXPECT_EQ(imgFindDecoder(frames.data(), static_cast<std::int32_t>(frames.size())), 0u);
+    id = imgLoadImageMemory(AnyId, bmp.data(), static_cast<std::int64_t>(bmp.size()));
+    EXPECT_NE(id, 0);
+    imgFreeImage(id);
+}
+
+// Files go first to the decoders that read them directly; memory, and files
+// such a read leaves alone, go through check and decode.
+TEST(DecoderRegistry, AnyDecoderMayReadFilesDirectly) {
+    registerTestDecoders();
+    octtest::TempDir dir;
+    const Bytes data = {'D', 'I', 'R', 'E', 'C', 'T', 0};
+    octtest::writeFile(dir.path("direct.bin"), data);
+    const std::int64_t fromFile = imgLoadImage(AnyId, dir.name("direct.bin").c_str());
+    const std::int64_t fromMemory = imgLoadImageMemory(AnyId, data.data(), static_cast<std::int64_t>(data.size()));
+    ASSERT_NE(fromFile, 0);
+    ASSERT_NE(fromMemory, 0);
+    EXPECT_EQ(bitmapBytes(fromFile)[0], 2);
+    EXPECT_EQ(imgGetImage(fromFile)->format, kDirectDecoder.id);
+    EXPECT_EQ(imgGetImage(fromFile)->sourceDepth, 8);
+    EXPECT_EQ(bitmapBytes(fromMemory)[0], 1);
+    imgFreeImage(fromFile);
+    imgFreeImage(fromMemory);
+
+    // A number keeps the handle, and its old image goes.
+    ASSERT_NE(imgCreateImage(5, 1, 1, 24), 0);
+    const std::int64_t handle = imgLoadImage(5, dir.name("direct.bin").c_str());
+    EXPECT_EQ(handle, static_cast<std::int64_t>(imgGetImage(5)->handle));
+    EXPECT_EQ(imgGetImage(5)->format, kDirectDecoder.id);
+    imgFreeImage(5);
 }
 
 TEST(DecoderRegistry, MultiFrameImagesKeepEveryFrame) {

@@ -19,16 +19,32 @@ TEST(Module, StartsAndStopsInTheFixedOrders) {
     gSteps.clear();
     modSetObserver(observe);
     modStopAll();
-    modStartAll();
+    EXPECT_TRUE(modStartAll());
     modSetObserver(nullptr);
     const std::vector<std::string> expected = {
-        "-thread exits", "-packer",   "-files",          "-images",          "-image blending", "-fonts",
+        "-thread exits", "-packer",   "-files",          "-images",          "-image codecs", "-image blending", "-fonts",
         "-per-thread areas", "-drawing", "-memory", "-strings",      "-heap",
         "+heap",         "+strings",  "+fonts",          "+memory",          "+vector drawing", "+image decoders",
         "+bmp codec",    "+image blending", "+structure maps", "+images",    "+drawing",        "+files",
         "+packer",       "+packer codecs",
     };
     EXPECT_EQ(gSteps, expected);
+}
+
+void stepThatWorks() {}
+void stepThatFails() { modStepFailed(); }
+
+// A step that could not do its work fails the run, and the later steps
+// still run; the next run starts without the old failure.
+TEST(Module, AFailedStepFailsTheRunAndTheRestStillRun) {
+    gSteps.clear();
+    modSetObserver(observe);
+    const ModuleStep failing[] = {{"a", stepThatWorks}, {"b", stepThatFails}, {"c", stepThatWorks}};
+    const ModuleStep working[] = {{"d", stepThatWorks}, {"e", nullptr}};
+    EXPECT_FALSE(modRunSteps(failing, true));
+    EXPECT_TRUE(modRunSteps(working, true));
+    modSetObserver(nullptr);
+    EXPECT_EQ(gSteps, (std::vector<std::string>{"+a", "+b", "+c", "+d", "+e"}));
 }
 
 TEST(Module, PlatformProbesHaveTheirFallbacks) {

@@ -55,7 +55,7 @@ std::optional<Options> parse(CommandArgs args, ToolContext& context, int& code) 
 
 // Saves the image to OUT, or to standard output by way of a temporary file.
 bool save(std::int64_t image, std::string_view out, const Options& o, ToolContext& context, std::string& error) {
-    auto saveTo = [&](const char16_t* name) { return imgSave(image, name, kBmpFormat, o.flags, o.depth) == 1; };
+    auto saveTo = [&](const char16_t* name) { return imgSave(image, name, kBmpFormat, {.flags = o.flags, .depth = o.depth}) == 1; };
     if (out != kStandardStream) return saveTo(toolName(out).c_str());
     const auto bytes = bytesSavedBy(saveTo);
     return bytes && writeOutput(out, bytes->data(), bytes->size(), context, error);

@@ -24,13 +24,12 @@ bool save(std::int64_t image, std::string_view out, ToolContext& context, std::s
     const ImageObject* record = imgGetImage(image);
     plat::BitmapDesc bm{};
     if (!record || !plat::bitmapDescribe(record->handle, bm)) return false;
-    const auto* pixels = static_cast<const std::uint8_t*>(bm.bits);
+    const PixelRows rows{static_cast<const std::uint8_t*>(bm.bits), bm.width, bm.height, bm.widthBytes,
+                         kEncodeBottomUp};
     const std::int32_t depth = bm.bitsPerPixel;
-    if (out != kStandardStream)
-        return imgBmpEncode(toolName(out).c_str(), pixels, bm.width, bm.height, bm.widthBytes, kEncodeBottomUp, 0,
-                            depth, depth) == 1;
-    const std::int64_t block =
-        imgBmpEncode(nullptr, pixels, bm.width, bm.height, bm.widthBytes, kEncodeBottomUp, 0, depth, depth);
+    const EncodeOptions options{.flags = 0, .depth = depth};
+    if (out != kStandardStream) return imgBmpEncode(toolName(out).c_str(), rows, options, depth) == 1;
+    const std::int64_t block = imgBmpEncode(nullptr, rows, options, depth);
     if (!block) return false;
     const std::int64_t size = 54 + static_cast<std::int64_t>(bm.widthBytes) * bm.height;
     const bool ok = writeOutput(out, reinterpret_cast<const void*>(block), static_cast<std::size_t>(size), context, error);

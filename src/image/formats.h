@@ -1,0 +1,28 @@
+// Format ids: one 32-bit code per picture format, shared by the format's
+// decoder (ImageDecoder::id), its encoder (ImageEncoder::id) and the images
+// it loads (ImageObject::format). A code is four ASCII characters read as a
+// little-endian value, the first character in the lowest byte, so that the
+// id shows as its name in a memory dump.
+#pragma once
+
+#include <cstdint>
+
+namespace oct {
+
+constexpr std::uint32_t imgFormatId(char a, char b, char c, char d) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(d)) << 24;
+}
+
+// Windows bitmaps: "B", "M", "P", 0.
+constexpr std::uint32_t kBmpFormat = imgFormatId('B', 'M', 'P', '\0');
+// Icon files, which load as icon handles rather than through a decoder: "ICON".
+constexpr std::uint32_t kIconFormat = imgFormatId('I', 'C', 'O', 'N');
+
+// The values stored files and hosts have always seen.
+static_assert(kBmpFormat == 0x504D42);
+static_assert(kIconFormat == 0x4E4F4349);
+
+}  // namespace oct
