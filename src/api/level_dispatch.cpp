@@ -1,6 +1,7 @@
 // Chooses the level codec's versions once, by what the processor runs: AVX2
 // where it has it, else SSE2 (every x86-64 processor), else the portable code.
 #include "api/level_kernels.h"
+#include "runtime/cpu_features.h"
 
 namespace oct::lvl {
 namespace {
@@ -13,8 +14,7 @@ bool processorRuns(Isa isa) {
     case Isa::kSse2:
         return true;
     case Isa::kAvx2:
-        // Also false when the system does not save the AVX registers.
-        return __builtin_cpu_supports("avx2");
+        return cpuFeatures().avx2;
 #endif
     default:
         return false;

@@ -3,7 +3,7 @@
 // which the front colour (or the gradient colour, or the filter) is combined
 // with the output's pixels in memory, by the session's drawing mode. Where
 // the text is not, the back colour can be painted (mode bit 0x1 clear, text
-// not turned).
+// not turned); draw/text_blend.h has those rules.
 #pragma once
 
 #include <cstdint>
@@ -51,11 +51,5 @@ std::int32_t drwItalicOverhang(plat::Handle font);
 // modulo 360), made once and kept for the next text at the same angle.
 // False when the font cannot be described or made.
 bool drwRotatedFont(DrawContext& c, plat::TextDevice* device, float angle);
-
-// Combines the raster (`rowBytes` apart, top row first) with the output:
-// raster pixel (j, i) lands on area pixel (x + j, y + i), clipped to the
-// drawing area and to the raster's `width` × `height`.
-void drwBlendText(DrawContext& c, const std::uint8_t* raster, std::int64_t rowBytes, std::int32_t x, std::int32_t y,
-                  std::int32_t width, std::int32_t height, bool rotated);
 
 }  // namespace oct

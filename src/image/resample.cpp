@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image/limits.h"
+#include "runtime/cpu_features.h"
 
 namespace oct {
 namespace {
@@ -48,13 +49,9 @@ const ResampleLoops kPortableResampleLoops{portable_loops::rowsPass, portable_lo
 
 namespace {
 
-// The loops of the widest instruction set this processor runs, decided once.
+// The loops of the widest instruction set this processor runs.
 const ResampleLoops& bestLoops() {
-#if defined(__x86_64__) || defined(_M_X64)
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return kAvx2ResampleLoops;
-#endif
-    return kPortableResampleLoops;
+    return cpuFeatures().avx2 ? kAvx2ResampleLoops : kPortableResampleLoops;
 }
 
 // The converted-row ring is used up to this size.

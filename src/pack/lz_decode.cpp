@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "pack/lz_block.h"
+#include "runtime/cpu_features.h"
 
 #if defined(__x86_64__)
-#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -286,13 +286,12 @@ std::uint64_t tagWordAt(const std::uint8_t* p) {
 #undef OCT_LZ_COPY
 #endif
 
-// The fastest decoder this processor runs: PEXT where it is fast (AMD
-// processors before Zen 3, families 15h and 17h, run it as microcode, far
-// slower than the shifts it replaces), else the shuffles alone.
+// The fastest decoder this processor runs: PEXT where it is fast, else the
+// shuffles alone.
 detail::LzDecoder fastestDecoder() {
     using detail::LzDecoder;
 #ifdef OCT_LZ_HAVE_X86
-    if (detail::decoderRuns(LzDecoder::kPext) && !__builtin_cpu_is("amdfam15h") && !__builtin_cpu_is("amdfam17h"))
+    if (detail::decoderRuns(LzDecoder::kPext) && cpuFeatures().fastPext)
         return LzDecoder::kPext;
     if (detail::decoderRuns(LzDecoder::kShuffle)) return LzDecoder::kShuffle;
 #endif
@@ -304,12 +303,9 @@ detail::LzDecoder fastestDecoder() {
 bool detail::decoderRuns(LzDecoder which) {
     if (which == LzDecoder::kPortable) return true;
 #ifdef OCT_LZ_HAVE_X86
-    __builtin_cpu_init();
-    // LZCNT is asked of CPUID itself: not every compiler's feature test knows it.
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    const bool lzcnt = __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx) && (ecx & bit_LZCNT) != 0;
-    const bool shuffles = __builtin_cpu_supports("ssse3") && lzcnt;
-    return which == LzDecoder::kShuffle ? shuffles : shuffles && __builtin_cpu_supports("bmi2");
+    const CpuFeatures& cpu = cpuFeatures();
+    const bool shuffles = cpu.ssse3 && cpu.lzcnt;
+    return which == LzDecoder::kShuffle ? shuffles : shuffles && cpu.bmi2;
 #else
     return false;
 #endif

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "canvas.h"
-#include "draw/text.h"
+#include "draw/text_blend.h"
 
 namespace oct {
 namespace {

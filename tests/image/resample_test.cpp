@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/image.h"
+#include "runtime/cpu_features.h"
 
 namespace oct {
 namespace {
@@ -238,9 +239,7 @@ TEST(Resample, StrongReductionGivesTheSameSums) {
 // shrinking each way, widths that leave every remainder of a 4-wide step, and
 // a reduction strong enough to take the direct column pass.
 TEST(Resample, WideLoopsGiveThePortableBytes) {
-#if defined(__x86_64__) || defined(_M_X64)
-    if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 here";
-#endif
+    if (!cpuFeatures().avx2) GTEST_SKIP() << "no AVX2 here";
     struct Case {
         std::int32_t sw, sh, dw, dh;
     } cases[] = {{5, 4, 13, 9}, {13, 9, 5, 4}, {17, 3, 31, 40}, {64, 48, 29, 7}, {33, 65, 33, 64}, {2048, 1200, 7, 2}};
