@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "bmp_file.h"
 #include "draw/image_draw.h"
 #include "draw/session.h"
 #include "draw/text.h"
@@ -14,7 +15,6 @@
 #include "image/image.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
-#include "raw_bmp.h"
 
 namespace oct::tool {
 namespace {
@@ -78,16 +78,19 @@ bool runFill(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     return true;
 }
 
-// A drawing source made from a file, deleted at the end of the step.
+// A drawing source made from a file, freed at the end of the step: an icon
+// handle, or an image holding a BMP file's stored rows.
 class Source {
 public:
     Source() = default;
     Source(const Source&) = delete;
     Source& operator=(const Source&) = delete;
     ~Source() {
-        if (handle) plat::objectDelete(handle);
+        if (image) imgFreeImage(image);
+        else if (handle) plat::objectDelete(handle);
     }
     plat::Handle handle = 0;
+    std::int64_t image = 0;  // owns `handle` when set
 };
 
 bool isIconName(const std::filesystem::path& p) {
@@ -110,22 +113,14 @@ bool loadSource(const std::filesystem::path& p, Source& source, std::string& err
         if (!source.handle) error = "cannot read '" + shown + "': not an icon file the library can read";
         return source.handle != 0;
     }
-    const auto picture = readRawBmp(*bytes, error);
-    if (!picture) {
-        error = "cannot read '" + shown + "': " + error;
+    StoredBmp stored;
+    source.image = imgLoadStoredBmp(AnyId, bytes->data(), static_cast<std::int64_t>(bytes->size()), stored);
+    if (!source.image) {
+        error = stored.refusal == StoredBmpRefusal::kNone ? "no memory for the picture of '" + shown + "'"
+                                                           : "cannot read '" + shown + "': " + toolStoredBmpReason(stored);
         return false;
     }
-    source.handle = imgCreateDIBSection(picture->width, picture->height, picture->bitsPerPixel);
-    plat::BitmapDesc bm{};
-    if (!source.handle || !plat::bitmapDescribe(source.handle, bm) || !bm.bits ||
-        bm.bitsPerPixel != picture->bitsPerPixel) {
-        error = "no memory for the picture of '" + shown + "'";
-        return false;
-    }
-    const std::size_t rowBytes = static_cast<std::size_t>(imgRowBytes(picture->width, picture->bitsPerPixel));
-    for (std::int32_t row = 0; row < picture->height; ++row)
-        std::memcpy(static_cast<std::uint8_t*>(bm.bits) + static_cast<std::size_t>(row) * bm.widthBytes,
-                    picture->rows.data() + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+    source.handle = imgImageHandle(source.image);
     return true;
 }
 
