@@ -29,10 +29,10 @@ struct FileFields {
     std::uint16_t bitCount = 24;
     std::uint32_t compression = 0;
     std::uint32_t headerSize = 40;
-    std::vector<std::uint32_t> masks;
+    std::vector<std::uint32_t> masks{};
     std::uint32_t reserved = 0;
     std::size_t gap = 0;
-    Bytes rows;
+    Bytes rows{};
 };
 
 Bytes makeFile(const FileFields& f) {
