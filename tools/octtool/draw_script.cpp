@@ -144,8 +144,8 @@ bool runImageSized(DrawContext& c, ScriptRun&, const Args& a, std::string& error
 // Text
 // ---------------------------------------------------------------------------
 
-constexpr std::size_t kMaxFaceUnits = 31;
-constexpr std::int64_t kMaxFontHeight = 2000;  // pixels: far beyond any picture's text  // a face name and its terminator fill 32 units
+constexpr std::size_t kMaxFaceUnits = 31;     // a face name and its terminator fill 32 units
+constexpr std::int64_t kMaxFontHeight = 2000;  // pixels: far beyond any picture's text
 
 std::u16string faceOf(std::string_view word) {
     std::u16string face(utf16LengthOf(word), u'\0');
