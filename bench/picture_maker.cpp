@@ -5,12 +5,9 @@
 #include <fstream>
 #include <iterator>
 
-namespace {
+#include "image/bmp_rows.h"
 
-std::uint32_t le16(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at] | b[at + 1] << 8);
-}
-std::uint32_t le32(const std::vector<std::uint8_t>& b, std::size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
+namespace {
 
 void put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
     b[at] = static_cast<std::uint8_t>(v);
@@ -78,44 +75,28 @@ std::vector<Taps> tapsFor(std::int32_t m, std::int32_t n) {
 // BMP files
 // ---------------------------------------------------------------------------
 
-// File header (14 bytes) then the info header, little-endian:
-//  off size
-//   0   2   "BM"
-//  10   4   offset of the rows from the file start
-//  14   4   info header size (40, or larger for later versions)
-//  18   4   width
-//  22   4   height, negative for top-down rows
-//  28   2   bits per pixel
-//  30   4   compression, 0 for uncompressed (BI_RGB)
+// The photograph's rows as the file stores them, found by the library's
+// stored-rows reader, so that its bytes reach the scaler untouched.
 std::optional<BenchPicture> benchReadBmp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     const std::vector<std::uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (file.size() < 54 || file[0] != 'B' || file[1] != 'M' || le32(file, 14) < 40 || le32(file, 30) != 0)
+    oct::StoredBmp stored;
+    if (!oct::imgFindStoredBmpRows(file, stored) || stored.width > 1 << 16 || stored.height > 1 << 16)
         return std::nullopt;
     BenchPicture pic;
-    pic.width = static_cast<std::int32_t>(le32(file, 18));
-    const auto height = static_cast<std::int32_t>(le32(file, 22));
-    pic.bitsPerPixel = static_cast<std::int32_t>(le16(file, 28));
-    if (pic.width <= 0 || pic.width > 1 << 16 || height == 0 || height < -(1 << 16) || height > 1 << 16 ||
-        (pic.bitsPerPixel != 24 && pic.bitsPerPixel != 32))
-        return std::nullopt;
-    pic.height = height < 0 ? -height : height;
+    pic.width = stored.width;
+    pic.height = stored.height;
+    pic.bitsPerPixel = stored.bitsPerPixel;
     pic.pitch = pitchOf(pic.width, pic.bitsPerPixel);
-    const std::size_t offset = le32(file, 10), row = static_cast<std::size_t>(pic.pitch);
-    const std::size_t bytes = row * static_cast<std::size_t>(pic.height);
-    if (offset > file.size() || bytes > file.size() - offset) return std::nullopt;
-    pic.pixels.assign(file.begin() + static_cast<std::ptrdiff_t>(offset),
-                      file.begin() + static_cast<std::ptrdiff_t>(offset + bytes));
-    if (height < 0) {
-        for (std::size_t top = 0, bottom = static_cast<std::size_t>(pic.height) - 1; top < bottom; ++top, --bottom)
-            std::swap_ranges(pic.pixels.begin() + static_cast<std::ptrdiff_t>(top * row),
-                             pic.pixels.begin() + static_cast<std::ptrdiff_t>((top + 1) * row),
-                             pic.pixels.begin() + static_cast<std::ptrdiff_t>(bottom * row));
-    }
+    pic.pixels.resize(static_cast<std::size_t>(pic.pitch) * static_cast<std::size_t>(pic.height));
+    oct::imgCopyStoredBmpRows(stored, pic.pixels.data(), pic.pitch);
     return pic;
 }
 
+// The 14-byte file header and a 40-byte info header (BI_RGB, positive
+// height, 72 dpi), then the rows as held: the layout the library's encoder
+// writes, apart from the resolution.
 std::vector<std::uint8_t> benchBmpFile(const BenchPicture& pic) {
     constexpr std::size_t kHeaders = 14 + 40;
     std::vector<std::uint8_t> file(kHeaders + pic.pixels.size());

@@ -18,9 +18,11 @@ struct BenchPicture {
     std::vector<std::uint8_t> pixels;  // bottom-up rows, as stored in the file
 };
 
-// Reads an uncompressed 24- or 32-bit BMP file (any info header of 40 bytes
-// or more; rows bottom-up or top-down, stored here bottom-up). Nothing when
-// the file cannot be read or is of another kind.
+// Reads the rows of a 24- or 32-bit BMP file as stored (any info header of
+// 40 bytes or more; uncompressed, or 32 bits with the usual bit fields; rows
+// bottom-up or top-down, held here bottom-up) through the library's
+// imgFindStoredBmpRows. Nothing when the file cannot be read, is of another
+// kind, or is wider or taller than 65536 pixels.
 std::optional<BenchPicture> benchReadBmp(const std::string& path);
 
 // The whole BMP file of a picture: a 14-byte file header, a 40-byte info

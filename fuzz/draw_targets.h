@@ -13,17 +13,19 @@
 #include <string_view>
 #include <vector>
 
+#include "bmp_file.h"
 #include "draw_script.h"
-#include "raw_bmp.h"
+#include "image/bmp_rows.h"
 #include "image/image.h"
 #include "platform/platform.h"
+#include "runtime/heap.h"
 
 namespace oct::fuzz {
 
 // Input: any bytes, read as a drawing script, optionally followed by a NUL
 // byte and the bytes of a picture file: those are then the files p.bmp and
 // p.ico in a folder of their own, the current folder while the script runs,
-// so the image commands read them through the tool's BMP reader and the
+// so the image commands read them through the stored-rows reader and the
 // icon reader. A script that parses runs on
 // a 37 × 23 picture (24 bits when the last byte's lowest bit is clear, else
 // 32), and nothing it draws may reach the zero padding at the end of each
@@ -31,8 +33,8 @@ namespace oct::fuzz {
 // not parse names a line of the input; one whose step fails (an image file
 // that cannot be read, a font that cannot be made) names that step's line.
 // Every command of a script that parses is listed in the help. A 32-bit
-// result written as a BMP file by the tool's writer reads back, by
-// the tool's reader, as the same rows.
+// result written as a BMP file by the tool's encoder call reads back, by
+// the stored-rows reader, as the same rows.
 inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::size_t nul = text.find('\0');
@@ -73,12 +75,14 @@ inline bool checkDrawScript(const std::uint8_t* data, std::size_t size) {
     for (std::int32_t row = 0; ok && row < bm.height; ++row)
         for (std::int32_t i = used; ok && i < bm.widthBytes; ++i) ok = bytes[row * bm.widthBytes + i] == 0;
     if (ok && depth == 32) {
-        const tool::Bytes file = tool::writeBmp32(37, 23, bytes);
-        std::string why;
-        const auto back = tool::readRawBmp(file, why);
-        ok = back && back->width == 37 && back->height == 23 && back->bitsPerPixel == 32 &&
-             back->rows.size() == static_cast<std::size_t>(bm.widthBytes) * 23 &&
-             std::equal(back->rows.begin(), back->rows.end(), bytes);
+        const std::int64_t block = tool::toolEncodeBmp(nullptr, bytes, 37, 23, bm.widthBytes, 32);
+        const auto rowsSize = static_cast<std::size_t>(bm.widthBytes) * 23;
+        const auto* file = reinterpret_cast<const std::uint8_t*>(block);
+        StoredBmp back;
+        ok = file && imgFindStoredBmpRows({file, static_cast<std::size_t>(tool::kBmpHeadersSize) + rowsSize}, back) &&
+             back.width == 37 && back.height == 23 && back.bitsPerPixel == 32 && !back.topDown &&
+             back.rows.size() == rowsSize && std::equal(back.rows.begin(), back.rows.end(), bytes);
+        if (block) memFree(reinterpret_cast<void*>(block));
     }
     imgFreeImage(image);
     return ok;

@@ -12,10 +12,32 @@
 #include <vector>
 
 #include "image/bmp_reader.h"
+#include "image/bmp_rows.h"
 #include "image/icon_reader.h"
 #include "image/image.h"
 
 namespace oct::fuzz {
+
+// The stored-rows reader on the same bytes: rows it finds lie inside the
+// data, are exactly row length × rows long, and copy into a buffer of just
+// that size; and the decoder accepts every file whose rows it finds, its
+// reserved words aside (only the stored-rows reader overlooks them).
+inline bool checkStoredBmpRows(const std::vector<std::uint8_t>& file) {
+    StoredBmp bmp;
+    if (!imgFindStoredBmpRows(file, bmp)) return bmp.refusal != StoredBmpRefusal::kNone && bmp.rows.empty();
+    const std::size_t total = static_cast<std::size_t>(bmp.rowBytes) * static_cast<std::size_t>(bmp.height);
+    if ((bmp.bitsPerPixel != 24 && bmp.bitsPerPixel != 32) || bmp.width <= 0 || bmp.height <= 0 ||
+        bmp.rowBytes != imgRowBytes(bmp.width, bmp.bitsPerPixel) || bmp.rows.size() != total ||
+        bmp.rows.data() < file.data() || bmp.rows.data() + total > file.data() + file.size())
+        return false;
+    if (bmp.width * static_cast<std::int64_t>(bmp.height) <= (std::int64_t{1} << 22)) {
+        std::vector<std::uint8_t> rows(total);
+        imgCopyStoredBmpRows(bmp, rows.data(), bmp.rowBytes);
+    }
+    if (file[6] | file[7] | file[8] | file[9]) return true;
+    BmpDescription description;
+    return imgBmpDescribe(file, description) && !description.refusal;
+}
 
 // Input: any bytes, read as a BMP file. An accepted file states a size that
 // the decoder then fills exactly: the output buffer is just large enough, so
@@ -25,10 +47,12 @@ namespace oct::fuzz {
 //
 // The description that octtool info prints comes from the same headers: it
 // refuses exactly what the check refuses, names a pixel layout for what the
-// check accepts, and gives the same size and source bit count.
+// check accepts, and gives the same size and source bit count. The stored
+// rows keep to checkStoredBmpRows.
 inline bool checkBmp(const std::uint8_t* data, std::size_t size) {
     if (size == 0 || size > INT32_MAX) return true;
     std::vector<std::uint8_t> file(data, data + size);  // exactly its size
+    if (!checkStoredBmpRows(file)) return false;
     BmpDescription description;
     const bool described = imgBmpDescribe({file.data(), file.size()}, description);
     DecodeContext context{};

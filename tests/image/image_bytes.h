@@ -30,8 +30,8 @@ struct BmpFields {
     std::int32_t height = 1;
     std::uint16_t bitCount = 24;
     std::uint32_t compression = 0;
-    Bytes colourTable;
-    Bytes pixels;
+    Bytes colourTable{};
+    Bytes pixels{};
 };
 
 inline Bytes makeBmp(const BmpFields& s) {

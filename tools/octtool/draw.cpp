@@ -4,13 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "bmp_file.h"
 #include "commands.h"
 #include "draw_script.h"
-#include "encode/bmp_writer.h"
-#include "encode/encoder.h"
 #include "file_io.h"
 #include "image/image.h"
-#include "runtime/heap.h"
 
 namespace oct::tool {
 namespace {
@@ -24,17 +22,11 @@ bool save(std::int64_t image, std::string_view out, ToolContext& context, std::s
     const ImageObject* record = imgGetImage(image);
     plat::BitmapDesc bm{};
     if (!record || !plat::bitmapDescribe(record->handle, bm)) return false;
-    const PixelRows rows{static_cast<const std::uint8_t*>(bm.bits), bm.width, bm.height, bm.widthBytes,
-                         kEncodeBottomUp};
+    const auto* pixels = static_cast<const std::uint8_t*>(bm.bits);
     const std::int32_t depth = bm.bitsPerPixel;
-    const EncodeOptions options{.flags = 0, .depth = depth};
-    if (out != kStandardStream) return imgBmpEncode(toolName(out).c_str(), rows, options, depth) == 1;
-    const std::int64_t block = imgBmpEncode(nullptr, rows, options, depth);
-    if (!block) return false;
-    const std::int64_t size = 54 + static_cast<std::int64_t>(bm.widthBytes) * bm.height;
-    const bool ok = writeOutput(out, reinterpret_cast<const void*>(block), static_cast<std::size_t>(size), context, error);
-    memFree(reinterpret_cast<void*>(block));
-    return ok;
+    if (out != kStandardStream)
+        return toolEncodeBmp(toolName(out).c_str(), pixels, bm.width, bm.height, bm.widthBytes, depth) == 1;
+    return toolWriteBmp(out, pixels, bm.width, bm.height, bm.widthBytes, depth, context, error);
 }
 
 int runDraw(CommandArgs args, ToolContext& context) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "bmp_file.h"
 #include "draw/image_draw.h"
 #include "draw/session.h"
 #include "draw/text.h"
@@ -14,7 +15,6 @@
 #include "image/image.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
-#include "raw_bmp.h"
 
 namespace oct::tool {
 namespace {
@@ -78,16 +78,19 @@ bool runFill(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
     return true;
 }
 
-// A drawing source made from a file, deleted at the end of the step.
+// A drawing source made from a file, freed at the end of the step: an icon
+// handle, or an image holding a BMP file's stored rows.
 class Source {
 public:
     Source() = default;
     Source(const Source&) = delete;
     Source& operator=(const Source&) = delete;
     ~Source() {
-        if (handle) plat::objectDelete(handle);
+        if (image) imgFreeImage(image);
+        else if (handle) plat::objectDelete(handle);
     }
     plat::Handle handle = 0;
+    std::int64_t image = 0;  // owns `handle` when set
 };
 
 bool isIconName(const std::filesystem::path& p) {
@@ -110,22 +113,14 @@ bool loadSource(const std::filesystem::path& p, Source& source, std::string& err
         if (!source.handle) error = "cannot read '" + shown + "': not an icon file the library can read";
         return source.handle != 0;
     }
-    const auto picture = readRawBmp(*bytes, error);
-    if (!picture) {
-        error = "cannot read '" + shown + "': " + error;
+    StoredBmp stored;
+    source.image = imgLoadStoredBmp(AnyId, bytes->data(), static_cast<std::int64_t>(bytes->size()), stored);
+    if (!source.image) {
+        error = stored.refusal == StoredBmpRefusal::kNone ? "no memory for the picture of '" + shown + "'"
+                                                           : "cannot read '" + shown + "': " + toolStoredBmpReason(stored);
         return false;
     }
-    source.handle = imgCreateDIBSection(picture->width, picture->height, picture->bitsPerPixel);
-    plat::BitmapDesc bm{};
-    if (!source.handle || !plat::bitmapDescribe(source.handle, bm) || !bm.bits ||
-        bm.bitsPerPixel != picture->bitsPerPixel) {
-        error = "no memory for the picture of '" + shown + "'";
-        return false;
-    }
-    const std::size_t rowBytes = static_cast<std::size_t>(imgRowBytes(picture->width, picture->bitsPerPixel));
-    for (std::int32_t row = 0; row < picture->height; ++row)
-        std::memcpy(static_cast<std::uint8_t*>(bm.bits) + static_cast<std::size_t>(row) * bm.widthBytes,
-                    picture->rows.data() + static_cast<std::size_t>(row) * rowBytes, rowBytes);
+    source.handle = imgImageHandle(source.image);
     return true;
 }
 
@@ -149,8 +144,8 @@ bool runImageSized(DrawContext& c, ScriptRun&, const Args& a, std::string& error
 // Text
 // ---------------------------------------------------------------------------
 
-constexpr std::size_t kMaxFaceUnits = 31;
-constexpr std::int64_t kMaxFontHeight = 2000;  // pixels: far beyond any picture's text  // a face name and its terminator fill 32 units
+constexpr std::size_t kMaxFaceUnits = 31;     // a face name and its terminator fill 32 units
+constexpr std::int64_t kMaxFontHeight = 2000;  // pixels: far beyond any picture's text
 
 std::u16string faceOf(std::string_view word) {
     std::u16string face(utf16LengthOf(word), u'\0');
@@ -380,6 +375,154 @@ std::string usageOf(const ScriptCommand& c) {
     return std::string(c.name) + (c.synopsis.empty() ? "" : " ") + std::string(c.synopsis);
 }
 
+// ---------------------------------------------------------------------------
+// Arguments: one parser per kind letter of the command table. Each takes its
+// token (for a text, the rest of the line) and fills `arg`, or sets `error`
+// and returns false.
+// ---------------------------------------------------------------------------
+
+using ArgParser = bool (*)(std::string_view token, const std::filesystem::path& folder, ScriptArg& arg,
+                           std::string& error);
+
+// A number of parseNumber's form inside [low, high].
+bool parseNumberIn(std::string_view token, std::int64_t low, std::int64_t high, ScriptArg& arg, std::string& error) {
+    const auto v = parseNumber(token);
+    if (!v) {
+        error = "bad number " + shown(token) + " (decimal or 0x-hex, below 2^32)";
+        return false;
+    }
+    if (*v < low || *v > high) {
+        error = "number " + shown(token) + " out of range (" + std::to_string(low) + " to " + std::to_string(high) + ")";
+        return false;
+    }
+    arg.number = *v;
+    return true;
+}
+
+bool parseInt32Arg(std::string_view token, const std::filesystem::path&, ScriptArg& arg, std::string& error) {
+    return parseNumberIn(token, INT32_MIN, INT32_MAX, arg, error);
+}
+
+// Any number parseNumber reads; a negative one is taken modulo 2^32.
+bool parseColourArg(std::string_view token, const std::filesystem::path&, ScriptArg& arg, std::string& error) {
+    if (!parseNumberIn(token, -0xFFFFFFFFll, 0xFFFFFFFFll, arg, error)) return false;
+    arg.number = static_cast<std::int64_t>(static_cast<std::uint32_t>(arg.number));
+    return true;
+}
+
+bool parseOpacityArg(std::string_view token, const std::filesystem::path&, ScriptArg& arg, std::string& error) {
+    return parseNumberIn(token, 0, 255, arg, error);
+}
+
+bool parseFlagArg(std::string_view token, const std::filesystem::path&, ScriptArg& arg, std::string& error) {
+    return parseNumberIn(token, 0, 1, arg, error);
+}
+
+bool parseRealArg(std::string_view token, const std::filesystem::path&, ScriptArg& arg, std::string& error) {
+    const auto v = parseDecimal(token);
+    if (!v) {
+        error = "bad number " + shown(token) + " (decimal, with an optional fraction)";
+        return false;
+    }
+    arg.real = *v;
+    return true;
+}
+
+bool parseWordArg(std::string_view token, const std::filesystem::path&, ScriptArg& arg, std::string&) {
+    arg.word = std::string(token);
+    return true;
+}
+
+bool parseFileArg(std::string_view token, const std::filesystem::path& folder, ScriptArg& arg, std::string&) {
+    arg.file = folder / toolPath(token);
+    return true;
+}
+
+bool parseTextArg(std::string_view token, const std::filesystem::path&, ScriptArg& arg, std::string& error) {
+    const auto decoded = unescape(token);
+    if (!decoded) {
+        error = "bad escape in the text: only \\n and \\\\ are known";
+        return false;
+    }
+    arg.text.assign(utf16LengthOf(*decoded), u'\0');
+    utf16Encode(*decoded, arg.text.data());
+    return true;
+}
+
+// The kind letters of ScriptCommand::kinds and their parsers.
+struct ArgKind {
+    char letter;
+    ArgParser parse;
+};
+constexpr ArgKind kArgKinds[] = {
+    {'i', parseInt32Arg}, {'c', parseColourArg}, {'a', parseOpacityArg}, {'b', parseFlagArg},
+    {'r', parseRealArg},  {'w', parseWordArg},   {'f', parseFileArg},    {'t', parseTextArg},
+};
+
+constexpr ArgParser parserOf(char letter) {
+    for (const ArgKind& k : kArgKinds)
+        if (k.letter == letter) return k.parse;
+    return nullptr;
+}
+
+// Every letter of the command table has a parser, '?' aside, and a text
+// comes last: it takes the rest of the line.
+constexpr bool kindsAreKnown() {
+    for (const ScriptCommand& c : kCommands)
+        for (std::size_t k = 0; k < c.kinds.size(); ++k)
+            if ((c.kinds[k] != '?' && !parserOf(c.kinds[k])) || (c.kinds[k] == 't' && k + 1 != c.kinds.size()))
+                return false;
+    return true;
+}
+static_assert(kindsAreKnown());
+
+// The rest of `line` after the word `before` and one space, without a
+// final carriage return.
+std::string_view restAfter(std::string_view line, std::string_view before) {
+    const std::size_t from = static_cast<std::size_t>(before.data() + before.size() - line.data()) + 1;
+    std::string_view rest = line.substr(std::min(from, line.size()));
+    if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
+    return rest;
+}
+
+// One line's step from its words (the command and its arguments), or
+// nothing with `error` set.
+std::optional<ScriptStep> parseStep(std::string_view line, const std::vector<std::string_view>& words,
+                                    const std::filesystem::path& folder, std::string& error) {
+    const ScriptCommand* command = findCommand(words[0]);
+    if (!command) {
+        error = "unknown command " + shown(words[0]) + " (see octtool help draw)";
+        return std::nullopt;
+    }
+    std::string letters(command->kinds);
+    const std::size_t optional = letters.find('?');
+    if (optional != std::string::npos) letters.erase(optional, 1);
+    const std::size_t required = optional == std::string::npos ? letters.size() : optional;
+    const bool endsInText = !letters.empty() && letters.back() == 't';
+    const std::size_t given = words.size() - 1;
+    // A text takes the rest of the line, whatever its words.
+    const bool countOk = endsInText ? given >= letters.size() - 1 : given >= required && given <= letters.size();
+    if (!countOk) {
+        error = std::string(command->name) + " takes " +
+                (command->kinds.empty() ? std::string("no arguments") : std::string(command->synopsis));
+        return std::nullopt;
+    }
+    ScriptStep step{command, {}, 0};
+    for (std::size_t k = 0; k < letters.size(); ++k) {
+        const bool text = letters[k] == 't';
+        ScriptArg arg;
+        arg.given = text || k < given;
+        if (arg.given && !parserOf(letters[k])(text ? restAfter(line, words[k]) : words[k + 1], folder, arg, error))
+            return std::nullopt;
+        step.args.push_back(std::move(arg));
+    }
+    if (command->check) {
+        error = command->check(step.args);
+        if (!error.empty()) return std::nullopt;
+    }
+    return step;
+}
+
 }  // namespace
 
 std::span<const ScriptCommand> drawScriptCommands() { return kCommands; }
@@ -396,90 +539,10 @@ std::optional<std::vector<ScriptStep>> parseDrawScript(std::string_view text, Sc
         const auto words = tokens(line);
         if (words.empty()) continue;
         error.line = lineNumber;
-        const ScriptCommand* command = findCommand(words[0]);
-        if (!command) {
-            error.message = "unknown command " + shown(words[0]) + " (see octtool help draw)";
-            return std::nullopt;
-        }
-        std::string letters(command->kinds);
-        const std::size_t optional = letters.find('?');
-        if (optional != std::string::npos) letters.erase(optional, 1);
-        const std::size_t required = optional == std::string::npos ? letters.size() : optional;
-        const bool endsInText = !letters.empty() && letters.back() == 't';
-        const std::size_t given = words.size() - 1;
-        // A text takes the rest of the line, whatever its words.
-        const bool countOk = endsInText ? given >= letters.size() - 1 : given >= required && given <= letters.size();
-        if (!countOk) {
-            error.message = std::string(command->name) + " takes " +
-                            (command->kinds.empty() ? std::string("no arguments") : std::string(command->synopsis));
-            return std::nullopt;
-        }
-        ScriptStep step{command, {}, lineNumber};
-        for (std::size_t k = 0; k < letters.size(); ++k) {
-            const char kind = letters[k];
-            ScriptArg arg;
-            if (kind == 't') {
-                // After the word before it and one space, to the end of the line.
-                const std::string_view before = words[k];
-                std::size_t from = static_cast<std::size_t>(before.data() + before.size() - line.data()) + 1;
-                std::string_view rest = line.substr(std::min(from, line.size()));
-                if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
-                const auto decoded = unescape(rest);
-                if (!decoded) {
-                    error.message = "bad escape in the text: only \\n and \\\\ are known";
-                    return std::nullopt;
-                }
-                arg.text.assign(utf16LengthOf(*decoded), u'\0');
-                utf16Encode(*decoded, arg.text.data());
-                step.args.push_back(std::move(arg));
-                break;
-            }
-            if (k >= given) {
-                arg.given = false;
-                step.args.push_back(std::move(arg));
-                continue;
-            }
-            const std::string_view word = words[k + 1];
-            if (kind == 'f' || kind == 'w') {
-                if (kind == 'f') arg.file = folder / toolPath(word);
-                else arg.word = std::string(word);
-                step.args.push_back(std::move(arg));
-                continue;
-            }
-            if (kind == 'r') {
-                const auto v = parseDecimal(word);
-                if (!v) {
-                    error.message = "bad number " + shown(word) + " (decimal, with an optional fraction)";
-                    return std::nullopt;
-                }
-                arg.real = *v;
-                step.args.push_back(std::move(arg));
-                continue;
-            }
-            const auto v = parseNumber(word);
-            if (!v) {
-                error.message = "bad number " + shown(word) + " (decimal or 0x-hex, below 2^32)";
-                return std::nullopt;
-            }
-            if (kind == 'c') {
-                arg.number = static_cast<std::int64_t>(static_cast<std::uint32_t>(*v));  // modulo 2^32
-            } else {
-                const std::int64_t low = kind == 'i' ? INT32_MIN : 0;
-                const std::int64_t high = kind == 'i' ? INT32_MAX : kind == 'a' ? 255 : 1;
-                if (*v < low || *v > high) {
-                    error.message = "number " + shown(word) + " out of range (" + std::to_string(low) + " to " +
-                                    std::to_string(high) + ")";
-                    return std::nullopt;
-                }
-                arg.number = *v;
-            }
-            step.args.push_back(std::move(arg));
-        }
-        if (command->check) {
-            error.message = command->check(step.args);
-            if (!error.message.empty()) return std::nullopt;
-        }
-        steps.push_back(std::move(step));
+        auto step = parseStep(line, words, folder, error.message);
+        if (!step) return std::nullopt;
+        step->line = lineNumber;
+        steps.push_back(std::move(*step));
     }
     error = {};
     return steps;

@@ -60,6 +60,7 @@ struct ScriptCommand {
     // fraction, 'w' a word, 'f' a file name (one word, relative to the
     // script's folder), 't' a text: the rest of the line after one space,
     // with the escapes \n and \\. Letters after a '?' may be left out.
+    // Each letter has one parser in draw_script.cpp (kArgKinds); a text comes last.
     std::string_view kinds;
     std::string_view synopsis;  // the arguments as the help names them: "X Y W H"
     std::string_view meaning;   // one line for the help

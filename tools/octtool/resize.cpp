@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "bmp_file.h"
 #include "commands.h"
 #include "file_io.h"
 #include "image/resample.h"
 #include "progress.h"
-#include "raw_bmp.h"
 
 namespace oct::tool {
 namespace {
@@ -39,13 +39,18 @@ std::optional<Size> parseSize(std::string_view text) {
 
 // The picture as packed 32-bit rows, bottom row first: a 24-bit picture
 // gains alpha 255, a 32-bit one keeps its fourth byte.
-std::vector<std::uint8_t> packed32(const RawPicture& p) {
+std::vector<std::uint8_t> packed32(const StoredBmp& p) {
     const std::size_t w = static_cast<std::size_t>(p.width);
     std::vector<std::uint8_t> out(w * 4 * static_cast<std::size_t>(p.height));
-    if (p.bitsPerPixel == 32) return p.rows;  // 32-bit rows have no fill bytes
-    const std::size_t rowBytes = (w * 3 + 3) / 4 * 4;
+    if (p.bitsPerPixel == 32) {
+        imgCopyStoredBmpRows(p, out.data(), static_cast<std::int64_t>(w * 4));  // 32-bit rows have no fill bytes
+        return out;
+    }
+    const auto rowBytes = static_cast<std::size_t>(p.rowBytes);
+    std::vector<std::uint8_t> rows(rowBytes * static_cast<std::size_t>(p.height));
+    imgCopyStoredBmpRows(p, rows.data(), p.rowBytes);
     for (std::int32_t y = 0; y < p.height; ++y) {
-        const std::uint8_t* s = p.rows.data() + rowBytes * y;
+        const std::uint8_t* s = rows.data() + rowBytes * y;
         std::uint8_t* d = out.data() + w * 4 * y;
         for (std::size_t x = 0; x < w; ++x, s += 3, d += 4) {
             d[0] = s[0];
@@ -65,11 +70,12 @@ int runResize(CommandArgs args, ToolContext& context) {
     std::string error;
     const auto data = readInput(args[1], context, error);
     if (!data) return toolFail(context, kName, error);
-    const auto picture = readRawBmp(*data, error);
-    if (!picture) return toolFail(context, kName, "cannot read '" + std::string(args[1]) + "': " + error);
+    StoredBmp picture;
+    if (!imgFindStoredBmpRows(*data, picture))
+        return toolFail(context, kName, "cannot read '" + std::string(args[1]) + "': " + toolStoredBmpReason(picture));
 
     const std::int64_t outBytes = std::int64_t{size->width} * size->height * 4;
-    if (outBytes > kMaxInputSize - 54)
+    if (outBytes > kMaxInputSize - kBmpHeadersSize)
         return toolFail(context, kName, "the resized picture would be 2 GiB or larger");
     const bool showProgress =
         context.errIsTerminal && std::max<std::int64_t>(outBytes, static_cast<std::int64_t>(data->size())) >=
@@ -83,17 +89,17 @@ int runResize(CommandArgs args, ToolContext& context) {
     std::vector<std::uint8_t> pixels;
     std::vector<std::uint8_t> resized;
     try {
-        pixels = packed32(*picture);
+        pixels = packed32(picture);
         step(1);
         resized.resize(static_cast<std::size_t>(outBytes));
     } catch (const std::bad_alloc&) {
         return toolFail(context, kName, "not enough memory for the picture");
     }
-    if (!imgResample(pixels.data(), picture->width, picture->height, resized.data(), size->width, size->height, 32))
+    if (!imgResample(pixels.data(), picture.width, picture.height, resized.data(), size->width, size->height, 32))
         return toolFail(context, kName, "not enough memory to resize the picture");
     step(2);
-    const Bytes file = writeBmp32(size->width, size->height, resized.data());
-    if (!writeOutput(args[2], file.data(), file.size(), context, error)) return toolFail(context, kName, error);
+    if (!toolWriteBmp(args[2], resized.data(), size->width, size->height, size->width * 4, 32, context, error))
+        return toolFail(context, kName, error.empty() ? "not enough memory to write the picture" : error);
     step(3);
     return kExitOk;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "raw_bmp.h"
+#include "image/image_bytes.h"
 #include "tools/octtool/tool_fixture.h"
 #include "tools/octtool/tool_process.h"
 
@@ -16,7 +16,7 @@ namespace {
 Bytes pictureFile(std::int32_t w, std::int32_t h, unsigned seed) {
     Bytes rows(static_cast<std::size_t>(w) * h * 4);
     for (std::size_t i = 0; i < rows.size(); ++i) rows[i] = static_cast<std::uint8_t>(i * (seed * 2 + 1) + seed);
-    return tool::writeBmp32(w, h, rows.data());
+    return octtest::makeBmp({.width = w, .height = h, .bitCount = 32, .pixels = rows});
 }
 
 std::vector<std::string> lines(const std::string& text) {

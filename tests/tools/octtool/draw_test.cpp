@@ -7,8 +7,8 @@
 
 #include "draw_script.h"
 #include "image/image.h"
+#include "image/image_bytes.h"
 #include "platform/platform.h"
-#include "raw_bmp.h"
 #include "test_files.h"
 #include "tool.h"
 #include "tools/octtool/tool_process.h"
@@ -214,7 +214,7 @@ protected:
         return draw({"-", width, height, depth, dir.path("script.draw").string()});
     }
     void writeBmp32(const char* name, std::int32_t w, std::int32_t h, const std::vector<std::uint8_t>& rows) {
-        octtest::writeFile(dir.path(name), tool::writeBmp32(w, h, rows.data()));
+        octtest::writeFile(dir.path(name), octtest::makeBmp({.width = w, .height = h, .bitCount = 32, .pixels = rows}));
     }
     octtest::TempDir dir;
 };
