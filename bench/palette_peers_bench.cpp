@@ -38,17 +38,10 @@ std::vector<std::uint8_t> readAll(const std::string& path) {
 #if OCT_BENCH_LIQ
 // The picture as libimagequant takes it: red, green, blue, alpha.
 const std::vector<std::uint8_t>& rgbaPicture() {
-    static const std::vector<std::uint8_t> rgba = [] {
-        const BenchPicture& pic = palettePicture();
-        std::vector<std::uint8_t> out(4 * static_cast<std::size_t>(pic.width) * pic.height);
-        for (std::int32_t y = 0; y < pic.height; ++y)
-            for (std::int32_t x = 0; x < pic.width; ++x) {
-                const std::uint8_t* s = pic.pixels.data() + static_cast<std::size_t>(y) * pic.pitch + 3 * x;
-                std::uint8_t* d = out.data() + 4 * (static_cast<std::size_t>(y) * pic.width + x);
-                d[0] = s[2], d[1] = s[1], d[2] = s[0], d[3] = 255;
-            }
-        return out;
-    }();
+    static const std::vector<std::uint8_t> rgba =
+        palettePictureWidened([](const std::uint8_t* s, std::uint8_t* d, std::int32_t, std::int32_t) {
+            d[0] = s[2], d[1] = s[1], d[2] = s[0], d[3] = 255;
+        });
     return rgba;
 }
 

@@ -14,6 +14,19 @@ constexpr std::int32_t kPaletteWidth = 1024, kPaletteHeight = 768;
 // The picture. Aborts the benchmark program when the photograph cannot be read.
 const BenchPicture& palettePicture();
 
+// The picture widened to 4 bytes a pixel: `widen(source, target, x, y)`
+// writes each target pixel from the source's blue, green and red.
+template <class Widen>
+std::vector<std::uint8_t> palettePictureWidened(Widen widen) {
+    const BenchPicture& pic = palettePicture();
+    std::vector<std::uint8_t> out(4 * static_cast<std::size_t>(pic.width) * pic.height);
+    for (std::int32_t y = 0; y < pic.height; ++y)
+        for (std::int32_t x = 0; x < pic.width; ++x)
+            widen(pic.pixels.data() + static_cast<std::size_t>(y) * pic.pitch + 3 * x,
+                  out.data() + 4 * (static_cast<std::size_t>(y) * pic.width + x), x, y);
+    return out;
+}
+
 // Its BMP file in the build folder, for the whole-process peers.
 const std::string& palettePicturePath();
 

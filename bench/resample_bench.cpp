@@ -29,18 +29,12 @@ namespace {
 
 // Blue, green, red of the picture and an alpha that runs across it.
 const std::vector<std::uint8_t>& picture32() {
-    static const std::vector<std::uint8_t> px = [] {
-        const BenchPicture& pic = palettePicture();
-        std::vector<std::uint8_t> out(4 * static_cast<std::size_t>(pic.width) * pic.height);
-        for (std::int32_t y = 0; y < pic.height; ++y)
-            for (std::int32_t x = 0; x < pic.width; ++x) {
-                const std::uint8_t* s = pic.pixels.data() + static_cast<std::size_t>(y) * pic.pitch + 3 * x;
-                std::uint8_t* d = out.data() + 4 * (static_cast<std::size_t>(y) * pic.width + x);
-                d[0] = s[0], d[1] = s[1], d[2] = s[2];
-                d[3] = static_cast<std::uint8_t>((x + y) * 255 / (pic.width + pic.height));
-            }
-        return out;
-    }();
+    static const std::vector<std::uint8_t> px =
+        palettePictureWidened([](const std::uint8_t* s, std::uint8_t* d, std::int32_t x, std::int32_t y) {
+            const BenchPicture& pic = palettePicture();
+            d[0] = s[0], d[1] = s[1], d[2] = s[2];
+            d[3] = static_cast<std::uint8_t>((x + y) * 255 / (pic.width + pic.height));
+        });
     return px;
 }
 

@@ -406,13 +406,8 @@ struct BmpPrivate {
     std::int64_t size;
 };
 
-const ImageDecoder kBmpDecoder{
-    .check = imgBmpCheck,
-    .decode = imgBmpDecode,
-    .cleanup = imgBmpCleanup,
-    .id = kBmpFormat,
-    .readFile = imgBmpReadFile,
-};
+const ImageDecoder kBmpDecoder{.check = imgBmpCheck, .decode = imgBmpDecode, .cleanup = imgBmpCleanup,
+                               .id = kBmpFormat, .readFile = imgBmpReadFile};
 
 }  // namespace
 
