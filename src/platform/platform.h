@@ -568,7 +568,9 @@ void threadWatchClose();
 //   - No colour management: gamma, chromaticities, sRGB and ICC profiles are
 //     ignored. CMYK and YCCK JPEGs (Adobe, stored inverted) become RGB by
 //     the same integer rule as Pillow's conversion to RGB.
-//   - Alpha is straight, never premultiplied.
+//   - Alpha is straight, never premultiplied; colour stored premultiplied (a
+//     TIFF's associated alpha) is made straight as Pillow does it: 255 × c / a,
+//     truncated, and left alone where a is 0 or 255.
 //   - Orientation (EXIF, TIFF tag 274) is not applied here: the image layer
 //     reads it and turns the picture upright itself.
 // ---------------------------------------------------------------------------
@@ -591,7 +593,7 @@ struct PictureInfo {
     std::int32_t height;
     std::int32_t sourceDepth;  // bits per pixel as stored: samples × bits per sample; a palette's index bits
     bool alpha;                // an alpha channel or a transparent colour (PNG types 4 and 6 or tRNS,
-                               // a GIF transparent index, WebP alpha, a TIFF extra alpha sample)
+                               // a GIF transparent index in any frame, WebP alpha, a TIFF extra alpha sample)
     std::int32_t frameCount;   // 1 for still pictures; TIFF: the first page only
 };
 
@@ -605,7 +607,8 @@ enum class FrameDisposal : std::uint8_t {
 // One frame as stored: the rectangle it covers on the screen and how it is
 // laid there. A still picture has one frame covering the whole picture.
 struct PictureFrame {
-    std::int32_t left, top, width, height;  // inside the screen (a codec clips what lies outside)
+    std::int32_t left, top, width, height;  // inside the screen (a codec clips what lies outside; a frame
+                                            // wholly outside is empty, and decoding it writes nothing)
     std::int32_t delayMs;                   // display time in milliseconds; 0 for still pictures
     FrameDisposal disposal;
     bool blend;  // laid over the screen by its alpha (GIF: transparent pixels show what is below); false replaces

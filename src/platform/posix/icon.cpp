@@ -4,8 +4,8 @@
 // own where a desired side is 0, 32 × 32 by default), no colour bitmap for a
 // black-and-white 1-bit image, and a colour bitmap that describes as a
 // 32-bit device bitmap whose pixels are not addressable.
-#include <png.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -157,22 +157,21 @@ bool decodeBitmap(const std::uint8_t* data, const IconImage& image, Raster& out)
 }
 
 // ---------------------------------------------------------------------------
-// PNG images, through libpng
+// PNG images, through the PNG picture codec
 // ---------------------------------------------------------------------------
 
 bool decodePng(const std::uint8_t* data, std::size_t size, const IconImage& image, Raster& out) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, data, size)) return false;
     // The header was read once already; a stream that now says otherwise is refused.
-    if (png.width != static_cast<png_uint_32>(image.width) || png.height != static_cast<png_uint_32>(image.height) ||
-        !out.allocate(image.width, image.height)) {
-        png_image_free(&png);
-        return false;
-    }
-    png.format = PNG_FORMAT_BGRA;
-    // finish_read releases the reader whether or not it succeeds.
-    if (!png_image_finish_read(&png, nullptr, out.pixels, 4 * image.width, nullptr)) return false;
+    const PictureLimits limits{std::max(image.width, image.height),
+                               4 * static_cast<std::int64_t>(image.width) * image.height, 1};
+    PictureInfo info{};
+    PictureReader* png = pictureOpen(PictureFormat::Png, data, size, limits, info);
+    if (!png) return false;
+    const bool ok = info.width == image.width && info.height == image.height &&
+                    out.allocate(image.width, image.height) &&
+                    pictureDecode(png, 0, out.pixels, 4 * image.width, 4, false);
+    pictureClose(png);
+    if (!ok) return false;
     const std::size_t count = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
     for (std::size_t i = 0; i < count; ++i) out.mask[i] = out.pixels[4 * i + 3] == 0;
     return true;

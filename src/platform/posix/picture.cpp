@@ -1,0 +1,61 @@
+// pictureOpen .. pictureClose on Linux: checks the caller's arguments once and
+// hands each call to the format's codec table.
+#include "platform/posix/picture.h"
+
+namespace oct::plat {
+
+bool pictureFits(const PictureLimits& limits, std::int64_t width, std::int64_t height) {
+    if (width < 1 || height < 1 || width > limits.maxSide || height > limits.maxSide) return false;
+    // Each side is at most 2^31, so the product of the two and 4 stays within 64 bits.
+    return width * height * 4 <= limits.maxBytes;
+}
+
+namespace {
+
+const PictureCodec* codecFor(PictureFormat format) {
+    switch (format) {
+        case PictureFormat::Png: return &kPngCodec;
+        case PictureFormat::Jpeg: return &kJpegCodec;
+        case PictureFormat::Gif: return &kGifCodec;
+        case PictureFormat::Tiff: return &kTiffCodec;
+        case PictureFormat::WebP: return &kWebPCodec;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::size_t size,
+                           const PictureLimits& limits, PictureInfo& info) {
+    info = PictureInfo{};
+    const PictureCodec* codec = codecFor(format);
+    if (!codec || !data || size == 0 || limits.maxSide < 1 || limits.maxBytes < 4 || limits.maxFrames < 1)
+        return nullptr;
+    PictureReader* reader = codec->open(data, size, limits, info);
+    if (reader) reader->codec = codec;
+    else info = PictureInfo{};
+    return reader;
+}
+
+bool pictureFrameInfo(PictureReader* reader, std::int32_t index, PictureFrame& frame) {
+    frame = PictureFrame{};
+    if (!reader || index < 0) return false;
+    return reader->codec->frameInfo(reader, index, frame);
+}
+
+bool pictureDecode(PictureReader* reader, std::int32_t index, std::uint8_t* rows, std::int32_t pitch,
+                   std::int32_t bytesPerPixel, bool bottomUp) {
+    PictureFrame frame{};
+    if (!rows || (bytesPerPixel != 3 && bytesPerPixel != 4) || !pictureFrameInfo(reader, index, frame)) return false;
+    // A frame wholly outside the screen has nothing to write.
+    if (frame.width == 0 || frame.height == 0) return true;
+    if (pitch < static_cast<std::int64_t>(frame.width) * bytesPerPixel) return false;
+    const RowTarget target{rows, pitch, bytesPerPixel, bottomUp, frame.width, frame.height};
+    return reader->codec->decode(reader, index, target);
+}
+
+void pictureClose(PictureReader* reader) {
+    if (reader) reader->codec->close(reader);
+}
+
+}  // namespace oct::plat

@@ -1,0 +1,152 @@
+// JPEG through TurboJPEG. Its BGR output with the default (accurate integer)
+// transform and smooth upsampling gives the same bytes as Pillow's libjpeg.
+// TurboJPEG catches libjpeg's error exits itself and reports them as -1, so
+// none escapes as a crash. 12-bit files are refused at the header: this
+// TurboJPEG decodes 8-bit samples only.
+#include <turbojpeg.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/posix/picture.h"
+
+namespace oct::plat {
+namespace {
+
+struct JpegReader : PictureReader {
+    const std::uint8_t* data;
+    std::size_t size;
+    tjhandle handle;
+    std::int32_t width, height;
+    int colourspace;
+    bool adobe;  // an Adobe APP14 marker: CMYK is stored inverted
+};
+
+// Adobe APP14 segment ("Adobe" then version, flags and transform), looked for
+// among the markers before the first scan.
+//   FF EE  length(2, big-endian)  "Adobe" ...
+bool hasAdobeMarker(const std::uint8_t* data, std::size_t size) {
+    std::size_t at = 2;  // past SOI
+    while (at + 4 <= size) {
+        if (data[at] != 0xFF) return false;
+        const std::uint8_t marker = data[at + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) return false;  // start of scan, end of image
+        const std::size_t length = static_cast<std::size_t>(data[at + 2]) << 8 | data[at + 3];
+        if (length < 2 || length > size - at - 2) return false;
+        if (marker == 0xEE && length >= 7 && std::memcmp(data + at + 4, "Adobe", 5) == 0) return true;
+        at += 2 + length;
+    }
+    return false;
+}
+
+PictureReader* jpegOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
+    if (size > static_cast<std::size_t>(0xFFFFFFFFu)) return nullptr;  // TurboJPEG takes an unsigned long size
+    tjhandle handle = tjInitDecompress();
+    if (!handle) return nullptr;
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &width, &height, &subsampling,
+                            &colourspace) != 0 ||
+        !pictureFits(limits, width, height)) {
+        tjDestroy(handle);
+        return nullptr;
+    }
+    auto* reader = new (std::nothrow) JpegReader{};
+    if (!reader) {
+        tjDestroy(handle);
+        return nullptr;
+    }
+    reader->data = data;
+    reader->size = size;
+    reader->handle = handle;
+    reader->width = width;
+    reader->height = height;
+    reader->colourspace = colourspace;
+    reader->adobe = hasAdobeMarker(data, size);
+    info.width = width;
+    info.height = height;
+    info.sourceDepth = colourspace == TJCS_GRAY ? 8 : colourspace == TJCS_CMYK || colourspace == TJCS_YCCK ? 32 : 24;
+    info.alpha = false;
+    info.frameCount = 1;
+    return reader;
+}
+
+bool jpegFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) {
+    const auto* reader = static_cast<JpegReader*>(base);
+    if (index != 0) return false;
+    frame = PictureFrame{0, 0, reader->width, reader->height, 0, FrameDisposal::Keep, false};
+    return true;
+}
+
+// A decoding that ended with a warning has written every row: corrupt data
+// was skipped or concealed, as Pillow shows it too. Only a stream that ends
+// early is a failure: its missing rows were made up.
+bool jpegFinished(tjhandle handle, int result) {
+    if (result == 0) return true;
+    if (tjGetErrorCode(handle) != TJERR_WARNING) return false;
+    return std::strstr(tjGetErrorStr2(handle), "Premature end of JPEG file") == nullptr;
+}
+
+// Pillow's CMYK to RGB: with C, M, Y, K as ink amounts (the Adobe files store
+// 255 − ink), each of R, G, B is (255 − K) − (ink × (255 − K)) / 255, the
+// division rounded as ((t >> 8) + t) >> 8 with t = a × b + 128.
+std::uint8_t inkToLight(std::uint8_t ink, std::uint8_t notBlack) {
+    const unsigned t = static_cast<unsigned>(ink) * notBlack + 128;
+    const unsigned covered = ((t >> 8) + t) >> 8;
+    return static_cast<std::uint8_t>(notBlack - covered);
+}
+
+bool jpegDecodeCmyk(JpegReader* reader, const RowTarget& target) {
+    std::vector<std::uint8_t> cmyk;
+    try {
+        cmyk.resize(static_cast<std::size_t>(reader->width) * reader->height * 4);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const int result = tjDecompress2(reader->handle, reader->data, static_cast<unsigned long>(reader->size),
+                                     cmyk.data(), reader->width, reader->width * 4, reader->height, TJPF_CMYK, 0);
+    if (!jpegFinished(reader->handle, result)) return false;
+    const std::uint8_t flip = reader->adobe ? 0xFF : 0x00;
+    for (std::int32_t y = 0; y < reader->height; ++y) {
+        const std::uint8_t* src = cmyk.data() + static_cast<std::size_t>(reader->width) * 4 * y;
+        std::uint8_t* dst = target.row(y);
+        for (std::int32_t x = 0; x < reader->width; ++x, src += 4) {
+            const auto notBlack = static_cast<std::uint8_t>(255 - (src[3] ^ flip));
+            putPixel(dst, x, target.bpp, inkToLight(src[2] ^ flip, notBlack), inkToLight(src[1] ^ flip, notBlack),
+                     inkToLight(src[0] ^ flip, notBlack), 255);
+        }
+    }
+    return true;
+}
+
+bool jpegDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
+    auto* reader = static_cast<JpegReader*>(base);
+    if (reader->colourspace == TJCS_CMYK || reader->colourspace == TJCS_YCCK) return jpegDecodeCmyk(reader, target);
+    // TurboJPEG writes straight into the caller's rows, bottom-up when asked;
+    // the fourth byte of TJPF_BGRA is 255.
+    const int result = tjDecompress2(reader->handle, reader->data, static_cast<unsigned long>(reader->size),
+                                     target.rows, reader->width, target.pitch, reader->height,
+                                     target.bpp == 4 ? TJPF_BGRA : TJPF_BGR, target.bottomUp ? TJFLAG_BOTTOMUP : 0);
+    return jpegFinished(reader->handle, result);
+}
+
+void jpegClose(PictureReader* base) {
+    auto* reader = static_cast<JpegReader*>(base);
+    tjDestroy(reader->handle);
+    delete reader;
+}
+
+}  // namespace
+
+const PictureCodec kJpegCodec{
+    .open = jpegOpen,
+    .frameInfo = jpegFrameInfo,
+    .decode = jpegDecode,
+    .close = jpegClose,
+};
+
+}  // namespace oct::plat

@@ -1,0 +1,390 @@
+// TIFF through libtiff, first page only. libtiff's RGBA reader rounds 16-bit
+// samples, premultiplies unassociated alpha and turns some orientations, so
+// the common layouts are read here, strip by strip or tile by tile, and
+// converted by the pixel rules:
+//   gray (min-is-black or min-is-white) of 1, 2, 4, 8 or 16 bits, palette of
+//   1, 2, 4 or 8 bits, RGB of 8 or 16 bits, each with or without an extra
+//   sample, contiguous or in separate planes, unsigned, any compression
+//   libtiff decodes to samples (JPEG-compressed YCbCr is asked for as RGB).
+// Everything else (other YCbCr, LogLuv, CMYK, old-style JPEG, floats …) goes
+// through TIFFReadRGBAImageOriented; see rgbaFallback for what that gives.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/posix/picture.h"
+
+namespace oct::plat {
+namespace {
+
+// --- reading from memory ----------------------------------------------------
+
+struct MemorySource {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t at;
+};
+
+tmsize_t readMemory(thandle_t handle, void* out, tmsize_t wanted) {
+    auto* source = static_cast<MemorySource*>(handle);
+    if (wanted <= 0 || source->at >= source->size) return 0;
+    const std::size_t n = std::min(static_cast<std::size_t>(wanted), source->size - source->at);
+    std::memcpy(out, source->data + source->at, n);
+    source->at += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t writeNothing(thandle_t, void*, tmsize_t) { return 0; }
+
+toff_t seekMemory(thandle_t handle, toff_t offset, int whence) {
+    auto* source = static_cast<MemorySource*>(handle);
+    std::uint64_t base = 0;
+    if (whence == SEEK_CUR) base = source->at;
+    else if (whence == SEEK_END) base = source->size;
+    // Past the end is allowed (reads there give nothing); wrapping is not.
+    if (offset > UINT64_MAX - base) return static_cast<toff_t>(-1);
+    const std::uint64_t to = base + offset;
+    source->at = static_cast<std::size_t>(std::min<std::uint64_t>(to, SIZE_MAX));
+    return to;
+}
+
+int closeNothing(thandle_t) { return 0; }
+toff_t sizeOfMemory(thandle_t handle) { return static_cast<MemorySource*>(handle)->size; }
+int mapNothing(thandle_t, void**, toff_t*) { return 0; }
+void unmapNothing(thandle_t, void*, toff_t) {}
+
+// libtiff's messages are not ours to print; returning 1 keeps them from the
+// process-wide handlers too.
+int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// --- the reader -------------------------------------------------------------
+
+enum class TiffLayout { Gray, Palette, Rgb, Fallback };
+
+struct TiffReader : PictureReader {
+    MemorySource source;
+    TIFF* tiff;
+    PictureLimits limits;
+    std::int32_t width, height;
+    TiffLayout layout;
+    std::uint16_t bits, samples, photometric, planar;
+    std::int32_t alphaSample;  // sample index of the alpha, or −1
+    bool associated;           // the alpha is premultiplied in the file
+    std::uint16_t orientation;
+};
+
+// The samples this reader converts itself; see the opening comment.
+TiffLayout layoutOf(TiffReader& r, std::uint16_t compression, std::uint16_t format) {
+    if (format != SAMPLEFORMAT_UINT) return TiffLayout::Fallback;
+    if (r.photometric == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG && r.planar == PLANARCONFIG_CONTIG &&
+        r.bits == 8 && r.samples == 3) {
+        // libtiff's JPEG codec converts to RGB itself when asked, as Pillow asks it.
+        if (!TIFFSetField(r.tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB)) return TiffLayout::Fallback;
+        r.photometric = PHOTOMETRIC_RGB;
+        return TiffLayout::Rgb;
+    }
+    if (compression == COMPRESSION_OJPEG) return TiffLayout::Fallback;
+    switch (r.photometric) {
+        case PHOTOMETRIC_MINISBLACK:
+        case PHOTOMETRIC_MINISWHITE:
+            if (r.bits == 1 || r.bits == 2 || r.bits == 4 || r.bits == 8 || r.bits == 16) return TiffLayout::Gray;
+            break;
+        case PHOTOMETRIC_PALETTE:
+            if (r.bits == 1 || r.bits == 2 || r.bits == 4 || r.bits == 8) return TiffLayout::Palette;
+            break;
+        case PHOTOMETRIC_RGB:
+            if ((r.bits == 8 || r.bits == 16) && r.samples >= 3) return TiffLayout::Rgb;
+            break;
+        default: break;
+    }
+    return TiffLayout::Fallback;
+}
+
+void tiffClose(PictureReader* base) {
+    auto* reader = static_cast<TiffReader*>(base);
+    if (reader->tiff) TIFFClose(reader->tiff);
+    delete reader;
+}
+
+PictureReader* tiffOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
+    auto* reader = new (std::nothrow) TiffReader{};
+    if (!reader) return nullptr;
+    reader->source = MemorySource{data, size, 0};
+    reader->limits = limits;
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) {
+        delete reader;
+        return nullptr;
+    }
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(limits.maxBytes));
+    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
+    // "m": no memory mapping, so libtiff reads through readMemory and never
+    // decodes in place in the caller's bytes.
+    reader->tiff = TIFFClientOpenExt("picture", "rm", &reader->source, readMemory, writeNothing, seekMemory,
+                                     closeNothing, sizeOfMemory, mapNothing, unmapNothing, options);
+    TIFFOpenOptionsFree(options);
+    if (!reader->tiff) {
+        delete reader;
+        return nullptr;
+    }
+    TIFF* tiff = reader->tiff;
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t compression = COMPRESSION_NONE, format = SAMPLEFORMAT_UINT, extraCount = 0;
+    std::uint16_t* extras = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height) ||
+        !pictureFits(limits, width, height) || !TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &reader->photometric)) {
+        tiffClose(reader);
+        return nullptr;
+    }
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &reader->bits);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &reader->samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &reader->planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &reader->orientation);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extras);
+    reader->width = static_cast<std::int32_t>(width);
+    reader->height = static_cast<std::int32_t>(height);
+    const int colourSamples = reader->photometric == PHOTOMETRIC_RGB || reader->photometric == PHOTOMETRIC_YCBCR ||
+                                      reader->photometric == PHOTOMETRIC_LOGLUV
+                                  ? 3
+                                  : reader->photometric == PHOTOMETRIC_SEPARATED ? 4 : 1;
+    reader->alphaSample = -1;
+    if (extraCount > 0 && extras && (extras[0] == EXTRASAMPLE_ASSOCALPHA || extras[0] == EXTRASAMPLE_UNASSALPHA) &&
+        reader->samples > colourSamples) {
+        reader->alphaSample = colourSamples;
+        reader->associated = extras[0] == EXTRASAMPLE_ASSOCALPHA;
+    }
+    reader->layout = layoutOf(*reader, compression, format);
+    if (reader->layout == TiffLayout::Gray && reader->samples < 1) reader->layout = TiffLayout::Fallback;
+
+    info.width = reader->width;
+    info.height = reader->height;
+    info.sourceDepth = reader->bits * reader->samples;
+    info.alpha = reader->alphaSample >= 0;
+    info.frameCount = 1;
+    return reader;
+}
+
+bool tiffFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) {
+    const auto* reader = static_cast<TiffReader*>(base);
+    if (index != 0) return false;
+    frame = PictureFrame{0, 0, reader->width, reader->height, 0, FrameDisposal::Keep, false};
+    return true;
+}
+
+// --- samples ----------------------------------------------------------------
+
+// Sample `i` of a row of `bits`-bit samples (16-bit ones in host order:
+// libtiff swaps them when it decodes).
+std::uint32_t sampleAt(const std::uint8_t* row, std::size_t i, int bits) {
+    switch (bits) {
+        case 8: return row[i];
+        case 16: {
+            std::uint16_t v;
+            std::memcpy(&v, row + 2 * i, 2);
+            return v;
+        }
+        default: {
+            const std::size_t bit = i * static_cast<std::size_t>(bits);
+            return (row[bit >> 3] >> (8 - bits - static_cast<int>(bit & 7))) & ((1u << bits) - 1);
+        }
+    }
+}
+
+// To 8 bits: 16-bit samples by their high byte, fewer bits by replication.
+std::uint8_t to8(std::uint32_t v, int bits) {
+    if (bits == 16) return static_cast<std::uint8_t>(v >> 8);
+    if (bits == 8) return static_cast<std::uint8_t>(v);
+    return static_cast<std::uint8_t>(v * 255 / ((1u << bits) - 1));
+}
+
+// Pillow's rule for making premultiplied colour straight.
+std::uint8_t unpremultiply(std::uint8_t c, std::uint8_t a) {
+    if (a == 0 || a == 255) return c;
+    return static_cast<std::uint8_t>(std::min(255, 255 * c / a));
+}
+
+// The raw samples of the whole picture: one buffer per plane read (all in one
+// for contiguous samples), each `rowBytes` a row.
+struct RawPlanes {
+    std::vector<std::uint8_t> bytes;
+    std::size_t rowBytes = 0;
+    std::size_t planeBytes = 0;
+    const std::uint8_t* row(int plane, std::int32_t y) const {
+        return bytes.data() + planeBytes * plane + rowBytes * static_cast<std::size_t>(y);
+    }
+};
+
+bool readStrips(TiffReader& r, int planes, RawPlanes& raw) {
+    std::uint32_t perStrip = 0;
+    TIFFGetFieldDefaulted(r.tiff, TIFFTAG_ROWSPERSTRIP, &perStrip);
+    if (perStrip == 0) return false;
+    const auto height = static_cast<std::uint32_t>(r.height);
+    for (int p = 0; p < planes; ++p) {
+        for (std::uint32_t y = 0; y < height; y += perStrip) {
+            const std::uint32_t rows = std::min(perStrip, height - y);
+            const tmsize_t want = static_cast<tmsize_t>(rows * raw.rowBytes);
+            const tstrip_t strip = TIFFComputeStrip(r.tiff, y, static_cast<tsample_t>(p));
+            if (strip >= TIFFNumberOfStrips(r.tiff)) return false;
+            std::uint8_t* at = raw.bytes.data() + raw.planeBytes * p + raw.rowBytes * y;
+            if (TIFFReadEncodedStrip(r.tiff, strip, at, want) != want) return false;
+            if (perStrip > height - y) break;
+        }
+    }
+    return true;
+}
+
+bool readTiles(TiffReader& r, int planes, int samplesPerPlane, RawPlanes& raw) {
+    std::uint32_t tileWidth = 0, tileHeight = 0;
+    if (!TIFFGetField(r.tiff, TIFFTAG_TILEWIDTH, &tileWidth) || !TIFFGetField(r.tiff, TIFFTAG_TILELENGTH, &tileHeight) ||
+        tileWidth == 0 || tileHeight == 0)
+        return false;
+    const tmsize_t tileBytes = TIFFTileSize(r.tiff);
+    const std::uint64_t tileRowBytes = TIFFTileRowSize64(r.tiff);
+    if (tileBytes <= 0 || tileBytes > r.limits.maxBytes || tileRowBytes == 0 ||
+        tileRowBytes * tileHeight > static_cast<std::uint64_t>(tileBytes))
+        return false;
+    std::vector<std::uint8_t> tile;
+    try {
+        tile.resize(static_cast<std::size_t>(tileBytes));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const auto width = static_cast<std::uint32_t>(r.width), height = static_cast<std::uint32_t>(r.height);
+    const std::uint64_t bitsPerPixel = static_cast<std::uint64_t>(samplesPerPlane) * r.bits;
+    for (int p = 0; p < planes; ++p)
+        for (std::uint32_t ty = 0; ty < height; ty += tileHeight)
+            for (std::uint32_t tx = 0; tx < width; tx += tileWidth) {
+                const ttile_t index = TIFFComputeTile(r.tiff, tx, ty, 0, static_cast<tsample_t>(p));
+                if (index >= TIFFNumberOfTiles(r.tiff) || TIFFReadEncodedTile(r.tiff, index, tile.data(), tileBytes) < 0)
+                    return false;
+                // Tile widths are multiples of 16, so every tile starts on a byte.
+                const std::size_t skip = static_cast<std::size_t>(tx * bitsPerPixel / 8);
+                const std::size_t copy = std::min<std::size_t>(
+                    static_cast<std::size_t>((std::min(tileWidth, width - tx) * bitsPerPixel + 7) / 8), raw.rowBytes - skip);
+                const std::uint32_t rows = std::min(tileHeight, height - ty);
+                for (std::uint32_t y = 0; y < rows; ++y)
+                    std::memcpy(raw.bytes.data() + raw.planeBytes * p + raw.rowBytes * (ty + y) + skip,
+                                tile.data() + tileRowBytes * y, copy);
+                if (tileWidth > width - tx) break;
+            }
+    return true;
+}
+
+bool convertRows(TiffReader& r, const RawPlanes& raw, int planes, const RowTarget& target) {
+    const bool separate = planes > 1;
+    const int stride = separate ? 1 : r.samples;  // samples between one pixel's and the next
+    std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    if (r.layout == TiffLayout::Palette && !TIFFGetField(r.tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) return false;
+    const int colours = r.layout == TiffLayout::Rgb ? 3 : 1;
+    for (std::int32_t y = 0; y < r.height; ++y) {
+        std::uint8_t* dst = target.row(y);
+        // Sample c of pixel x: in plane c when separate, at x × samples + c otherwise.
+        auto sample = [&](std::int32_t x, int c) {
+            const std::uint8_t* row = raw.row(separate ? c : 0, y);
+            return sampleAt(row, static_cast<std::size_t>(x) * stride + (separate ? 0 : c), r.bits);
+        };
+        for (std::int32_t x = 0; x < r.width; ++x) {
+            std::uint8_t b, g, rd;
+            if (r.layout == TiffLayout::Palette) {
+                const std::uint32_t i = sample(x, 0);  // below 2^bits, the colour map's length
+                rd = static_cast<std::uint8_t>(red[i] >> 8);
+                g = static_cast<std::uint8_t>(green[i] >> 8);
+                b = static_cast<std::uint8_t>(blue[i] >> 8);
+            } else if (colours == 3) {
+                rd = to8(sample(x, 0), r.bits);
+                g = to8(sample(x, 1), r.bits);
+                b = to8(sample(x, 2), r.bits);
+            } else {
+                std::uint8_t v = to8(sample(x, 0), r.bits);
+                if (r.photometric == PHOTOMETRIC_MINISWHITE) v = static_cast<std::uint8_t>(255 - v);
+                rd = g = b = v;
+            }
+            std::uint8_t a = 255;
+            if (r.alphaSample >= 0) {
+                a = to8(sample(x, r.alphaSample), r.bits);
+                if (r.associated) {
+                    rd = unpremultiply(rd, a);
+                    g = unpremultiply(g, a);
+                    b = unpremultiply(b, a);
+                }
+            }
+            putPixel(dst, x, target.bpp, b, g, rd, a);
+        }
+    }
+    return true;
+}
+
+bool decodeSamples(TiffReader& r, const RowTarget& target) {
+    const bool separate = r.planar == PLANARCONFIG_SEPARATE && r.samples > 1;
+    // Separate planes: only the colour planes and the alpha plane are read.
+    const int colourPlanes = r.layout == TiffLayout::Rgb ? 3 : 1;
+    const int planes = separate ? (r.alphaSample >= 0 ? r.alphaSample + 1 : colourPlanes) : 1;
+    const int samplesPerPlane = separate ? 1 : r.samples;
+    RawPlanes raw;
+    raw.rowBytes = static_cast<std::size_t>((static_cast<std::uint64_t>(r.width) * samplesPerPlane * r.bits + 7) / 8);
+    raw.planeBytes = raw.rowBytes * static_cast<std::size_t>(r.height);
+    const std::uint64_t total = static_cast<std::uint64_t>(raw.planeBytes) * planes;
+    if (total > static_cast<std::uint64_t>(r.limits.maxBytes)) return false;
+    // The decoders must agree on the row size, or a strip would not fit.
+    const std::uint64_t scanline = TIFFScanlineSize64(r.tiff);
+    if (scanline != raw.rowBytes) return false;
+    try {
+        raw.bytes.resize(static_cast<std::size_t>(total));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const bool ok = TIFFIsTiled(r.tiff) ? readTiles(r, planes, samplesPerPlane, raw) : readStrips(r, planes, raw);
+    return ok && convertRows(r, raw, planes, target);
+}
+
+// libtiff's RGBA reader, asked for the file's own orientation so that no rows
+// are turned: rows come out as stored. It gives 8 bits a sample (16-bit ones
+// rounded rather than cut to the high byte), YCbCr, CMYK and LogLuv converted
+// by libtiff's own rules, and premultiplied colour, which is made straight
+// here again by Pillow's rule (so colour under low alpha loses precision).
+bool rgbaFallback(TiffReader& r, const RowTarget& target) {
+    std::vector<std::uint32_t> raster;
+    try {
+        raster.resize(static_cast<std::size_t>(r.width) * r.height);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!TIFFReadRGBAImageOriented(r.tiff, static_cast<std::uint32_t>(r.width), static_cast<std::uint32_t>(r.height),
+                                   raster.data(), r.orientation, 0))
+        return false;
+    const bool alpha = r.alphaSample >= 0;
+    for (std::int32_t y = 0; y < r.height; ++y) {
+        const std::uint32_t* src = raster.data() + static_cast<std::size_t>(r.width) * y;
+        std::uint8_t* dst = target.row(y);
+        for (std::int32_t x = 0; x < r.width; ++x) {
+            const std::uint32_t p = src[x];
+            const auto a = static_cast<std::uint8_t>(alpha ? TIFFGetA(p) : 255);
+            putPixel(dst, x, target.bpp, unpremultiply(static_cast<std::uint8_t>(TIFFGetB(p)), a),
+                     unpremultiply(static_cast<std::uint8_t>(TIFFGetG(p)), a),
+                     unpremultiply(static_cast<std::uint8_t>(TIFFGetR(p)), a), a);
+        }
+    }
+    return true;
+}
+
+bool tiffDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
+    auto* reader = static_cast<TiffReader*>(base);
+    return reader->layout == TiffLayout::Fallback ? rgbaFallback(*reader, target) : decodeSamples(*reader, target);
+}
+
+}  // namespace
+
+const PictureCodec kTiffCodec{
+    .open = tiffOpen,
+    .frameInfo = tiffFrameInfo,
+    .decode = tiffDecode,
+    .close = tiffClose,
+};
+
+}  // namespace oct::plat

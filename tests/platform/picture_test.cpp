@@ -1,0 +1,696 @@
+// The picture codecs: PNG, JPEG, GIF, TIFF and WebP decoded by the system's
+// own codecs must give the expected pixels and header facts of every test
+// picture (tests/data/pictures-expected), and end cleanly on malformed,
+// truncated and oversized input. The same file runs on Windows (WIC), where
+// JPEG may differ by a few levels and WebP and JPEG-in-TIFF have no codec.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "pack/container.h"
+#include "pack/registry.h"
+#include "platform/platform.h"
+#include "test_files.h"
+
+namespace oct::plat {
+namespace {
+
+using octtest::Bytes;
+namespace fs = std::filesystem;
+
+constexpr PictureLimits kLimits{32767, std::int64_t{1} << 31, 4096};
+
+#ifdef _WIN32
+constexpr bool kWic = true;
+#else
+constexpr bool kWic = false;
+#endif
+
+fs::path dataDir() { return fs::path(OCT_CORPUS_DIR); }
+
+PictureFormat formatOfFolder(const std::string& folder) {
+    if (folder.rfind("png", 0) == 0) return PictureFormat::Png;
+    if (folder.rfind("jpeg", 0) == 0) return PictureFormat::Jpeg;
+    if (folder.rfind("gif", 0) == 0) return PictureFormat::Gif;
+    if (folder.rfind("tiff", 0) == 0) return PictureFormat::Tiff;
+    return PictureFormat::WebP;
+}
+PictureFormat formatOf(const std::string& path) { return formatOfFolder(path.substr(0, path.find('/'))); }
+
+// Pictures the platform has no codec for: WebP and JPEG inside TIFF under wine.
+bool platformLacks(const std::string& path) {
+    return kWic && (formatOf(path) == PictureFormat::WebP || path.find(".jpg.tiff") != std::string::npos);
+}
+
+// --- the expected decodings -------------------------------------------------
+
+struct ExpectedPicture {
+    std::string path;
+    PictureInfo info;
+    std::int32_t bpp;
+    std::uint64_t fnv;
+    std::int64_t offset;  // in the format's unpacked pixels; −1 when only the hash was kept
+    std::size_t length;
+};
+
+struct ExpectedFrame {
+    std::string path;
+    std::int32_t index;
+    PictureFrame frame;
+};
+
+struct Manifest {
+    std::vector<ExpectedPicture> pictures;
+    std::vector<ExpectedFrame> frames;
+    std::map<PictureFormat, Bytes> pixels;
+};
+
+Bytes unpack(const Bytes& packed) {
+    if (packed.size() < static_cast<std::size_t>(kPackHeaderSize)) return {};
+    std::uint64_t size = 0;
+    for (int i = 7; i >= 0; --i) size = size << 8 | packed[8 + static_cast<std::size_t>(i)];
+    Bytes out(static_cast<std::size_t>(size));
+    const auto n = pakUncompress(packed.data(), static_cast<std::int64_t>(packed.size()), out.data(),
+                                 static_cast<std::int64_t>(out.size()), kPakCodecLz);
+    if (n != static_cast<std::int64_t>(size)) out.clear();
+    return out;
+}
+
+const Manifest& manifest() {
+    static const Manifest m = [] {
+        Manifest out;
+        std::ifstream in(dataDir() / "pictures-expected" / "expected.txt");
+        std::string line;
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string kind, path;
+            fields >> kind >> path;
+            if (kind == "picture") {
+                ExpectedPicture p{path, {}, 0, 0, 0, 0};
+                int alpha = 0;
+                std::string fnv;
+                fields >> p.info.width >> p.info.height >> p.info.sourceDepth >> alpha >> p.info.frameCount >> p.bpp >>
+                    fnv >> p.offset >> p.length;
+                p.info.alpha = alpha != 0;
+                p.fnv = std::strtoull(fnv.c_str(), nullptr, 16);
+                out.pictures.push_back(p);
+            } else if (kind == "frame") {
+                ExpectedFrame f{path, 0, {}};
+                int disposal = 0, blend = 0;
+                fields >> f.index >> f.frame.left >> f.frame.top >> f.frame.width >> f.frame.height >>
+                    f.frame.delayMs >> disposal >> blend;
+                f.frame.disposal = static_cast<FrameDisposal>(disposal);
+                f.frame.blend = blend != 0;
+                out.frames.push_back(f);
+            }
+        }
+        const std::pair<PictureFormat, const char*> packs[] = {{PictureFormat::Png, "png"},
+                                                               {PictureFormat::Jpeg, "jpeg"},
+                                                               {PictureFormat::Gif, "gif"},
+                                                               {PictureFormat::Tiff, "tiff"},
+                                                               {PictureFormat::WebP, "webp"}};
+        for (const auto& [format, name] : packs)
+            out.pixels[format] =
+                unpack(octtest::readFile(dataDir() / "pictures-expected" / (std::string("pixels-") + name + ".pack")));
+        return out;
+    }();
+    return m;
+}
+
+const ExpectedPicture& expected(const std::string& path) {
+    for (const auto& p : manifest().pictures)
+        if (p.path == path) return p;
+    ADD_FAILURE() << "no expected decoding of " << path;
+    static const ExpectedPicture none{};
+    return none;
+}
+
+// --- decoding ---------------------------------------------------------------
+
+// A reader that closes itself, with the bytes it reads (which must outlive it).
+struct Opened {
+    Bytes bytes;
+    PictureReader* reader = nullptr;
+    PictureInfo info{};
+    Opened(Bytes data, PictureFormat format, const PictureLimits& limits = kLimits) : bytes(std::move(data)) {
+        reader = pictureOpen(format, bytes.data(), bytes.size(), limits, info);
+    }
+    ~Opened() { pictureClose(reader); }
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+};
+
+// Frame `index` decoded into rows of `pitch` bytes (0: tight) with a canary
+// byte pattern around and between them; returns the tight rows, top first,
+// and whether the canaries held.
+struct Decoded {
+    bool ok = false;
+    bool canariesHeld = true;
+    Bytes pixels;
+};
+
+Decoded decodeFrame(PictureReader* reader, std::int32_t index, std::int32_t bpp, bool bottomUp,
+                    std::int32_t extraPitch = 0) {
+    Decoded out;
+    PictureFrame frame{};
+    if (!pictureFrameInfo(reader, index, frame)) return out;
+    const std::size_t rowBytes = static_cast<std::size_t>(frame.width) * bpp;
+    const std::size_t pitch = rowBytes + static_cast<std::size_t>(extraPitch);
+    constexpr std::size_t kGuard = 16;
+    constexpr std::uint8_t kCanary = 0xA5;
+    Bytes buffer(pitch * frame.height + 2 * kGuard, kCanary);
+    out.ok = pictureDecode(reader, index, buffer.data() + kGuard, static_cast<std::int32_t>(pitch), bpp, bottomUp);
+    out.pixels.resize(rowBytes * frame.height);
+    for (std::int32_t y = 0; y < frame.height; ++y) {
+        const std::size_t stored = bottomUp ? frame.height - 1 - y : y;
+        const std::uint8_t* row = buffer.data() + kGuard + pitch * stored;
+        std::copy(row, row + rowBytes, out.pixels.begin() + static_cast<std::ptrdiff_t>(rowBytes * y));
+        for (std::size_t i = rowBytes; i < pitch; ++i) out.canariesHeld = out.canariesHeld && row[i] == kCanary;
+    }
+    for (std::size_t i = 0; i < kGuard; ++i)
+        out.canariesHeld = out.canariesHeld && buffer[i] == kCanary && buffer[buffer.size() - 1 - i] == kCanary;
+    return out;
+}
+
+// Where two decodings differ most, for failure messages and JPEG tolerance.
+struct Difference {
+    std::size_t first = SIZE_MAX;  // byte offset of the first difference
+    int largest = 0;
+};
+Difference compare(const Bytes& a, const Bytes& b) {
+    Difference d;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        const int delta = std::abs(a[i] - b[i]);
+        if (delta && d.first == SIZE_MAX) d.first = i;
+        d.largest = std::max(d.largest, delta);
+    }
+    return d;
+}
+
+Bytes readPicture(const std::string& path) { return octtest::readFile(dataDir() / path); }
+
+// ---------------------------------------------------------------------------
+// Every picture: header facts and frame-0 pixels as expected
+// ---------------------------------------------------------------------------
+
+TEST(PictureDecode, EveryPictureGivesItsExpectedHeaderAndPixels) {
+    const Manifest& m = manifest();
+    ASSERT_GT(m.pictures.size(), 250u);
+    int decoded = 0;
+    for (const ExpectedPicture& e : m.pictures) {
+        SCOPED_TRACE(e.path);
+        const PictureFormat format = formatOf(e.path);
+        const Bytes bytes = readPicture(e.path);
+        ASSERT_FALSE(bytes.empty());
+        Opened picture(bytes, format);
+        if (platformLacks(e.path)) {
+            EXPECT_EQ(picture.reader, nullptr);
+            continue;
+        }
+        ASSERT_NE(picture.reader, nullptr);
+        EXPECT_EQ(picture.info.width, e.info.width);
+        EXPECT_EQ(picture.info.height, e.info.height);
+        EXPECT_EQ(picture.info.sourceDepth, e.info.sourceDepth);
+        EXPECT_EQ(picture.info.alpha, e.info.alpha);
+        EXPECT_EQ(picture.info.frameCount, e.info.frameCount);
+
+        const Decoded d = decodeFrame(picture.reader, 0, e.bpp, false);
+        ASSERT_TRUE(d.ok);
+        ASSERT_EQ(d.pixels.size(), e.length);
+        const Bytes& all = m.pixels.at(format);
+        const bool stored = e.offset >= 0 && static_cast<std::size_t>(e.offset) + e.length <= all.size();
+        if (kWic && format == PictureFormat::Jpeg) {
+            // WIC's JPEG decoder rounds its transform and upsampling differently.
+            if (stored) {
+                const Bytes want(all.begin() + e.offset, all.begin() + e.offset + static_cast<std::ptrdiff_t>(e.length));
+                EXPECT_LE(compare(d.pixels, want).largest, 12);
+            }
+        } else if (octtest::fingerprint(d.pixels) != e.fnv) {
+            std::string where = "only the hash was kept";
+            if (stored) {
+                const Bytes want(all.begin() + e.offset, all.begin() + e.offset + static_cast<std::ptrdiff_t>(e.length));
+                const Difference diff = compare(d.pixels, want);
+                where = "first difference at pixel " + std::to_string(diff.first / e.bpp) + ", largest " +
+                        std::to_string(diff.largest);
+            }
+            ADD_FAILURE() << "pixels differ: " << where;
+        }
+        ++decoded;
+    }
+    EXPECT_GT(decoded, kWic ? 150 : 250);
+}
+
+// Pictures that the expected decodings could not cover (Pillow does not read
+// them): what each platform makes of them, by hand.
+TEST(PictureDecode, PicturesBeyondThePeerAreReadOrRefusedAsTheirCodecAllows) {
+    struct Case {
+        const char* path;
+        bool opensOnLinux;
+        std::int32_t width, height, depth;
+        bool alpha;
+    };
+    const Case cases[] = {
+        // LogLuv: read through libtiff's RGBA path.
+        {"tiff/libtiff/logluv-3c-16b.tiff", true, 1, 1, 48, false},
+        // 12-bit samples: this TurboJPEG decodes 8-bit JPEGs only.
+        {"jpeg/libjpeg-turbo/monkey12.jpg", false, 0, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        Opened picture(readPicture(c.path), formatOf(c.path));
+        if (kWic) {
+            if (picture.reader) EXPECT_GE(picture.info.width, 1);
+            continue;
+        }
+        ASSERT_EQ(picture.reader != nullptr, c.opensOnLinux);
+        if (!picture.reader) continue;
+        EXPECT_EQ(picture.info.width, c.width);
+        EXPECT_EQ(picture.info.height, c.height);
+        EXPECT_EQ(picture.info.sourceDepth, c.depth);
+        EXPECT_EQ(picture.info.alpha, c.alpha);
+        EXPECT_TRUE(decodeFrame(picture.reader, 0, 3, false).ok);
+    }
+}
+
+// One picture of each kind through every layout the caller may ask for: 3 or
+// 4 bytes a pixel, top-down or bottom-up, tight or padded rows. The bytes of
+// the pixels never change, and nothing is written outside them.
+TEST(PictureDecode, EveryLayoutGivesTheSamePixels) {
+    const char* paths[] = {"png/pngsuite/basn6a16.png", "png/pngsuite/basi3p04.png", "jpeg/pillow/hopper.jpg",
+                           "jpeg/pillow/pil_sample_cmyk.jpg", "gif/pillow/transparent.gif",
+                           "gif/gif-test-suite/animated_loop_interlaced.gif", "tiff/libtiff/palette-1c-4b.tiff",
+                           "tiff/libtiff/minisblack-2c-8b-alpha.tiff", "webp/libwebp-test-data/lossy_alpha4.webp",
+                           "webp/made/anim-alpha.webp"};
+    for (const char* path : paths) {
+        SCOPED_TRACE(path);
+        if (platformLacks(path)) continue;
+        Opened picture(readPicture(path), formatOf(path));
+        ASSERT_NE(picture.reader, nullptr);
+        const Decoded four = decodeFrame(picture.reader, 0, 4, false);
+        ASSERT_TRUE(four.ok);
+        Bytes three;
+        for (std::size_t i = 0; i < four.pixels.size(); i += 4) {
+            three.insert(three.end(), four.pixels.begin() + static_cast<std::ptrdiff_t>(i),
+                         four.pixels.begin() + static_cast<std::ptrdiff_t>(i + 3));
+            if (!picture.info.alpha) EXPECT_EQ(four.pixels[i + 3], 255) << "opaque pictures have alpha 255";
+        }
+        for (std::int32_t bpp : {3, 4})
+            for (bool bottomUp : {false, true})
+                for (std::int32_t extra : {0, 1, 13}) {
+                    SCOPED_TRACE(testing::Message() << bpp << " bytes, bottom-up " << bottomUp << ", +" << extra);
+                    const Decoded d = decodeFrame(picture.reader, 0, bpp, bottomUp, extra);
+                    EXPECT_TRUE(d.ok);
+                    EXPECT_TRUE(d.canariesHeld);
+                    EXPECT_TRUE(d.pixels == (bpp == 4 ? four.pixels : three));
+                }
+    }
+}
+
+// The pixel rules at the edges the expected decodings pin: a GIF's
+// transparent index is 0, 0, 0, 0; gray of 16 bits takes the high byte.
+TEST(PictureDecode, PixelRulesHoldAtTheirEdges) {
+    {
+        Opened gif(readPicture("gif/gif-test-suite/static_transparent.gif"), PictureFormat::Gif);
+        ASSERT_NE(gif.reader, nullptr);
+        ASSERT_TRUE(gif.info.alpha);
+        const Decoded d = decodeFrame(gif.reader, 0, 4, false);
+        ASSERT_TRUE(d.ok);
+        int clear = 0;
+        for (std::size_t i = 0; i < d.pixels.size(); i += 4)
+            if (d.pixels[i + 3] == 0) {
+                ++clear;
+                EXPECT_EQ(d.pixels[i] | d.pixels[i + 1] | d.pixels[i + 2], 0);
+            }
+        EXPECT_GT(clear, 0);
+    }
+    {
+        // basn0g16 is a ramp of 16-bit gray: its high bytes, never rounded up.
+        Opened png(readPicture("png/pngsuite/basn0g16.png"), PictureFormat::Png);
+        Opened png8(readPicture("png/pngsuite/basn0g08.png"), PictureFormat::Png);
+        ASSERT_NE(png.reader, nullptr);
+        ASSERT_NE(png8.reader, nullptr);
+        const Decoded d = decodeFrame(png.reader, 0, 3, false);
+        ASSERT_TRUE(d.ok);
+        for (std::size_t i = 0; i < d.pixels.size(); i += 3) {
+            EXPECT_EQ(d.pixels[i], d.pixels[i + 1]);
+            EXPECT_EQ(d.pixels[i], d.pixels[i + 2]);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Frames of animations
+// ---------------------------------------------------------------------------
+
+TEST(PictureFrames, RectanglesDelaysAndDisposalAreAsStored) {
+    const Manifest& m = manifest();
+    ASSERT_GT(m.frames.size(), 100u);
+    std::string openPath;
+    Bytes bytes;
+    std::unique_ptr<Opened> picture;
+    for (const ExpectedFrame& e : m.frames) {
+        SCOPED_TRACE(e.path + " frame " + std::to_string(e.index));
+        if (platformLacks(e.path)) continue;
+        if (e.path != openPath) {
+            picture.reset();
+            bytes = readPicture(e.path);
+            picture = std::make_unique<Opened>(bytes, formatOf(e.path));
+            openPath = e.path;
+            ASSERT_NE(picture->reader, nullptr);
+            PictureFrame past{};
+            EXPECT_FALSE(pictureFrameInfo(picture->reader, picture->info.frameCount, past));
+            EXPECT_FALSE(pictureFrameInfo(picture->reader, -1, past));
+        }
+        PictureFrame f{};
+        ASSERT_TRUE(pictureFrameInfo(picture->reader, e.index, f));
+        EXPECT_EQ(f.left, e.frame.left);
+        EXPECT_EQ(f.top, e.frame.top);
+        EXPECT_EQ(f.width, e.frame.width);
+        EXPECT_EQ(f.height, e.frame.height);
+        EXPECT_EQ(f.delayMs, e.frame.delayMs);
+        EXPECT_EQ(f.disposal, e.frame.disposal);
+        EXPECT_EQ(f.blend, e.frame.blend);
+        // Every frame decodes inside its own rectangle, which lies on the screen.
+        EXPECT_LE(f.left + f.width, picture->info.width);
+        EXPECT_LE(f.top + f.height, picture->info.height);
+        const Decoded d = decodeFrame(picture->reader, e.index, 4, e.index % 2 == 1, 3);
+        EXPECT_TRUE(d.ok);
+        EXPECT_TRUE(d.canariesHeld);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Malformed, truncated and oversized input
+// ---------------------------------------------------------------------------
+
+// Opens, reads every frame's facts and decodes every frame; a refusal at any
+// step is fine. Returns whether frame 0 decoded.
+bool tryEverything(Bytes bytes, PictureFormat format, const PictureLimits& limits = kLimits) {
+    Opened picture(std::move(bytes), format, limits);
+    if (!picture.reader) return false;
+    EXPECT_GE(picture.info.width, 1);
+    EXPECT_GE(picture.info.height, 1);
+    EXPECT_LE(picture.info.width, limits.maxSide);
+    EXPECT_LE(picture.info.height, limits.maxSide);
+    EXPECT_GE(picture.info.frameCount, 1);
+    EXPECT_LE(picture.info.frameCount, limits.maxFrames);
+    bool first = false;
+    for (std::int32_t i = 0; i < picture.info.frameCount; ++i) {
+        const Decoded d = decodeFrame(picture.reader, i, 4, false);
+        EXPECT_TRUE(d.canariesHeld);
+        if (i == 0) first = d.ok;
+    }
+    return first;
+}
+
+TEST(PictureBad, MalformedFilesEndCleanly) {
+    int files = 0;
+    for (const char* folder : {"png-bad", "jpeg-bad", "gif-bad", "tiff-bad"}) {
+        for (const auto& entry : fs::recursive_directory_iterator(dataDir() / folder)) {
+            const std::string name = entry.path().filename().string();
+            if (!entry.is_regular_file() || name.find('.') == std::string::npos || name.rfind("LICENSE", 0) == 0)
+                continue;
+            SCOPED_TRACE(entry.path().string());
+            const bool decoded = tryEverything(octtest::readFile(entry.path()), formatOfFolder(folder));
+            // The PngSuite's corrupt files are corrupt to every reader.
+            if (std::string(folder) == "png-bad") EXPECT_FALSE(decoded);
+            ++files;
+        }
+    }
+    EXPECT_GE(files, 30);
+}
+
+TEST(PictureBad, TruncationsAtEveryLengthEndCleanly) {
+    const char* paths[] = {"png/pngsuite/basi6a16.png", "jpeg/pillow/pil_sample_cmyk.jpg",
+                           "jpeg/libjpeg-turbo/testimgari.jpg", "gif/gif-test-suite/animated_transparent_loop.gif",
+                           "gif/pillow/iss634.gif", "tiff/libtiff/palette-1c-4b.tiff",
+                           "tiff/libtiff/minisblack-2c-8b-alpha.tiff", "tiff/libtiff/quad-tile.jpg.tiff",
+                           "webp/libwebp-test-data/lossy_alpha4.webp", "webp/made/anim-lossy.webp"};
+    for (const char* path : paths) {
+        SCOPED_TRACE(path);
+        if (platformLacks(path)) continue;
+        const Bytes whole = readPicture(path);
+        ASSERT_TRUE(tryEverything(whole, formatOf(path)));
+        // Every length through the headers, then about 150 more up to the end.
+        const std::size_t step = std::max<std::size_t>(1, whole.size() / 150);
+        for (std::size_t n = 0; n < whole.size(); n += n < 512 ? 1 : step) {
+            // A copy of exactly n bytes, so that a read past its end is seen by ASan.
+            Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+            (void)tryEverything(std::move(cut), formatOf(path));
+        }
+    }
+}
+
+// Each byte of the headers in turn set to 0xFF and to 0x00: what a damaged
+// header says must never be believed past the limits or the data.
+TEST(PictureBad, DamagedHeadersEndCleanly) {
+    const char* paths[] = {"png/pngsuite/basn3p08.png", "jpeg/pillow/hopper.jpg", "gif/pillow/dispose_prev.gif",
+                           "tiff/libtiff/rgb-3c-16b.tiff", "webp/made/anim-alpha.webp"};
+    for (const char* path : paths) {
+        SCOPED_TRACE(path);
+        if (platformLacks(path)) continue;
+        const Bytes whole = readPicture(path);
+        for (std::size_t at = 0; at < std::min<std::size_t>(whole.size(), 200); ++at)
+            for (std::uint8_t value : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
+                Bytes damaged = whole;
+                damaged[at] = value;
+                (void)tryEverything(std::move(damaged), formatOf(path));
+            }
+    }
+}
+
+// --- tiny pictures that declare 30000 × 30000 ----------------------------------
+
+std::uint32_t crc32(const std::uint8_t* p, std::size_t n) {
+    std::uint32_t c = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < n; ++i) {
+        c ^= p[i];
+        for (int k = 0; k < 8; ++k) c = c >> 1 ^ (0xEDB88320u & (0u - (c & 1)));
+    }
+    return ~c;
+}
+void be32(Bytes& b, std::uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<std::uint8_t>(v >> s));
+}
+void le16(Bytes& b, std::uint32_t v) {
+    b.push_back(static_cast<std::uint8_t>(v));
+    b.push_back(static_cast<std::uint8_t>(v >> 8));
+}
+void le32(Bytes& b, std::uint32_t v) {
+    le16(b, v & 0xFFFF);
+    le16(b, v >> 16);
+}
+
+Bytes pngDeclaring(std::uint32_t side) {
+    Bytes b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    be32(b, 13);
+    const std::size_t start = b.size();
+    b.insert(b.end(), {'I', 'H', 'D', 'R'});
+    be32(b, side);
+    be32(b, side);
+    b.insert(b.end(), {8, 6, 0, 0, 0});
+    be32(b, crc32(b.data() + start, b.size() - start));
+    // An IDAT of a few zlib bytes, then IEND.
+    const std::uint8_t idat[] = {'I', 'D', 'A', 'T', 0x78, 0x9C, 0x63, 0x00, 0x00};
+    be32(b, sizeof idat - 4);
+    b.insert(b.end(), idat, idat + sizeof idat);
+    be32(b, crc32(idat, sizeof idat));
+    be32(b, 0);
+    b.insert(b.end(), {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82});
+    return b;
+}
+
+Bytes jpegDeclaring(std::uint32_t side) {
+    Bytes b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08};  // SOI, SOF0: length 17, 8 bits
+    b.push_back(static_cast<std::uint8_t>(side >> 8));
+    b.push_back(static_cast<std::uint8_t>(side));
+    b.push_back(static_cast<std::uint8_t>(side >> 8));
+    b.push_back(static_cast<std::uint8_t>(side));
+    b.insert(b.end(), {3, 1, 0x22, 0, 2, 0x11, 0, 3, 0x11, 0});
+    b.insert(b.end(), {0xFF, 0xDA, 0x00, 0x0C, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0, 0x00, 0x00, 0xFF, 0xD9});
+    return b;
+}
+
+Bytes gifDeclaring(std::uint32_t side) {
+    Bytes b = {'G', 'I', 'F', '8', '9', 'a'};
+    le16(b, side);
+    le16(b, side);
+    b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C});  // two-colour table, image descriptor
+    le16(b, 0);
+    le16(b, 0);
+    le16(b, side);
+    le16(b, side);
+    b.insert(b.end(), {0, 2, 2, 0x4C, 0x01, 0, 0x3B});
+    return b;
+}
+
+Bytes tiffDeclaring(std::uint32_t side) {
+    Bytes b = {'I', 'I', 42, 0};
+    le32(b, 8);
+    const std::uint16_t tags[][2] = {{256, 4}, {257, 4}, {258, 3}, {259, 3}, {262, 3}, {273, 4}, {277, 3}, {278, 4}, {279, 4}};
+    const std::uint32_t values[] = {side, side, 8, 1, 1, 200, 1, side, side * side};
+    le16(b, 9);
+    for (int i = 0; i < 9; ++i) {
+        le16(b, tags[i][0]);
+        le16(b, tags[i][1]);
+        le32(b, 1);
+        if (tags[i][1] == 3) {
+            le16(b, values[i]);
+            le16(b, 0);
+        } else {
+            le32(b, values[i]);
+        }
+    }
+    le32(b, 0);
+    b.resize(256, 0);
+    return b;
+}
+
+Bytes webpDeclaring(std::uint32_t side) {
+    // An extended header (VP8X) with a canvas of side × side, then a lossless
+    // bitstream header: signature 0x2F, 14 bits of width − 1 and of height − 1
+    // (at most 16384, so a larger canvas cannot match it and is refused too).
+    const std::uint32_t image = std::min<std::uint32_t>(side, 16384) - 1;
+    Bytes b = {'R', 'I', 'F', 'F'};
+    le32(b, 4 + 18 + 8 + 16);
+    b.insert(b.end(), {'W', 'E', 'B', 'P', 'V', 'P', '8', 'X'});
+    le32(b, 10);
+    le32(b, 0);  // no flags, reserved
+    for (std::uint32_t v : {side - 1, side - 1}) {
+        b.push_back(static_cast<std::uint8_t>(v));
+        b.push_back(static_cast<std::uint8_t>(v >> 8));
+        b.push_back(static_cast<std::uint8_t>(v >> 16));
+    }
+    b.insert(b.end(), {'V', 'P', '8', 'L'});
+    le32(b, 16);
+    b.push_back(0x2F);
+    le32(b, image | image << 14);
+    b.resize(b.size() + 11, 0);
+    return b;
+}
+
+TEST(PictureLimits, BombsAreRefusedFromTheirHeaders) {
+    struct Case {
+        const char* name;
+        PictureFormat format;
+        Bytes (*make)(std::uint32_t side);
+    };
+    const Case cases[] = {{"png", PictureFormat::Png, pngDeclaring},   {"jpeg", PictureFormat::Jpeg, jpegDeclaring},
+                          {"gif", PictureFormat::Gif, gifDeclaring},   {"tiff", PictureFormat::Tiff, tiffDeclaring},
+                          {"webp", PictureFormat::WebP, webpDeclaring}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (kWic && c.format == PictureFormat::WebP) continue;
+        // 30000 × 30000 × 4 bytes is past maxBytes; the same header at 30
+        // opens, which shows the refusal came from the size.
+        const Bytes bomb = c.make(30000);
+        ASSERT_LT(bomb.size(), 300u);
+        Opened big(bomb, c.format);
+        EXPECT_EQ(big.reader, nullptr);
+        Opened small(c.make(30), c.format);
+        ASSERT_NE(small.reader, nullptr);
+        EXPECT_EQ(small.info.width, 30);
+        EXPECT_EQ(small.info.height, 30);
+        // Whatever the rest of the small one holds, decoding it ends cleanly.
+        (void)decodeFrame(small.reader, 0, 4, false);
+    }
+    // The GIF bomb of the malformed set.
+    Opened gif(readPicture("gif-bad/pillow/decompression_bomb.gif"), PictureFormat::Gif);
+    EXPECT_EQ(gif.reader, nullptr);
+}
+
+// Limits at exactly a picture's size admit it; one less on any side refuses it.
+TEST(PictureLimits, LimitsAreExact) {
+    struct Case {
+        const char* path;
+        std::int32_t width, height, frames;
+    };
+    const Case cases[] = {{"png/pngsuite/s39i3p04.png", 39, 39, 1},
+                          {"jpeg/libjpeg-turbo/testorig.jpg", 227, 149, 1},
+                          {"gif/pillow/dispose_bgnd.gif", 100, 100, 5},
+                          {"tiff/libtiff/rgb-3c-8b.tiff", 157, 151, 1},
+                          {"webp/made/anim-lossy.webp", 60, 40, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        if (platformLacks(c.path)) continue;
+        const Bytes bytes = readPicture(c.path);
+        const std::int32_t side = std::max(c.width, c.height);
+        const std::int64_t pixels = std::int64_t{4} * c.width * c.height;
+        const PictureLimits exact{side, pixels, c.frames};
+        const PictureLimits tight[] = {{side - 1, pixels, c.frames}, {side, pixels - 1, c.frames},
+                                       {side, pixels, c.frames - 1}};
+        Opened fits(bytes, formatOf(c.path), exact);
+        ASSERT_NE(fits.reader, nullptr);
+        EXPECT_TRUE(decodeFrame(fits.reader, 0, 4, false).ok);
+        for (const PictureLimits& limits : tight) {
+            if (limits.maxFrames < 1) continue;
+            Opened refused(bytes, formatOf(c.path), limits);
+            EXPECT_EQ(refused.reader, nullptr) << limits.maxSide << " " << limits.maxBytes << " " << limits.maxFrames;
+        }
+    }
+}
+
+TEST(PictureArguments, MisuseIsRefused) {
+    const Bytes bytes = readPicture("png/pngsuite/basn2c08.png");
+    PictureInfo info{};
+    EXPECT_EQ(pictureOpen(PictureFormat::Png, nullptr, 10, kLimits, info), nullptr);
+    EXPECT_EQ(pictureOpen(PictureFormat::Png, bytes.data(), 0, kLimits, info), nullptr);
+    EXPECT_EQ(pictureOpen(PictureFormat::Jpeg, bytes.data(), bytes.size(), kLimits, info), nullptr);  // not a JPEG
+    EXPECT_EQ(pictureOpen(PictureFormat::Png, bytes.data(), bytes.size(), PictureLimits{0, 1 << 20, 1}, info), nullptr);
+
+    Opened picture(bytes, PictureFormat::Png);
+    ASSERT_NE(picture.reader, nullptr);
+    Bytes rows(32 * 32 * 4 + 4);
+    EXPECT_FALSE(pictureDecode(picture.reader, 0, nullptr, 32 * 3, 3, false));
+    EXPECT_FALSE(pictureDecode(picture.reader, 0, rows.data(), 32 * 3, 2, false));
+    EXPECT_FALSE(pictureDecode(picture.reader, 0, rows.data(), 32 * 3 - 1, 3, false));  // pitch short of a row
+    EXPECT_FALSE(pictureDecode(picture.reader, 1, rows.data(), 32 * 3, 3, false));
+    EXPECT_FALSE(pictureDecode(nullptr, 0, rows.data(), 32 * 3, 3, false));
+    EXPECT_TRUE(pictureDecode(picture.reader, 0, rows.data(), 32 * 3, 3, false));
+    // Decoding again gives the same pixels.
+    const Bytes first(rows.begin(), rows.begin() + 32 * 32 * 3);
+    EXPECT_TRUE(pictureDecode(picture.reader, 0, rows.data(), 32 * 3, 3, false));
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), rows.begin()));
+    pictureClose(nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Threads
+// ---------------------------------------------------------------------------
+
+TEST(PictureThreads, DifferentPicturesDecodeAtOnce) {
+    std::vector<std::string> paths;
+    for (const auto& e : manifest().pictures)
+        if (!platformLacks(e.path) && e.info.width * e.info.height >= 1000 &&
+            !(kWic && formatOf(e.path) == PictureFormat::Jpeg))
+            paths.push_back(e.path);
+    ASSERT_GT(paths.size(), 40u);
+    constexpr int kThreads = 4;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (std::size_t i = static_cast<std::size_t>(t); i < paths.size(); i += 2) {
+                const ExpectedPicture& e = expected(paths[i]);
+                Opened picture(readPicture(e.path), formatOf(e.path));
+                const Decoded d = picture.reader ? decodeFrame(picture.reader, 0, e.bpp, t % 2 == 1) : Decoded{};
+                if (!d.ok || octtest::fingerprint(d.pixels) != e.fnv) ++failures[static_cast<std::size_t>(t)];
+            }
+        });
+    for (auto& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[static_cast<std::size_t>(t)], 0) << "thread " << t;
+}
+
+}  // namespace
+}  // namespace oct::plat
