@@ -15,6 +15,7 @@
 #include "fuzz/draw_targets.h"
 #include "fuzz/image_targets.h"
 #include "fuzz/pack_targets.h"
+#include "fuzz/platform_targets.h"
 #include "fuzz/stream_targets.h"
 
 namespace oct {
@@ -38,6 +39,7 @@ const Target kTargets[] = {
     {"draw_script_fuzz", fuzz::checkDrawScript},
     {"archive_roundtrip_fuzz", fuzz::checkArchiveRoundTrip},
     {"stream_fuzz", fuzz::checkStream},
+    {"picture_header_fuzz", fuzz::checkPictureHeader},
 };
 
 // Runs every file of `dir` through the check; the number of files.
