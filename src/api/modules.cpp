@@ -7,6 +7,7 @@
 #include "file/stream.h"
 #include "image/blend.h"
 #include "image/bmp_reader.h"
+#include "image/picture_decoders.h"
 #include "image/font.h"
 #include "image/image.h"
 #include "pack/archive_table.h"
@@ -37,6 +38,7 @@ constexpr ModuleStep kStartSteps[] = {
     {"vector drawing", nothing},  // no vector-drawing object is ever created
     {"image decoders", imgStartDecoders},
     {"bmp codec", imgStartBmpCodec},
+    {"picture codecs", imgStartPictureCodecs},  // after BMP, which stays the first decoder
     {"image blending", imgStartBlending},
     {"structure maps", nothing},  // no memory block with a map member is ever created
     {"images", imgStartModule},

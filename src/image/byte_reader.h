@@ -1,5 +1,5 @@
 // The one way the image readers look at untrusted bytes: a cursor over a
-// bounded block. Reads are little-endian. A read that would pass the end
+// bounded block. Reads are little-endian unless named "be". A read that would pass the end
 // returns 0, moves nothing and clears ok(); from then on every read fails the
 // same way, so a parser reads a whole record and checks ok() once afterwards.
 #pragma once
@@ -35,6 +35,12 @@ public:
         return v;
     }
     std::int32_t i32() { return static_cast<std::int32_t>(u32()); }
+    // Big-endian forms, for formats that store their numbers that way.
+    std::uint16_t u16be() {
+        const std::uint16_t v = u16();
+        return static_cast<std::uint16_t>(v >> 8 | v << 8);
+    }
+    std::uint32_t u32be() { return __builtin_bswap32(u32()); }
 
     // The next n bytes, or an empty span (and ok() false) when fewer remain.
     std::span<const std::uint8_t> take(std::size_t n) {

@@ -21,6 +21,13 @@ constexpr std::uint32_t kBmpFormat = imgFormatId('B', 'M', 'P', '\0');
 // Icon files, which load as icon handles rather than through a decoder: "ICON".
 constexpr std::uint32_t kIconFormat = imgFormatId('I', 'C', 'O', 'N');
 
+// The pictures read through the platform's codecs.
+constexpr std::uint32_t kPngFormat = imgFormatId('P', 'N', 'G', '\0');
+constexpr std::uint32_t kJpegFormat = imgFormatId('J', 'P', 'E', 'G');
+constexpr std::uint32_t kGifFormat = imgFormatId('G', 'I', 'F', '\0');
+constexpr std::uint32_t kTiffFormat = imgFormatId('T', 'I', 'F', 'F');
+constexpr std::uint32_t kWebpFormat = imgFormatId('W', 'E', 'B', 'P');
+
 // The values stored files and hosts have always seen.
 static_assert(kBmpFormat == 0x504D42);
 static_assert(kIconFormat == 0x4E4F4349);

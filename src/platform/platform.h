@@ -632,12 +632,17 @@ bool pictureFrameInfo(PictureReader* reader, std::int32_t index, PictureFrame& f
 // alpha; 255 where the picture has none). `rows` is the first row in memory,
 // rows lie `pitch` bytes apart (pitch > 0), and with `bottomUp` the first row
 // in memory is the frame's bottom row. Pixels of a GIF's transparent index
-// come out 0, 0, 0, 0. False on a truncated or corrupt stream; the rows may
-// then be partly written.
+// keep their palette colour with alpha 0 (as Pillow shows them). False on a
+// truncated or corrupt stream; the rows may then be partly written.
 bool pictureDecode(PictureReader* reader, std::int32_t index, std::uint8_t* rows, std::int32_t pitch,
                    std::int32_t bytesPerPixel, bool bottomUp);
 
-// Ends the reader and frees what it holds; null does nothing.
+// Ends the reader and frees what it holds; null does nothing. Called on the
+// thread that opened it.
 void pictureClose(PictureReader* reader);
+
+// Whether this system has a codec for the format at all (wine has none for
+// WebP), so that a refusal can say "no codec" rather than "corrupt".
+bool pictureHasCodec(PictureFormat format);
 
 }  // namespace oct::plat

@@ -15,6 +15,7 @@
 #include "fuzz/draw_targets.h"
 #include "fuzz/image_targets.h"
 #include "fuzz/pack_targets.h"
+#include "fuzz/picture_targets.h"
 #include "fuzz/platform_targets.h"
 #include "fuzz/stream_targets.h"
 
@@ -40,6 +41,12 @@ const Target kTargets[] = {
     {"archive_roundtrip_fuzz", fuzz::checkArchiveRoundTrip},
     {"stream_fuzz", fuzz::checkStream},
     {"picture_header_fuzz", fuzz::checkPictureHeader},
+    {"png_fuzz", fuzz::checkPictureLoad},
+    {"jpeg_fuzz", fuzz::checkPictureLoad},
+    {"gif_fuzz", fuzz::checkPictureLoad},
+    {"tiff_fuzz", fuzz::checkPictureLoad},
+    {"webp_fuzz", fuzz::checkPictureLoad},
+    {"orientation_fuzz", fuzz::checkOrientation},
 };
 
 // Runs every file of `dir` through the check; the number of files.

@@ -214,7 +214,7 @@ TEST(PictureCom, SixteenBitTiffSamplesGiveTheirHighByteInEitherByteOrder) {
     }
 }
 
-TEST(PictureCom, GifTransparentIndexIsClearBlack) {
+TEST(PictureCom, GifTransparentIndexKeepsItsPaletteColour) {
     const Bytes gif = picture("gif/pillow/transparent.gif");
     PictureInfo info{};
     PictureReader* reader = pictureOpen(PictureFormat::Gif, gif.data(), gif.size(), kLimits, info);
@@ -223,13 +223,14 @@ TEST(PictureCom, GifTransparentIndexIsClearBlack) {
     pictureClose(reader);
     const Bytes rows = decodeFrame(PictureFormat::Gif, gif);
     ASSERT_FALSE(rows.empty());
-    std::size_t clear = 0, tinted = 0;
+    // Its transparent index is palette entry 255, which is white.
+    std::size_t white = 0, other = 0;
     for (std::size_t i = 0; i + 3 < rows.size(); i += 4) {
         if (rows[i + 3] != 0) continue;
-        rows[i] == 0 && rows[i + 1] == 0 && rows[i + 2] == 0 ? ++clear : ++tinted;
+        rows[i] == 255 && rows[i + 1] == 255 && rows[i + 2] == 255 ? ++white : ++other;
     }
-    EXPECT_GT(clear, 0u);
-    EXPECT_EQ(tinted, 0u);
+    EXPECT_GT(white, 0u);
+    EXPECT_EQ(other, 0u);
 }
 
 #else

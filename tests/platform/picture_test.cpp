@@ -318,7 +318,8 @@ TEST(PictureDecode, EveryLayoutGivesTheSamePixels) {
 }
 
 // The pixel rules at the edges the expected decodings pin: a GIF's
-// transparent index is 0, 0, 0, 0; gray of 16 bits takes the high byte.
+// transparent index has alpha 0 (its colour is pinned by the expected
+// decodings); gray of 16 bits takes the high byte.
 TEST(PictureDecode, PixelRulesHoldAtTheirEdges) {
     {
         Opened gif(readPicture("gif/gif-test-suite/static_transparent.gif"), PictureFormat::Gif);
@@ -328,10 +329,7 @@ TEST(PictureDecode, PixelRulesHoldAtTheirEdges) {
         ASSERT_TRUE(d.ok);
         int clear = 0;
         for (std::size_t i = 0; i < d.pixels.size(); i += 4)
-            if (d.pixels[i + 3] == 0) {
-                ++clear;
-                EXPECT_EQ(d.pixels[i] | d.pixels[i + 1] | d.pixels[i + 2], 0);
-            }
+            if (d.pixels[i + 3] == 0) ++clear;
         EXPECT_GT(clear, 0);
     }
     {

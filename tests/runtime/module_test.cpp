@@ -25,7 +25,7 @@ TEST(Module, StartsAndStopsInTheFixedOrders) {
         "-thread exits", "-packer",   "-files",          "-images",          "-image codecs", "-image blending", "-fonts",
         "-per-thread areas", "-drawing", "-memory", "-strings",      "-heap",
         "+heap",         "+strings",  "+fonts",          "+memory",          "+vector drawing", "+image decoders",
-        "+bmp codec",    "+image blending", "+structure maps", "+images",    "+drawing",        "+files",
+        "+bmp codec",    "+picture codecs", "+image blending", "+structure maps", "+images",    "+drawing",        "+files",
         "+packer",       "+packer codecs",
     };
     EXPECT_EQ(gSteps, expected);

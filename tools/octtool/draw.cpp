@@ -75,8 +75,9 @@ const std::string& usage() {
         "and take coordinates in the current drawing area (the clip rectangle when\n"
         "one is set), (0, 0) at the top left; plot takes output coordinates.\n"
         "Image FILEs are one word, relative to the script's folder: a BMP file of 24\n"
-        "or 32 bits, drawn from its rows exactly as stored (alpha bytes included), or\n"
-        "an icon file (.ico).\n"
+        "or 32 bits, drawn from its rows exactly as stored (alpha bytes included), a\n"
+        "PNG, JPEG, GIF (first frame), TIFF or WebP picture as the library loads it,\n"
+        "or an icon file (.ico).\n"
         "\n" +
         drawScriptHelp() +
         "\n"

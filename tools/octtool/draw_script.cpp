@@ -13,6 +13,8 @@
 #include "image/icon_reader.h"
 #include "image/font.h"
 #include "image/image.h"
+#include "image/loader.h"
+#include "image/picture_decoders.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -112,6 +114,14 @@ bool loadSource(const std::filesystem::path& p, Source& source, std::string& err
         source.handle = imgIconFromMemory(bytes->data(), bytes->size());
         if (!source.handle) error = "cannot read '" + shown + "': not an icon file the library can read";
         return source.handle != 0;
+    }
+    // PNG, JPEG, GIF, TIFF and WebP pictures as the library loads them.
+    const std::uint32_t format = imgSniffFormat(*bytes);
+    if (format && format != kBmpFormat) {
+        source.image = imgLoadImageMemory(AnyId, bytes->data(), static_cast<std::int64_t>(bytes->size()));
+        if (!source.image) error = "cannot read '" + shown + "' as a " + imgFormatName(format) + " picture";
+        source.handle = source.image ? imgImageHandle(source.image) : 0;
+        return source.image != 0;
     }
     StoredBmp stored;
     source.image = imgLoadStoredBmp(AnyId, bytes->data(), static_cast<std::int64_t>(bytes->size()), stored);
@@ -259,8 +269,8 @@ constexpr ScriptCommand kCommands[] = {
     {"fill", "iic", "X Y BORDER", "flood fill: BORDER -1 fills the start pixel's colour, else up to 0x00BBGGRR",
      runFill},
     {"image", "iiabf", "X Y OPACITY FLAG FILE",
-     "a BMP or .ico file at its own size; OPACITY 0..255, FLAG 1 blends by its alpha", runImage},
-    {"imagesized", "iiiif", "X Y W H FILE", "a BMP or .ico file scaled to W x H (-1 keeps that side)",
+     "a picture or .ico file at its own size; OPACITY 0..255, FLAG 1 blends by its alpha", runImage},
+    {"imagesized", "iiiif", "X Y W H FILE", "a picture or .ico file scaled to W x H (-1 keeps that side)",
      runImageSized},
     {"font", "w?iib", "FACE HEIGHT [WEIGHT [ITALIC]]",
      "select a font (see Text below); font - selects the stock font again",

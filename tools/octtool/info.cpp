@@ -7,6 +7,7 @@
 #include "file_io.h"
 #include "image/bmp_reader.h"
 #include "image/icon_reader.h"
+#include "image/picture_decoders.h"
 #include "oct.h"
 
 namespace oct::tool {
@@ -15,10 +16,11 @@ namespace {
 constexpr std::string_view kName = "info";
 
 // The kind of file from its first bytes. The library itself asks the icon
-// reader, then the BMP decoder, and takes anything else as a level file.
+// reader, then the decoders (BMP, PNG, JPEG, GIF, TIFF, WebP), and takes
+// anything else as a level file.
 std::string kindOf(const Bytes& data) {
     const auto n = data.size();
-    if (n >= 2 && data[0] == 'B' && data[1] == 'M') return "BMP picture";
+    if (const char* name = imgFormatName(imgSniffFormat(data))) return std::string(name) + " picture";
     if (n >= 4 && data[0] == 0 && data[1] == 0 && data[2] == 1 && data[3] == 0) return "icon";
     if (n >= 4 && data[0] == 'O' && data[1] == 'C' && data[2] == 'T' && data[3] == 'L') return "level file";
     return "unknown";
@@ -62,6 +64,35 @@ void describeBmp(const BmpDescription& d, std::ostream& out) {
     if (d.pixels) out << "pixels:  " << d.pixels << '\n';
 }
 
+const char* orientationWords(int orientation) {
+    switch (orientation) {
+        case 2: return "mirrored left to right";
+        case 3: return "turned 180 degrees";
+        case 4: return "mirrored top to bottom";
+        case 5: return "mirrored across the main diagonal";
+        case 6: return "turned 90 degrees clockwise";
+        case 7: return "mirrored across the other diagonal";
+        case 8: return "turned 90 degrees anticlockwise";
+        default: return "none";
+    }
+}
+
+// What the decoders make of a picture of the formats beyond BMP.
+void describePicture(const PictureSummary& p, std::ostream& out) {
+    out << "depth:   " << p.depth << " bits per pixel (" << p.sourceDepth << " as stored)\n"
+        << "frames:  " << p.frameCount << (p.frameCount > 1 ? " (the conversion takes the first)" : "") << '\n'
+        << "turned:  " << orientationWords(p.orientation);
+    if (p.orientation > 1) out << " (orientation " << p.orientation << "), to stand upright";
+    out << '\n';
+}
+
+// Why a picture whose format is known did not load.
+std::string refusalOf(std::uint32_t format, const std::string& what) {
+    const std::string name = imgFormatName(format);
+    if (!imgHasCodec(format)) return what + " is a " + name + " picture, which this system has no codec for";
+    return what + " is a " + name + " picture the library cannot read (damaged, cut short, or too large)";
+}
+
 // An icon's directory and the entry the library would build its icon from.
 int describeIcon(const Bytes& data, ToolContext& context, const std::string& what) {
     IconResource* chosen = imgReadIconDirectory(data.data(), data.size());
@@ -94,6 +125,8 @@ int runInfo(CommandArgs args, ToolContext& context) {
     OctImage* record = octCatch(data->data(), static_cast<std::int64_t>(data->size()));
     if (!record) {
         if (isBmp && bmp.refusal) return toolFail(context, kName, what + " is a BMP file the library refuses: " + bmp.refusal);
+        const std::uint32_t format = imgSniffFormat(*data);
+        if (format && format != kBmpFormat) return toolFail(context, kName, refusalOf(format, what));
         return toolFail(context, kName, what + " is neither a picture nor a level file");
     }
     const std::int64_t width = octWidth(record), height = octHeight(record), alpha = octAlpha(record);
@@ -118,6 +151,8 @@ int runInfo(CommandArgs args, ToolContext& context) {
     else
         context.out << "payload: none (too small or incompressible to make a level file)\n";
     if (isBmp) describeBmp(bmp, context.out);
+    PictureSummary picture{};
+    if (!isBmp && kind != "level file" && imgDescribePicture(*data, picture)) describePicture(picture, context.out);
     return kExitOk;
 }
 
@@ -128,9 +163,12 @@ const Command kInfoCommand{
     .summary = "show what a picture, icon or level file holds",
     .usage = "usage: octtool info FILE\n"
              "\n"
-             "Loads FILE as the library does (a BMP picture, else a level file) and prints\n"
-             "its kind, width, height, alpha flag, the size of its level buffer, and the\n"
-             "size of its packed payload (what a level file of it stores after its header).\n"
+             "Loads FILE as the library does (a BMP, PNG, JPEG, GIF, TIFF or WebP picture,\n"
+             "else a level file) and prints its kind, width, height, alpha flag, the size\n"
+             "of its level buffer, and the size of its packed payload (what a level file of\n"
+             "it stores after its header). For PNG, JPEG, GIF, TIFF and WebP it also prints\n"
+             "the depth it loads at and as stored, the number of frames, and how the picture\n"
+             "was turned to stand upright (a JPEG's or TIFF's orientation tag).\n"
              "For a BMP picture it also prints the information header's size, the bit\n"
              "count, the compression, the colour masks of 16- and 32-bit pixels and how\n"
              "the pixels are read; for a BMP file the library refuses, why. For an icon\n"

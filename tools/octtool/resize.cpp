@@ -1,6 +1,7 @@
-// octtool resize WIDTHxHEIGHT IN.bmp OUT.bmp: a 24- or 32-bit BMP file's
-// pixels, alpha included, scaled with the library's cubic resampler and
-// written as a 32-bit BMP file.
+// octtool resize WIDTHxHEIGHT IN OUT.bmp: a picture's pixels, alpha included
+// (a 24- or 32-bit BMP file's as stored, any other picture's as the library
+// loads it), scaled with the library's cubic resampler and written as a
+// 32-bit BMP file.
 #include <charconv>
 #include <optional>
 #include <string>
@@ -9,6 +10,9 @@
 #include "bmp_file.h"
 #include "commands.h"
 #include "file_io.h"
+#include "image/image.h"
+#include "image/loader.h"
+#include "image/picture_decoders.h"
 #include "image/resample.h"
 #include "progress.h"
 
@@ -62,6 +66,37 @@ std::vector<std::uint8_t> packed32(const StoredBmp& p) {
     return out;
 }
 
+// A picture that is not a BMP file, loaded as the library loads it; its
+// bitmap's rows stand in for stored ones (bottom row first). The image must
+// be freed by the caller; 0 when the data does not load.
+std::int64_t loadPicture(const Bytes& data, StoredBmp& picture) {
+    const std::int64_t image = imgLoadImageMemory(AnyId, data.data(), static_cast<std::int64_t>(data.size()));
+    const ImageObject* record = imgGetImage(image);
+    plat::BitmapDesc bm{};
+    if (!record || !plat::bitmapIsDibSection(record->handle) || !plat::bitmapDescribe(record->handle, bm) ||
+        !bm.bits) {
+        if (image) imgFreeImage(image);
+        return 0;
+    }
+    picture.refusal = StoredBmpRefusal::kNone;
+    picture.width = bm.width;
+    picture.height = bm.height;
+    picture.bitsPerPixel = bm.bitsPerPixel;
+    picture.rowBytes = bm.widthBytes;
+    picture.topDown = false;
+    picture.rows = {static_cast<const std::uint8_t*>(bm.bits),
+                    static_cast<std::size_t>(bm.widthBytes) * static_cast<std::size_t>(bm.height)};
+    return image;
+}
+
+// Frees a loaded picture's image when the command ends.
+struct LoadedImage {
+    std::int64_t id = 0;
+    ~LoadedImage() {
+        if (id) imgFreeImage(id);
+    }
+};
+
 int runResize(CommandArgs args, ToolContext& context) {
     if (args.size() != 3) return toolFail(context, kName, "expected WIDTHxHEIGHT IN OUT (see octtool help resize)", kExitUsage);
     const std::optional<Size> size = parseSize(args[0]);
@@ -71,8 +106,16 @@ int runResize(CommandArgs args, ToolContext& context) {
     const auto data = readInput(args[1], context, error);
     if (!data) return toolFail(context, kName, error);
     StoredBmp picture;
-    if (!imgFindStoredBmpRows(*data, picture))
+    LoadedImage loaded;
+    const std::uint32_t format = imgSniffFormat(*data);
+    if (format && format != kBmpFormat) {
+        loaded.id = loadPicture(*data, picture);
+        if (!loaded.id)
+            return toolFail(context, kName,
+                            "cannot read '" + std::string(args[1]) + "' as a " + imgFormatName(format) + " picture");
+    } else if (!imgFindStoredBmpRows(*data, picture)) {
         return toolFail(context, kName, "cannot read '" + std::string(args[1]) + "': " + toolStoredBmpReason(picture));
+    }
 
     const std::int64_t outBytes = std::int64_t{size->width} * size->height * 4;
     if (outBytes > kMaxInputSize - kBmpHeadersSize)
@@ -108,12 +151,14 @@ int runResize(CommandArgs args, ToolContext& context) {
 
 const Command kResizeCommand{
     .name = kName,
-    .summary = "scale a 24- or 32-bit BMP picture with the cubic filter, alpha included",
-    .usage = "usage: octtool resize WIDTHxHEIGHT IN.bmp OUT.bmp\n"
+    .summary = "scale a picture with the cubic filter, alpha included",
+    .usage = "usage: octtool resize WIDTHxHEIGHT IN OUT.bmp\n"
              "\n"
-             "Reads the pixels of IN as they are stored: a 32-bit BMP file (uncompressed,\n"
-             "or with the usual red, green and blue bit fields) with its fourth byte as\n"
-             "alpha whatever the header says of it, or a 24-bit BMP file taken as opaque.\n"
+             "Reads the pixels of IN: a PNG, JPEG, GIF (its first frame), TIFF or WebP\n"
+             "picture as the library loads it (upright, alpha where it has alpha), or a\n"
+             "BMP file as stored: a 32-bit BMP file (uncompressed, or with the usual red,\n"
+             "green and blue bit fields) with its fourth byte as alpha whatever the header\n"
+             "says of it, or a 24-bit BMP file taken as opaque.\n"
              "Scales them to WIDTH x HEIGHT, enlarging or shrinking, with a cubic filter\n"
              "(Mitchell-Netravali, B = C = 1/3) applied to blue, green, red and alpha\n"
              "alike, and writes OUT as a 32-bit BMP file: a 54-byte header, then the rows\n"

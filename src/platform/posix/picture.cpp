@@ -58,4 +58,7 @@ void pictureClose(PictureReader* reader) {
     if (reader) reader->codec->close(reader);
 }
 
+// Every format's library is linked in.
+bool pictureHasCodec(PictureFormat format) { return codecFor(format) != nullptr; }
+
 }  // namespace oct::plat

@@ -226,7 +226,10 @@ bool gifDecode(PictureReader* base, std::int32_t index, const RowTarget& target)
             const std::int32_t visible = std::min(desc.Width, reader->width - desc.Left);
             for (std::int32_t x = 0; x < visible; ++x) {
                 const int i = line[static_cast<std::size_t>(x)];
-                if (i == record.transparent) {
+                if (i == record.transparent && i < map->ColorCount) {
+                    const GifColorType& c = map->Colors[i];
+                    putPixel(dst, x, target.bpp, c.Blue, c.Green, c.Red, 0);
+                } else if (i == record.transparent) {
                     putPixel(dst, x, target.bpp, 0, 0, 0, 0);
                 } else if (i < map->ColorCount) {
                     const GifColorType& c = map->Colors[i];

@@ -172,7 +172,7 @@ bool decodeRows(const PictureReader& reader, std::int32_t index, std::uint8_t* r
         static_cast<std::int32_t>(std::clamp<std::size_t>(kBandBytes / rowBytes, 1, static_cast<std::size_t>(place.height)));
     std::vector<std::uint8_t> band(rowBytes * static_cast<std::size_t>(bandRows));
     std::vector<std::uint8_t> bgra(layout == PixelLayout::Bgra32 ? 0 : count * 4);
-    const bool clearTransparent = reader.format == PictureFormat::Gif;
+    const bool clearTransparent = false;  // a GIF's transparent pixels keep their palette colour
     const bool swap = reader.bigEndian && pixelLayoutWide(layout) && tiffWideSamplesInFileOrder(reader.factory.get());
     for (std::int32_t y = 0; y < place.height; y += bandRows) {
         const std::int32_t n = std::min(bandRows, place.height - y);
@@ -235,5 +235,16 @@ bool pictureDecode(PictureReader* reader, std::int32_t index, std::uint8_t* rows
 }
 
 void pictureClose(PictureReader* reader) { delete reader; }
+
+bool pictureHasCodec(PictureFormat format) {
+    // WIC has a codec for a container when it can make a decoder for it.
+    ComThread com;
+    if (!com.usable()) return false;
+    ComRef<IWICImagingFactory> factory;
+    ComRef<IWICBitmapDecoder> decoder;
+    return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                      reinterpret_cast<void**>(factory.put()))) &&
+           SUCCEEDED(factory->CreateDecoder(containerOf(format), nullptr, decoder.put()));
+}
 
 }  // namespace oct::plat

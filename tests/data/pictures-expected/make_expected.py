@@ -24,9 +24,9 @@ It reads only the repository's own copies and writes, beside itself:
 
 Frame 0 is taken as stored: no EXIF or TIFF orientation is applied (Pillow applies none
 unless asked). For GIF, Pillow composes each frame on the screen; the decoder gives a frame's
-own rectangle, so the expected pixels are Pillow's frame 0 cut to that rectangle, with the
-transparent index as 0, 0, 0, 0 (on an empty screen frame 0 shows only its own pixels, so
-the cut is exactly the stored frame).
+own rectangle, so the expected pixels are Pillow's frame 0 cut to that rectangle, the
+transparent index keeping its palette colour with alpha 0 (on an empty screen frame 0 shows
+only its own pixels, so the cut is exactly the stored frame).
 
 Where Pillow departs from the pixel rules the rule is applied here instead, from the same
 Pillow samples: 16-bit gray (Pillow keeps 32-bit integers; the rule takes the high byte),
@@ -222,8 +222,6 @@ def expect(fmt, path, raw):
         for y in range(t, t + ch):
             for x in range(l, l + cw):
                 p = full[4 * (y * sw + x):4 * (y * sw + x) + 4]
-                if p[3] == 0:
-                    p = b"\0\0\0\0"
                 out += p if alpha else p[:3]
         pixels = bytes(out)
     elif fmt == "tiff":

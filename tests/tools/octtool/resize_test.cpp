@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "image/image.h"
+#include "image/loader.h"
 #include "image/resample.h"
 #include "platform/platform.h"
+#include "test_files.h"
 #include "tool.h"
 #include "tools/octtool/tool_fixture.h"
 
@@ -94,6 +97,28 @@ TEST_F(OctToolResize, TwentyFourBitTopDownBecomesOpaqueBottomUp) {
     EXPECT_EQ(read("out.bmp"), expected(packed, 2, 2, 3, 3));
 }
 
+// Any picture the library loads is taken, as loaded: a PNG with alpha keeps
+// it, and a damaged one is a one-line failure that names its format.
+TEST_F(OctToolResize, TakesAnyPictureTheLibraryLoads) {
+    const Bytes png = octtest::readFile(std::filesystem::path(OCT_CORPUS_DIR) / "png/pngsuite/basn6a08.png");
+    const std::int64_t image = imgLoadImageMemory(AnyId, png.data(), static_cast<std::int64_t>(png.size()));
+    ASSERT_NE(image, 0);
+    plat::BitmapDesc bm{};
+    ASSERT_TRUE(plat::bitmapDescribe(imgImageHandle(image), bm));
+    ASSERT_EQ(bm.bitsPerPixel, 32);
+    const auto* bits = static_cast<const std::uint8_t*>(bm.bits);
+    const Bytes packed(bits, bits + static_cast<std::size_t>(bm.widthBytes) * bm.height);
+    imgFreeImage(image);
+    write("in.png", png);
+    ASSERT_EQ(run({"resize", "9x5", path("in.png"), path("out.bmp")}), 0) << err();
+    EXPECT_EQ(read("out.bmp"), expected(packed, 32, 32, 9, 5));
+
+    write("cut.png", Bytes(png.begin(), png.begin() + 100));
+    EXPECT_EQ(run({"resize", "9x5", path("cut.png"), path("cut.bmp")}), 1);
+    EXPECT_EQ(err(), "octtool resize: cannot read '" + path("cut.png") + "' as a PNG picture\n");
+    EXPECT_FALSE(exists("cut.bmp"));
+}
+
 TEST_F(OctToolResize, RefusalsGiveOneLineAndNoFile) {
     const Bytes rows = pattern(4 * 4);
     const Bytes oddMasks{0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0};
@@ -156,7 +181,7 @@ TEST_F(OctToolResize, NoMemoryForTheFileIsReported) {
 
 TEST_F(OctToolResize, Help) {
     ASSERT_EQ(run({"help", "resize"}), 0);
-    EXPECT_NE(out().find("usage: octtool resize WIDTHxHEIGHT IN.bmp OUT.bmp"), std::string::npos);
+    EXPECT_NE(out().find("usage: octtool resize WIDTHxHEIGHT IN OUT.bmp"), std::string::npos);
     ASSERT_EQ(run({"help"}), 0);
     EXPECT_NE(out().find("  resize"), std::string::npos);
 }

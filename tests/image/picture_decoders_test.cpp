@@ -1,0 +1,201 @@
+#include "image/picture_decoders.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "image/formats.h"
+#include "image/image.h"
+#include "image/loader.h"
+#include "oct.h"
+#include "test_files.h"
+
+namespace oct {
+namespace {
+
+using octtest::Bytes;
+
+const std::filesystem::path kData = OCT_CORPUS_DIR;
+
+Bytes picture(const char* path) { return octtest::readFile(kData / path); }
+
+// The image's pixels as blue, green, red(, alpha), top row first, no padding.
+Bytes topDownPixels(std::int64_t id) {
+    const ImageObject* image = imgGetImage(id);
+    plat::BitmapDesc bm{};
+    if (!image || !plat::bitmapDescribe(image->handle, bm) || !bm.bits) return {};
+    const std::size_t row = static_cast<std::size_t>(bm.width) * (bm.bitsPerPixel / 8);
+    Bytes out;
+    for (std::int32_t y = bm.height - 1; y >= 0; --y) {
+        const auto* p = static_cast<const std::uint8_t*>(bm.bits) + static_cast<std::size_t>(y) * bm.widthBytes;
+        out.insert(out.end(), p, p + row);
+    }
+    return out;
+}
+
+std::int64_t load(const Bytes& data) { return imgLoadImageMemory(AnyId, data.data(), static_cast<std::int64_t>(data.size())); }
+
+TEST(PictureDecoders, SignaturesNameTheFormat) {
+    const struct {
+        Bytes head;
+        std::uint32_t format;
+    } cases[] = {
+        {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, kPngFormat},
+        {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A}, 0},
+        {{0xFF, 0xD8, 0xFF, 0xE0}, kJpegFormat},
+        {{0xFF, 0xD8, 0x00}, 0},
+        {{'G', 'I', 'F', '8', '9', 'a'}, kGifFormat},
+        {{'G', 'I', 'F', '8', '7', 'a'}, kGifFormat},
+        {{'G', 'I', 'F', '8', '8', 'a'}, 0},
+        {{'I', 'I', 42, 0}, kTiffFormat},
+        {{'M', 'M', 0, 42}, kTiffFormat},
+        {{'I', 'I', 43, 0}, kTiffFormat},
+        {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'}, kWebpFormat},
+        {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, 0},
+        {{'B', 'M'}, kBmpFormat},
+        {{'O', 'C', 'T', 'L'}, 0},
+        {{}, 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(imgSniffFormat(c.head), c.format) << imgFormatName(c.format);
+    EXPECT_STREQ(imgFormatName(kWebpFormat), "WebP");
+    EXPECT_EQ(imgFormatName(0x12345678), nullptr);
+}
+
+// Each format loads as an image of its format id at the depth its alpha
+// asks for, through memory and through a file alike.
+TEST(PictureDecoders, EachFormatLoadsAtTheDepthOfItsAlpha) {
+    const struct {
+        const char* path;
+        std::uint32_t format;
+        int width, height, depth, sourceDepth, frames;
+    } cases[] = {
+        {"png/pngsuite/basn2c08.png", kPngFormat, 32, 32, 24, 24, 1},
+        {"png/pngsuite/basn6a16.png", kPngFormat, 32, 32, 32, 64, 1},
+        {"png/pngsuite/tbbn3p08.png", kPngFormat, 32, 32, 32, 8, 1},  // palette with tRNS
+        {"jpeg/pillow/hopper.jpg", kJpegFormat, 128, 128, 24, 24, 1},
+        {"jpeg/pillow/hopper_gray.jpg", kJpegFormat, 128, 128, 24, 8, 1},
+        {"gif/gif-test-suite/static_nontransparent.gif", kGifFormat, 0, 0, 24, 0, 1},
+        {"gif/gif-test-suite/animated_transparent_loop.gif", kGifFormat, 0, 0, 32, 0, 0},
+        {"tiff/libtiff/palette-1c-8b.tiff", kTiffFormat, 157, 151, 24, 8, 1},
+        {"tiff/libtiff/minisblack-2c-8b-alpha.tiff", kTiffFormat, 64, 64, 32, 16, 1},
+    };
+    octtest::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const Bytes data = picture(c.path);
+        ASSERT_FALSE(data.empty());
+        const std::int64_t id = load(data);
+        ASSERT_NE(id, 0);
+        const ImageObject* image = imgGetImage(id);
+        EXPECT_EQ(image->format, c.format);
+        EXPECT_EQ(image->depth, c.depth);
+        if (c.width) EXPECT_EQ(image->width, c.width);
+        if (c.height) EXPECT_EQ(image->height, c.height);
+        if (c.sourceDepth) EXPECT_EQ(image->sourceDepth, c.sourceDepth);
+        if (c.frames) EXPECT_EQ(image->frameCount, c.frames);
+        octtest::writeFile(dir.path("p"), data);
+        const std::int64_t fromFile = imgLoadImage(AnyId, dir.name("p").c_str());
+        ASSERT_NE(fromFile, 0);
+        EXPECT_EQ(topDownPixels(fromFile), topDownPixels(id));
+        imgFreeImage(fromFile);
+        imgFreeImage(id);
+    }
+}
+
+// Every orientation of one photograph comes out upright: close to the
+// unturned one (the JPEG files were each encoded anew, so not equal), and
+// far from it when the orientation is not applied.
+TEST(PictureDecoders, JpegOrientationsComeOutUpright) {
+    const std::int64_t upright = load(picture("jpeg/pillow/hopper.jpg"));
+    ASSERT_NE(upright, 0);
+    const Bytes reference = topDownPixels(upright);
+    imgFreeImage(upright);
+    for (int o = 2; o <= 8; ++o) {
+        SCOPED_TRACE(o);
+        const std::string path = "jpeg/pillow/hopper_orientation_" + std::to_string(o) + ".jpg";
+        const Bytes data = picture(path.c_str());
+        PictureSummary summary{};
+        ASSERT_TRUE(imgDescribePicture(data, summary));
+        EXPECT_EQ(summary.orientation, o);
+        const std::int64_t id = load(data);
+        ASSERT_NE(id, 0);
+        const Bytes turned = topDownPixels(id);
+        imgFreeImage(id);
+        ASSERT_EQ(turned.size(), reference.size());
+        double difference = 0;
+        for (std::size_t i = 0; i < turned.size(); ++i) difference += std::abs(turned[i] - reference[i]);
+        EXPECT_LT(difference / static_cast<double>(turned.size()), 6.0);
+    }
+    // A 2 × 1 picture stored with orientation 8 stands 1 × 2.
+    const std::int64_t tall = load(picture("jpeg/pillow/orientation_rectangle.jpg"));
+    ASSERT_NE(tall, 0);
+    EXPECT_EQ(imgGetImage(tall)->width, 1);
+    EXPECT_EQ(imgGetImage(tall)->height, 2);
+    imgFreeImage(tall);
+}
+
+// An animation keeps every frame, each composed on the screen, with its delay.
+TEST(PictureDecoders, GifFramesAreComposedWithTheirDelays) {
+    const Bytes data = picture("gif/gif-test-suite/animated_loop_variable_delay.gif");
+    const std::int64_t id = load(data);
+    ASSERT_NE(id, 0);
+    const ImageObject* image = imgGetImage(id);
+    ASSERT_GT(image->frameCount, 1);
+    ASSERT_NE(image->frames, nullptr);
+    EXPECT_EQ(image->handle, image->frames[0].bitmap);
+    EXPECT_EQ(image->firstFrameDelay, image->frames[0].delay);
+    bool delaysDiffer = false;
+    for (std::int32_t i = 1; i < image->frameCount; ++i) delaysDiffer |= image->frames[i].delay != image->frames[0].delay;
+    EXPECT_TRUE(delaysDiffer);
+    imgFreeImage(id);
+
+    // octLoad and octCatch take the first frame.
+    OctImage* record = octCatch(data.data(), static_cast<int64_t>(data.size()));
+    ASSERT_NE(record, nullptr);
+    EXPECT_GT(octWidth(record), 0);
+    octFree(record);
+}
+
+TEST(PictureDecoders, PicturesWithAlphaGiveAlphaLevels) {
+    for (const char* path : {"png/pngsuite/basn6a08.png", "png/pngsuite/tbbn3p08.png",
+                             "gif/gif-test-suite/static_transparent.gif"}) {
+        const Bytes data = picture(path);
+        OctImage* record = octCatch(data.data(), static_cast<int64_t>(data.size()));
+        ASSERT_NE(record, nullptr) << path;
+        EXPECT_EQ(octAlpha(record), 1) << path;
+        octFree(record);
+    }
+    const Bytes opaque = picture("png/pngsuite/basn2c08.png");
+    OctImage* record = octCatch(opaque.data(), static_cast<int64_t>(opaque.size()));
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(octAlpha(record), 0);
+    octFree(record);
+}
+
+// Files that declare a huge picture in a few bytes are refused from their
+// headers, and damaged files fail cleanly, leaving a number's slot empty.
+TEST(PictureDecoders, BombsAndDamagedFilesAreRefused) {
+    // A GIF screen of 30000 × 30000 with one 1 × 1 frame.
+    const Bytes gifBomb = {'G', 'I', 'F', '8', '9', 'a', 0x30, 0x75, 0x30, 0x75, 0, 0, 0, 0x2C, 0, 0, 0, 0, 1, 0,
+                           1,   0,   0,   2,   2,   0x44, 1,  0,    0x3B};
+    Bytes pngCut = picture("png/pngsuite/basn2c08.png");
+    pngCut.resize(pngCut.size() / 2);
+    Bytes jpegCut = picture("jpeg/pillow/hopper.jpg");
+    jpegCut.resize(jpegCut.size() / 3);
+    for (const Bytes* data : {&gifBomb, static_cast<const Bytes*>(&pngCut), static_cast<const Bytes*>(&jpegCut)}) {
+        ASSERT_NE(imgCreateImage(4, 1, 1, 24), 0);
+        EXPECT_EQ(imgLoadImageMemory(4, data->data(), static_cast<std::int64_t>(data->size())), 0);
+        EXPECT_EQ(imgIsImage(4), 0);
+        EXPECT_EQ(octCatch(data->data(), static_cast<int64_t>(data->size())), nullptr);
+    }
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kData / "png-bad")) {
+        if (entry.path().extension() != ".png") continue;
+        const Bytes data = octtest::readFile(entry.path());
+        const std::int64_t id = load(data);
+        if (id) imgFreeImage(id);  // a clean outcome either way
+    }
+}
+
+}  // namespace
+}  // namespace oct
