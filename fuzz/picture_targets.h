@@ -15,9 +15,10 @@
 namespace oct::fuzz {
 
 // Input: any bytes, loaded as the library loads a picture from memory. A
-// load that works gives an image of the format its signature names, within
-// the side limit, at 24 or 32 bits, with every frame's bitmap present; the
-// description agrees with it. Either way nothing is left behind (the
+// load that works gives an image of the format its signature names, at 24
+// or 32 bits, with every frame's bitmap present, within the side limit for
+// the formats beyond BMP (a BMP's sides are bounded by its bitmap's bytes
+// alone); the description agrees with it. Either way nothing is left behind (the
 // sanitizers' leak check) and nothing is read outside the data.
 inline bool checkPictureLoad(const std::uint8_t* data, std::size_t size) {
     if (size == 0 || size > (std::size_t{64} << 20)) return true;
@@ -25,8 +26,10 @@ inline bool checkPictureLoad(const std::uint8_t* data, std::size_t size) {
     const std::int64_t id = imgLoadImageMemory(AnyId, bytes.data(), static_cast<std::int64_t>(size));
     if (!id) return true;
     const ImageObject* image = imgGetImage(id);
-    bool ok = image && image->width >= 1 && image->width <= kMaxPictureSide && image->height >= 1 &&
-              image->height <= kMaxPictureSide && (image->depth == 24 || image->depth == 32) && image->handle;
+    bool ok = image && image->width >= 1 && image->height >= 1 && (image->depth == 24 || image->depth == 32) &&
+              image->handle;
+    if (ok && image->format != kIconFormat && image->format != kBmpFormat)
+        ok = image->width <= kMaxPictureSide && image->height <= kMaxPictureSide;
     if (ok && image->format != kIconFormat) {
         ok = image->format == imgSniffFormat(bytes);
         for (std::int32_t i = 0; ok && image->frames && i < image->frameCount; ++i) ok = image->frames[i].bitmap != 0;

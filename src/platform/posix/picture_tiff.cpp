@@ -276,8 +276,9 @@ bool readTiles(TiffReader& r, int planes, int samplesPerPlane, RawPlanes& raw) {
     return true;
 }
 
-bool convertRows(TiffReader& r, const RawPlanes& raw, int planes, const RowTarget& target) {
-    const bool separate = planes > 1;
+// `separate`: each sample has a plane of its own (even when only one plane
+// was read, as for gray stored with an extra sample that is not alpha).
+bool convertRows(TiffReader& r, const RawPlanes& raw, bool separate, const RowTarget& target) {
     const int stride = separate ? 1 : r.samples;  // samples between one pixel's and the next
     std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
     if (r.layout == TiffLayout::Palette && !TIFFGetField(r.tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) return false;
@@ -340,7 +341,7 @@ bool decodeSamples(TiffReader& r, const RowTarget& target) {
         return false;
     }
     const bool ok = TIFFIsTiled(r.tiff) ? readTiles(r, planes, samplesPerPlane, raw) : readStrips(r, planes, raw);
-    return ok && convertRows(r, raw, planes, target);
+    return ok && convertRows(r, raw, separate, target);
 }
 
 // libtiff's RGBA reader, asked for the file's own orientation so that no rows

@@ -224,7 +224,8 @@ bool pictureFrameInfo(PictureReader* reader, std::int32_t index, PictureFrame& f
 
 bool pictureDecode(PictureReader* reader, std::int32_t index, std::uint8_t* rows, std::int32_t pitch,
                    std::int32_t bytesPerPixel, bool bottomUp) {
-    if (!reader || !rows || index < 0 || index >= reader->info.frameCount || pitch <= 0 ||
+    // A pitch of 0 serves a frame that lay wholly off the screen: it has no rows.
+    if (!reader || !rows || index < 0 || index >= reader->info.frameCount || pitch < 0 ||
         (bytesPerPixel != 3 && bytesPerPixel != 4))
         return false;
     try {
