@@ -1,17 +1,4 @@
-// libFuzzer target: see oct::fuzz::checkPictureLoad in picture_targets.h for
-// the property. Seeds: corpus/gif_fuzz/ and the GIF pictures of tests/data.
-#include <cstddef>
-#include <cstdint>
-
-#include "picture_targets.h"
-#include "runtime/module.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    oct::modStartAll();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!oct::fuzz::checkPictureLoad(data, size)) __builtin_trap();
-    return 0;
-}
+// libFuzzer target: GIF pictures loaded through the image layer; the property
+// and entry points are in picture_load_entry.h. Seeds: corpus/gif_fuzz/ and the
+// GIF pictures of tests/data.
+#include "picture_load_entry.h"

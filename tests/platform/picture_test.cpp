@@ -615,8 +615,9 @@ TEST(PictureLimits, BombsAreRefusedFromTheirHeaders) {
         Opened big(bomb, c.format);
         EXPECT_EQ(big.reader, nullptr);
         Opened small(c.make(30), c.format);
-        // WIC checks the made-up PNG's chunk checksums, which the small one lacks.
-        if (kWic && c.format == PictureFormat::Png) continue;
+        // WIC reads past the headers when it opens (wine decodes there), and
+        // the made-up files hold nothing but headers.
+        if (kWic) continue;
         ASSERT_NE(small.reader, nullptr);
         EXPECT_EQ(small.info.width, 30);
         EXPECT_EQ(small.info.height, 30);

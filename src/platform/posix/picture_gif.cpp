@@ -247,11 +247,7 @@ void gifClose(PictureReader* reader) { delete static_cast<GifReader*>(reader); }
 
 }  // namespace
 
-const PictureCodec kGifCodec{
-    .open = gifOpen,
-    .frameInfo = gifFrameInfo,
-    .decode = gifDecode,
-    .close = gifClose,
-};
+const PictureCodec kGifCodec{.open = gifOpen, .frameInfo = gifFrameInfo, .decode = gifDecode,
+                             .close = gifClose};
 
 }  // namespace oct::plat

@@ -142,11 +142,7 @@ void jpegClose(PictureReader* base) {
 
 }  // namespace
 
-const PictureCodec kJpegCodec{
-    .open = jpegOpen,
-    .frameInfo = jpegFrameInfo,
-    .decode = jpegDecode,
-    .close = jpegClose,
-};
+const PictureCodec kJpegCodec{.open = jpegOpen, .frameInfo = jpegFrameInfo, .decode = jpegDecode,
+                              .close = jpegClose};
 
 }  // namespace oct::plat

@@ -119,11 +119,7 @@ void pngClose(PictureReader* reader) { delete static_cast<PngReader*>(reader); }
 
 }  // namespace
 
-const PictureCodec kPngCodec{
-    .open = pngOpen,
-    .frameInfo = pngFrameInfo,
-    .decode = pngDecode,
-    .close = pngClose,
-};
+const PictureCodec kPngCodec{.open = pngOpen, .frameInfo = pngFrameInfo, .decode = pngDecode,
+                             .close = pngClose};
 
 }  // namespace oct::plat

@@ -381,11 +381,7 @@ bool tiffDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
 
 }  // namespace
 
-const PictureCodec kTiffCodec{
-    .open = tiffOpen,
-    .frameInfo = tiffFrameInfo,
-    .decode = tiffDecode,
-    .close = tiffClose,
-};
+const PictureCodec kTiffCodec{.open = tiffOpen, .frameInfo = tiffFrameInfo, .decode = tiffDecode,
+                              .close = tiffClose};
 
 }  // namespace oct::plat

@@ -105,11 +105,7 @@ void webpClose(PictureReader* base) {
 
 }  // namespace
 
-const PictureCodec kWebPCodec{
-    .open = webpOpen,
-    .frameInfo = webpFrameInfo,
-    .decode = webpDecode,
-    .close = webpClose,
-};
+const PictureCodec kWebPCodec{.open = webpOpen, .frameInfo = webpFrameInfo, .decode = webpDecode,
+                              .close = webpClose};
 
 }  // namespace oct::plat
