@@ -106,7 +106,8 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
         plat::pictureClose(reader);
         return 0;
     };
-    // Every size is checked here, from the headers, before any pixel buffer exists.
+    // Every size is checked here, from the headers, before any pixel buffer
+    // exists; the frames' bitmaps together too, counting the screen as one more.
     if (info.width < 1 || info.width > kMaxPictureSide || info.height < 1 || info.height > kMaxPictureSide ||
         info.frameCount < 1 || info.frameCount > kMaxPictureFrames)
         return refuse();
@@ -116,7 +117,7 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
     const int depth = alpha ? 32 : 24;
     std::int64_t frameBytes = 0, allBytes = 0;
     if (!checkedMul<std::int64_t>(imgRowBytes(info.width, depth), info.height, frameBytes) ||
-        frameBytes > kMaxDibSectionBytes || !checkedMul<std::int64_t>(frameBytes, info.frameCount, allBytes) ||
+        frameBytes > kMaxDibSectionBytes || !checkedMul<std::int64_t>(frameBytes, info.frameCount + 1, allBytes) ||
         allBytes > kMaxAnimationBytes)
         return refuse();
 

@@ -51,8 +51,9 @@ bool imgHasCodec(std::uint32_t format);
 constexpr std::int32_t kMaxPictureSide = 32767;
 
 // The largest number of frames of an animation, and of all its frames'
-// bitmaps together.
+// bitmaps together: a load keeps every frame's bitmap, so a few hundred bytes
+// of tiny frames on a large screen would otherwise ask for gigabytes.
 constexpr std::int32_t kMaxPictureFrames = 4096;
-constexpr std::int64_t kMaxAnimationBytes = std::int64_t{4} << 30;
+constexpr std::int64_t kMaxAnimationBytes = std::int64_t{1} << 30;
 
 }  // namespace oct
