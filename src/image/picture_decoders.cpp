@@ -69,6 +69,13 @@ void freeState(PictureState* state) {
     memMainFree(state);
 }
 
+// The orientation tag of the formats that carry one (JPEG, TIFF); 1 for the others.
+int orientationOf(std::uint32_t format, std::span<const std::uint8_t> data) {
+    if (format == kJpegFormat) return imgJpegOrientation(data);
+    if (format == kTiffFormat) return imgTiffOrientation(data);
+    return kOrientationUpright;
+}
+
 bool coversScreen(const plat::PictureFrame& f, const plat::PictureInfo& info) {
     return f.left == 0 && f.top == 0 && f.width == info.width && f.height == info.height;
 }
@@ -121,11 +128,8 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
         allBytes > kMaxAnimationBytes)
         return refuse();
 
-    // Only JPEG and TIFF pictures carry an orientation; animations never turn.
-    int orientation = kOrientationUpright;
-    if (id == kJpegFormat) orientation = imgJpegOrientation(data);
-    if (id == kTiffFormat) orientation = imgTiffOrientation(data);
-    if (compose) orientation = kOrientationUpright;
+    // Animations never turn.
+    const int orientation = compose ? kOrientationUpright : orientationOf(id, data);
 
     auto* state = static_cast<PictureState*>(memMainAlloc(sizeof(PictureState)));
     if (!state) return refuse();
@@ -290,9 +294,7 @@ bool imgDescribePicture(std::span<const std::uint8_t> data, PictureSummary& out)
     out.depth = context->depth;
     out.sourceDepth = context->sourceDepth;
     out.frameCount = context->frameCount;
-    out.orientation = kOrientationUpright;
-    if (format == kJpegFormat) out.orientation = imgJpegOrientation(data);
-    if (format == kTiffFormat && context->frameCount == 1) out.orientation = imgTiffOrientation(data);
+    out.orientation = orientationOf(format, data);
     imgEndDecode();
     return true;
 }

@@ -10,6 +10,12 @@ bool pictureFits(const PictureLimits& limits, std::int64_t width, std::int64_t h
     return width * height * 4 <= limits.maxBytes;
 }
 
+bool pictureStillFrame(std::int32_t width, std::int32_t height, std::int32_t index, PictureFrame& frame) {
+    if (index != 0) return false;
+    frame = PictureFrame{0, 0, width, height, 0, FrameDisposal::Keep, false};
+    return true;
+}
+
 namespace {
 
 const PictureCodec* codecFor(PictureFormat format) {

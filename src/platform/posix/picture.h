@@ -53,6 +53,9 @@ extern const PictureCodec kWebPCodec;
 // in 1 .. maxSide and width × height × 4 bytes within maxBytes.
 bool pictureFits(const PictureLimits& limits, std::int64_t width, std::int64_t height);
 
+// Frame `index` of a still picture of width × height: frame 0, covering it.
+bool pictureStillFrame(std::int32_t width, std::int32_t height, std::int32_t index, PictureFrame& frame);
+
 // Writes one pixel at column x of a target row from blue, green, red, alpha.
 inline void putPixel(std::uint8_t* row, std::int32_t x, std::int32_t bpp, std::uint8_t b, std::uint8_t g,
                      std::uint8_t r, std::uint8_t a) {

@@ -77,9 +77,7 @@ PictureReader* jpegOpen(const std::uint8_t* data, std::size_t size, const Pictur
 
 bool jpegFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) {
     const auto* reader = static_cast<JpegReader*>(base);
-    if (index != 0) return false;
-    frame = PictureFrame{0, 0, reader->width, reader->height, 0, FrameDisposal::Keep, false};
-    return true;
+    return pictureStillFrame(reader->width, reader->height, index, frame);
 }
 
 // A decoding that ended with a warning has written every row: corrupt data

@@ -73,9 +73,7 @@ PictureReader* pngOpen(const std::uint8_t* data, std::size_t size, const Picture
 
 bool pngFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) {
     const auto* reader = static_cast<PngReader*>(base);
-    if (index != 0) return false;
-    frame = PictureFrame{0, 0, reader->width, reader->height, 0, FrameDisposal::Keep, false};
-    return true;
+    return pictureStillFrame(reader->width, reader->height, index, frame);
 }
 
 bool pngDecode(PictureReader* base, std::int32_t, const RowTarget& target) {

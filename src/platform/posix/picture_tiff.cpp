@@ -172,9 +172,7 @@ PictureReader* tiffOpen(const std::uint8_t* data, std::size_t size, const Pictur
 
 bool tiffFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) {
     const auto* reader = static_cast<TiffReader*>(base);
-    if (index != 0) return false;
-    frame = PictureFrame{0, 0, reader->width, reader->height, 0, FrameDisposal::Keep, false};
-    return true;
+    return pictureStillFrame(reader->width, reader->height, index, frame);
 }
 
 // --- samples ----------------------------------------------------------------
