@@ -16,6 +16,27 @@ bool pictureStillFrame(std::int32_t width, std::int32_t height, std::int32_t ind
     return true;
 }
 
+void putRgbRow(std::uint8_t* row, const std::uint8_t* rgb, std::int32_t width, int channels, std::int32_t bpp) {
+    // One loop for each pair, so that each stays simple enough to unroll.
+    if (channels == 3 && bpp == 3) {
+        for (std::int32_t x = 0; x < width; ++x, rgb += 3, row += 3) {
+            row[0] = rgb[2];
+            row[1] = rgb[1];
+            row[2] = rgb[0];
+        }
+    } else if (channels == 4 && bpp == 4) {
+        for (std::int32_t x = 0; x < width; ++x, rgb += 4, row += 4) {
+            row[0] = rgb[2];
+            row[1] = rgb[1];
+            row[2] = rgb[0];
+            row[3] = rgb[3];
+        }
+    } else {
+        for (std::int32_t x = 0; x < width; ++x, rgb += channels)
+            putPixel(row, x, bpp, rgb[2], rgb[1], rgb[0], channels == 4 ? rgb[3] : 255);
+    }
+}
+
 namespace {
 
 const PictureCodec* codecFor(PictureFormat format) {

@@ -66,4 +66,8 @@ inline void putPixel(std::uint8_t* row, std::int32_t x, std::int32_t bpp, std::u
     if (bpp == 4) p[3] = a;
 }
 
+// Writes `width` pixels of RGB (channels 3) or RGBA (channels 4) samples to
+// a target row of `bpp` bytes a pixel. Opaque when the source has no alpha.
+void putRgbRow(std::uint8_t* row, const std::uint8_t* rgb, std::int32_t width, int channels, std::int32_t bpp);
+
 }  // namespace oct::plat

@@ -76,41 +76,54 @@ bool pngFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) 
     return pictureStillFrame(reader->width, reader->height, index, frame);
 }
 
+// Decodes into `pixels`, one row of `rowBytes` after the other, and hands
+// each finished row to the target. A picture stored row by row goes through
+// one row's buffer; an interlaced one is complete only after its last pass,
+// so it goes through a buffer of the whole picture.
+bool pngDecodeRows(spng_ctx* ctx, const PngReader& reader, int format, std::size_t rowBytes,
+                   const RowTarget& target) {
+    const int channels = reader.alpha ? 4 : 3;
+    spng_ihdr ihdr{};
+    if (spng_get_ihdr(ctx, &ihdr) != 0) return false;
+    const bool interlaced = ihdr.interlace_method != SPNG_INTERLACE_NONE;
+    std::vector<std::uint8_t> pixels;
+    try {
+        pixels.resize(interlaced ? rowBytes * static_cast<std::size_t>(reader.height) : rowBytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (interlaced) {
+        if (spng_decode_image(ctx, pixels.data(), pixels.size(), format, SPNG_DECODE_TRNS) != 0) return false;
+        for (std::int32_t y = 0; y < reader.height; ++y)
+            putRgbRow(target.row(y), pixels.data() + rowBytes * y, reader.width, channels, target.bpp);
+        return true;
+    }
+    if (spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0) return false;
+    for (std::int32_t y = 0; y < reader.height; ++y) {
+        const int result = spng_decode_row(ctx, pixels.data(), rowBytes);
+        if (result != 0 && !(result == SPNG_EOI && y == reader.height - 1)) return false;
+        putRgbRow(target.row(y), pixels.data(), reader.width, channels, target.bpp);
+    }
+    return true;
+}
+
 bool pngDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
     const auto* reader = static_cast<PngReader*>(base);
     // A fresh context each time: a libspng context decodes its image once.
     spng_ctx* ctx = pngContext(reader->data, reader->size, reader->limits);
     if (!ctx) return false;
     const int format = reader->alpha ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
-    const int channels = reader->alpha ? 4 : 3;
+    const std::size_t rowBytes = static_cast<std::size_t>(reader->width) * (reader->alpha ? 4 : 3);
     std::size_t bytes = 0;
-    bool ok = spng_decoded_image_size(ctx, format, &bytes) == 0 &&
-              bytes == static_cast<std::size_t>(reader->width) * reader->height * channels &&
+    bool ok = spng_decoded_image_size(ctx, format, &bytes) == 0 && bytes == rowBytes * reader->height &&
               static_cast<std::int64_t>(bytes) <= reader->limits.maxBytes;
-    std::vector<std::uint8_t> pixels;
-    if (ok) {
-        try {
-            pixels.resize(bytes);
-        } catch (const std::bad_alloc&) {
-            ok = false;
-        }
-    }
-    ok = ok && spng_decode_image(ctx, pixels.data(), bytes, format, SPNG_DECODE_TRNS) == 0;
+    ok = ok && pngDecodeRows(ctx, *reader, format, rowBytes, target);
     // libspng stops once the rows are complete, before the last image chunk's
     // CRC; reading on checks it. A stream that merely ends there (no IEND)
     // keeps its picture, as other readers show it.
     ok = ok && spng_decode_chunks(ctx) != SPNG_ECHUNK_CRC;
     spng_ctx_free(ctx);
-    if (!ok) return false;
-
-    const std::size_t rowBytes = static_cast<std::size_t>(reader->width) * channels;
-    for (std::int32_t y = 0; y < reader->height; ++y) {
-        const std::uint8_t* src = pixels.data() + rowBytes * y;
-        std::uint8_t* dst = target.row(y);
-        for (std::int32_t x = 0; x < reader->width; ++x, src += channels)
-            putPixel(dst, x, target.bpp, src[2], src[1], src[0], channels == 4 ? src[3] : 255);
-    }
-    return true;
+    return ok;
 }
 
 void pngClose(PictureReader* reader) { delete static_cast<PngReader*>(reader); }
