@@ -65,7 +65,17 @@ void imgRestoreRect(FrameScreen& screen, const plat::PictureFrame& rect, const s
 
 void imgClearRect(FrameScreen& screen, const plat::PictureFrame& rect) {
     const auto row = static_cast<std::size_t>(rect.width) * 4;
-    for (std::int32_t y = 0; y < rect.height; ++y) std::memset(at(screen, rect.left, rect.top + y), 0, row);
+    if (screen.clearColour == 0) {
+        for (std::int32_t y = 0; y < rect.height; ++y) std::memset(at(screen, rect.left, rect.top + y), 0, row);
+        return;
+    }
+    const std::uint8_t clear[4] = {static_cast<std::uint8_t>(screen.clearColour),
+                                   static_cast<std::uint8_t>(screen.clearColour >> 8),
+                                   static_cast<std::uint8_t>(screen.clearColour >> 16), 0};
+    for (std::int32_t y = 0; y < rect.height; ++y) {
+        std::uint8_t* p = at(screen, rect.left, rect.top + y);
+        for (std::int32_t x = 0; x < rect.width; ++x, p += 4) std::memcpy(p, clear, 4);
+    }
 }
 
 }  // namespace oct

@@ -11,11 +11,13 @@
 namespace oct {
 
 // width × height pixels of blue, green, red and straight alpha, top row
-// first, rows of width × 4 bytes; transparent black where no frame has been.
+// first, rows of width × 4 bytes; where no frame has been, the clear colour
+// with alpha 0 (a GIF's transparent colour, which viewers keep there).
 struct FrameScreen {
     std::uint8_t* pixels;
     std::int32_t width;
     std::int32_t height;
+    std::uint32_t clearColour;  // red << 16 | green << 8 | blue
 };
 
 // The part of a frame's rectangle that lies on the screen (empty when none).
@@ -38,7 +40,7 @@ void imgLayFrame(FrameScreen& screen, const plat::PictureFrame& frame, const std
 void imgSaveRect(const FrameScreen& screen, const plat::PictureFrame& rect, std::uint8_t* block);
 void imgRestoreRect(FrameScreen& screen, const plat::PictureFrame& rect, const std::uint8_t* block);
 
-// Makes the rectangle transparent black: the disposal Background.
+// Makes the rectangle transparent in the clear colour: the disposal Background.
 void imgClearRect(FrameScreen& screen, const plat::PictureFrame& rect);
 
 }  // namespace oct

@@ -50,6 +50,7 @@ struct PictureState {
     std::int32_t next;           // the frame that decode writes next
     bool compose;                // frames are laid on a screen
     FrameScreen screen;          // with compose, made at the first frame
+    std::uint32_t clearColour;   // what the screen shows where nothing is drawn, with alpha 0
     plat::PictureFrame shown;    // the frame laid last, whose disposal is still to come
     bool disposalPending;
     std::uint8_t* saved;         // the pixels under `shown` when its disposal is Previous
@@ -141,6 +142,7 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
     state->orientation = orientation;
     state->bytesPerPixel = depth / 8;
     state->compose = compose;
+    state->clearColour = info.clearColour;
     decoderPrivateStart<PicturePrivate>(context).state = state;
 
     const bool swap = imgOrientationSwapsSides(orientation);
@@ -180,8 +182,9 @@ bool decodeComposed(PictureState& s, std::int32_t index, std::uint8_t* bits, std
                     std::int32_t& delay) {
     if (!s.screen.pixels) {
         s.screen = {static_cast<std::uint8_t*>(memMainAlloc(static_cast<std::int64_t>(s.width) * s.height * 4)),
-                    s.width, s.height};
+                    s.width, s.height, s.clearColour};
         if (!s.screen.pixels) return false;
+        if (s.clearColour) imgClearRect(s.screen, {0, 0, s.width, s.height, 0, plat::FrameDisposal::Keep, false});
     }
     if (s.disposalPending) {
         if (s.shown.disposal == plat::FrameDisposal::Background) imgClearRect(s.screen, s.shown);

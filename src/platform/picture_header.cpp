@@ -165,7 +165,7 @@ bool readPng(Bytes in, PictureHeader& header) {
 // bytes; a zero length ends them.
 // Graphic control extension (label 0xF9) data: flags (bit 0: transparent
 // index given), delay (2), transparent index (1).
-constexpr std::uint32_t kGifExtension = 0x21, kGifImage = 0x2c, kGifTrailer = 0x3b;
+constexpr std::uint32_t kGifExtension = 0x21, kGifImage = 0x2c;  // 0x3B, the trailer, ends the walk like any other byte
 constexpr std::uint32_t kGifControl = 0xf9;
 
 bool skipSubBlocks(Bytes& in) {
@@ -177,17 +177,31 @@ bool skipSubBlocks(Bytes& in) {
     }
 }
 
+// The colour of entry `index` of the table of `entries` entries at `table`
+// (null: none), as red << 16 | green << 8 | blue; 0 past its end.
+std::uint32_t gifColour(const std::uint8_t* table, std::uint32_t entries, std::uint32_t index) {
+    if (!table || index >= entries) return 0;
+    const std::uint8_t* c = table + 3 * index;
+    return static_cast<std::uint32_t>(c[0]) << 16 | static_cast<std::uint32_t>(c[1]) << 8 | c[2];
+}
+
 bool readGif(Bytes in, PictureHeader& header) {
     if (!in.match("GIF87a", 6) && !in.match("GIF89a", 6)) return false;
     header.width = side(in.le16());
     header.height = side(in.le16());
     const std::uint32_t flags = in.u8();
     in.skip(2);
+    const std::uint8_t* globalTable = nullptr;
+    std::uint32_t globalEntries = 0;
     if (flags & 0x80) {
         header.sourceDepth = static_cast<std::int32_t>((flags & 7) + 1);
-        in.skip(3u << ((flags & 7) + 1));
+        globalEntries = 2u << (flags & 7);
+        if (in.left() >= 3 * globalEntries) globalTable = in.here();
+        in.skip(3 * globalEntries);
     }
     if (!in.ok()) return false;
+    // A graphic control extension speaks for the image that follows it.
+    int transparent = -1;
     header.frameCount = 0;
     // The walk stops at the trailer or where the blocks break off: the codec
     // shows the frames before a break, and so the count stays as far as the
@@ -196,14 +210,30 @@ bool readGif(Bytes in, PictureHeader& header) {
         const std::uint32_t block = in.u8();
         if (block == kGifExtension) {
             const std::uint32_t label = in.u8();
-            if (label == kGifControl && in.left() >= 2 && in.here()[0] >= 4 && (in.here()[1] & 1)) header.alpha = true;
+            if (label == kGifControl && in.left() >= 5 && in.here()[0] >= 4)
+                transparent = (in.here()[1] & 1) ? in.here()[4] : -1;
             if (!skipSubBlocks(in)) break;
         } else if (block == kGifImage) {
-            in.skip(4);
+            const std::uint32_t x = in.le16(), y = in.le16();
             const std::uint32_t w = in.le16(), h = in.le16(), imageFlags = in.u8();
-            if (imageFlags & 0x80) in.skip(3u << ((imageFlags & 7) + 1));
+            const std::uint8_t* table = globalTable;
+            std::uint32_t entries = globalEntries;
+            if (imageFlags & 0x80) {
+                entries = 2u << (imageFlags & 7);
+                table = in.left() >= 3 * entries ? in.here() : nullptr;
+                in.skip(3 * entries);
+            }
             in.skip(1);
             if (!in.ok() || !skipSubBlocks(in)) break;
+            if (header.frameCount == 0) {
+                // Viewers show the whole first frame, its transparent pixels
+                // and the screen it leaves uncovered in its transparent colour.
+                header.width = std::max(header.width, side(x + w));
+                header.height = std::max(header.height, side(y + h));
+                header.alpha = transparent >= 0;
+                if (transparent >= 0) header.clearColour = gifColour(table, entries, static_cast<std::uint32_t>(transparent));
+            }
+            transparent = -1;
             if (header.sourceDepth == 0)
                 header.sourceDepth = (imageFlags & 0x80) ? static_cast<std::int32_t>((imageFlags & 7) + 1) : 8;
             header.largestFrameSide = std::max<std::int32_t>(header.largestFrameSide, side(std::max(w, h)));

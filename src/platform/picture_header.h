@@ -12,10 +12,11 @@
 namespace oct::plat {
 
 struct PictureHeader {
-    std::int32_t width = 0;        // GIF: the logical screen; WebP: the canvas
+    std::int32_t width = 0;        // GIF: the logical screen, widened to hold the first frame; WebP: the canvas
     std::int32_t height = 0;
     std::int32_t sourceDepth = 0;  // samples × bits per sample; a palette's index bits
-    bool alpha = false;            // an alpha channel or a transparent colour is declared
+    bool alpha = false;            // an alpha channel or a transparent colour is declared (GIF: for frame 0)
+    std::uint32_t clearColour = 0; // GIF: frame 0's transparent colour, red << 16 | green << 8 | blue
     std::int32_t frameCount = 1;   // GIF: image descriptors; WebP: animation frames; else 1
     std::int32_t largestFrameSide = 0;  // GIF: the widest or highest frame rectangle
     std::int64_t frameArea = 0;    // GIF: the frames' areas added up (what a whole-file reader holds)

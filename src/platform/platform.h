@@ -589,12 +589,14 @@ struct PictureLimits {
 
 // What a picture's headers say.
 struct PictureInfo {
-    std::int32_t width;        // pixels; GIF and animated WebP: the logical screen (canvas)
-    std::int32_t height;
+    std::int32_t width;        // pixels; GIF and animated WebP: the logical screen (canvas), for GIF
+    std::int32_t height;       // widened to hold the first frame where it reaches past the declared one
     std::int32_t sourceDepth;  // bits per pixel as stored: samples × bits per sample; a palette's index bits
-    bool alpha;                // an alpha channel or a transparent colour (PNG types 4 and 6 or tRNS,
-                               // a GIF transparent index in any frame, WebP alpha, a TIFF extra alpha sample)
+    bool alpha;                // an alpha channel or a transparent colour (PNG types 4 and 6 or tRNS, a
+                               // transparent index in a GIF's first frame, WebP alpha, a TIFF extra alpha sample)
     std::int32_t frameCount;   // 1 for still pictures; TIFF: the first page only
+    std::uint32_t clearColour; // red << 16 | green << 8 | blue of the screen where nothing is drawn (with
+                               // alpha 0): a GIF's first frame's transparent colour, as viewers fill it; else 0
 };
 
 // How a frame leaves the screen before the next one is laid (GIF, WebP).

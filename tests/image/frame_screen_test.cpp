@@ -13,7 +13,8 @@ using Pixel = std::array<std::uint8_t, 4>;
 struct Screen {
     std::vector<std::uint8_t> pixels;
     FrameScreen screen;
-    Screen(std::int32_t w, std::int32_t h) : pixels(static_cast<std::size_t>(w) * h * 4), screen{pixels.data(), w, h} {}
+    Screen(std::int32_t w, std::int32_t h, std::uint32_t clear = 0)
+        : pixels(static_cast<std::size_t>(w) * h * 4), screen{pixels.data(), w, h, clear} {}
     Pixel at(int x, int y) const {
         const std::uint8_t* p = pixels.data() + (static_cast<std::size_t>(y) * screen.width + x) * 4;
         return {p[0], p[1], p[2], p[3]};
@@ -72,6 +73,12 @@ TEST(FrameScreen, RectanglesAreClippedSavedClearedAndRestored) {
     imgClearRect(s.screen, rect(2, 1, 1, 2));
     EXPECT_EQ(s.at(1, 2), (Pixel{3, 3, 3, 255}));
     EXPECT_EQ(s.at(2, 2), (Pixel{0, 0, 0, 0}));
+
+    // A GIF's screen clears to its transparent colour, still transparent.
+    Screen g(2, 1, 0x102030);
+    imgClearRect(g.screen, rect(1, 0, 1, 1));
+    EXPECT_EQ(g.at(1, 0), (Pixel{0x30, 0x20, 0x10, 0}));
+    EXPECT_EQ(g.at(0, 0), (Pixel{0, 0, 0, 0})) << "only the rectangle";
 }
 
 }  // namespace

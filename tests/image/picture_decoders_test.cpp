@@ -78,6 +78,10 @@ TEST(PictureDecoders, EachFormatLoadsAtTheDepthOfItsAlpha) {
         {"jpeg/pillow/hopper_gray.jpg", kJpegFormat, 128, 128, 24, 8, 1},
         {"gif/gif-test-suite/static_nontransparent.gif", kGifFormat, 0, 0, 24, 0, 1},
         {"gif/gif-test-suite/animated_transparent_loop.gif", kGifFormat, 0, 0, 32, 0, 0},
+        // Transparency in later frames only: they show the frames below.
+        {"gif/pillow/iss634.gif", kGifFormat, 245, 245, 24, 8, 42},
+        // The first frame reaches past the declared 100 × 100 screen.
+        {"gif/gif-test-suite/animated_transparent_loop_frames_out_of_bounds.gif", kGifFormat, 300, 100, 32, 1, 4},
         {"tiff/libtiff/palette-1c-8b.tiff", kTiffFormat, 157, 151, 24, 8, 1},
         {"tiff/libtiff/minisblack-2c-8b-alpha.tiff", kTiffFormat, 64, 64, 32, 16, 1},
     };
@@ -171,6 +175,14 @@ TEST(PictureDecoders, PicturesWithAlphaGiveAlphaLevels) {
         EXPECT_EQ(octAlpha(record), 1) << path;
         octFree(record);
     }
+    // Where the first frame leaves the screen uncovered it shows the frame's
+    // transparent colour (red here), transparent, as viewers fill it.
+    const std::int64_t id = load(picture("gif/pillow/first_frame_transparency.gif"));
+    ASSERT_NE(id, 0);
+    const Bytes pixels = topDownPixels(id);
+    ASSERT_EQ(imgGetImage(id)->depth, 32);
+    EXPECT_EQ(Bytes(pixels.begin(), pixels.begin() + 4), (Bytes{0, 0, 255, 0}));
+    imgFreeImage(id);
     const Bytes opaque = picture("png/pngsuite/basn2c08.png");
     OctImage* record = octCatch(opaque.data(), static_cast<int64_t>(opaque.size()));
     ASSERT_NE(record, nullptr);

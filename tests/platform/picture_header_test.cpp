@@ -176,7 +176,10 @@ std::vector<HeaderCase> headerCases() {
         {"PngRgbOf4BitsRefused", F::Png, png({.depth = 4, .colourType = 2}), false},
         {"PngColourType5Refused", F::Png, png({.colourType = 5}), false},
         {"GifTwoFrames", F::Gif, gif(40, 30, true, {{10, 10}, {40, 30}}), true, 40, 30, 2, false, 2},
-        {"GifTransparentSecondFrame", F::Gif, gif(40, 30, true, {{10, 10}, {5, 5, true}}), true, 40, 30, 2, true, 2},
+        // Later frames' transparent pixels show the frames below: no alpha.
+        {"GifTransparentSecondFrame", F::Gif, gif(40, 30, true, {{10, 10}, {5, 5, true}}), true, 40, 30, 2, false, 2},
+        {"GifTransparentFirstFrame", F::Gif, gif(40, 30, true, {{10, 10, true}, {5, 5}}), true, 40, 30, 2, true, 2},
+        {"GifScreenGrowsToTheFirstFrame", F::Gif, gif(40, 30, true, {{50, 20}, {60, 70}}), true, 50, 30, 2, false, 2},
         {"GifLocalTableDepth", F::Gif, gif(8, 8, false, {{8, 8, false, true}}), true, 8, 8, 4, false, 1},
         {"GifNoFrameRefused", F::Gif, gif(8, 8, true, {}), false},
         {"JpegBaselineColour", F::Jpeg, jpeg(0xc0, 8, 149, 227, 3), true, 227, 149, 24, false},
@@ -231,6 +234,23 @@ TEST(PictureHeaderRead, GifSumsFrameAreasAndFindsTheLargestSide) {
     ASSERT_TRUE(pictureHeaderRead(PictureFormat::Gif, b.data(), b.size(), h));
     EXPECT_EQ(h.largestFrameSide, 1000);
     EXPECT_EQ(h.frameArea, 1000 * 20 + 300 * 400);
+}
+
+TEST(PictureHeaderRead, GifClearColourIsTheFirstFramesTransparentColour) {
+    const struct {
+        const char* name;
+        Bytes bytes;
+        std::uint32_t clear;
+    } cases[] = {
+        {"global table", gif(8, 8, true, {{4, 4, true}}), 0x7f7f7f},
+        {"the frame's own table", gif(8, 8, true, {{4, 4, true, true}}), 0},
+        {"no transparent index", gif(8, 8, true, {{4, 4}, {4, 4, true}}), 0},
+    };
+    for (const auto& c : cases) {
+        PictureHeader h;
+        ASSERT_TRUE(pictureHeaderRead(PictureFormat::Gif, c.bytes.data(), c.bytes.size(), h)) << c.name;
+        EXPECT_EQ(h.clearColour, c.clear) << c.name;
+    }
 }
 
 TEST(PictureHeaderRead, TiffKnowsItsByteOrder) {

@@ -25,7 +25,7 @@ struct GifFrameRecord {
 struct GifReader : PictureReader {
     const std::uint8_t* data;
     std::size_t size;
-    std::int32_t width, height;  // the logical screen
+    std::int32_t width, height;  // the logical screen, widened to hold the first frame
     std::vector<GifFrameRecord> frames;
 };
 
@@ -108,7 +108,7 @@ PictureReader* gifOpen(const std::uint8_t* data, std::size_t size, const Picture
     reader->width = gif->SWidth;
     reader->height = gif->SHeight;
     int depth = gif->SColorMap ? gif->SColorMap->BitsPerPixel : 0;
-    bool alpha = false;
+    std::uint32_t clearColour = 0;
 
     GraphicsControlBlock control{};
     bool haveControl = false;
@@ -139,11 +139,31 @@ PictureReader* gifOpen(const std::uint8_t* data, std::size_t size, const Picture
                 return nullptr;
             }
             const int transparent = haveControl ? control.TransparentColor : NO_TRANSPARENT_COLOR;
+            if (reader->frames.empty()) {
+                // Viewers show the whole first frame: the screen grows to
+                // hold it (within the limits), and where the frame leaves the
+                // screen uncovered it shows the frame's transparent colour.
+                const std::int64_t right = static_cast<std::int64_t>(desc.Left) + desc.Width;
+                const std::int64_t bottom = static_cast<std::int64_t>(desc.Top) + desc.Height;
+                if (right > reader->width || bottom > reader->height) {
+                    if (!pictureFits(limits, std::max<std::int64_t>(right, reader->width),
+                                     std::max<std::int64_t>(bottom, reader->height))) {
+                        delete reader;
+                        return nullptr;
+                    }
+                    reader->width = static_cast<std::int32_t>(std::max<std::int64_t>(right, reader->width));
+                    reader->height = static_cast<std::int32_t>(std::max<std::int64_t>(bottom, reader->height));
+                }
+                const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+                if (map && transparent >= 0 && transparent < map->ColorCount) {
+                    const GifColorType& c = map->Colors[transparent];
+                    clearColour = static_cast<std::uint32_t>(c.Red) << 16 | static_cast<std::uint32_t>(c.Green) << 8 | c.Blue;
+                }
+            }
             reader->frames.push_back(GifFrameRecord{desc.Left, desc.Top, desc.Width, desc.Height,
                                                     haveControl ? control.DelayTime * 10 : 0,
                                                     disposalOf(haveControl ? control.DisposalMode : 0),
                                                     transparent});
-            alpha = alpha || transparent != NO_TRANSPARENT_COLOR;
             haveControl = false;
             if (!ok) {
                 break;
@@ -160,8 +180,11 @@ PictureReader* gifOpen(const std::uint8_t* data, std::size_t size, const Picture
     info.width = reader->width;
     info.height = reader->height;
     info.sourceDepth = depth ? depth : 8;
-    info.alpha = alpha;
+    // The picture shows the first frame: its transparent index gives it
+    // alpha. Later frames' transparent pixels show the frames below.
+    info.alpha = reader->frames.front().transparent != NO_TRANSPARENT_COLOR;
     info.frameCount = static_cast<std::int32_t>(reader->frames.size());
+    info.clearColour = clearColour;
     return reader;
 }
 

@@ -130,7 +130,7 @@ bool describe(PictureReader& reader, const PictureHeader& header, const PictureL
                              : static_cast<std::int32_t>(std::min<UINT>(frames, INT32_MAX));
     if (!pictureHeaderWithin(decoded, limits)) return false;
     reader.info = {.width = decoded.width, .height = decoded.height, .sourceDepth = header.sourceDepth,
-                   .alpha = header.alpha, .frameCount = decoded.frameCount};
+                   .alpha = header.alpha, .frameCount = decoded.frameCount, .clearColour = header.clearColour};
     return true;
 }
 

@@ -210,8 +210,11 @@ def expect(fmt, path, raw):
         pixels = im.convert("RGB").tobytes()
     elif fmt == "gif":
         sw, sh, bits, stored = gif_records(raw)
+        # The screen grows to hold the first frame; the first frame's
+        # transparent index gives alpha, as Pillow shows the picture.
+        sw, sh = max(sw, stored[0][0] + stored[0][2]), max(sh, stored[0][1] + stored[0][3])
         sdepth = bits
-        alpha = any(f[6] for f in stored)
+        alpha = stored[0][6]
         for i, (left, top, w, h, delay, dispose, _) in enumerate(stored):
             l, t, cw, ch = clip(left, top, w, h, sw, sh)
             disposal = {2: 1, 3: 2}.get(dispose, 0)
