@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "encode/png_writer.h"
 #include "image/decoder_registry.h"
 #include "image/formats.h"
 #include "image/frame_screen.h"
@@ -270,6 +271,7 @@ constexpr ImageDecoder kPictureDecoders[] = {
 void imgStartPictureCodecs() {
     bool all = true;
     for (const ImageDecoder& decoder : kPictureDecoders) all = imgRegisterDecoder(&decoder) && all;
+    all = imgRegisterPngEncoder() && all;
     if (!all) modStepFailed();
 }
 

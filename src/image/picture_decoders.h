@@ -14,8 +14,8 @@
 namespace oct {
 
 // Module start step "picture codecs": registers the five decoders after the
-// BMP decoder, in the order PNG, JPEG, GIF, TIFF, WebP; a refusal fails the
-// step (modStepFailed).
+// BMP decoder, in the order PNG, JPEG, GIF, TIFF, WebP, and the PNG encoder;
+// a refusal fails the step (modStepFailed).
 void imgStartPictureCodecs();
 
 // The format id (formats.h) whose signature starts `data`, among the five

@@ -1,5 +1,6 @@
-// octtool convert IN OUT: a picture or level file in, a level file or BMP out,
-// through the library's exports exactly as a host program uses them. With
+// octtool convert IN OUT: a picture or level file in, a level file, BMP or
+// PNG out, through the library's exports exactly as a host program uses
+// them (the PNG is written from octHandle's bitmap, as a host would). With
 // -o DIR, many inputs at once (convert_many.cpp).
 #include "convert.h"
 
@@ -8,15 +9,12 @@
 #include "commands.h"
 #include "file_io.h"
 #include "oct.h"
+#include "picture_file.h"
 
 namespace oct::tool {
 namespace {
 
 constexpr std::string_view kName = kConvertName;
-
-bool endsWithBmp(std::string_view path) {
-    return path.size() >= 4 && convertFoldCase(path.substr(path.size() - 4)) == ".bmp";
-}
 
 // A file through octLoad; standard input through octCatch.
 OctImage* load(std::string_view in, ToolContext& context, std::string& error) {
@@ -25,11 +23,15 @@ OctImage* load(std::string_view in, ToolContext& context, std::string& error) {
     return data ? octCatch(data->data(), static_cast<std::int64_t>(data->size())) : nullptr;
 }
 
-// A file through octSave; standard output gets the bytes octSave writes.
-bool save(OctImage* record, std::string_view out, std::int64_t flag, ToolContext& context, std::string& error) {
-    if (out != kStandardStream) return octSave(record, toolName(out).c_str(), flag) == 1;
-    const auto bytes = savedBytes(record, flag);
-    return bytes && writeOutput(out, bytes->data(), bytes->size(), context, error);
+// A file through octSave, or the PNG writer for a PNG; standard output gets
+// the bytes octSave writes (a level file: "-" has no extension).
+bool save(OctImage* record, std::string_view out, ConvertOut kind, ToolContext& context, std::string& error) {
+    if (out == kStandardStream) {
+        const auto bytes = savedBytes(record, 0);
+        return bytes && writeOutput(out, bytes->data(), bytes->size(), context, error);
+    }
+    if (kind == ConvertOut::Png) return toolSaveRebuiltPng(record, toolName(out).c_str());
+    return octSave(record, toolName(out).c_str(), kind == ConvertOut::Bmp ? 1 : 0) == 1;
 }
 
 int runConvert(CommandArgs args, ToolContext& context) {
@@ -40,18 +42,23 @@ int runConvert(CommandArgs args, ToolContext& context) {
     std::string error;
     OctImage* record = load(in, context, error);
     if (!record) return toolFail(context, kName, error.empty() ? convertReadFailure(in) : error);
-    const bool bitmap = endsWithBmp(out);
-    const bool saved = save(record, out, bitmap ? 1 : 0, context, error);
+    const ConvertOut kind = out == kStandardStream ? ConvertOut::Levels : convertOutFor(out);
+    const bool saved = save(record, out, kind, context, error);
     octFree(record);
     if (!saved) {
         if (!error.empty()) return toolFail(context, kName, error);
         if (out == kStandardStream) return toolFail(context, kName, "cannot write standard output");
-        return toolFail(context, kName, convertWriteFailure(out, bitmap));
+        return toolFail(context, kName, convertWriteFailure(out, kind));
     }
     return kExitOk;
 }
 
 }  // namespace
+
+ConvertOut convertOutFor(std::string_view out) {
+    const std::string tail = out.size() >= 4 ? convertFoldCase(out.substr(out.size() - 4)) : std::string();
+    return tail == ".bmp" ? ConvertOut::Bmp : tail == ".png" ? ConvertOut::Png : ConvertOut::Levels;
+}
 
 std::string convertFoldCase(std::string_view text) {
     std::string folded(text);
@@ -64,31 +71,34 @@ std::string convertReadFailure(std::string_view in) {
     return "cannot read " + what + " as a picture or a level file";
 }
 
-std::string convertWriteFailure(std::string_view out, bool bitmap) {
-    const std::string causes = bitmap ? ")"
+std::string convertWriteFailure(std::string_view out, ConvertOut kind) {
+    const std::string causes = kind != ConvertOut::Levels ? ")"
                                       : "; pictures of 28 pixels or fewer, or levels that do not compress, "
                                         "make no level file)";
     return "cannot write '" + std::string(out) + "' (a read-only file or a folder there, or no such folder" + causes;
 }
 
-std::string convertFile(std::string_view in, std::string_view out, bool bitmap) {
+std::string convertFile(std::string_view in, std::string_view out, ConvertOut kind) {
     OctImage* record = octLoad(toolName(in).c_str());
     if (!record) return convertReadFailure(in);
-    const bool saved = octSave(record, toolName(out).c_str(), bitmap ? 1 : 0) == 1;
+    const std::u16string name = toolName(out);
+    const bool saved = kind == ConvertOut::Png ? toolSaveRebuiltPng(record, name.c_str())
+                                               : octSave(record, name.c_str(), kind == ConvertOut::Bmp ? 1 : 0) == 1;
     octFree(record);
-    return saved ? std::string() : convertWriteFailure(out, bitmap);
+    return saved ? std::string() : convertWriteFailure(out, kind);
 }
 
 const Command kConvertCommand{
     .name = kName,
-    .summary = "convert a picture or level file to a level file or BMP",
+    .summary = "convert a picture or level file to a level file, BMP or PNG",
     .usage = "usage: octtool convert IN OUT\n"
-             "       octtool convert [-j N] [--bmp] -o DIR IN...\n"
+             "       octtool convert [-j N] [--bmp | --png] -o DIR IN...\n"
              "\n"
-             "Reads IN — a BMP picture of 1 to 32 bits per pixel, or a level file —\n"
-             "and reduces it to 8 gray levels (and 8 alpha levels for 32-bit pictures).\n"
-             "When OUT ends in .bmp, writes the bitmap rebuilt from the levels (24 bits,\n"
-             "or 32 with alpha); otherwise writes the level file. An existing OUT is\n"
+             "Reads IN — a picture (BMP, PNG, JPEG, GIF, TIFF or WebP) or a level file —\n"
+             "and reduces it to 8 gray levels (and 8 alpha levels for pictures with alpha).\n"
+             "When OUT ends in .bmp, writes the bitmap rebuilt from the levels as a BMP\n"
+             "(24 bits, or 32 with alpha); when it ends in .png, the same pixels as a PNG\n"
+             "(indexed, 4 bits a pixel for 8 levels); otherwise the level file. An existing OUT is\n"
              "replaced only when the new file is complete; a read-only OUT is refused.\n"
              "A symbolic link is written through to its file and stays a link; a\n"
              "device or FIFO is written in place.\n"
@@ -96,7 +106,8 @@ const Command kConvertCommand{
              "IN may be - for standard input, and OUT - for standard output (a level file).\n"
              "\n"
              "With -o DIR, converts every IN into the folder DIR, which must exist:\n"
-             "DIR/STEM.oct (the level file), or DIR/STEM.bmp with --bmp, where STEM is\n"
+             "DIR/STEM.oct (the level file), or DIR/STEM.bmp with --bmp, or DIR/STEM.png\n"
+             "with --png, where STEM is\n"
              "the name of IN without its last extension. Two inputs with the same STEM\n"
              "(letter case aside, so that every file system keeps both) are refused\n"
              "before any work, and so is - among the inputs. N threads convert at once,\n"

@@ -13,24 +13,32 @@ inline constexpr std::string_view kConvertName = "convert";
 
 // Why a picture or level file could not be loaded: the one-line message.
 std::string convertReadFailure(std::string_view in);
-// Why a save to `out` failed, with the likely causes for a BMP (`bitmap`)
-// or a level file: the one-line message.
-std::string convertWriteFailure(std::string_view out, bool bitmap);
+// What octtool convert writes: the level file, or the bitmap rebuilt from
+// the levels as a BMP or a PNG.
+enum class ConvertOut { Levels, Bmp, Png };
+
+// What the name asks for: .bmp a BMP, .png a PNG (letter case aside),
+// anything else a level file.
+ConvertOut convertOutFor(std::string_view out);
+
+// Why a save to `out` failed, with the likely causes for a picture or a
+// level file: the one-line message.
+std::string convertWriteFailure(std::string_view out, ConvertOut kind);
 
 // `text` with ASCII letters made lower case: how both forms compare names.
 std::string convertFoldCase(std::string_view text);
 
-// Loads the file `in` with octLoad and saves it to the file `out` with
-// octSave: a BMP when `bitmap`, else a level file. "" when it worked, else
-// the one-line reason. Uses a record of its own, so threads may call it at
-// once.
-std::string convertFile(std::string_view in, std::string_view out, bool bitmap);
+// Loads the file `in` with octLoad and saves it to the file `out` as `kind`
+// asks: the level file or the BMP with octSave, the PNG from octHandle's
+// bitmap. "" when it worked, else the one-line reason. Uses a record of its
+// own, so threads may call it at once.
+std::string convertFile(std::string_view in, std::string_view out, ConvertOut kind);
 
 // Whether the arguments ask for the many-input form: any of its options
-// (-o, -j, --bmp, or -- ending the options) is among them.
+// (-o, -j, --bmp, --png, or -- ending the options) is among them.
 bool convertIsManyForm(CommandArgs args);
 
-// octtool convert [-j N] [--bmp] -o DIR IN... (convert_many.cpp).
+// octtool convert [-j N] [--bmp | --png] -o DIR IN... (convert_many.cpp).
 int convertMany(CommandArgs args, ToolContext& context);
 
 }  // namespace oct::tool

@@ -1,4 +1,4 @@
-// octtool convert [-j N] [--bmp] -o DIR IN...: every IN converted into the
+// octtool convert [-j N] [--bmp | --png] -o DIR IN...: every IN converted into the
 // folder DIR by N worker threads, each picture on a record of its own.
 //
 // The whole command line is checked before any work: the options, the
@@ -33,7 +33,7 @@ constexpr unsigned kMaxThreads = 64;
 struct Options {
     std::optional<std::string_view> dir;
     std::optional<std::int32_t> threads;
-    bool bitmap = false;
+    ConvertOut kind = ConvertOut::Levels;
     std::vector<std::string_view> inputs;
 };
 
@@ -57,8 +57,10 @@ int parseOptions(CommandArgs args, ToolContext& context, Options& o) {
             o.inputs.push_back(a);
         } else if (a == "--") {
             optionsEnded = true;
-        } else if (a == "--bmp") {
-            o.bitmap = true;
+        } else if (a == "--bmp" || a == "--png") {
+            const ConvertOut kind = a == "--bmp" ? ConvertOut::Bmp : ConvertOut::Png;
+            if (o.kind != ConvertOut::Levels && o.kind != kind) return usage("--bmp and --png cannot both be given");
+            o.kind = kind;
         } else if (a == "-o") {
             if (o.dir) return usage("-o given twice");
             if (i + 1 == args.size() || args[i + 1].empty()) return usage("-o needs a folder");
@@ -88,7 +90,7 @@ int planJobs(const Options& o, ToolContext& context, std::vector<Job>& jobs) {
     const std::string_view dir = *o.dir;
     const bool hasSeparator = (dir.back() == '/' || dir.back() == '\\');
     const std::string folder = std::string(dir) + (hasSeparator ? "" : "/");
-    const char* extension = o.bitmap ? ".bmp" : ".oct";
+    const char* extension = o.kind == ConvertOut::Bmp ? ".bmp" : o.kind == ConvertOut::Png ? ".png" : ".oct";
 
     std::map<std::string, std::string_view> taken;  // folded output name -> the input that writes it
     for (const std::string_view in : o.inputs) {
@@ -160,7 +162,7 @@ std::vector<std::size_t> workOrder(const std::vector<Job>& jobs, unsigned thread
     return order;
 }
 
-void convertJobs(const std::vector<Job>& jobs, bool bitmap, unsigned threadCount, Report& report) {
+void convertJobs(const std::vector<Job>& jobs, ConvertOut kind, unsigned threadCount, Report& report) {
     const std::vector<std::size_t> order = workOrder(jobs, threadCount);
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
@@ -171,7 +173,7 @@ void convertJobs(const std::vector<Job>& jobs, bool bitmap, unsigned threadCount
             try {
                 std::string error;
                 try {
-                    error = convertFile(job.in, job.out, bitmap);
+                    error = convertFile(job.in, job.out, kind);
                 } catch (const std::exception&) {
                     error = "not enough memory to convert " + inQuotes(job.in);
                 }
@@ -197,7 +199,7 @@ void convertJobs(const std::vector<Job>& jobs, bool bitmap, unsigned threadCount
 
 bool convertIsManyForm(CommandArgs args) {
     return std::any_of(args.begin(), args.end(), [](std::string_view a) {
-        return a == "-o" || a == "--bmp" || a == "--" || a.substr(0, 2) == "-j";
+        return a == "-o" || a == "--bmp" || a == "--png" || a == "--" || a.substr(0, 2) == "-j";
     });
 }
 
@@ -211,7 +213,7 @@ int convertMany(CommandArgs args, ToolContext& context) {
                                             : std::max(1u, std::thread::hardware_concurrency());
     const unsigned threads = std::min({wanted, kMaxThreads, static_cast<unsigned>(jobs.size())});
     Report report(context, jobs.size());
-    convertJobs(jobs, options.bitmap, threads, report);
+    convertJobs(jobs, options.kind, threads, report);
     return report.anyFailed() ? kExitFailure : kExitOk;
 }
 

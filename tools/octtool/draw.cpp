@@ -1,10 +1,12 @@
-// octtool draw OUT.bmp WIDTH HEIGHT DEPTH SCRIPT: a blank picture drawn on by
-// a drawing script (draw_script.h) and saved as a BMP file whose rows are
-// the picture's memory exactly, alpha bytes included.
+// octtool draw OUT WIDTH HEIGHT DEPTH SCRIPT: a blank picture drawn on by a
+// drawing script (draw_script.h) and saved as a BMP file whose rows are the
+// picture's memory exactly, alpha bytes included, or as a PNG of the same
+// pixels when OUT ends in .png.
 #include <optional>
 #include <string>
 
 #include "bmp_file.h"
+#include "picture_file.h"
 #include "commands.h"
 #include "draw_script.h"
 #include "file_io.h"
@@ -17,16 +19,17 @@ constexpr std::string_view kName = "draw";
 constexpr std::int32_t kMaxSide = 32767;
 
 // Saves the image's memory as it lies: a 54-byte header, then the rows
-// (bottom-up, padded to 4 bytes, as the file stores them) in one write.
+// (bottom-up, padded to 4 bytes, as the file stores them) in one write; or
+// the same pixels as a PNG.
 bool save(std::int64_t image, std::string_view out, ToolContext& context, std::string& error) {
     const ImageObject* record = imgGetImage(image);
     plat::BitmapDesc bm{};
     if (!record || !plat::bitmapDescribe(record->handle, bm)) return false;
     const auto* pixels = static_cast<const std::uint8_t*>(bm.bits);
     const std::int32_t depth = bm.bitsPerPixel;
-    if (out != kStandardStream)
+    if (out != kStandardStream && toolPictureOut(out) == PictureOut::Bmp)
         return toolEncodeBmp(toolName(out).c_str(), pixels, bm.width, bm.height, bm.widthBytes, depth) == 1;
-    return toolWriteBmp(out, pixels, bm.width, bm.height, bm.widthBytes, depth, context, error);
+    return toolWritePicture(out, pixels, bm.width, bm.height, bm.widthBytes, depth, context, error);
 }
 
 int runDraw(CommandArgs args, ToolContext& context) {
@@ -60,13 +63,15 @@ int runDraw(CommandArgs args, ToolContext& context) {
 
 const std::string& usage() {
     static const std::string text =
-        "usage: octtool draw OUT.bmp WIDTH HEIGHT DEPTH SCRIPT\n"
+        "usage: octtool draw OUT WIDTH HEIGHT DEPTH SCRIPT\n"
         "\n"
         "Makes a blank picture of WIDTH x HEIGHT pixels (1 to 32767) and DEPTH bits\n"
         "(24 or 32), every byte 0, runs the drawing script SCRIPT on it (a file, or -\n"
         "for standard input) and saves it to OUT as a BMP file of the same depth: a\n"
         "54-byte header, then the rows as they lie in memory, alpha bytes included.\n"
-        "OUT may be - for standard output.\n"
+        "When OUT ends in .png it is a PNG of the same pixels instead (RGB or RGBA,\n"
+        "or indexed when they have at most 256 colours).\n"
+        "OUT may be - for standard output (a BMP).\n"
         "\n"
         "A script has one command per line; blank lines are skipped, and a word that\n"
         "starts with # begins a comment to the end of the line. Numbers are decimal or\n"

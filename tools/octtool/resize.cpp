@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bmp_file.h"
+#include "picture_file.h"
 #include "commands.h"
 #include "file_io.h"
 #include "image/image.h"
@@ -141,7 +142,7 @@ int runResize(CommandArgs args, ToolContext& context) {
     if (!imgResample(pixels.data(), picture.width, picture.height, resized.data(), size->width, size->height, 32))
         return toolFail(context, kName, "not enough memory to resize the picture");
     step(2);
-    if (!toolWriteBmp(args[2], resized.data(), size->width, size->height, size->width * 4, 32, context, error))
+    if (!toolWritePicture(args[2], resized.data(), size->width, size->height, size->width * 4, 32, context, error))
         return toolFail(context, kName, error.empty() ? "not enough memory to write the picture" : error);
     step(3);
     return kExitOk;
@@ -152,7 +153,7 @@ int runResize(CommandArgs args, ToolContext& context) {
 const Command kResizeCommand{
     .name = kName,
     .summary = "scale a picture with the cubic filter, alpha included",
-    .usage = "usage: octtool resize WIDTHxHEIGHT IN OUT.bmp\n"
+    .usage = "usage: octtool resize WIDTHxHEIGHT IN OUT\n"
              "\n"
              "Reads the pixels of IN: a PNG, JPEG, GIF (its first frame), TIFF or WebP\n"
              "picture as the library loads it (upright, alpha where it has alpha), or a\n"
@@ -163,6 +164,8 @@ const Command kResizeCommand{
              "(Mitchell-Netravali, B = C = 1/3) applied to blue, green, red and alpha\n"
              "alike, and writes OUT as a 32-bit BMP file: a 54-byte header, then the rows\n"
              "bottom-up, alpha included. The bytes are the same on every platform.\n"
+             "When OUT ends in .png it is a PNG of the same pixels instead (RGBA, or\n"
+             "indexed when they have at most 256 colours).\n"
              "\n"
              "An existing OUT is replaced only when the new file is complete.\n"
              "IN may be - for standard input, and OUT - for standard output.\n",
