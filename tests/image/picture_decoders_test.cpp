@@ -99,10 +99,10 @@ TEST(PictureDecoders, EachFormatLoadsAtTheDepthOfItsAlpha) {
         const ImageObject* image = imgGetImage(id);
         EXPECT_EQ(image->format, c.format);
         EXPECT_EQ(image->depth, c.depth);
-        if (c.width) EXPECT_EQ(image->width, c.width);
-        if (c.height) EXPECT_EQ(image->height, c.height);
-        if (c.sourceDepth) EXPECT_EQ(image->sourceDepth, c.sourceDepth);
-        if (c.frames) EXPECT_EQ(image->frameCount, c.frames);
+        if (c.width) { EXPECT_EQ(image->width, c.width); }
+        if (c.height) { EXPECT_EQ(image->height, c.height); }
+        if (c.sourceDepth) { EXPECT_EQ(image->sourceDepth, c.sourceDepth); }
+        if (c.frames) { EXPECT_EQ(image->frameCount, c.frames); }
         octtest::writeFile(dir.path("p"), data);
         const std::int64_t fromFile = imgLoadImage(AnyId, dir.name("p").c_str());
         ASSERT_NE(fromFile, 0);

@@ -288,7 +288,7 @@ TEST(PictureDecode, PicturesBeyondThePeerAreReadOrRefusedAsTheirCodecAllows) {
         SCOPED_TRACE(c.path);
         Opened picture(readPicture(c.path), formatOf(c.path));
         if (kWic) {
-            if (picture.reader) EXPECT_GE(picture.info.width, 1);
+            if (picture.reader) { EXPECT_GE(picture.info.width, 1); }
             continue;
         }
         ASSERT_EQ(picture.reader != nullptr, c.opensOnLinux);
@@ -321,7 +321,7 @@ TEST(PictureDecode, EveryLayoutGivesTheSamePixels) {
         for (std::size_t i = 0; i < four.pixels.size(); i += 4) {
             three.insert(three.end(), four.pixels.begin() + static_cast<std::ptrdiff_t>(i),
                          four.pixels.begin() + static_cast<std::ptrdiff_t>(i + 3));
-            if (!picture.info.alpha) EXPECT_EQ(four.pixels[i + 3], 255) << "opaque pictures have alpha 255";
+            if (!picture.info.alpha) { EXPECT_EQ(four.pixels[i + 3], 255) << "opaque pictures have alpha 255"; }
         }
         for (std::int32_t bpp : {3, 4})
             for (bool bottomUp : {false, true})
@@ -440,7 +440,7 @@ TEST(PictureBad, MalformedFilesEndCleanly) {
             SCOPED_TRACE(entry.path().string());
             const bool decoded = tryEverything(octtest::readFile(entry.path()), formatOfFolder(folder));
             // The PngSuite's corrupt files are corrupt to every reader.
-            if (std::string(folder) == "png-bad") EXPECT_FALSE(decoded);
+            if (std::string(folder) == "png-bad") { EXPECT_FALSE(decoded); }
             ++files;
         }
     }

@@ -36,7 +36,7 @@ struct Device {
     explicit Device(const LogFont& d) : font(fontCreate(d)) { EXPECT_TRUE(textSelectFont(dc, font)); }
     ~Device() {
         textDeviceDelete(dc);
-        if (font) EXPECT_TRUE(objectDelete(font));
+        if (font) { EXPECT_TRUE(objectDelete(font)); }
     }
     TextSize extent(std::u16string_view text) const {
         TextSize s{-1, -1};
@@ -133,7 +133,7 @@ TEST(PlatformText, HgInksItsCellOnlyAndPaintsTheCellBlack) {
     for (int yy = 0; yy < r.d.height; ++yy)
         for (int xx = 0; xx < r.d.width; ++xx) {
             const bool inCell = xx >= x && xx < x + s.cx && yy >= y && yy < y + s.cy;
-            if (!inCell) ASSERT_EQ(r.px(xx, yy)[0], 255) << xx << "," << yy;
+            if (!inCell) { ASSERT_EQ(r.px(xx, yy)[0], 255) << xx << "," << yy; }
             if (inCell && !r.inked(xx, yy)) ++black;
         }
     EXPECT_GT(black, s.cx * s.cy / 4);
