@@ -207,82 +207,88 @@ std::uint8_t unpremultiply(std::uint8_t c, std::uint8_t a) {
     return static_cast<std::uint8_t>(std::min(255, 255 * c / a));
 }
 
-// The raw samples of the whole picture: one buffer per plane read (all in one
-// for contiguous samples), each `rowBytes` a row.
-struct RawPlanes {
+// Samples are read and converted a band of rows at a time, so that memory
+// holds one band's raw samples rather than the whole picture's (which, with
+// many extra samples or wide ones, can be far larger than its bitmap):
+//   - contiguous samples in strips: one row, through libtiff's scanline
+//     reader, which decodes a strip of any height as it goes;
+//   - separate planes in strips: one strip's rows of each plane;
+//   - tiles: one row of tiles.
+// A band above this size is refused: no real file needs strips or tiles
+// that large, and a few bytes of header could otherwise ask for gigabytes.
+constexpr std::uint64_t kMaxBandBytes = std::uint64_t{256} << 20;
+
+// The raw samples of `rows` picture rows: one block per plane read (one for
+// contiguous samples), each `rowBytes` a row.
+struct RawBand {
     std::vector<std::uint8_t> bytes;
     std::size_t rowBytes = 0;
-    std::size_t planeBytes = 0;
-    const std::uint8_t* row(int plane, std::int32_t y) const {
-        return bytes.data() + planeBytes * plane + rowBytes * static_cast<std::size_t>(y);
+    std::uint32_t rows = 0;      // rows held now
+    std::uint32_t capacity = 0;  // rows a plane's block has room for
+    const std::uint8_t* row(int plane, std::uint32_t y) const {
+        return bytes.data() + rowBytes * (static_cast<std::size_t>(capacity) * plane + y);
+    }
+    std::uint8_t* row(int plane, std::uint32_t y) {
+        return bytes.data() + rowBytes * (static_cast<std::size_t>(capacity) * plane + y);
     }
 };
 
-bool readStrips(TiffReader& r, int planes, RawPlanes& raw) {
-    std::uint32_t perStrip = 0;
-    TIFFGetFieldDefaulted(r.tiff, TIFFTAG_ROWSPERSTRIP, &perStrip);
-    if (perStrip == 0) return false;
-    const auto height = static_cast<std::uint32_t>(r.height);
-    for (int p = 0; p < planes; ++p) {
-        for (std::uint32_t y = 0; y < height; y += perStrip) {
-            const std::uint32_t rows = std::min(perStrip, height - y);
-            const tmsize_t want = static_cast<tmsize_t>(rows * raw.rowBytes);
-            const tstrip_t strip = TIFFComputeStrip(r.tiff, y, static_cast<tsample_t>(p));
-            if (strip >= TIFFNumberOfStrips(r.tiff)) return false;
-            std::uint8_t* at = raw.bytes.data() + raw.planeBytes * p + raw.rowBytes * y;
-            if (TIFFReadEncodedStrip(r.tiff, strip, at, want) != want) return false;
-            if (perStrip > height - y) break;
-        }
+bool makeBand(const TiffReader& r, RawBand& raw, std::uint32_t capacity, int planes) {
+    raw.capacity = capacity;
+    const std::uint64_t total = static_cast<std::uint64_t>(raw.rowBytes) * capacity * planes;
+    if (total > kMaxBandBytes || total > static_cast<std::uint64_t>(r.limits.maxBytes)) return false;
+    try {
+        raw.bytes.resize(static_cast<std::size_t>(total));
+    } catch (const std::bad_alloc&) {
+        return false;
     }
     return true;
 }
 
-bool readTiles(TiffReader& r, int planes, int samplesPerPlane, RawPlanes& raw) {
-    std::uint32_t tileWidth = 0, tileHeight = 0;
-    if (!TIFFGetField(r.tiff, TIFFTAG_TILEWIDTH, &tileWidth) || !TIFFGetField(r.tiff, TIFFTAG_TILELENGTH, &tileHeight) ||
-        tileWidth == 0 || tileHeight == 0)
-        return false;
-    const tmsize_t tileBytes = TIFFTileSize(r.tiff);
-    const std::uint64_t tileRowBytes = TIFFTileRowSize64(r.tiff);
-    if (tileBytes <= 0 || tileBytes > r.limits.maxBytes || tileRowBytes == 0 ||
-        tileRowBytes * tileHeight > static_cast<std::uint64_t>(tileBytes))
-        return false;
-    std::vector<std::uint8_t> tile;
-    try {
-        tile.resize(static_cast<std::size_t>(tileBytes));
-    } catch (const std::bad_alloc&) {
-        return false;
+// Rows first .. first + raw.rows − 1 of each plane, from the strips that hold them.
+bool readStripBand(TiffReader& r, int planes, RawBand& raw, std::uint32_t first) {
+    for (int p = 0; p < planes; ++p) {
+        const tmsize_t want = static_cast<tmsize_t>(raw.rows * raw.rowBytes);
+        const tstrip_t strip = TIFFComputeStrip(r.tiff, first, static_cast<tsample_t>(p));
+        if (strip >= TIFFNumberOfStrips(r.tiff)) return false;
+        if (TIFFReadEncodedStrip(r.tiff, strip, raw.row(p, 0), want) != want) return false;
     }
-    const auto width = static_cast<std::uint32_t>(r.width), height = static_cast<std::uint32_t>(r.height);
+    return true;
+}
+
+// The row of tiles that starts at picture row `first`, for each plane.
+bool readTileBand(TiffReader& r, int planes, int samplesPerPlane, std::uint32_t tileWidth, std::uint32_t tileHeight,
+                  std::vector<std::uint8_t>& tile, RawBand& raw, std::uint32_t first) {
+    const tmsize_t tileBytes = static_cast<tmsize_t>(tile.size());
+    const std::uint64_t tileRowBytes = TIFFTileRowSize64(r.tiff);
+    const auto width = static_cast<std::uint32_t>(r.width);
     const std::uint64_t bitsPerPixel = static_cast<std::uint64_t>(samplesPerPlane) * r.bits;
     for (int p = 0; p < planes; ++p)
-        for (std::uint32_t ty = 0; ty < height; ty += tileHeight)
-            for (std::uint32_t tx = 0; tx < width; tx += tileWidth) {
-                const ttile_t index = TIFFComputeTile(r.tiff, tx, ty, 0, static_cast<tsample_t>(p));
-                if (index >= TIFFNumberOfTiles(r.tiff) || TIFFReadEncodedTile(r.tiff, index, tile.data(), tileBytes) < 0)
-                    return false;
-                // Tile widths are multiples of 16, so every tile starts on a byte.
-                const std::size_t skip = static_cast<std::size_t>(tx * bitsPerPixel / 8);
-                const std::size_t copy = std::min<std::size_t>(
-                    static_cast<std::size_t>((std::min(tileWidth, width - tx) * bitsPerPixel + 7) / 8), raw.rowBytes - skip);
-                const std::uint32_t rows = std::min(tileHeight, height - ty);
-                for (std::uint32_t y = 0; y < rows; ++y)
-                    std::memcpy(raw.bytes.data() + raw.planeBytes * p + raw.rowBytes * (ty + y) + skip,
-                                tile.data() + tileRowBytes * y, copy);
-                if (tileWidth > width - tx) break;
-            }
+        for (std::uint32_t tx = 0; tx < width; tx += tileWidth) {
+            const ttile_t index = TIFFComputeTile(r.tiff, tx, first, 0, static_cast<tsample_t>(p));
+            if (index >= TIFFNumberOfTiles(r.tiff) || TIFFReadEncodedTile(r.tiff, index, tile.data(), tileBytes) < 0)
+                return false;
+            // Tile widths are multiples of 16, so every tile starts on a byte.
+            const std::size_t skip = static_cast<std::size_t>(tx * bitsPerPixel / 8);
+            const std::size_t copy = std::min<std::size_t>(
+                static_cast<std::size_t>((std::min(tileWidth, width - tx) * bitsPerPixel + 7) / 8), raw.rowBytes - skip);
+            for (std::uint32_t y = 0; y < raw.rows && y < tileHeight; ++y)
+                std::memcpy(raw.row(p, y) + skip, tile.data() + tileRowBytes * y, copy);
+            if (tileWidth > width - tx) break;
+        }
     return true;
 }
 
 // `separate`: each sample has a plane of its own (even when only one plane
 // was read, as for gray stored with an extra sample that is not alpha).
-bool convertRows(TiffReader& r, const RawPlanes& raw, bool separate, const RowTarget& target) {
+// Converts the band's rows, picture rows first .. first + raw.rows − 1.
+bool convertRows(TiffReader& r, const RawBand& raw, bool separate, const RowTarget& target, std::uint32_t first) {
     const int stride = separate ? 1 : r.samples;  // samples between one pixel's and the next
     std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
     if (r.layout == TiffLayout::Palette && !TIFFGetField(r.tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) return false;
     const int colours = r.layout == TiffLayout::Rgb ? 3 : 1;
-    for (std::int32_t y = 0; y < r.height; ++y) {
-        std::uint8_t* dst = target.row(y);
+    for (std::uint32_t y = 0; y < raw.rows; ++y) {
+        std::uint8_t* dst = target.row(static_cast<std::int32_t>(first + y));
         // Sample c of pixel x: in plane c when separate, at x × samples + c otherwise.
         auto sample = [&](std::int32_t x, int c) {
             const std::uint8_t* row = raw.row(separate ? c : 0, y);
@@ -325,21 +331,55 @@ bool decodeSamples(TiffReader& r, const RowTarget& target) {
     const int colourPlanes = r.layout == TiffLayout::Rgb ? 3 : 1;
     const int planes = separate ? (r.alphaSample >= 0 ? r.alphaSample + 1 : colourPlanes) : 1;
     const int samplesPerPlane = separate ? 1 : r.samples;
-    RawPlanes raw;
+    const auto height = static_cast<std::uint32_t>(r.height);
+    RawBand raw;
     raw.rowBytes = static_cast<std::size_t>((static_cast<std::uint64_t>(r.width) * samplesPerPlane * r.bits + 7) / 8);
-    raw.planeBytes = raw.rowBytes * static_cast<std::size_t>(r.height);
-    const std::uint64_t total = static_cast<std::uint64_t>(raw.planeBytes) * planes;
-    if (total > static_cast<std::uint64_t>(r.limits.maxBytes)) return false;
     // The decoders must agree on the row size, or a strip would not fit.
-    const std::uint64_t scanline = TIFFScanlineSize64(r.tiff);
-    if (scanline != raw.rowBytes) return false;
-    try {
-        raw.bytes.resize(static_cast<std::size_t>(total));
-    } catch (const std::bad_alloc&) {
-        return false;
+    if (TIFFScanlineSize64(r.tiff) != raw.rowBytes) return false;
+
+    if (TIFFIsTiled(r.tiff)) {
+        std::uint32_t tileWidth = 0, tileHeight = 0;
+        if (!TIFFGetField(r.tiff, TIFFTAG_TILEWIDTH, &tileWidth) || !TIFFGetField(r.tiff, TIFFTAG_TILELENGTH, &tileHeight) ||
+            tileWidth == 0 || tileHeight == 0)
+            return false;
+        const tmsize_t tileBytes = TIFFTileSize(r.tiff);
+        const std::uint64_t tileRowBytes = TIFFTileRowSize64(r.tiff);
+        if (tileBytes <= 0 || static_cast<std::uint64_t>(tileBytes) > kMaxBandBytes || tileRowBytes == 0 ||
+            tileRowBytes * tileHeight > static_cast<std::uint64_t>(tileBytes))
+            return false;
+        std::vector<std::uint8_t> tile;
+        if (!makeBand(r, raw, std::min(tileHeight, height), planes)) return false;
+        try {
+            tile.resize(static_cast<std::size_t>(tileBytes));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        for (std::uint32_t y = 0; y < height; y += tileHeight) {
+            raw.rows = std::min(tileHeight, height - y);
+            if (!readTileBand(r, planes, samplesPerPlane, tileWidth, tileHeight, tile, raw, y) ||
+                !convertRows(r, raw, separate, target, y))
+                return false;
+            if (tileHeight > height - y) break;
+        }
+        return true;
     }
-    const bool ok = TIFFIsTiled(r.tiff) ? readTiles(r, planes, samplesPerPlane, raw) : readStrips(r, planes, raw);
-    return ok && convertRows(r, raw, separate, target);
+    if (!separate) {
+        if (!makeBand(r, raw, 1, 1)) return false;
+        raw.rows = 1;
+        for (std::uint32_t y = 0; y < height; ++y)
+            if (TIFFReadScanline(r.tiff, raw.row(0, 0), y, 0) != 1 || !convertRows(r, raw, separate, target, y))
+                return false;
+        return true;
+    }
+    std::uint32_t perStrip = 0;
+    TIFFGetFieldDefaulted(r.tiff, TIFFTAG_ROWSPERSTRIP, &perStrip);
+    if (perStrip == 0 || !makeBand(r, raw, std::min(perStrip, height), planes)) return false;
+    for (std::uint32_t y = 0; y < height; y += perStrip) {
+        raw.rows = std::min(perStrip, height - y);
+        if (!readStripBand(r, planes, raw, y) || !convertRows(r, raw, separate, target, y)) return false;
+        if (perStrip > height - y) break;
+    }
+    return true;
 }
 
 // libtiff's RGBA reader, asked for the file's own orientation so that no rows
