@@ -102,7 +102,9 @@ TEST(PngWriter, RoundTripsEveryKindAtOddWidths) {
             ASSERT_GT(png.size(), 33u);
             // IHDR: bit depth at 24, colour type at 25.
             EXPECT_EQ(png[25], c.colourType);
-            if (w * h >= c.colours) EXPECT_EQ(png[24], c.bitDepth);
+            if (w * h >= c.colours) {
+                EXPECT_EQ(png[24], c.bitDepth);
+            }
             EXPECT_EQ(hasChunk(png, "tRNS"), c.alpha && c.colourType == 3);
             std::int32_t bytes = 0;
             const Bytes back = decode(png, bytes);

@@ -184,7 +184,7 @@ TEST(OctToolDraw, HelpListsEveryCommandOfTheLanguage) {
     tool::ToolContext context{.out = out, .err = err};
     const std::string_view args[] = {"help", "draw"};
     ASSERT_EQ(tool::toolRun(args, context), 0);
-    EXPECT_EQ(out.str().rfind("usage: octtool draw OUT.bmp WIDTH HEIGHT DEPTH SCRIPT", 0), 0u);
+    EXPECT_EQ(out.str().rfind("usage: octtool draw OUT WIDTH HEIGHT DEPTH SCRIPT", 0), 0u);
     for (const tool::ScriptCommand& c : tool::drawScriptCommands())
         EXPECT_NE(out.str().find("\n  " + std::string(c.name) + (c.synopsis.empty() ? "" : " ") + std::string(c.synopsis)),
                   std::string::npos)

@@ -181,7 +181,7 @@ TEST_F(OctToolResize, NoMemoryForTheFileIsReported) {
 
 TEST_F(OctToolResize, Help) {
     ASSERT_EQ(run({"help", "resize"}), 0);
-    EXPECT_NE(out().find("usage: octtool resize WIDTHxHEIGHT IN OUT.bmp"), std::string::npos);
+    EXPECT_NE(out().find("usage: octtool resize WIDTHxHEIGHT IN OUT"), std::string::npos);
     ASSERT_EQ(run({"help"}), 0);
     EXPECT_NE(out().find("  resize"), std::string::npos);
 }
