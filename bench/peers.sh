@@ -17,11 +17,14 @@
 #
 # Prints the median wall-clock time of RUNS runs (default 5) after one warm-up
 # run each, measured with hyperfine when it is installed, else with a loop
-# over date +%s%N. Usage: bench/peers.sh [PICTURE.bmp]
+# over date +%s%N. Usage: bench/peers.sh [PICTURE]   (OUT=png in the
+# environment writes PNG instead of BMP: octtool's 4-bit indexed PNG, Pillow's
+# 8-bit gray PNG at its default settings, ImageMagick's own choice)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${RUNS:-5}
+ext=${OUT:-bmp}
 source bench/process_bench.sh
 process_bench_start peers
 out=$scratch
@@ -52,15 +55,15 @@ table = [palette[v // 32] for v in range(256)]
 with Image.open(sys.argv[1]) as im:
     # −1/3 turns the rounding of (b+g+r)/3 into truncation, so v div 32 is (b+g+r) div 96.
     gray = im.convert("L", matrix=(1 / 3, 1 / 3, 1 / 3, -1 / 3))
-    gray.point(table).save(sys.argv[2], format="BMP")
+    gray.point(table).save(sys.argv[2])
 EOF
 
 names=(octtool Pillow)
-commands=("'$tool' convert '$picture' '$out/octtool.bmp'"
-          "/usr/bin/python3 '$out/pillow.py' '$picture' '$out/Pillow.bmp'")
+commands=("'$tool' convert '$picture' '$out/octtool.$ext'"
+          "/usr/bin/python3 '$out/pillow.py' '$picture' '$out/Pillow.$ext'")
 if [ -x /usr/bin/convert ]; then
   names+=(ImageMagick)
-  commands+=("/usr/bin/convert '$picture' -colorspace Gray -posterize 8 +dither '$out/ImageMagick.bmp'")
+  commands+=("/usr/bin/convert '$picture' -colorspace Gray -posterize 8 +dither '$out/ImageMagick.$ext'")
 fi
 
 
@@ -72,14 +75,14 @@ ours=0
 for i in "${!names[@]}"; do
   ms=$(median_ms "${commands[$i]}" "$out")
   [ "$i" -eq 0 ] && ours=$ms
-  bytes=$(stat -c %s "$out/${names[$i]}.bmp")
+  bytes=$(stat -c %s "$out/${names[$i]}.$ext")
   awk -v n="${names[$i]}" -v ms="$ms" -v px="$pixels" -v b="$bytes" -v o="$ours" \
     'BEGIN { printf "%-12s %10d %10.1f %12d %9.2f\n", n, ms, px / ms / 1000, b, ms / o }'
 done
 echo "load after:  $(uptime | sed 's/.*load average: //')"
 
 # The Pillow peer follows our rule: count the pixels where it disagrees.
-/usr/bin/python3 - "$out/octtool.bmp" "$out/Pillow.bmp" <<'EOF'
+/usr/bin/python3 - "$out/octtool.$ext" "$out/Pillow.$ext" <<'EOF'
 import sys
 from PIL import Image, ImageChops
 ours = Image.open(sys.argv[1]).convert("L")
