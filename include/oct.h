@@ -36,7 +36,9 @@ typedef struct OctImage OctImage;
 OCT_API OctImage* octConvert(int64_t bitmap);
 
 /* Loads a file: a picture that an image decoder takes (BMP files of 1 to 32
- * bits per pixel), otherwise a level file. A new record, or 0. */
+ * bits per pixel, PNG, JPEG, GIF (its first frame), TIFF (its first page) and
+ * WebP, where the system has a codec for it), otherwise a level file. A new
+ * record, or 0. */
 OCT_API OctImage* octLoad(const char16_t* fileName);
 
 /* The same from a block of memory of `size` bytes. A new record, or 0 (also
