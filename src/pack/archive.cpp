@@ -25,10 +25,17 @@ void writeLe(std::uint8_t* p, std::uint64_t v, int bytes) {
 }
 
 // A UTF-8 copy of an entry name, freed when it goes out of scope.
+// strToUtf8 answers a failed allocation with an empty string, which must not
+// pass for the name: an entry would be stored under no name at all.
 struct Utf8Name {
     char* text;
     std::size_t length;
-    explicit Utf8Name(const char16_t* name) : text(strToUtf8(name)), length(text ? std::strlen(text) : 0) {}
+    explicit Utf8Name(const char16_t* name) : text(strToUtf8(name)), length(text ? std::strlen(text) : 0) {
+        if (text && length == 0 && name && name[0] != 0) {
+            plat::crtFree(text);
+            text = nullptr;
+        }
+    }
     ~Utf8Name() { plat::crtFree(text); }
     Utf8Name(const Utf8Name&) = delete;
     Utf8Name& operator=(const Utf8Name&) = delete;

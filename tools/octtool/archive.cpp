@@ -110,9 +110,17 @@ int runCreate(CommandArgs args, ToolContext& context) {
     // The archive is written beside OUT and moved over it once complete, so a
     // failure leaves an existing OUT as it was.
     const std::u16string target = toolName(out);
-    const std::u16string temp = filTempName(target.c_str());
+    // Declared before the archive, so that its file is closed before the
+    // temporary file goes, on every way out (memory running out included).
+    struct Discard {
+        std::u16string name;
+        bool done = false;
+        ~Discard() {
+            if (!done) plat::fileDelete(name.c_str());
+        }
+    } temp{filTempName(target.c_str())};
     ArchiveHandle archive;
-    if (!archive.create(temp, level)) return toolFail(context, kName, "cannot create " + inQuotes(out));
+    if (!archive.create(temp.name, level)) return toolFail(context, kName, "cannot create " + inQuotes(out));
     std::optional<ProgressBar> bar;
     if (context.errIsTerminal && total >= context.progressThreshold) bar.emplace(context.err, total);
     std::int64_t done = 0;
@@ -129,13 +137,12 @@ int runCreate(CommandArgs args, ToolContext& context) {
     }
     bar.reset();
     archive.close();
-    if (failure.empty() && !plat::fileReplace(temp.c_str(), target.c_str()))
-        failure = "cannot write " + inQuotes(out) + " (a read-only file or a folder there)";
-    if (!failure.empty()) {
-        plat::fileDelete(temp.c_str());
-        return toolFail(context, kName, failure);
+    if (failure.empty() && plat::fileReplace(temp.name.c_str(), target.c_str())) {
+        temp.done = true;
+        return kExitOk;
     }
-    return kExitOk;
+    if (failure.empty()) failure = "cannot write " + inQuotes(out) + " (a read-only file or a folder there)";
+    return toolFail(context, kName, failure);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // The command table, help, and the choice of command.
 #include <algorithm>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -72,7 +73,14 @@ int toolFail(ToolContext& context, std::string_view command, std::string_view me
     return code;
 }
 
-int toolRun(CommandArgs args, ToolContext& context) {
+namespace {
+
+void printUsage(const Command& c, std::ostream& s) {
+    if (c.makeUsage) s << c.makeUsage();
+    else s << c.usage;
+}
+
+int runCommandLine(CommandArgs args, ToolContext& context) {
     if (args.empty()) {
         printOverview(context.err);
         return kExitUsage;
@@ -89,17 +97,33 @@ int toolRun(CommandArgs args, ToolContext& context) {
         }
         const Command* c = findCommand(args[1]);
         if (!c) return toolFail(context, "help", "no command named '" + std::string(args[1]) + "'", kExitUsage);
-        context.out << c->usage;
+        printUsage(*c, context.out);
         return kExitOk;
     }
     const Command* c = findCommand(name);
     if (!c) return toolFail(context, "", "unknown command '" + std::string(name) + "' (try octtool --help)", kExitUsage);
     const CommandArgs rest = args.subspan(1);
     if (std::any_of(rest.begin(), rest.end(), isHelpFlag)) {
-        context.out << c->usage;
+        printUsage(*c, context.out);
         return kExitOk;
     }
     return c->run(rest, context);
+}
+
+}  // namespace
+
+int toolRun(CommandArgs args, ToolContext& context) {
+    try {
+        return runCommandLine(args, context);
+    } catch (const std::bad_alloc&) {
+        // The command's objects are gone by now (their destructors discard
+        // unfinished saves); what is left is to say so, without allocating.
+        const std::string_view name = args.empty() ? std::string_view() : args[0];
+        context.err << "octtool";
+        if (findCommand(name)) context.err << ' ' << name;
+        context.err << ": out of memory\n";
+        return kExitFailure;
+    }
 }
 
 }  // namespace oct::tool

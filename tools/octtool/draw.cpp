@@ -61,9 +61,8 @@ int runDraw(CommandArgs args, ToolContext& context) {
     return toolFail(context, kName, "cannot write '" + std::string(out) + "' (a read-only file or a folder there, or no such folder)");
 }
 
-const std::string& usage() {
-    static const std::string text =
-        "usage: octtool draw OUT WIDTH HEIGHT DEPTH SCRIPT\n"
+std::string usage() {
+    return "usage: octtool draw OUT WIDTH HEIGHT DEPTH SCRIPT\n"
         "\n"
         "Makes a blank picture of WIDTH x HEIGHT pixels (1 to 32767) and DEPTH bits\n"
         "(24 or 32), every byte 0, runs the drawing script SCRIPT on it (a file, or -\n"
@@ -100,16 +99,16 @@ const std::string& usage() {
         "An unknown command or a bad number exits with 2 and SCRIPT:LINE: message,\n"
         "before anything is drawn; an image file that cannot be read or a failed save\n"
         "exits with 1.\n";
-    return text;
 }
 
 }  // namespace
 
 const Command kDrawCommand{
     .name = kName,
-    .summary = "draw on a blank picture with a drawing script and save it as a BMP file",
-    .usage = usage(),
+    .summary = "draw on a blank picture with a drawing script and save it as a BMP or PNG file",
+    .usage = {},
     .run = runDraw,
+    .makeUsage = usage,
 };
 
 }  // namespace oct::tool

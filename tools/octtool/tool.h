@@ -35,10 +35,16 @@ struct Command {
     std::string_view summary;  // one line for the command list
     std::string_view usage;    // the full help of `octtool help NAME`
     int (*run)(CommandArgs args, ToolContext& context);  // args after the command name
+    // A help made from tables at the time it is asked for, instead of `usage`:
+    // nothing is built before main, where a failed allocation could not be
+    // reported. May throw std::bad_alloc, like any command.
+    std::string (*makeUsage)() = nullptr;
 };
 
 // Runs a whole command line without the program name, e.g. {"pack", "a", "b"}.
-// The runtime must be started. Returns the exit code.
+// The runtime must be started. Returns the exit code. Memory running out in a
+// command ends it with "octtool COMMAND: out of memory" and exit code 1; its
+// saves are discarded as for any other failure.
 int toolRun(CommandArgs args, ToolContext& context);
 
 // A whole argument read as a decimal 32-bit number; nothing for anything else.
