@@ -11,6 +11,7 @@
 #include "draw_script.h"
 #include "encode/bmp_writer.h"
 #include "encode/encoder.h"
+#include "encode/png_writer.h"
 #include "image/image.h"
 #include "image/loader.h"
 #include "image/resample.h"
@@ -161,6 +162,56 @@ std::vector<FailCase> FailCases::all() {
                                  octCatch(bytes->data(), static_cast<std::int64_t>(bytes->size())));
                          },
                          recordPrint, none, true});
+    }
+
+    // Pictures through the system's codecs: a PNG with alpha, a JPEG turned
+    // upright by its orientation, a GIF's frames composed on its screen (the
+    // image layer keeps them all), a TIFF and a WebP (which wine's codecs
+    // refuse: every run is then a clean failure).
+    for (const char* leaf : {"png/pngsuite/basn6a08.png", "jpeg/pillow/hopper_orientation_6.jpg",
+                             "gif/gif-test-suite/animated_transparent_frame_restoreprev_loop.gif",
+                             "tiff/libtiff/palette-1c-8b.tiff", "webp/libwebp-test-data/lossless_vec_1_0.webp"}) {
+        auto file = std::make_shared<std::u16string>(
+            (std::filesystem::path(OCT_CORPUS_DIR) / leaf).u16string());
+        cases.push_back({leaf, none, [file] { return oct::imgLoadImage(oct::AnyId, file->c_str()); },
+                         [](std::int64_t id) -> std::optional<std::uint64_t> {
+                             if (!id) return std::nullopt;
+                             const oct::ImageObject* image = oct::imgGetImage(id);
+                             std::uint64_t h = mix(2, image->frameCount);
+                             for (std::int32_t i = 0; image->frames && i < image->frameCount; ++i)
+                                 h = mix(h, bitmapPrint(image->frames[i].bitmap));
+                             h = mix(h, bitmapPrint(image->handle));
+                             oct::imgFreeImage(id);
+                             return h;
+                         },
+                         none, true});
+    }
+
+    // PNG out: indexed (the rebuilt levels of a 24-bit picture) and RGBA.
+    for (const char* input : {"input.bmp", "input32.bmp"}) {
+        auto record = std::make_shared<OctImage*>(nullptr);
+        auto source = name(input);
+        auto save = std::make_shared<SafeSave>(SafeSave{&dir_, "saved.png"});
+        auto target = name("saved.png");
+        cases.push_back({std::string_view(input) == "input.bmp" ? "PNG save, indexed" : "PNG save, RGBA",
+                         [record, source, save] {
+                             *record = octLoad(source->c_str());
+                             save->prepare();
+                         },
+                         [record, target] {
+                             plat::BitmapDesc bm{};
+                             if (!*record || !plat::bitmapDescribe(octHandle(*record), bm)) return std::int64_t{0};
+                             return oct::imgPngEncode(target->c_str(),
+                                                      {static_cast<const std::uint8_t*>(bm.bits), bm.width, bm.height,
+                                                       bm.widthBytes, oct::kEncodeBottomUp},
+                                                      {.flags = 0, .depth = bm.bitsPerPixel}, bm.bitsPerPixel);
+                         },
+                         [save](std::int64_t saved) { return save->check(saved == 1); },
+                         [record, save] {
+                             octFree(*record);
+                             save->release();
+                         },
+                         true});
     }
 
     // Converting the host's bitmaps.

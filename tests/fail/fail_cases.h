@@ -21,7 +21,8 @@ public:
     // level file; octConvert of 24- and 32-bit bitmaps; octSave with flag 0
     // and 1 of 24- and 32-bit records; an archive created, listed and
     // extracted; a palette BMP at 1, 4 and 8 bits; imgResample; a drawing
-    // script with shapes, images and text.
+    // script with shapes, images and text; PNG, JPEG, GIF, TIFF and WebP
+    // loads; PNG saves, indexed and RGBA.
     std::vector<FailCase> all();
 
     const TempDir& dir() const { return dir_; }
