@@ -1,5 +1,5 @@
-// Eight threads mixing every path of the library at once for a while, each
-// on its own records and files, while images, file streams, archives and
+// Eight threads mixing every path of the library at once for a while (picture
+// codecs and PNG saves among them), each on its own records and files, while images, file streams, archives and
 // fonts of all of them share the tables: every result must be the one the
 // same work gives on one thread alone.
 //
@@ -81,6 +81,7 @@ struct Workspace {
     BenchPicture rgb, rgba;  // 24- and 32-bit pictures of a size of the variant's own
     Bytes rgbFile, rgbaFile;
     fs::path icon;
+    std::vector<fs::path> pictures;  // a PNG, a JPEG, a GIF and (where the system reads it) a WebP
 
     fs::path at(const std::string& leaf) const { return dir / leaf; }
     std::u16string name(const std::string& leaf) const { return at(leaf).u16string(); }
@@ -226,6 +227,23 @@ std::uint64_t fileStreams(const Workspace& w) {
     return ok ? mix(kStart, back) : 0;
 }
 
+// Pictures through the system's codecs, and the thread's own pictures
+// rebuilt and saved as PNG.
+std::uint64_t pictures(const Workspace& w) {
+    std::uint64_t h = kStart;
+    for (const fs::path& p : w.pictures) {
+        const std::uint64_t r = recordPrint(octLoad(p.u16string().c_str()));
+        if (!r) return 0;
+        h = mix(h, static_cast<std::int64_t>(r));
+    }
+    for (const char* in : {"rgb.bmp", "rgba.bmp"}) {
+        const std::string out = w.at(std::string(in) + ".png").string();
+        if (tool({"convert", w.at(in).string(), out}) != 0) return 0;
+        h = filePrint(h, out);
+    }
+    return h;
+}
+
 struct Work {
     const char* name;
     std::uint64_t (*run)(const Workspace&);
@@ -234,7 +252,7 @@ constexpr Work kWork[] = {
     {"octLoad BMP", loadBmp},        {"octLoad icon", loadIcon},       {"octLoad level file", loadLevel},
     {"octCatch", catchBmp},          {"octConvert and octSave", convertAndSave}, {"archive", archive},
     {"palette save", paletteSave},   {"imgResample", resample},        {"drawing with text", draw},
-    {"file streams", fileStreams},
+    {"file streams", fileStreams},   {"pictures and PNG saves", pictures},
 };
 constexpr int kKinds = static_cast<int>(std::size(kWork));
 
@@ -297,6 +315,14 @@ protected:
             octtest::writeFile(w.at("rgb.bmp"), w.rgbFile);
             octtest::writeFile(w.at("rgba.bmp"), w.rgbaFile);
             octtest::writeFile(w.at("held.bmp"), w.rgbFile);
+            const fs::path data = OCT_CORPUS_DIR;
+            const char* pngs[] = {"png/pngsuite/basn6a08.png", "png/pngsuite/basi2c08.png", "png/pngsuite/tbbn3p08.png"};
+            const char* jpegs[] = {"jpeg/pillow/hopper.jpg", "jpeg/pillow/hopper_orientation_6.jpg"};
+            const char* gifs[] = {"gif/gif-test-suite/animated_loop.gif", "gif/pillow/transparent.gif"};
+            w.pictures = {data / pngs[t % 3], data / jpegs[t % 2], data / gifs[t % 2]};
+#ifndef _WIN32
+            w.pictures.push_back(data / "webp/libwebp-test-data" / (t % 2 ? "lossless_vec_1_0.webp" : "alpha_color_cache.webp"));
+#endif
             w.icon = w.at("icon.ico");
             fs::copy_file(fs::path(OCT_CORPUS_DIR) / "ico" / icons[t % std::size(icons)], w.icon);
             OctImage* record = octCatch(w.rgbaFile.data(), static_cast<std::int64_t>(w.rgbaFile.size()));
