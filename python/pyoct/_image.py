@@ -285,9 +285,10 @@ class Image:
 
 
 def open(path: PathLike) -> Image:  # noqa: A001 - the name mirrors PIL.Image.open
-    """Reads a picture that the library reads (BMP, icon, PNG, JPEG, GIF,
-    TIFF, WebP) and converts it, or reads a level file (``octLoad``). The
-    kind is told by the file's first bytes, not by its name."""
+    """Reads a picture that the library reads (BMP, PNG, JPEG, GIF, TIFF,
+    WebP; not icons, which the conversion refuses) and converts it, or reads
+    a level file (``octLoad``). The kind is told by the file's first bytes,
+    not by its name. A GIF or animated WebP gives its first frame."""
     name = _name_of(path)
     record = library().octLoad(encode_name(name))
     if not record:
@@ -348,11 +349,12 @@ def fromarray(array: np.ndarray) -> Image:
 
 
 def fromimage(picture: "PIL.Image.Image") -> Image:
-    """Converts a Pillow image through :func:`fromarray`: RGB and RGBA as they
-    are, a picture with transparency (LA, PA, a transparent colour) as RGBA,
-    any other as RGB."""
+    """Converts a Pillow image through :func:`fromarray`: RGBA as it is, a
+    picture with transparency (LA, PA, a palette's or an RGB picture's
+    transparent colour) as RGBA, any other as RGB."""
     mode = picture.mode
-    if mode not in ("RGB", "RGBA"):
+    if mode != "RGBA":
         transparent = mode in ("LA", "La", "PA", "RGBa") or "transparency" in picture.info
-        picture = picture.convert("RGBA" if transparent else "RGB")
+        if transparent or mode != "RGB":
+            picture = picture.convert("RGBA" if transparent else "RGB")
     return fromarray(np.asarray(picture))
