@@ -96,12 +96,6 @@ def test_bytes_that_are_no_picture_raise(data):
         pyoct.frombytes(data)
 
 
-@pytest.mark.parametrize("data", ["text", 42, None])
-def test_frombytes_takes_only_buffers(data):
-    with pytest.raises(TypeError):
-        pyoct.frombytes(data)
-
-
 def test_names_the_library_cannot_take_raise():
     with pytest.raises(ValueError, match="null"):
         pyoct.open("a\0b.png")
