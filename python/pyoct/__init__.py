@@ -12,7 +12,7 @@ loads from the package's folder, else from the file named by the variable
 OCT_LIBRARY, else from the system's library path.
 """
 
-from ._errors import OctError
+from ._errors import OctError, OctFileNotFoundError, OctIsADirectoryError, OctPermissionError
 from ._image import Image, frombytes, fromarray, fromimage, open
 from ._lib import library as _library
 from ._lib import library_path
@@ -27,6 +27,9 @@ __all__ = [
     "Image",
     "LIBRARY_VERSION",
     "OctError",
+    "OctFileNotFoundError",
+    "OctIsADirectoryError",
+    "OctPermissionError",
     "__version__",
     "convert_many",
     "frombytes",

@@ -26,6 +26,10 @@ class OctIsADirectoryError(OctError, IsADirectoryError):
     """A folder was named where a file belongs."""
 
 
+for _error in (OctError, OctFileNotFoundError, OctPermissionError, OctIsADirectoryError):
+    _error.__module__ = "pyoct"
+
+
 def read_failure(path: str) -> OctError:
     """The exception for a file the library did not read, by what is there."""
     if not os.path.lexists(path):

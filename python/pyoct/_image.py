@@ -78,11 +78,17 @@ class Image:
     the library take turns.
     """
 
-    def __init__(self, record: int) -> None:
-        # Only the functions of this module make images: `record` is a live
-        # record that this image now owns.
-        if not record:
-            raise OctError(errno.EINVAL, "no record")
+    def __init__(self) -> None:
+        raise TypeError("make a pyoct.Image with pyoct.open, frombytes, fromarray or fromimage")
+
+    @classmethod
+    def _adopt(cls, record: int) -> "Image":
+        """An image that owns `record`, a live record the library just made."""
+        self = cls.__new__(cls)
+        self._setup(record)
+        return self
+
+    def _setup(self, record: int) -> None:
         self._lock = threading.Lock()
         self._record: Optional[int] = record
         self._release = adopt(self, record)
@@ -293,7 +299,7 @@ def open(path: PathLike) -> Image:  # noqa: A001 - the name mirrors PIL.Image.op
     record = library().octLoad(encode_name(name))
     if not record:
         raise _errors.read_failure(name)
-    return Image(record)
+    return Image._adopt(record)
 
 
 def frombytes(data: Any) -> Image:
@@ -313,7 +319,7 @@ def frombytes(data: Any) -> Image:
     record = library().octCatch(block.ctypes.data, block.size)
     if not record:
         raise _errors.memory_failure(f"these {block.size} bytes", "not a picture or a level file")
-    return Image(record)
+    return Image._adopt(record)
 
 
 def fromarray(array: np.ndarray) -> Image:
@@ -345,7 +351,7 @@ def fromarray(array: np.ndarray) -> Image:
         lib.octBitmapDelete(handle)
     if not record:
         raise OctError(errno.ENOMEM, f"the library could not convert {width} x {height} pixels")
-    return Image(record)
+    return Image._adopt(record)
 
 
 def fromimage(picture: "PIL.Image.Image") -> Image:
