@@ -8,19 +8,21 @@ import io
 import os
 import tempfile
 import threading
-from typing import TYPE_CHECKING, Any, Optional, Tuple, Union
+from typing import TYPE_CHECKING, Any, Optional, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _errors
 from ._errors import OctError
-from ._lib import OctBitmap, encode_name, library
+from ._lib import OctBitmap, PathLike, encode_name, library
 from ._records import adopt
+
+# Pixels and levels: arrays of bytes.
+Bytes = npt.NDArray[np.uint8]
 
 if TYPE_CHECKING:  # pragma: no cover
     import PIL.Image
-
-PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 # octCatch takes at most 2^31 - 1 bytes.
 _MAX_BLOCK = (1 << 31) - 1
@@ -35,16 +37,16 @@ _MAX_BLOCK = (1 << 31) - 1
 _PALETTE_STEP = 29
 
 
-def _levels_from(codes: np.ndarray) -> np.ndarray:
+def _levels_from(codes: Bytes) -> Bytes:
     out = np.empty(codes.shape, np.uint8)
     np.copyto(out, codes)
     np.floor_divide(out, _PALETTE_STEP, out=out)
-    out -= out // 8
+    np.subtract(out, np.floor_divide(out, 8), out=out)
     out.flags.writeable = False
     return out
 
 
-def _bitmap_pixels(handle: int) -> np.ndarray:
+def _bitmap_pixels(handle: int) -> Bytes:
     """The pixels of one of the library's bitmaps as an array of height ×
     width × bytes per pixel, bottom row first (the bitmap's own order). The
     array borrows the library's memory: it must not outlive the bitmap."""
@@ -96,8 +98,8 @@ class Image:
         self._width = int(lib.octWidth(record))
         self._height = int(lib.octHeight(record))
         self._alpha = bool(lib.octAlpha(record))
-        self._levels: Optional[np.ndarray] = None
-        self._alpha_levels: Optional[np.ndarray] = None
+        self._levels: Optional[Bytes] = None
+        self._alpha_levels: Optional[Bytes] = None
 
     # -- life ---------------------------------------------------------------
 
@@ -125,6 +127,11 @@ class Image:
             return "<pyoct.Image closed>"
         kind = "gray and alpha levels" if self._alpha else "gray levels"
         return f"<pyoct.Image {self._width}x{self._height}, {kind}>"
+
+    def __reduce__(self) -> Any:
+        # A copy would be a second owner of the same record, freed twice.
+        raise TypeError("a pyoct.Image owns a record of this process's library and cannot be copied or "
+                        "pickled; pass tobytes() and frombytes() instead")
 
     def _live(self) -> int:
         record = self._record
@@ -161,19 +168,19 @@ class Image:
 
     # -- the levels and the rebuilt picture -----------------------------------
 
-    def _rebuilt(self) -> np.ndarray:
+    def _rebuilt(self) -> Bytes:
         # The rebuilt picture's pixels, top row first. Called with the lock
         # held: the memory belongs to the record.
         return _bitmap_pixels(library().octHandle(self._live()))[::-1]
 
-    def _levels_of_byte(self, index: int) -> np.ndarray:
+    def _levels_of_byte(self, index: int) -> Bytes:
         # One byte of every pixel: blue (0) stands for the three equal colour
         # bytes of a gray pixel, and 3 is alpha.
         with self._lock:
             return _levels_from(self._rebuilt()[:, :, index])
 
     @property
-    def levels(self) -> np.ndarray:
+    def levels(self) -> Bytes:
         """The gray level (0..7) of every pixel: a read-only ``uint8`` array of
         height × width, top row first. A pixel's level is the sum of its red,
         green and blue bytes divided by 96. Read from the rebuilt bitmap on
@@ -185,7 +192,7 @@ class Image:
         return levels
 
     @property
-    def alpha_levels(self) -> Optional[np.ndarray]:
+    def alpha_levels(self) -> Optional[Bytes]:
         """The alpha level (0..7, the alpha byte divided by 32) of every pixel
         as a read-only ``uint8`` array of height × width, top row first; None
         for a picture without alpha."""
@@ -197,7 +204,7 @@ class Image:
             levels = self._alpha_levels = self._levels_of_byte(3)
         return levels
 
-    def toarray(self) -> np.ndarray:
+    def toarray(self) -> Bytes:
         """The picture the library rebuilt from the levels (the record's bitmap,
         ``octHandle``): a new ``uint8`` array of height × width × 3 (RGB), or
         × 4 (RGBA) with alpha, top row first. Every colour byte holds the
@@ -322,7 +329,7 @@ def frombytes(data: Any) -> Image:
     return Image._adopt(record)
 
 
-def fromarray(array: np.ndarray) -> Image:
+def fromarray(array: "npt.ArrayLike") -> Image:
     """Converts pixels in memory: a ``uint8`` array of height × width × 3 (RGB)
     or × 4 (RGBA), top row first, with any strides (views, slices, flipped
     or transposed arrays). The pixels are copied into a bitmap of the

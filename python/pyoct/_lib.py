@@ -15,7 +15,7 @@ import os
 import sys
 import threading
 from pathlib import Path
-from typing import List, Optional, Tuple
+from typing import List, Optional, Tuple, Union
 
 from ._errors import OctError
 
@@ -25,6 +25,9 @@ LIBRARY_NAME = "liboct.so.1"
 # The environment variable that names a library file to use when the package
 # has none of its own (a development build, for instance).
 LIBRARY_VARIABLE = "OCT_LIBRARY"
+
+# What the functions take for a file name, as open() does.
+PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 _i64 = ctypes.c_int64
 _ptr = ctypes.c_void_p
@@ -137,7 +140,7 @@ def library_path() -> str:
     return _path
 
 
-def encode_name(path: "os.PathLike[str] | os.PathLike[bytes] | str | bytes") -> bytes:
+def encode_name(path: PathLike) -> bytes:
     """A file name as the library takes it: zero-terminated UTF-16.
 
     ctypes' wide strings are wchar_t, which is UTF-32 on Linux, so the name is

@@ -6,33 +6,33 @@ from __future__ import annotations
 import errno
 import os
 from concurrent.futures import ThreadPoolExecutor
-from typing import Iterable, List, Optional, Sequence, Tuple
+from typing import Dict, Iterable, List, Optional, Sequence, Tuple
 
 from . import _errors
-from ._lib import encode_name, library
+from ._lib import PathLike, encode_name, library
 
 # One outcome per input: (the input as given, the file written or None, the
 # exception that stopped it or None).
-Outcome = Tuple[object, Optional[str], Optional[BaseException]]
+Outcome = Tuple[PathLike, Optional[str], Optional[BaseException]]
 
 # As many threads as octtool starts at most.
 MAX_WORKERS = 64
 
 
-def out_folder(out_dir: "os.PathLike[str] | str") -> str:
+def out_folder(out_dir: PathLike) -> str:
     return os.fsdecode(os.fspath(out_dir))
 
 
-def plan(paths: Sequence[object], out_dir: str, bmp: bool) -> List[str]:
+def plan(paths: Sequence[PathLike], out_dir: str, bmp: bool) -> List[str]:
     """The file each input is written to: out_dir/STEM.oct, or STEM.bmp,
     STEM being the input's name without its last extension. Two inputs that
     would write the same file, letter case aside (so that a file system
     that folds case keeps both), are refused before any work."""
     extension = ".bmp" if bmp else ".oct"
-    taken = {}
+    taken: Dict[str, PathLike] = {}
     targets = []
     for path in paths:
-        name = os.path.basename(os.fsdecode(os.fspath(path)))  # type: ignore[arg-type]
+        name = os.path.basename(os.fsdecode(os.fspath(path)))
         if not name:
             raise ValueError(f"{path!r} names a folder, not a file")
         stem = os.path.splitext(name)[0]
@@ -44,12 +44,12 @@ def plan(paths: Sequence[object], out_dir: str, bmp: bool) -> List[str]:
     return targets
 
 
-def convert_file(path: object, out_path: str, bmp: bool) -> Tuple[Optional[str], Optional[BaseException]]:
+def convert_file(path: PathLike, out_path: str, bmp: bool) -> Tuple[Optional[str], Optional[BaseException]]:
     """Converts one picture into `out_path`; (out_path, None) or (None, the
     reason)."""
     lib = library()
     try:
-        name = os.fsdecode(os.fspath(path))  # type: ignore[arg-type]
+        name = os.fsdecode(os.fspath(path))
         record = lib.octLoad(encode_name(name))
         if not record:
             return None, _errors.read_failure(name)
@@ -64,14 +64,14 @@ def convert_file(path: object, out_path: str, bmp: bool) -> Tuple[Optional[str],
         return None, e
 
 
-def convert_pair(pair: Tuple[object, str], bmp: bool) -> Tuple[Optional[str], Optional[BaseException]]:
+def convert_pair(pair: Tuple[PathLike, str], bmp: bool) -> Tuple[Optional[str], Optional[BaseException]]:
     """convert_file for a (path, out_path) pair; the form dask maps."""
     return convert_file(pair[0], pair[1], bmp)
 
 
 def convert_many(
-    paths: Iterable["os.PathLike[str] | str"],
-    out_dir: "os.PathLike[str] | str",
+    paths: Iterable[PathLike],
+    out_dir: PathLike,
     *,
     bmp: bool = False,
     workers: Optional[int] = None,

@@ -10,6 +10,7 @@ from __future__ import annotations
 import os
 from typing import Any, Iterable, List, Optional
 
+from ._lib import PathLike
 from ._many import Outcome, convert_pair, out_folder, plan
 
 __all__ = ["convert_many"]
@@ -18,8 +19,8 @@ MAX_TASKS = 10_000
 
 
 def convert_many(
-    paths: Iterable["os.PathLike[str] | str"],
-    out_dir: "os.PathLike[str] | str",
+    paths: Iterable[PathLike],
+    out_dir: PathLike,
     *,
     bmp: bool = False,
     client: Optional[Any] = None,
@@ -42,7 +43,7 @@ def convert_many(
     if not items:
         return []
     # Paths travel as str: every worker reads them the same way.
-    pairs = [(os.fsdecode(os.fspath(p)), t) for p, t in zip(items, targets)]  # type: ignore[arg-type]
+    pairs = [(os.fsdecode(os.fspath(p)), t) for p, t in zip(items, targets)]
     bag = db.from_sequence(pairs, npartitions=min(len(pairs), MAX_TASKS)).map(convert_pair, bmp=bmp)
     if client is not None:
         done = client.compute(bag).result()

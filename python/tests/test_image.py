@@ -2,7 +2,9 @@
 
 from __future__ import annotations
 
+import copy
 import gc
+import pickle
 import os
 import threading
 from concurrent.futures import ThreadPoolExecutor
@@ -51,6 +53,12 @@ def test_a_closed_image_refuses_every_use(what, tmp_path):
 
 
 def test_the_context_manager_and_the_collector_free_records():
+    with pyoct.open(PHOTO) as image:
+        # A copy would free the record twice.
+        for duplicate in (copy.copy, copy.deepcopy, pickle.dumps):
+            with pytest.raises(TypeError):
+                duplicate(image)
+
     before = pyoct.live_records()
     with pyoct.open(PHOTO) as image:
         assert pyoct.live_records() == before + 1
