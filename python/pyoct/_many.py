@@ -1,0 +1,106 @@
+"""Many pictures, each through a record of its own, as octtool convert -o
+does it: octLoad, octSave, octFree."""
+
+from __future__ import annotations
+
+import errno
+import os
+from concurrent.futures import ThreadPoolExecutor
+from typing import Dict, Iterable, List, Optional, Sequence, Tuple
+
+from . import _errors
+from ._lib import PathLike, encode_name, library
+
+# One outcome per input: (the input as given, the file written or None, the
+# exception that stopped it or None).
+Outcome = Tuple[PathLike, Optional[str], Optional[BaseException]]
+
+# As many threads as octtool starts at most.
+MAX_WORKERS = 64
+
+
+def out_folder(out_dir: PathLike) -> str:
+    return os.fsdecode(os.fspath(out_dir))
+
+
+def plan(paths: Sequence[PathLike], out_dir: str, bmp: bool) -> List[str]:
+    """The file each input is written to: out_dir/STEM.oct, or STEM.bmp,
+    STEM being the input's name without its last extension. Two inputs that
+    would write the same file, letter case aside (so that a file system
+    that folds case keeps both), are refused before any work."""
+    extension = ".bmp" if bmp else ".oct"
+    taken: Dict[str, PathLike] = {}
+    targets = []
+    for path in paths:
+        name = os.path.basename(os.fsdecode(os.fspath(path)))
+        if not name:
+            raise ValueError(f"{path!r} names a folder, not a file")
+        stem = os.path.splitext(name)[0]
+        folded = stem.lower()
+        if folded in taken:
+            raise ValueError(f"{taken[folded]!r} and {path!r} would both write {stem}{extension}")
+        taken[folded] = path
+        targets.append(os.path.join(out_dir, stem + extension))
+    return targets
+
+
+def convert_file(path: PathLike, out_path: str, bmp: bool) -> Tuple[Optional[str], Optional[BaseException]]:
+    """Converts one picture into `out_path`; (out_path, None) or (None, the
+    reason)."""
+    lib = library()
+    try:
+        name = os.fsdecode(os.fspath(path))
+        record = lib.octLoad(encode_name(name))
+        if not record:
+            return None, _errors.read_failure(name)
+        try:
+            saved = lib.octSave(record, encode_name(out_path), 1 if bmp else 0)
+        finally:
+            lib.octFree(record)
+        if saved != 1:
+            return None, _errors.write_failure(out_path, level_file=not bmp)
+        return out_path, None
+    except (OSError, ValueError, TypeError) as e:
+        return None, e
+
+
+def convert_pair(pair: Tuple[PathLike, str], bmp: bool) -> Tuple[Optional[str], Optional[BaseException]]:
+    """convert_file for a (path, out_path) pair; the form dask maps."""
+    return convert_file(pair[0], pair[1], bmp)
+
+
+def convert_many(
+    paths: Iterable[PathLike],
+    out_dir: PathLike,
+    *,
+    bmp: bool = False,
+    workers: Optional[int] = None,
+) -> List[Outcome]:
+    """Converts every picture or level file in `paths` into the folder
+    `out_dir`, which must exist: out_dir/STEM.oct (the level file), or
+    out_dir/STEM.bmp (the rebuilt picture) with ``bmp=True``, STEM being the
+    input's name without its last extension.
+
+    `workers` threads (default: one per processor, at most 64) convert at
+    once, one picture each; the library runs them in parallel. Returns one
+    ``(path, out_path, error)`` per input, in the order given: ``out_path``
+    is the file written and ``error`` None, or ``out_path`` is None and
+    ``error`` the :class:`OctError` that stopped that picture. A picture that
+    fails does not stop the others. Two inputs that would write the same
+    file raise ``ValueError`` before any work.
+    """
+    items = list(paths)
+    folder = out_folder(out_dir)
+    if not os.path.isdir(folder):
+        raise _errors.OctFileNotFoundError(errno.ENOENT, "no folder to write into (make it first)", folder)
+    targets = plan(items, folder, bmp)
+    if not items:
+        return []
+    if workers is None:
+        workers = min(MAX_WORKERS, os.cpu_count() or 1)
+    if workers < 1:
+        raise ValueError("workers must be 1 or more")
+    library()  # loaded here, so that a missing library raises rather than fills every outcome
+    with ThreadPoolExecutor(max_workers=min(workers, len(items)), thread_name_prefix="pyoct") as pool:
+        done = list(pool.map(convert_file, items, targets, [bmp] * len(items)))
+    return [(path, out, error) for path, (out, error) in zip(items, done)]
