@@ -426,8 +426,10 @@ enum class FailKind {
     DibSection,  // every DIB section the layer makes, for callers and for itself
     Icon,        // iconFromResource, iconFromResourceDefault
     Font,        // fontCreate
+    Codec,       // the picture codecs: on Windows each COM and WIC call that makes a factory, a decoder or an
+                 // encoder, copies pixels or commits; on Linux each codec's open, decode and encode
 };
-constexpr int kFailKinds = 8;
+constexpr int kFailKinds = 9;
 
 // Makes the n-th call of `kind` from now fail (n ≥ 1), and with `sticky`
 // every call after it too; n ≤ 0 ends the failing of that kind and keeps its

@@ -36,6 +36,7 @@ const char* failKindName(plat::FailKind kind) {
         case plat::FailKind::DibSection: return "DIB section";
         case plat::FailKind::Icon: return "icon";
         case plat::FailKind::Font: return "font";
+        case plat::FailKind::Codec: return "picture codec";
     }
     return "?";
 }

@@ -20,7 +20,7 @@ constexpr std::int64_t kReducedRuns = 25;
 
 constexpr plat::FailKind kPlatformKinds[] = {
     plat::FailKind::FileOpen, plat::FailKind::FileRead, plat::FailKind::FileWrite, plat::FailKind::Bitmap,
-    plat::FailKind::DibSection, plat::FailKind::Icon, plat::FailKind::Font,
+    plat::FailKind::DibSection, plat::FailKind::Icon, plat::FailKind::Font, plat::FailKind::Codec,
 };
 
 TEST(PlatformCallFailure, EveryPublicPathFailsCleanlyOrGivesItsResult) {

@@ -58,7 +58,7 @@ PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::
     const PictureCodec* codec = codecFor(format);
     if (!codec || !data || size == 0 || limits.maxSide < 1 || limits.maxBytes < 4 || limits.maxFrames < 1)
         return nullptr;
-    PictureReader* reader = codec->open(data, size, limits, info);
+    PictureReader* reader = failThisCall(FailKind::Codec) ? nullptr : codec->open(data, size, limits, info);
     if (reader) reader->codec = codec;
     else info = PictureInfo{};
     return reader;
@@ -78,7 +78,7 @@ bool pictureDecode(PictureReader* reader, std::int32_t index, std::uint8_t* rows
     if (frame.width == 0 || frame.height == 0) return true;
     if (pitch < static_cast<std::int64_t>(frame.width) * bytesPerPixel) return false;
     const RowTarget target{rows, pitch, bytesPerPixel, bottomUp, frame.width, frame.height};
-    return reader->codec->decode(reader, index, target);
+    return !failThisCall(FailKind::Codec) && reader->codec->decode(reader, index, target);
 }
 
 void pictureClose(PictureReader* reader) {

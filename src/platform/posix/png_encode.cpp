@@ -61,7 +61,7 @@ bool describe(spng_ctx* ctx, const PngPicture& p) {
 }  // namespace
 
 bool pngEncode(const PngPicture& picture, const ByteSink& sink) {
-    if (picture.width < 1 || picture.height < 1 || !picture.row) return false;
+    if (picture.width < 1 || picture.height < 1 || !picture.row || failThisCall(FailKind::Codec)) return false;
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     if (!ctx) return false;
     std::vector<std::uint8_t> row;

@@ -67,7 +67,7 @@ struct PictureReader {
 namespace {
 
 bool openDecoder(PictureReader& reader, const std::uint8_t* data, std::size_t size) {
-    if (!reader.com.usable()) return false;
+    if (!reader.com.usable() || failThisCall(FailKind::Codec)) return false;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                 reinterpret_cast<void**>(reader.factory.put()))))
         return false;
@@ -75,7 +75,8 @@ bool openDecoder(PictureReader& reader, const std::uint8_t* data, std::size_t si
     if (FAILED(reader.factory->CreateStream(reader.stream.put())) ||
         FAILED(reader.stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size))))
         return false;
-    if (FAILED(reader.factory->CreateDecoderFromStream(reader.stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
+    if (failThisCall(FailKind::Codec) ||
+        FAILED(reader.factory->CreateDecoderFromStream(reader.stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
                                                        reader.decoder.put())))
         return false;
     // The codec is chosen by the bytes; it must be the one whose headers were checked.
@@ -177,7 +178,8 @@ bool decodeRows(const PictureReader& reader, std::int32_t index, std::uint8_t* r
     for (std::int32_t y = 0; y < place.height; y += bandRows) {
         const std::int32_t n = std::min(bandRows, place.height - y);
         const WICRect rect{0, y, place.width, n};
-        if (FAILED(source->CopyPixels(&rect, static_cast<UINT>(rowBytes), static_cast<UINT>(rowBytes * n),
+        if (failThisCall(FailKind::Codec) ||
+            FAILED(source->CopyPixels(&rect, static_cast<UINT>(rowBytes), static_cast<UINT>(rowBytes * n),
                                       band.data())))
             return false;
         if (swap) pixelsSwap16(band.data(), rowBytes * static_cast<std::size_t>(n));

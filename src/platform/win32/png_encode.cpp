@@ -74,7 +74,7 @@ bool writeRows(IWICBitmapFrameEncode* frame, const PngPicture& p) {
             if (p.colour == PngColour::Indexed) continue;
             for (std::size_t x = 0; x < static_cast<std::size_t>(p.width); ++x, out += bytes) std::swap(out[0], out[2]);
         }
-        if (FAILED(frame->WritePixels(static_cast<UINT>(n), static_cast<UINT>(row), static_cast<UINT>(row * n),
+        if (failThisCall(FailKind::Codec) || FAILED(frame->WritePixels(static_cast<UINT>(n), static_cast<UINT>(row), static_cast<UINT>(row * n),
                                       band.data())))
             return false;
     }
@@ -100,7 +100,8 @@ bool encode(const PngPicture& p, const ByteSink& sink) {
     ComRef<IWICBitmapEncoder> encoder;
     ComRef<IWICBitmapFrameEncode> frame;
     ComRef<IPropertyBag2> options;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+    if (failThisCall(FailKind::Codec) ||
+        FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                 reinterpret_cast<void**>(factory.put()))) ||
         FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.put())) ||
         FAILED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.put())) ||
@@ -115,8 +116,8 @@ bool encode(const PngPicture& p, const ByteSink& sink) {
         FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, pixelFormatOf(p)))
         return false;
     if (p.colour == PngColour::Indexed && !setPalette(factory.get(), frame.get(), p)) return false;
-    return writeRows(frame.get(), p) && SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()) &&
-           drain(stream.get(), sink);
+    return writeRows(frame.get(), p) && !failThisCall(FailKind::Codec) && SUCCEEDED(frame->Commit()) &&
+           !failThisCall(FailKind::Codec) && SUCCEEDED(encoder->Commit()) && drain(stream.get(), sink);
 }
 
 }  // namespace
