@@ -1,16 +1,20 @@
-// The properties of the picture fuzz targets (PNG, JPEG, GIF, TIFF, WebP and
-// the orientation parser), as plain functions: the libFuzzer entries call
+// The properties of the picture fuzz targets (PNG, JPEG, GIF, TIFF, WebP, the
+// orientation parser and the PNG encoder's round trip), as plain functions: the libFuzzer entries call
 // them, and tests/fuzz replays their seeds on every build, under wine too.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "encode/png_writer.h"
 #include "image/image.h"
 #include "image/loader.h"
 #include "image/orientation.h"
 #include "image/picture_decoders.h"
+#include "platform/platform.h"
+#include "runtime/heap.h"
 
 namespace oct::fuzz {
 
@@ -63,6 +67,51 @@ inline bool checkOrientation(const std::uint8_t* data, std::size_t size) {
     for (std::uint8_t v : turned)
         if (v >= picture.size() || seen[v]++) return false;
     return true;
+}
+
+// Input: byte 0 and 1 give a width and height of 1 .. 64, bit 0 of byte 2
+// 24 or 32 bits a pixel, bits 1-2 how few colours the pixels take (all 256
+// values of a byte, or 2, 5 or 17 of them, so that every kind of PNG is
+// made); the rest are the pixels, repeated as needed. The PNG encoder's file
+// must load as a PNG of the same size and give back exactly those pixels (at
+// 24 bits when every pixel is opaque).
+inline bool checkPngRoundTrip(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) return true;
+    const int width = data[0] % 64 + 1, height = data[1] % 64 + 1, bytes = data[2] & 1 ? 4 : 3;
+    const int levels[] = {256, 2, 5, 17};
+    const int kinds = levels[(data[2] >> 1) & 3];
+    const std::uint8_t* body = data + 3;
+    const std::size_t bodySize = size - 3;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * height * bytes);
+    bool opaque = true;
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        pixels[i] = static_cast<std::uint8_t>(body[i % bodySize] % kinds * (255 / (kinds - 1)));
+        if (bytes == 4 && i % 4 == 3 && pixels[i] != 255) opaque = false;
+    }
+    const std::int64_t block = imgPngEncode(nullptr, {pixels.data(), width, height, width * bytes, 0},
+                                            {.flags = 0, .depth = 8 * bytes}, 8 * bytes);
+    if (!block) return false;
+    const auto* p = reinterpret_cast<const std::uint8_t*>(block);
+    std::uint64_t fileSize = 0;
+    for (int i = 0; i < 8; ++i) fileSize |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+    const std::vector<std::uint8_t> file(p + 8, p + 8 + fileSize);
+    memFree(reinterpret_cast<void*>(block));
+    const std::int64_t id = imgLoadImageMemory(AnyId, file.data(), static_cast<std::int64_t>(file.size()));
+    const ImageObject* image = imgGetImage(id);
+    plat::BitmapDesc bm{};
+    bool topDown = false;
+    bool ok = image && image->format == kPngFormat && image->width == width && image->height == height &&
+              plat::bitmapIsDibSection(image->handle, &topDown) && plat::bitmapDescribe(image->handle, bm) &&
+              bm.bits && bm.bitsPerPixel == (bytes == 4 && !opaque ? 32 : 24);
+    for (int y = 0; ok && y < height; ++y) {
+        const auto* row = static_cast<const std::uint8_t*>(bm.bits) +
+                          static_cast<std::size_t>(topDown ? y : height - 1 - y) * bm.widthBytes;
+        const int got = bm.bitsPerPixel / 8;
+        for (int x = 0; ok && x < width; ++x)
+            ok = std::memcmp(row + x * got, &pixels[(static_cast<std::size_t>(y) * width + x) * bytes], static_cast<std::size_t>(got)) == 0;
+    }
+    if (id) imgFreeImage(id);
+    return ok;
 }
 
 }  // namespace oct::fuzz

@@ -47,6 +47,7 @@ const Target kTargets[] = {
     {"tiff_fuzz", fuzz::checkPictureLoad},
     {"webp_fuzz", fuzz::checkPictureLoad},
     {"orientation_fuzz", fuzz::checkOrientation},
+    {"png_roundtrip_fuzz", fuzz::checkPngRoundTrip},
 };
 
 // Runs every file of `dir` through the check; the number of files.
