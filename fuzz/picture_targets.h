@@ -91,10 +91,9 @@ inline bool checkPngRoundTrip(const std::uint8_t* data, std::size_t size) {
     const std::int64_t block = imgPngEncode(nullptr, {pixels.data(), width, height, width * bytes, 0},
                                             {.flags = 0, .depth = 8 * bytes}, 8 * bytes);
     if (!block) return false;
-    const auto* p = reinterpret_cast<const std::uint8_t*>(block);
     std::uint64_t fileSize = 0;
-    for (int i = 0; i < 8; ++i) fileSize |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-    const std::vector<std::uint8_t> file(p + 8, p + 8 + fileSize);
+    const std::uint8_t* p = imgPngBlockFile(block, fileSize);
+    const std::vector<std::uint8_t> file(p, p + fileSize);
     memFree(reinterpret_cast<void*>(block));
     const std::int64_t id = imgLoadImageMemory(AnyId, file.data(), static_cast<std::int64_t>(file.size()));
     const ImageObject* image = imgGetImage(id);

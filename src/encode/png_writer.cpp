@@ -275,9 +275,7 @@ bool imgRegisterPngEncoder() { return imgRegisterEncoder(&kPngEncoder); }
 
 std::int64_t imgPngEncode(const char16_t* fileName, const PixelRows& rows, const EncodeOptions& options,
                           std::int32_t pixelDepth) {
-    if (pixelDepth == 24) return encode24(fileName, rows, options);
-    if (pixelDepth == 32) return encode32(fileName, rows, options);
-    return 0;
+    return pixelDepth == 24 || pixelDepth == 32 ? encode(fileName, rows, options, pixelDepth / 8) : 0;
 }
 
 }  // namespace oct

@@ -26,4 +26,13 @@ namespace oct {
 std::int64_t imgPngEncode(const char16_t* fileName, const PixelRows& rows, const EncodeOptions& options,
                           std::int32_t pixelDepth);
 
+// The file in a block that imgPngEncode made without a name: its bytes, and
+// their count in `size`.
+inline const std::uint8_t* imgPngBlockFile(std::int64_t block, std::uint64_t& size) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(block);
+    size = 0;
+    for (int i = 0; i < 8; ++i) size |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+    return p + 8;
+}
+
 }  // namespace oct

@@ -677,6 +677,14 @@ struct PngPicture {
     void* rowContext;
 };
 
+// The bytes of one of the picture's rows as the PNG stores them.
+inline std::size_t pngRowBytes(const PngPicture& p) {
+    const std::size_t bits = p.colour == PngColour::Indexed ? static_cast<std::size_t>(p.bitDepth)
+                             : p.colour == PngColour::Rgb   ? 24
+                                                            : 32;
+    return (static_cast<std::size_t>(p.width) * bits + 7) / 8;
+}
+
 // Where encoded bytes go, in order; false stops the encoder.
 struct ByteSink {
     bool (*write)(void* context, const void* bytes, std::size_t n);

@@ -25,10 +25,9 @@ Bytes encodeToMemory(const Bytes& pixels, std::int32_t w, std::int32_t h, std::i
     const std::int64_t block =
         imgPngEncode(nullptr, {pixels.data(), w, h, w * bytes, mode}, {.flags = 0, .depth = 8 * bytes}, 8 * bytes);
     if (!block) return {};
-    const auto* p = reinterpret_cast<const std::uint8_t*>(block);
     std::uint64_t size = 0;
-    for (int i = 0; i < 8; ++i) size |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-    Bytes out(p + 8, p + 8 + size);
+    const std::uint8_t* p = imgPngBlockFile(block, size);
+    Bytes out(p, p + size);
     memFree(reinterpret_cast<void*>(block));
     return out;
 }
@@ -161,10 +160,9 @@ TEST(PngWriter, TheRebuiltLevelPictureIsFourBitIndexed) {
     const std::int64_t block = imgEncode(nullptr, {bits, bm.width, bm.height, bm.widthBytes, kEncodeBottomUp},
                                          bm.bitsPerPixel, kPngFormat, {.flags = 0, .depth = bm.bitsPerPixel});
     ASSERT_NE(block, 0);
-    const auto* p = reinterpret_cast<const std::uint8_t*>(block);
     std::uint64_t size = 0;
-    for (int i = 0; i < 8; ++i) size |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-    const Bytes png(p + 8, p + 8 + size);
+    const std::uint8_t* p = imgPngBlockFile(block, size);
+    const Bytes png(p, p + size);
     memFree(reinterpret_cast<void*>(block));
     EXPECT_EQ(png[24], 4);
     EXPECT_EQ(png[25], 3);

@@ -29,10 +29,9 @@ bool toolWritePicture(std::string_view out, const std::uint8_t* rows, std::int32
     }
     const std::int64_t block = imgPngEncode(nullptr, pixels, options, depth);
     if (!block) return false;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(block);
     std::uint64_t size = 0;
-    for (int i = 0; i < 8; ++i) size |= static_cast<std::uint64_t>(bytes[i]) << (8 * i);
-    const bool ok = writeOutput(out, bytes + 8, static_cast<std::size_t>(size), context, error);
+    const std::uint8_t* bytes = imgPngBlockFile(block, size);
+    const bool ok = writeOutput(out, bytes, static_cast<std::size_t>(size), context, error);
     memFree(reinterpret_cast<void*>(block));
     return ok;
 }

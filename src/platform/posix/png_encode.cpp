@@ -18,13 +18,6 @@ int toSink(spng_ctx*, void* user, void* bytes, std::size_t n) {
     return sink->write(sink->context, bytes, n) ? 0 : SPNG_IO_ERROR;
 }
 
-std::size_t rowBytes(const PngPicture& p) {
-    const std::size_t bits = p.colour == PngColour::Indexed ? static_cast<std::size_t>(p.bitDepth)
-                             : p.colour == PngColour::Rgb   ? 24
-                                                            : 32;
-    return (static_cast<std::size_t>(p.width) * bits + 7) / 8;
-}
-
 bool describe(spng_ctx* ctx, const PngPicture& p) {
     spng_ihdr ihdr{};
     ihdr.width = static_cast<std::uint32_t>(p.width);
@@ -67,7 +60,7 @@ bool pngEncode(const PngPicture& picture, const ByteSink& sink) {
     std::vector<std::uint8_t> row;
     bool ok = true;
     try {
-        row.resize(rowBytes(picture));
+        row.resize(pngRowBytes(picture));
     } catch (const std::bad_alloc&) {
         ok = false;
     }

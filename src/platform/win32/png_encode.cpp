@@ -27,13 +27,6 @@ const GUID& pixelFormatOf(const PngPicture& p) {
     }
 }
 
-std::size_t rowBytes(const PngPicture& p) {
-    const std::size_t bits = p.colour == PngColour::Indexed ? static_cast<std::size_t>(p.bitDepth)
-                             : p.colour == PngColour::Rgb   ? 24
-                                                            : 32;
-    return (static_cast<std::size_t>(p.width) * bits + 7) / 8;
-}
-
 bool setPalette(IWICImagingFactory* factory, IWICBitmapFrameEncode* frame, const PngPicture& p) {
     if (p.paletteSize < 1 || p.paletteSize > 256 || p.alphaCount < 0 || p.alphaCount > p.paletteSize) return false;
     WICColor colours[256];
@@ -61,7 +54,7 @@ void setFilter(IPropertyBag2* options, bool filter) {
 }
 
 bool writeRows(IWICBitmapFrameEncode* frame, const PngPicture& p) {
-    const std::size_t row = rowBytes(p);
+    const std::size_t row = pngRowBytes(p);
     const auto bandRows =
         static_cast<std::int32_t>(std::clamp<std::size_t>(kBandBytes / row, 1, static_cast<std::size_t>(p.height)));
     std::vector<std::uint8_t> band(row * static_cast<std::size_t>(bandRows));
