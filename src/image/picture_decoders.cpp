@@ -107,7 +107,7 @@ bool surveyFrames(plat::PictureReader* reader, const plat::PictureInfo& info, bo
 int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32_t id) {
     const std::span<const std::uint8_t> data(context.data, static_cast<std::size_t>(context.dataSize));
     if (imgSniffFormat(data) != id) return 0;
-    const plat::PictureLimits limits{kMaxPictureSide, kMaxDibSectionBytes, kMaxPictureFrames};
+    const plat::PictureLimits limits{kMaxPictureSide, kMaxPictureBytes, kMaxPictureFrames, kUnbackedPictureBytes};
     plat::PictureInfo info{};
     plat::PictureReader* reader = plat::pictureOpen(format, data.data(), data.size(), limits, info);
     if (!reader) return 0;
@@ -116,7 +116,8 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
         return 0;
     };
     // Every size is checked here, from the headers, before any pixel buffer
-    // exists; the frames' bitmaps together too, counting the screen as one more.
+    // exists; an animation's bitmaps together too, counting its screen as
+    // one more (a still picture has no screen).
     if (info.width < 1 || info.width > kMaxPictureSide || info.height < 1 || info.height > kMaxPictureSide ||
         info.frameCount < 1 || info.frameCount > kMaxPictureFrames)
         return refuse();
@@ -126,7 +127,7 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
     const int depth = alpha ? 32 : 24;
     std::int64_t frameBytes = 0, allBytes = 0;
     if (!checkedMul<std::int64_t>(imgRowBytes(info.width, depth), info.height, frameBytes) ||
-        frameBytes > kMaxDibSectionBytes || !checkedMul<std::int64_t>(frameBytes, info.frameCount + 1, allBytes) ||
+        frameBytes > kMaxDibSectionBytes || !checkedMul<std::int64_t>(frameBytes, info.frameCount + (compose ? 1 : 0), allBytes) ||
         allBytes > kMaxAnimationBytes)
         return refuse();
 

@@ -24,6 +24,7 @@ FailPoint gPoints[kFailKinds];
 std::atomic<unsigned> gArmed{0};
 std::atomic<std::int64_t> gLiveObjects{0};
 std::atomic<std::int64_t> gCrtLive{0};
+std::atomic<std::uint64_t> gLargestRequest{0};
 
 unsigned bitOf(FailKind kind) { return 1u << static_cast<int>(kind); }
 
@@ -58,8 +59,19 @@ bool failThisCall(FailKind kind) {
     return fail;
 }
 
+bool failThisCall(FailKind kind, std::uint64_t bytes) {
+    std::uint64_t largest = gLargestRequest.load(std::memory_order_relaxed);
+    while (bytes > largest && !gLargestRequest.compare_exchange_weak(largest, bytes, std::memory_order_relaxed)) {
+    }
+    return failThisCall(kind);
+}
+
+std::uint64_t largestRequestSeen(bool reset) {
+    return reset ? gLargestRequest.exchange(0) : gLargestRequest.load();
+}
+
 void* crtAlloc(std::size_t size, bool zero) {
-    if (size == 0 || failThisCall(FailKind::Alloc)) return nullptr;
+    if (size == 0 || failThisCall(FailKind::Alloc, size)) return nullptr;
     void* block = zero ? std::calloc(1, size) : std::malloc(size);
     if (block) gCrtLive.fetch_add(1, std::memory_order_relaxed);
     return block;

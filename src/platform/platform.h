@@ -444,6 +444,12 @@ bool failInjected(FailKind kind);
 // For the backends and the allocation sites: counts one call of `kind` and
 // tells whether it must fail. One relaxed load when nothing is set to fail.
 bool failThisCall(FailKind kind);
+// The same for a call that asks for `bytes` of memory (Alloc, DibSection),
+// which also keeps the largest such request: largestRequestSeen gives it
+// and, with `reset`, starts again from 0. It lets a test show that a refused
+// file never asked for much.
+bool failThisCall(FailKind kind, std::uint64_t bytes);
+std::uint64_t largestRequestSeen(bool reset = false);
 
 // A block of `size` bytes (zero-filled when `zero`) from the C runtime's
 // malloc; null for a size of 0, on exhaustion, or when an injected Alloc
@@ -587,7 +593,22 @@ struct PictureLimits {
     std::int32_t maxSide;    // width and height each in 1 .. maxSide
     std::int64_t maxBytes;   // any one allocation, and width × height × 4
     std::int32_t maxFrames;  // frames of an animation
+    // A picture whose width × height × 4 is above this must come with data
+    // enough to fill it (pictureDataSuffices); at most this, it need not.
+    std::int64_t unbackedBytes = INT64_MAX;
 };
+
+// Whether `size` bytes of `format` can hold a picture of width × height: true
+// up to limits.unbackedBytes; above it, when the picture has no more pixels
+// than the format's coder can give from that many bytes. Each format's
+// coders have a largest expansion (PNG: deflate's 1032 to 1 on a bit a pixel;
+// GIF: a code of at least 3 bits for at most 4096 pixels; JPEG: at least one
+// bit for each 8 × 8 block's DC; TIFF: a blank row of group 4 fax in one
+// bit), so a few hundred bytes declaring a huge picture are refused before
+// anything is allocated for it. A lossless WebP of one colour costs no bits a
+// pixel, so WebP has no such bound; it is held to PNG's.
+bool pictureDataSuffices(PictureFormat format, std::int64_t width, std::int64_t height, std::size_t size,
+                         const PictureLimits& limits);
 
 // What a picture's headers say.
 struct PictureInfo {

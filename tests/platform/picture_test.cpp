@@ -21,12 +21,14 @@
 #include "pack/container.h"
 #include "pack/registry.h"
 #include "platform/platform.h"
+#include "picture_bombs.h"
 #include "test_files.h"
 
 namespace oct::plat {
 namespace {
 
 using octtest::Bytes;
+using namespace octtest::bombs;
 namespace fs = std::filesystem;
 
 constexpr PictureLimits kLimits{32767, std::int64_t{1} << 31, 4096};
@@ -484,116 +486,6 @@ TEST(PictureBad, DamagedHeadersEndCleanly) {
                 (void)tryEverything(std::move(damaged), formatOf(path));
             }
     }
-}
-
-// --- tiny pictures that declare 30000 × 30000 ----------------------------------
-
-std::uint32_t crc32(const std::uint8_t* p, std::size_t n) {
-    std::uint32_t c = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < n; ++i) {
-        c ^= p[i];
-        for (int k = 0; k < 8; ++k) c = c >> 1 ^ (0xEDB88320u & (0u - (c & 1)));
-    }
-    return ~c;
-}
-void be32(Bytes& b, std::uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<std::uint8_t>(v >> s));
-}
-void le16(Bytes& b, std::uint32_t v) {
-    b.push_back(static_cast<std::uint8_t>(v));
-    b.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void le32(Bytes& b, std::uint32_t v) {
-    le16(b, v & 0xFFFF);
-    le16(b, v >> 16);
-}
-
-Bytes pngDeclaring(std::uint32_t side) {
-    Bytes b = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    be32(b, 13);
-    const std::size_t start = b.size();
-    b.insert(b.end(), {'I', 'H', 'D', 'R'});
-    be32(b, side);
-    be32(b, side);
-    b.insert(b.end(), {8, 6, 0, 0, 0});
-    be32(b, crc32(b.data() + start, b.size() - start));
-    // An IDAT of a few zlib bytes, then IEND.
-    const std::uint8_t idat[] = {'I', 'D', 'A', 'T', 0x78, 0x9C, 0x63, 0x00, 0x00};
-    be32(b, sizeof idat - 4);
-    b.insert(b.end(), idat, idat + sizeof idat);
-    be32(b, crc32(idat, sizeof idat));
-    be32(b, 0);
-    b.insert(b.end(), {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82});
-    return b;
-}
-
-Bytes jpegDeclaring(std::uint32_t side) {
-    Bytes b = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 0x08};  // SOI, SOF0: length 17, 8 bits
-    b.push_back(static_cast<std::uint8_t>(side >> 8));
-    b.push_back(static_cast<std::uint8_t>(side));
-    b.push_back(static_cast<std::uint8_t>(side >> 8));
-    b.push_back(static_cast<std::uint8_t>(side));
-    b.insert(b.end(), {3, 1, 0x22, 0, 2, 0x11, 0, 3, 0x11, 0});
-    b.insert(b.end(), {0xFF, 0xDA, 0x00, 0x0C, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0, 0x00, 0x00, 0xFF, 0xD9});
-    return b;
-}
-
-Bytes gifDeclaring(std::uint32_t side) {
-    Bytes b = {'G', 'I', 'F', '8', '9', 'a'};
-    le16(b, side);
-    le16(b, side);
-    b.insert(b.end(), {0x80, 0, 0, 0, 0, 0, 255, 255, 255, 0x2C});  // two-colour table, image descriptor
-    le16(b, 0);
-    le16(b, 0);
-    le16(b, side);
-    le16(b, side);
-    b.insert(b.end(), {0, 2, 2, 0x4C, 0x01, 0, 0x3B});
-    return b;
-}
-
-Bytes tiffDeclaring(std::uint32_t side) {
-    Bytes b = {'I', 'I', 42, 0};
-    le32(b, 8);
-    const std::uint16_t tags[][2] = {{256, 4}, {257, 4}, {258, 3}, {259, 3}, {262, 3}, {273, 4}, {277, 3}, {278, 4}, {279, 4}};
-    const std::uint32_t values[] = {side, side, 8, 1, 1, 200, 1, side, side * side};
-    le16(b, 9);
-    for (int i = 0; i < 9; ++i) {
-        le16(b, tags[i][0]);
-        le16(b, tags[i][1]);
-        le32(b, 1);
-        if (tags[i][1] == 3) {
-            le16(b, values[i]);
-            le16(b, 0);
-        } else {
-            le32(b, values[i]);
-        }
-    }
-    le32(b, 0);
-    b.resize(256, 0);
-    return b;
-}
-
-Bytes webpDeclaring(std::uint32_t side) {
-    // An extended header (VP8X) with a canvas of side × side, then a lossless
-    // bitstream header: signature 0x2F, 14 bits of width − 1 and of height − 1
-    // (at most 16384, so a larger canvas cannot match it and is refused too).
-    const std::uint32_t image = std::min<std::uint32_t>(side, 16384) - 1;
-    Bytes b = {'R', 'I', 'F', 'F'};
-    le32(b, 4 + 18 + 8 + 16);
-    b.insert(b.end(), {'W', 'E', 'B', 'P', 'V', 'P', '8', 'X'});
-    le32(b, 10);
-    le32(b, 0);  // no flags, reserved
-    for (std::uint32_t v : {side - 1, side - 1}) {
-        b.push_back(static_cast<std::uint8_t>(v));
-        b.push_back(static_cast<std::uint8_t>(v >> 8));
-        b.push_back(static_cast<std::uint8_t>(v >> 16));
-    }
-    b.insert(b.end(), {'V', 'P', '8', 'L'});
-    le32(b, 16);
-    b.push_back(0x2F);
-    le32(b, image | image << 14);
-    b.resize(b.size() + 11, 0);
-    return b;
 }
 
 TEST(PictureLimits, BombsAreRefusedFromTheirHeaders) {

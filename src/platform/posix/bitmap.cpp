@@ -16,8 +16,9 @@ namespace {
 
 Handle bitmapMake(std::int32_t width, std::int32_t height, int bpp, bool topDown) {
     if ((bpp != 24 && bpp != 32) || width <= 0 || height <= 0) return 0;
-    if (failThisCall(FailKind::DibSection)) return 0;
     const std::int64_t widthBytes = (static_cast<std::int64_t>(width) * bpp + 31) / 32 * 4;
+    if (failThisCall(FailKind::DibSection, static_cast<std::uint64_t>(widthBytes) * static_cast<std::uint64_t>(height)))
+        return 0;
     if (widthBytes > INT32_MAX) return 0;
     const std::int64_t bytes = widthBytes * height;
     // The same limit as the Windows DIB section: its size is a 32-bit quantity.

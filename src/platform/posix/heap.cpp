@@ -124,7 +124,7 @@ void* allocLinked(Heap* heap, std::size_t size, bool zero) {
 }  // namespace
 
 void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
-    if (!heap || size == 0 || size > kMaxBlock || failThisCall(FailKind::Alloc)) return nullptr;
+    if (!heap || size == 0 || size > kMaxBlock || failThisCall(FailKind::Alloc, size)) return nullptr;
     return allocLinked(heap, size, zero);
 }
 
@@ -132,7 +132,7 @@ void* heapRealloc(Heap* heap, void* block, std::size_t size, bool zeroNew) {
     if (!block) return heapAlloc(heap, size, zeroNew);
     if (!heap || size == 0 || size > kMaxBlock) return nullptr;
     BlockHeader* old = static_cast<BlockHeader*>(block) - 1;
-    if (size > old->size && failThisCall(FailKind::Alloc)) return nullptr;
+    if (size > old->size && failThisCall(FailKind::Alloc, size)) return nullptr;
     if (old->mapped || size >= kMapFrom) {
         // Across the mapping threshold: a new block, the bytes copied over.
         void* fresh = allocLinked(heap, size, zeroNew);

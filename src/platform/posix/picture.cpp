@@ -59,6 +59,12 @@ PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::
     if (!codec || !data || size == 0 || limits.maxSide < 1 || limits.maxBytes < 4 || limits.maxFrames < 1)
         return nullptr;
     PictureReader* reader = failThisCall(FailKind::Codec) ? nullptr : codec->open(data, size, limits, info);
+    // The codecs open from the headers alone and allocate nothing for the
+    // pixels yet, so the data rule can follow them.
+    if (reader && !pictureDataSuffices(format, info.width, info.height, size, limits)) {
+        codec->close(reader);
+        reader = nullptr;
+    }
     if (reader) reader->codec = codec;
     else info = PictureInfo{};
     return reader;

@@ -48,7 +48,8 @@ bool bitmapIsDibSection(Handle handle, bool* topDown) {
 
 namespace {
 HBITMAP createSection(std::int32_t width, std::int32_t height, int bitsPerPixel, bool topDown) {
-    if (failThisCall(FailKind::DibSection)) return nullptr;
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width > 0 ? width : 0) * (bitsPerPixel < 24 ? 24 : bitsPerPixel) + 31) / 32 * 4;
+    if (failThisCall(FailKind::DibSection, rowBytes * static_cast<std::uint64_t>(height > 0 ? height : 0))) return nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc) return 0;
     BITMAPINFO info{};

@@ -77,7 +77,7 @@ void* takeKept(Heap* heap, std::size_t size, bool zero) {
 }  // namespace
 
 void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
-    if (!heap || size == 0 || failThisCall(FailKind::Alloc)) return nullptr;
+    if (!heap || size == 0 || failThisCall(FailKind::Alloc, size)) return nullptr;
     void* block = nullptr;
     if (keepable(size)) block = takeKept(heap, size, zero);
     if (!block) block = HeapAlloc(heap->handle, zero ? HEAP_ZERO_MEMORY : 0, size);
@@ -91,7 +91,7 @@ void* heapRealloc(Heap* heap, void* block, std::size_t size, bool zeroNew) {
     if (!block) return heapAlloc(heap, size, zeroNew);
     if (!heap || size == 0) return nullptr;
     const SIZE_T old = HeapSize(heap->handle, 0, block);
-    if (size > old && failThisCall(FailKind::Alloc)) return nullptr;
+    if (size > old && failThisCall(FailKind::Alloc, size)) return nullptr;
     void* grown = HeapReAlloc(heap->handle, zeroNew ? HEAP_ZERO_MEMORY : 0, block, size);
     if (grown) {
         const bool was = old != static_cast<SIZE_T>(-1) && keepable(old);

@@ -204,7 +204,8 @@ PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::
                            const PictureLimits& limits, PictureInfo& info) {
     PictureHeader header;
     if (!data || size == 0 || size > MAXDWORD || !pictureHeaderRead(format, data, size, header) ||
-        !pictureHeaderWithin(header, limits))
+        !pictureHeaderWithin(header, limits) ||
+        !pictureDataSuffices(format, header.width, header.height, size, limits))
         return nullptr;
     std::unique_ptr<PictureReader> reader(new (std::nothrow) PictureReader);
     if (!reader) return nullptr;

@@ -1,0 +1,37 @@
+// The data a picture needs behind its declared size, the same on every
+// system, so that a codec is never asked to fill a huge picture from a few
+// bytes.
+#include <algorithm>
+
+#include "platform/platform.h"
+
+namespace oct::plat {
+
+namespace {
+
+// The most pixels one byte of the format's data can give.
+std::int64_t mostPixelsPerByte(PictureFormat format, const PictureLimits& limits) {
+    switch (format) {
+        case PictureFormat::Png:
+        case PictureFormat::WebP: return 8 * 1032;
+        case PictureFormat::Gif: return (4096 * 8 + 2) / 3;
+        case PictureFormat::Jpeg: return 64 * 8;
+        case PictureFormat::Tiff: return 8 * static_cast<std::int64_t>(limits.maxSide);
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool pictureDataSuffices(PictureFormat format, std::int64_t width, std::int64_t height, std::size_t size,
+                         const PictureLimits& limits) {
+    if (width < 1 || height < 1 || width > limits.maxSide || height > limits.maxSide) return false;
+    // Sides of at most 2^31 keep width × height × 4 within 64 bits.
+    const std::int64_t pixels = width * height;
+    if (pixels * 4 <= limits.unbackedBytes) return true;
+    const std::int64_t bytes = static_cast<std::int64_t>(std::min<std::size_t>(size, INT64_MAX));
+    std::int64_t most = 0;
+    return __builtin_mul_overflow(bytes, mostPixelsPerByte(format, limits), &most) || pixels <= most;
+}
+
+}  // namespace oct::plat
