@@ -24,6 +24,7 @@ FailPoint gPoints[kFailKinds];
 std::atomic<unsigned> gArmed{0};
 std::atomic<std::int64_t> gLiveObjects{0};
 std::atomic<std::int64_t> gCrtLive{0};
+std::atomic<std::int64_t> gComHolds{0};
 std::atomic<std::uint64_t> gLargestRequest{0};
 
 unsigned bitOf(FailKind kind) { return 1u << static_cast<int>(kind); }
@@ -88,5 +89,8 @@ std::int64_t crtLiveBlocks() { return gCrtLive.load(std::memory_order_relaxed); 
 void objectNoteMade() { gLiveObjects.fetch_add(1, std::memory_order_relaxed); }
 void objectNoteGone() { gLiveObjects.fetch_sub(1, std::memory_order_relaxed); }
 std::int64_t liveObjects() { return gLiveObjects.load(std::memory_order_relaxed); }
+
+void comNoteHold(int delta) { gComHolds.fetch_add(delta, std::memory_order_relaxed); }
+std::int64_t liveComHolds() { return gComHolds.load(std::memory_order_relaxed); }
 
 }  // namespace oct::plat

@@ -7,4 +7,8 @@ namespace oct::plat {
 void objectNoteMade();
 void objectNoteGone();
 
+// Windows: a holder of a COM reference, or a COM initialisation of a thread,
+// made (+1) or ended (−1).
+void comNoteHold(int delta);
+
 }  // namespace oct::plat

@@ -464,6 +464,10 @@ std::int64_t heapLiveBlocks(Heap* heap);
 // Bitmaps, icons and fonts that the layer made and that were not deleted
 // yet (the stock font not counted).
 std::int64_t liveObjects();
+// Holders of COM references and COM initialisations of threads that the
+// layer made and has not ended (0 where there is no COM): a reference or an
+// initialisation left behind shows here.
+std::int64_t liveComHolds();
 
 }  // namespace oct::plat
 

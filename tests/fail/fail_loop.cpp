@@ -12,13 +12,13 @@ namespace octtest {
 namespace plat = oct::plat;
 
 LiveCounts liveCounts() {
-    return {oct::memLiveBlocks(), plat::crtLiveBlocks(), cppLiveBlocks(), plat::liveObjects()};
+    return {oct::memLiveBlocks(), plat::crtLiveBlocks(), cppLiveBlocks(), plat::liveObjects(), plat::liveComHolds()};
 }
 
 std::string describe(const LiveCounts& c) {
     return "main " + std::to_string(c.heaps.main) + ", strings " + std::to_string(c.heaps.strings) + ", memory " +
            std::to_string(c.heaps.memory) + ", crt " + std::to_string(c.crt) + ", new " + std::to_string(c.cpp) +
-           ", objects " + std::to_string(c.objects);
+           ", objects " + std::to_string(c.objects) + ", COM " + std::to_string(c.com);
 }
 
 bool failFullForm() {

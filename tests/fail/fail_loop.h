@@ -25,6 +25,7 @@ struct LiveCounts {
     std::int64_t crt;      // plat::crtAlloc blocks
     std::int64_t cpp;      // operator new blocks
     std::int64_t objects;  // bitmaps, icons and fonts
+    std::int64_t com;      // COM reference holders and thread initialisations (Windows)
     bool operator==(const LiveCounts&) const = default;
 };
 LiveCounts liveCounts();

@@ -54,6 +54,26 @@ Bytes decodeFrame(PictureFormat format, const Bytes& bytes, std::int32_t index =
     return rows;
 }
 
+// A small RGB picture encoded as PNG through WIC; false when any step fails.
+bool encodePng() {
+    PngPicture picture{};
+    picture.width = 5;
+    picture.height = 3;
+    picture.colour = PngColour::Rgb;
+    picture.bitDepth = 8;
+    picture.level = 6;
+    picture.filter = true;
+    picture.row = [](void*, std::int32_t y, std::uint8_t* out) { std::fill_n(out, 15, static_cast<std::uint8_t>(y * 40)); };
+    std::size_t written = 0;
+    ByteSink sink{};
+    sink.context = &written;
+    sink.write = [](void* context, const void*, std::size_t n) {
+        *static_cast<std::size_t*>(context) += n;
+        return true;
+    };
+    return pngEncode(picture, sink) && written > 8;
+}
+
 // Runs `body` on a thread of its own whose COM state the test controls.
 template <typename F>
 void onNewThread(F body) {
@@ -78,6 +98,14 @@ TEST(PictureCom, WorksInTheApartmentTheHostChose) {
                 ASSERT_EQ(CoInitializeEx(nullptr, c.apartment), S_OK) << c.name;
             }
             EXPECT_EQ(decodeFrame(PictureFormat::Png, png), expected) << c.name;
+            EXPECT_TRUE(encodePng()) << c.name;
+            PictureInfo info{};
+            PictureReader* open = pictureOpen(PictureFormat::Png, png.data(), png.size(), kLimits, info);
+            EXPECT_GT(liveComHolds(), 0) << c.name;  // what an open reader holds is seen
+            pictureClose(open);
+            // Every reference is released and COM ended where it was begun,
+            // on this thread.
+            EXPECT_EQ(liveComHolds(), 0) << c.name;
             // The host's apartment is still there, unchanged, and only the
             // host's own count holds it: a new initialisation of the same
             // kind joins it (S_FALSE); with none, nothing was left behind (S_OK).
@@ -114,6 +142,8 @@ TEST(PictureCom, ThreadsDecodeDifferentPicturesAtOnce) {
         });
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(mismatches, std::vector<int>(8, 0));
+    // Threads that decoded through WIC and ended left nothing behind.
+    EXPECT_EQ(liveComHolds(), 0);
 }
 
 TEST(PictureCom, BottomUpRowsAreTheTopDownRowsReversed) {

@@ -5,16 +5,20 @@
 
 #include <utility>
 
+#include "platform/fail_points.h"
+
 namespace oct::plat {
 
-// Holds one reference to a COM object and releases it when it goes.
+// Holds one reference to a COM object and releases it when it goes. Each
+// holder is counted while it lives (liveComHolds), so that a holder lost
+// with its reference shows.
 template <typename T>
 class ComRef {
 public:
-    ComRef() = default;
+    ComRef() { comNoteHold(1); }
     ComRef(const ComRef&) = delete;
     ComRef& operator=(const ComRef&) = delete;
-    ComRef(ComRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    ComRef(ComRef&& other) noexcept : p_(std::exchange(other.p_, nullptr)) { comNoteHold(1); }
     ComRef& operator=(ComRef&& other) noexcept {
         if (this != &other) {
             reset();
@@ -22,7 +26,10 @@ public:
         }
         return *this;
     }
-    ~ComRef() { reset(); }
+    ~ComRef() {
+        reset();
+        comNoteHold(-1);
+    }
 
     T* get() const { return p_; }
     T* operator->() const { return p_; }
@@ -53,13 +60,17 @@ public:
         usable_ = SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE;
         owned_ = SUCCEEDED(hr);  // S_OK, or S_FALSE when it was already ours: both are balanced
         thread_ = GetCurrentThreadId();
+        if (owned_) comNoteHold(1);
     }
     ComThread(const ComThread&) = delete;
     ComThread& operator=(const ComThread&) = delete;
     // On another thread CoUninitialize would end that thread's COM instead;
     // the count taken here is then left to the thread's own end.
     ~ComThread() {
-        if (owned_ && GetCurrentThreadId() == thread_) CoUninitialize();
+        if (owned_ && GetCurrentThreadId() == thread_) {
+            CoUninitialize();
+            comNoteHold(-1);
+        }
     }
     bool usable() const { return usable_; }
 
