@@ -351,7 +351,7 @@ TEST_P(ConvertKilled, LeavesTheOldFileOrTheWholeNewOne) {
     if (std::getenv("OCT_KILL_ROUNDS")) std::printf("%s\n", summary.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(OctTool, ConvertKilled, ::testing::Values("bmp", "oct"),
+INSTANTIATE_TEST_SUITE_P(OctTool, ConvertKilled, ::testing::Values("bmp", "oct", "png"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
