@@ -30,10 +30,10 @@ std::int64_t octRebuildRecord(OctImage& record) {
     if (record.image) return 1;
     const bool alpha = record.header.alpha != 0;
     const std::int32_t width = record.header.width, height = record.header.height;
-    // Every byte of every pixel is written below, so the image gets no
-    // background pass: black on 24 bits and transparent black (−1) on 32 both
-    // leave the fresh section's zero bytes as they are.
-    const std::int64_t image = imgCreateImage(AnyId, width, height, alpha ? 32 : 24, alpha ? 0xFFFFFFFFu : 0);
+    // Every byte of every pixel is written below and the row padding cleared
+    // after, so the section may come uncleared: a host converting picture
+    // after picture then reuses the memory of the last one it freed.
+    const std::int64_t image = imgCreateImageForOverwrite(AnyId, width, height, alpha ? 32 : 24);
     if (!image) return 0;
     if (!drwBegin(drwImageOutput(image))) {
         imgFreeImage(image);
@@ -54,6 +54,9 @@ std::int64_t octRebuildRecord(OctImage& record) {
                                   c->bytesPerPixel))
         lvlDecode(record.levels, record.levelsSize, width, height, alpha, plotLevel, nullptr);
     drwEnd();
+    plat::BitmapDesc bm{};
+    if (plat::bitmapDescribe(record.imageBitmap, bm))
+        imgZeroRowPadding(bm.bits, bm.width, bm.height, bm.widthBytes, bm.bitsPerPixel / 8);
     return 1;
 }
 

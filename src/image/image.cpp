@@ -43,8 +43,11 @@ void imgStopModule() {
 
 ObjectTable* imgTable() { return gImages; }
 
-std::int64_t imgCreateImage(std::int64_t id, std::int32_t width, std::int32_t height, std::int32_t depth,
-                            std::uint32_t background) {
+namespace {
+
+// imgCreateImage; without `filled` the pixels are left as the section comes.
+std::int64_t createImage(std::int64_t id, std::int32_t width, std::int32_t height, std::int32_t depth,
+                         std::uint32_t background, bool filled) {
     if (!gImages) return 0;
     if (depth == 32) background = background == 0xFFFFFFFFu ? 0 : background | 0xFF000000u;
 
@@ -52,7 +55,9 @@ std::int64_t imgCreateImage(std::int64_t id, std::int32_t width, std::int32_t he
     if (!image) return 0;
     const std::int64_t releaseId = id == AnyId ? reinterpret_cast<std::int64_t>(image) : id;
 
-    plat::Handle bitmap = imgCreateDIBSection(width, height, depth);
+    const std::int32_t bpp = depth == 32 ? 32 : depth <= 24 ? 24 : depth;
+    plat::Handle bitmap =
+        filled ? imgCreateDIBSection(width, height, depth) : plat::dibSectionCreateForOverwrite(width, height, bpp);
     plat::BitmapDesc bm{};
     if (!bitmap || !plat::bitmapDescribe(bitmap, bm)) {
         deleteHandle(bitmap);
@@ -60,7 +65,7 @@ std::int64_t imgCreateImage(std::int64_t id, std::int32_t width, std::int32_t he
         return 0;
     }
     // A fresh DIB section is zero-filled, so black needs no pass over the pixels.
-    if (bm.bits && background != 0) fillPixels(bm, background, bm.bitsPerPixel == 32 ? 4 : 3);
+    if (filled && bm.bits && background != 0) fillPixels(bm, background, bm.bitsPerPixel == 32 ? 4 : 3);
 
     image->handle = bitmap;
     image->width = bm.width;
@@ -69,6 +74,17 @@ std::int64_t imgCreateImage(std::int64_t id, std::int32_t width, std::int32_t he
     image->sourceDepth = image->depth;
     image->frameCount = 1;
     return id == AnyId ? releaseId : static_cast<std::int64_t>(bitmap);
+}
+
+}  // namespace
+
+std::int64_t imgCreateImage(std::int64_t id, std::int32_t width, std::int32_t height, std::int32_t depth,
+                            std::uint32_t background) {
+    return createImage(id, width, height, depth, background, true);
+}
+
+std::int64_t imgCreateImageForOverwrite(std::int64_t id, std::int32_t width, std::int32_t height, std::int32_t depth) {
+    return createImage(id, width, height, depth, 0, false);
 }
 
 void imgFreeImage(std::int64_t id) {

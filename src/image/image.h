@@ -49,6 +49,11 @@ ObjectTable* imgTable();
 std::int64_t imgCreateImage(std::int64_t id, std::int32_t width, std::int32_t height, std::int32_t depth,
                             std::uint32_t background = 0);
 
+// The same with the pixels unspecified (plat::dibSectionCreateForOverwrite),
+// for a caller that writes every pixel and then clears the row padding
+// (imgZeroRowPadding).
+std::int64_t imgCreateImageForOverwrite(std::int64_t id, std::int32_t width, std::int32_t height, std::int32_t depth);
+
 // Frees one image, or every image for AnyId. The image table's free callback.
 void imgFreeImage(std::int64_t id);
 

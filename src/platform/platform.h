@@ -105,6 +105,12 @@ bool bitmapIsDibSection(Handle handle, bool* topDown = nullptr);
 // and 24 bits; 0 when the bit count is not 24 or 32 after that, or on failure.
 Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel);
 
+// The same with its bytes unspecified, for a caller that writes every byte of
+// every row, padding included: on Linux a large one may take the memory of a
+// section deleted before, as it was left, which spares the clearing and
+// faulting of fresh pages; on Windows it is the same as dibSectionCreate.
+Handle dibSectionCreateForOverwrite(std::int32_t width, std::int32_t height, int bitsPerPixel);
+
 // A zero-filled top-down DIB section (top row first: a negative height in its
 // header) of `width` × `height` pixels at 24 bits, BI_RGB, rows padded to 4
 // bytes: the raster that text is rendered into. 0 on failure.

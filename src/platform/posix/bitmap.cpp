@@ -14,7 +14,7 @@ using posix::Bitmap;
 
 namespace {
 
-Handle bitmapMake(std::int32_t width, std::int32_t height, int bpp, bool topDown) {
+Handle bitmapMake(std::int32_t width, std::int32_t height, int bpp, bool topDown, bool zeroed = true) {
     if ((bpp != 24 && bpp != 32) || width <= 0 || height <= 0) return 0;
     const std::int64_t widthBytes = (static_cast<std::int64_t>(width) * bpp + 31) / 32 * 4;
     if (failThisCall(FailKind::DibSection, static_cast<std::uint64_t>(widthBytes) * static_cast<std::uint64_t>(height)))
@@ -31,7 +31,7 @@ Handle bitmapMake(std::int32_t width, std::int32_t height, int bpp, bool topDown
     bm->widthBytes = static_cast<std::int32_t>(widthBytes);
     bm->bitsPerPixel = static_cast<std::uint16_t>(bpp);
     bm->topDown = topDown;
-    bm->bits = posix::pixelsAlloc(static_cast<std::size_t>(bytes));
+    bm->bits = posix::pixelsAlloc(static_cast<std::size_t>(bytes), zeroed);
     Handle h = bm->bits ? posix::objectRegister(bm) : 0;
     if (!h) delete bm;
     return h;
@@ -64,6 +64,10 @@ Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixe
 
 Handle dibSectionCreateTopDown(std::int32_t width, std::int32_t height) {
     return bitmapMake(width, height, 24, true);
+}
+
+Handle dibSectionCreateForOverwrite(std::int32_t width, std::int32_t height, int bitsPerPixel) {
+    return bitmapMake(width, height, bitsPerPixel < 24 ? 24 : bitsPerPixel, false, false);
 }
 
 bool objectDelete(Handle handle) {

@@ -9,8 +9,11 @@
 
 namespace oct::plat::posix {
 
-// `bytes` zero-filled bytes, or null.
-std::uint8_t* pixelsAlloc(std::size_t bytes);
+// `bytes` zero-filled bytes, or null. With `zeroed` false the bytes are
+// unspecified: a large request may then take the mapping of a bitmap freed
+// before, as it was left, saving the kernel's clearing of fresh pages and
+// their faults (a host converting picture after picture pays them once).
+std::uint8_t* pixelsAlloc(std::size_t bytes, bool zeroed = true);
 // Frees what pixelsAlloc gave for that size. Null does nothing.
 void pixelsFree(std::uint8_t* pixels, std::size_t bytes);
 

@@ -75,6 +75,11 @@ Handle dibSectionCreateTopDown(std::int32_t width, std::int32_t height) {
     return reinterpret_cast<Handle>(createSection(width, height, 24, true));
 }
 
+// GDI makes every section fresh and zero-filled.
+Handle dibSectionCreateForOverwrite(std::int32_t width, std::int32_t height, int bitsPerPixel) {
+    return dibSectionCreate(width, height, bitsPerPixel);
+}
+
 namespace {
 bool deleteNative(Handle handle) {
     switch (GetObjectType(gdi(handle))) {
