@@ -19,7 +19,9 @@
 # run each, measured with hyperfine when it is installed, else with a loop
 # over date +%s%N. Usage: bench/peers.sh [PICTURE]   (OUT=png in the
 # environment writes PNG instead of BMP: octtool's 4-bit indexed PNG, Pillow's
-# 8-bit gray PNG at its default settings, ImageMagick's own choice)
+# 8-bit gray PNG at its default settings, ImageMagick's own choice;
+# BENCH_RECORD=FILE also appends each median to FILE as a JSON line, see
+# bench_record in process_bench.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -67,7 +69,8 @@ if [ -x /usr/bin/convert ]; then
 fi
 
 
-pixels=$(/usr/bin/python3 -c 'import sys; from PIL import Image; w, h = Image.open(sys.argv[1]).size; print(w * h)' "$picture")
+read -r width height < <(/usr/bin/python3 -c 'import sys; from PIL import Image; print(*Image.open(sys.argv[1]).size)' "$picture")
+pixels=$((width * height))
 echo "picture: $picture ($pixels pixels); $runs runs each, median; timer: $(median_timer)"
 echo "load before: $(uptime | sed 's/.*load average: //')"
 printf '%-12s %10s %10s %12s %9s\n' tool "median ms" MPixel/s "out bytes" "time/ours"
@@ -78,6 +81,8 @@ for i in "${!names[@]}"; do
   bytes=$(stat -c %s "$out/${names[$i]}.$ext")
   awk -v n="${names[$i]}" -v ms="$ms" -v px="$pixels" -v b="$bytes" -v o="$ours" \
     'BEGIN { printf "%-12s %10d %10.1f %12d %9.2f\n", n, ms, px / ms / 1000, b, ms / o }'
+  bench_record bench=peers picture="$(basename "$picture")" width="$width" height="$height" out="$ext" \
+    tool="${names[$i]}" median_ms="$ms" runs="$runs" timer="$(median_timer)" out_bytes="$bytes"
 done
 echo "load after:  $(uptime | sed 's/.*load average: //')"
 

@@ -41,3 +41,18 @@ median_ms() {
 
 # The timer median_ms uses, for the benchmarks' headings.
 median_timer() { command -v hyperfine >/dev/null && echo hyperfine || echo 'date +%s%N loop'; }
+
+# bench_record KEY=VALUE...: when BENCH_RECORD names a file (an absolute path:
+# the scripts run from the source root), appends the pairs to it as one JSON
+# object on a line, values that read as numbers written as numbers, so that
+# bench/run-all can gather every figure of a run without reading the printed
+# tables. Without BENCH_RECORD it does nothing and the output is unchanged.
+bench_record() {
+  [ -n "${BENCH_RECORD:-}" ] || return 0
+  /usr/bin/python3 - "$@" >>"$BENCH_RECORD" <<'PY'
+import json, re, sys
+pairs = (arg.split("=", 1) for arg in sys.argv[1:])
+number = re.compile(r"-?[0-9]+(\.[0-9]+)?")
+print(json.dumps({k: (float(v) if "." in v else int(v)) if number.fullmatch(v) else v for k, v in pairs}))
+PY
+}
