@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "platform/platform.h"
 #include "test_files.h"
@@ -74,6 +79,29 @@ TEST(PlatformFileOutOfMemory, NamesThatCannotBeFollowedAreNotWrittenTo) {
                           [&](bool done, bool, std::int64_t n) {
                               EXPECT_NE(std::filesystem::exists(dir.path("moved.bin")), done) << "allocation " << n;
                           });
+}
+
+// A reservation never changes the file's size. A file system in memory
+// takes none: there it would clear the pages that the save writes again.
+TEST(PlatformFileReserve, KeepsTheSizeAndSkipsMemoryFileSystems) {
+    TempDir dir;
+    const std::u16string name = dir.name("reserved.bin");
+    plat::File* f = plat::fileOpen(name.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
+    ASSERT_NE(f, nullptr);
+    (void)plat::fileReserve(f, 1 << 20);
+    EXPECT_EQ(plat::fileSize(f), 0);
+    EXPECT_TRUE(plat::fileClose(f));
+#ifndef _WIN32
+    if (!std::filesystem::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm here";
+    const std::filesystem::path shm = std::filesystem::path("/dev/shm") / ("oct-reserve-" + std::to_string(::getpid()));
+    const std::u16string shmName = shm.u16string();
+    plat::File* m = plat::fileOpen(shmName.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
+    ASSERT_NE(m, nullptr);
+    EXPECT_FALSE(plat::fileReserve(m, 1 << 20));
+    EXPECT_EQ(plat::fileSize(m), 0);
+    EXPECT_TRUE(plat::fileClose(m));
+    std::filesystem::remove(shm);
+#endif
 }
 
 }  // namespace

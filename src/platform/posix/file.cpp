@@ -2,7 +2,9 @@
 // modes, so the sharing bits are accepted and ignored; a "read-only file" is
 // one without write permission, which DeleteFileW-like deletion refuses.
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -151,6 +153,11 @@ bool fileSetEnd(File* file, std::int64_t size) {
 
 bool fileReserve(File* file, std::int64_t size) {
     if (!file || size <= 0) return false;
+    // On a file system in memory the reservation is the pages themselves,
+    // cleared by it and written again by the save: twice the work, and
+    // nothing for a disk to keep together. A full one fails the writes.
+    struct statfs fs;
+    if (::fstatfs(file->fd, &fs) == 0 && (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC)) return false;
 #ifdef FALLOC_FL_KEEP_SIZE
     int rc;
     do rc = ::fallocate(file->fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
