@@ -209,9 +209,10 @@ bool quantizeWith(Isa isa, const PixelSource& source, LevelBuffer& out) {
     if (source.pitch < rowBytes) return false;
 
     const std::int64_t size = static_cast<std::int64_t>(source.width) * source.height;
-    // The writer sets every byte up to its last code whole; only the rest
-    // of the buffer, a byte a pixel, needs clearing.
-    auto* levels = static_cast<std::uint8_t*>(memAllocEx(size, kMemNoZero));
+    // Zero-filled: the codes take 3 or 6 bits of the byte a pixel that the
+    // buffer has, and the rest stays zero. A fresh mapping comes zero-filled,
+    // so most of that rest is never touched.
+    auto* levels = static_cast<std::uint8_t*>(memAlloc(size));
     if (!levels) return false;
     const Kernels& kernels = kernelsFor(isa);
     const QuantizeRow quantizeRow = alpha ? kernels.quantize32 : kernels.quantize24;
@@ -219,8 +220,6 @@ bool quantizeWith(Isa isa, const PixelSource& source, LevelBuffer& out) {
     for (std::int32_t row = 0; row < source.height; ++row)
         quantizeRow(source.bits + static_cast<std::int64_t>(row) * source.pitch, source.width, writer);
     writer.flush();
-    const std::int64_t written = (size * (alpha ? 6 : 3) + 7) / 8;
-    std::memset(levels + written, 0, static_cast<std::size_t>(size - written));
     out.levels = levels;
     out.size = size;
     out.alpha = alpha ? 1 : 0;
