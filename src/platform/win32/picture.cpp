@@ -155,6 +155,33 @@ bool rowSource(const PictureReader& reader, IWICBitmapFrameDecode* frame, ComRef
            SUCCEEDED(converter->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void**>(source.put())));
 }
 
+// Whether the codec's own rows are laid as the bitmap's: blue, green, red
+// into 3-byte pixels, or with alpha into 4-byte ones (a JPEG's or an RGB
+// PNG's rows, a PNG's with alpha).
+bool storedAsTheBitmap(IWICBitmapFrameDecode* frame, std::int32_t bytesPerPixel) {
+    WICPixelFormatGUID native;
+    if (FAILED(frame->GetPixelFormat(&native))) return false;
+    return bytesPerPixel == 3 ? IsEqualGUID(native, GUID_WICPixelFormat24bppBGR)
+                              : IsEqualGUID(native, GUID_WICPixelFormat32bppBGRA);
+}
+
+// Rows straight from the codec into the bitmap, with no buffer between: all
+// at once into top-down rows, a row a call into bottom-up ones (CopyPixels
+// takes no negative stride).
+bool decodeStraight(IWICBitmapFrameDecode* frame, const PictureFrame& place, std::uint8_t* rows, std::int32_t pitch,
+                    std::int32_t bytesPerPixel, bool bottomUp) {
+    const UINT rowBytes = static_cast<UINT>(place.width) * static_cast<UINT>(bytesPerPixel);
+    const std::int32_t step = bottomUp ? 1 : place.height;
+    for (std::int32_t y = 0; y < place.height; y += step) {
+        const WICRect rect{0, y, place.width, step};
+        std::uint8_t* first = rows + static_cast<std::ptrdiff_t>(bottomUp ? place.height - 1 - y : y) * pitch;
+        const UINT bytes = static_cast<UINT>(pitch) * static_cast<UINT>(step - 1) + rowBytes;
+        if (failThisCall(FailKind::Codec) || FAILED(frame->CopyPixels(&rect, static_cast<UINT>(pitch), bytes, first)))
+            return false;
+    }
+    return true;
+}
+
 bool decodeRows(const PictureReader& reader, std::int32_t index, std::uint8_t* rows, std::int32_t pitch,
                 std::int32_t bytesPerPixel, bool bottomUp) {
     ComRef<IWICBitmapFrameDecode> frame;
@@ -163,6 +190,8 @@ bool decodeRows(const PictureReader& reader, std::int32_t index, std::uint8_t* r
     const PictureFrame place = frameOnScreen(reader, frame.get(), width, height);
     if (pitch < static_cast<std::int64_t>(place.width) * bytesPerPixel) return false;
     if (place.width == 0 || place.height == 0) return true;
+    if (storedAsTheBitmap(frame.get(), bytesPerPixel))
+        return decodeStraight(frame.get(), place, rows, pitch, bytesPerPixel, bottomUp);
     ComRef<IWICBitmapSource> source;
     PixelLayout layout;
     if (!rowSource(reader, frame.get(), source, layout)) return false;
