@@ -57,7 +57,7 @@ OCT_API OctImage* octConvert(int64_t bitmap) {
         // The host's bitmap is read, never owned: the record's source stays 0.
         record->sourceBitmap = handle;
         record->bitmapInfo = bm;
-        if (!octQuantizeRecord(*record) || !octRebuildRecord(*record)) {
+        if (!octConvertRecord(*record, false)) {
             octFreeRecord(record);
             return 0;
         }

@@ -35,6 +35,7 @@ constexpr auto kGrayCodes = repeated([](int level) { return kLevelCode[level]; }
 // The same codes moved to bits 3..5, where alpha codes go.
 constexpr auto kAlphaCodes = repeated([](int level) { return kLevelCode[level] << 3; });
 constexpr auto kValues = repeated([](int code) { return kCodeValue[code]; });
+constexpr auto kLevelValues = repeated([](int level) { return kLevelPalette[level]; });
 
 OCT_AVX2 inline __m256i table256(const std::array<std::uint8_t, 16>& t) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data())));
@@ -50,12 +51,19 @@ OCT_AVX2 inline __m256i lanesOf24(const std::uint8_t* p) {
     return _mm256_shuffle_epi8(halves, spread);
 }
 
-// The gray codes of eight 32-bit lanes B, G, R, A.
-OCT_AVX2 inline __m256i grayCodes(__m256i px) {
+// The gray levels (0..7) of eight 32-bit lanes B, G, R, A.
+OCT_AVX2 inline __m256i grayLevels(__m256i px) {
     const __m256i pairs = _mm256_maddubs_epi16(px, _mm256_set1_epi32(0x00010101));  // B + G, R
     const __m256i sums = _mm256_madd_epi16(pairs, _mm256_set1_epi16(1));
-    const __m256i levels = _mm256_mulhi_epu16(sums, _mm256_set1_epi16(683));
-    return _mm256_shuffle_epi8(table256(kGrayCodes), levels);
+    return _mm256_mulhi_epu16(sums, _mm256_set1_epi16(683));
+}
+
+// The gray codes of eight 32-bit lanes B, G, R, A.
+OCT_AVX2 inline __m256i grayCodes(__m256i px) { return _mm256_shuffle_epi8(table256(kGrayCodes), grayLevels(px)); }
+
+// Eight levels in 32-bit lanes → their palette value in the three low bytes of each.
+OCT_AVX2 inline __m256i grayValues(__m256i levels) {
+    return _mm256_mullo_epi32(_mm256_shuffle_epi8(table256(kLevelValues), levels), _mm256_set1_epi32(0x010101));
 }
 
 // Sixteen codes of kBits bits (two registers of 32-bit lanes, pixels in
@@ -84,6 +92,36 @@ OCT_AVX2 void quantize24(const std::uint8_t* row, std::int32_t width, CodeWriter
     quantizeTail<3>(row + static_cast<std::int64_t>(x) * 3, width - x, writer);
 }
 
+// quantize24 and the rebuilt row at once: the levels give both the codes
+// and, through the palette, the gray bytes, packed from 32-bit lanes to 3
+// bytes a pixel. Each 16-byte store but the last holds 4 bytes that the
+// next one writes again, and the last stores exactly 12, so a step writes
+// only its own 48 bytes, after reading its source: `out` may be `row`.
+OCT_AVX2 void convert24(const std::uint8_t* row, std::int32_t width, CodeWriter& writer, std::uint8_t* out) {
+    const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
+                                          0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    std::int32_t x = 0;
+    for (; width - x >= 19; x += 16) {
+        const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 3;
+        const __m256i a = grayLevels(lanesOf24(p)), b = grayLevels(lanesOf24(p + 24));
+        std::uint64_t low, high;
+        groupsOf<3>(_mm256_shuffle_epi8(table256(kGrayCodes), a), _mm256_shuffle_epi8(table256(kGrayCodes), b), low,
+                    high);
+        writer.put(low | high << 24, 48);
+        std::uint8_t* o = out + static_cast<std::int64_t>(x) * 3;
+        const __m256i grayA = _mm256_shuffle_epi8(grayValues(a), pack);
+        const __m256i grayB = _mm256_shuffle_epi8(grayValues(b), pack);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(grayA));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), _mm256_extracti128_si256(grayA, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24), _mm256_castsi256_si128(grayB));
+        const __m128i last = _mm256_extracti128_si256(grayB, 1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + 36), last);
+        const auto tail = static_cast<std::uint32_t>(_mm_extract_epi32(last, 2));
+        std::memcpy(o + 44, &tail, 4);
+    }
+    convertTail<3>(row + static_cast<std::int64_t>(x) * 3, width - x, writer, out + static_cast<std::int64_t>(x) * 3);
+}
+
 OCT_AVX2 inline __m256i alphaCodes(__m256i px) {
     const __m256i gray = grayCodes(px);
     return _mm256_or_si256(gray, _mm256_shuffle_epi8(table256(kAlphaCodes), _mm256_srli_epi32(px, 29)));
@@ -101,6 +139,29 @@ OCT_AVX2 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter
         writer.put(high, 48);
     }
     quantizeTail<4>(row + static_cast<std::int64_t>(x) * 4, width - x, writer);
+}
+
+// quantize32 and the rebuilt row at once: gray values in the three low
+// bytes, the alpha level's value (alpha div 32 through the palette) on top.
+OCT_AVX2 void convert32(const std::uint8_t* row, std::int32_t width, CodeWriter& writer, std::uint8_t* out) {
+    std::int32_t x = 0;
+    for (; width - x >= 16; x += 16) {
+        const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 4;
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        std::uint64_t low, high;
+        groupsOf<6>(alphaCodes(a), alphaCodes(b), low, high);
+        writer.put(low, 48);
+        writer.put(high, 48);
+        std::uint8_t* o = out + static_cast<std::int64_t>(x) * 4;
+        for (const __m256i px : {a, b}) {
+            const __m256i alpha = _mm256_shuffle_epi8(table256(kLevelValues), _mm256_srli_epi32(px, 29));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
+                                _mm256_or_si256(grayValues(grayLevels(px)), _mm256_slli_epi32(alpha, 24)));
+            o += 32;
+        }
+    }
+    convertTail<4>(row + static_cast<std::int64_t>(x) * 4, width - x, writer, out + static_cast<std::int64_t>(x) * 4);
 }
 
 OCT_AVX2 void decodeGray(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t width,
@@ -157,7 +218,7 @@ OCT_AVX2 void decodeAlpha(const std::uint8_t* levels, std::int64_t size, std::in
 
 }  // namespace
 
-const Kernels kAvx2Kernels{quantize24, quantize32, decodeGray, decodeAlpha};
+const Kernels kAvx2Kernels{quantize24, quantize32, decodeGray, decodeAlpha, convert24, convert32};
 
 }  // namespace oct::lvl
 

@@ -168,7 +168,8 @@ void decodeAlphaPortable(const std::uint8_t* levels, std::int64_t size, std::int
 
 namespace lvl {
 
-const Kernels kPortableKernels{quantizePortable24, quantizePortable32, decodeGrayPortable, decodeAlphaPortable};
+const Kernels kPortableKernels{quantizePortable24, quantizePortable32, decodeGrayPortable, decodeAlphaPortable,
+                                convertTail<3>, convertTail<4>};
 
 void decodeGrayTail(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t from,
                     std::int32_t width, std::uint8_t* out) {
@@ -202,28 +203,65 @@ bool decodeRowsWith(Isa isa, const std::uint8_t* levels, std::int64_t levelsSize
     return true;
 }
 
-bool quantizeWith(Isa isa, const PixelSource& source, LevelBuffer& out) {
-    if (!source.bits || source.width <= 0 || source.height <= 0) return false;
-    const bool alpha = source.bitsPerPixel != 24;
-    const std::int64_t rowBytes = static_cast<std::int64_t>(source.width) * (alpha ? 4 : 3);
-    if (source.pitch < rowBytes) return false;
+namespace {
 
+// Quantizes the source row by row into a new level buffer, each row through
+// `row(source row, row index, writer)`.
+template <typename Row>
+bool quantizeRows(const PixelSource& source, LevelBuffer& out, Row row) {
+    const bool alpha = source.bitsPerPixel != 24;
     const std::int64_t size = static_cast<std::int64_t>(source.width) * source.height;
     // Zero-filled: the codes take 3 or 6 bits of the byte a pixel that the
     // buffer has, and the rest stays zero. A fresh mapping comes zero-filled,
     // so most of that rest is never touched.
     auto* levels = static_cast<std::uint8_t*>(memAlloc(size));
     if (!levels) return false;
-    const Kernels& kernels = kernelsFor(isa);
-    const QuantizeRow quantizeRow = alpha ? kernels.quantize32 : kernels.quantize24;
     CodeWriter writer(levels);
-    for (std::int32_t row = 0; row < source.height; ++row)
-        quantizeRow(source.bits + static_cast<std::int64_t>(row) * source.pitch, source.width, writer);
+    for (std::int32_t r = 0; r < source.height; ++r)
+        row(source.bits + static_cast<std::int64_t>(r) * source.pitch, r, writer);
     writer.flush();
     out.levels = levels;
     out.size = size;
     out.alpha = alpha ? 1 : 0;
     return true;
+}
+
+bool sourceUsable(const PixelSource& source) {
+    const std::int64_t rowBytes = static_cast<std::int64_t>(source.width) * (source.bitsPerPixel != 24 ? 4 : 3);
+    return source.bits && source.width > 0 && source.height > 0 && source.pitch >= rowBytes;
+}
+
+}  // namespace
+
+bool quantizeWith(Isa isa, const PixelSource& source, LevelBuffer& out) {
+    if (!sourceUsable(source)) return false;
+    const Kernels& kernels = kernelsFor(isa);
+    const QuantizeRow quantize = source.bitsPerPixel != 24 ? kernels.quantize32 : kernels.quantize24;
+    return quantizeRows(source, out, [&](const std::uint8_t* row, std::int32_t, CodeWriter& writer) {
+        quantize(row, source.width, writer);
+    });
+}
+
+bool quantizeRebuildWith(Isa isa, const PixelSource& source, LevelBuffer& out, std::uint8_t* rows,
+                         std::int64_t pitch) {
+    const bool alpha = source.bitsPerPixel != 24;
+    const int bytesPerPixel = alpha ? 4 : 3;
+    if (!sourceUsable(source) || !rows || pitch < static_cast<std::int64_t>(source.width) * bytesPerPixel)
+        return false;
+    const Kernels& kernels = kernelsFor(isa);
+    const ConvertRow convert = alpha ? kernels.convert32 : kernels.convert24;
+    if (!convert) {
+        // A version without its own: the two passes.
+        if (!quantizeWith(isa, source, out)) return false;
+        if (decodeRowsWith(isa, out.levels, out.size, source.width, source.height, alpha, rows, pitch, bytesPerPixel))
+            return true;
+        memFree(out.levels);
+        out = LevelBuffer{};
+        return false;
+    }
+    return quantizeRows(source, out, [&](const std::uint8_t* row, std::int32_t r, CodeWriter& writer) {
+        convert(row, source.width, writer, rows + r * pitch);
+    });
 }
 
 }  // namespace lvl
@@ -234,6 +272,10 @@ bool lvlDecodeRows(const std::uint8_t* levels, std::int64_t levelsSize, std::int
 }
 
 bool lvlQuantize(const PixelSource& source, LevelBuffer& out) { return lvl::quantizeWith(lvl::bestIsa(), source, out); }
+
+bool lvlQuantizeRebuild(const PixelSource& source, LevelBuffer& out, std::uint8_t* rows, std::int64_t pitch) {
+    return lvl::quantizeRebuildWith(lvl::bestIsa(), source, out, rows, pitch);
+}
 
 void lvlSetBit(std::uint8_t* buffer, std::int64_t bit) {
     buffer[bit >> 3] |= static_cast<std::uint8_t>(1u << (bit & 7));

@@ -35,6 +35,16 @@ struct LevelBuffer {
 // with a negative pitch), or when the buffer cannot be allocated.
 [[nodiscard]] bool lvlQuantize(const PixelSource& source, LevelBuffer& out);
 
+// lvlQuantize, and the rebuilt pixels of the same levels written into `rows`
+// in the same pass (as lvlDecodeRows writes them from the buffer): rows of
+// `pitch` bytes in the source's order, 3 bytes a pixel for a 24-bit source,
+// 4 with alpha otherwise. Bytes past each row's pixels are not written.
+// `rows` may be the source's own rows (with its pitch): the rebuilt picture
+// then replaces it.
+// Fails as lvlQuantize does, and for null rows or a pitch shorter than a row.
+[[nodiscard]] bool lvlQuantizeRebuild(const PixelSource& source, LevelBuffer& out, std::uint8_t* rows,
+                                      std::int64_t pitch);
+
 // Single bits, numbered as above. `bit` is never negative.
 void lvlSetBit(std::uint8_t* buffer, std::int64_t bit);
 bool lvlTestBit(const std::uint8_t* buffer, std::int64_t bit);

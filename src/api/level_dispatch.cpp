@@ -25,7 +25,8 @@ bool processorRuns(Isa isa) {
 Kernels completed(const Kernels& k) {
     const Kernels& p = kPortableKernels;
     return {k.quantize24 ? k.quantize24 : p.quantize24, k.quantize32 ? k.quantize32 : p.quantize32,
-            k.decodeGray ? k.decodeGray : p.decodeGray, k.decodeAlpha ? k.decodeAlpha : p.decodeAlpha};
+            k.decodeGray ? k.decodeGray : p.decodeGray, k.decodeAlpha ? k.decodeAlpha : p.decodeAlpha,
+            k.convert24, k.convert32};
 }
 
 }  // namespace

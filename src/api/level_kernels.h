@@ -102,6 +102,23 @@ void quantizeTail(const std::uint8_t* p, std::int32_t count, CodeWriter& writer)
 // Quantizes one row of `width` pixels (3 bytes each for 24-bit sources, else 4).
 using QuantizeRow = void (*)(const std::uint8_t* row, std::int32_t width, CodeWriter& writer);
 
+// Quantizes one row as QuantizeRow does and writes the same row rebuilt into
+// `out` as DecodeRow would from its codes, in one pass: width × 3 bytes of
+// gray from a 24-bit row, width × 4 with alpha from a 32-bit one. `out` may
+// be `row` itself: no pixel is written before it has been read.
+using ConvertRow = void (*)(const std::uint8_t* row, std::int32_t width, CodeWriter& writer, std::uint8_t* out);
+
+// The portable ConvertRow of `count` pixels from `p`, for the tails of the wide versions.
+template <int kBytes>
+void convertTail(const std::uint8_t* p, std::int32_t count, CodeWriter& writer, std::uint8_t* out) {
+    for (std::int32_t x = 0; x < count; ++x, p += kBytes, out += kBytes) {
+        const auto code = static_cast<std::uint32_t>(kBytes == 3 ? code24(p) : code32(p));
+        writer.put(code, kBytes == 3 ? 3 : 6);
+        out[0] = out[1] = out[2] = kCodeValue[code & 7];
+        if (kBytes == 4) out[3] = kCodeValue[code >> 3];
+    }
+}
+
 // Decodes `width` pixels of one row whose first code is pixel `first` of the
 // level buffer into `out`: 3 bytes per pixel from 3-bit codes, or 4 bytes per
 // pixel from 6-bit codes. Writes exactly width × bytes per pixel bytes.
@@ -119,6 +136,9 @@ bool isaRuns(Isa isa);
 struct Kernels {
     QuantizeRow quantize24, quantize32;
     DecodeRow decodeGray, decodeAlpha;
+    // Null where the version has none: the quantizing and decoding above then
+    // run one after the other.
+    ConvertRow convert24 = nullptr, convert32 = nullptr;
 };
 
 // The versions of `isa`; it must be one that isaRuns.
@@ -142,5 +162,8 @@ void decodeAlphaTail(const std::uint8_t* levels, std::int64_t size, std::int64_t
 [[nodiscard]] bool quantizeWith(Isa isa, const PixelSource& source, LevelBuffer& out);
 bool decodeRowsWith(Isa isa, const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width,
                     std::int32_t height, bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel);
+// Both at once, as lvlQuantizeRebuild does with the best version.
+[[nodiscard]] bool quantizeRebuildWith(Isa isa, const PixelSource& source, LevelBuffer& out, std::uint8_t* rows,
+                                       std::int64_t pitch);
 
 }  // namespace oct::lvl

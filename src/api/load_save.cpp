@@ -17,8 +17,7 @@ OctImage* fromImage(OctImage* record, std::int64_t image) {
     record->source = image;
     record->sourceBitmap = imgImageHandle(image);
     // An icon holds no bitmap to read: refused, not tried as a level file.
-    if (plat::bitmapDescribe(record->sourceBitmap, record->bitmapInfo) && octQuantizeRecord(*record) &&
-        (octRebuildIntoSource(*record) || octRebuildRecord(*record)))
+    if (plat::bitmapDescribe(record->sourceBitmap, record->bitmapInfo) && octConvertRecord(*record, true))
         return record;
     octFreeRecord(record);
     return nullptr;

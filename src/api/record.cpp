@@ -11,6 +11,38 @@ namespace {
 
 void plotLevel(void*, std::int32_t x, std::int32_t y, std::uint32_t colour) { drwPlot(x, y, colour); }
 
+// The record's own source image when the rebuilt picture can take its place:
+// a single bottom-up DIB section of `width` × `height` at the rebuilt depth.
+ImageObject* replaceableSource(const OctImage& record, std::int32_t width, std::int32_t height, bool alpha,
+                               plat::BitmapDesc& bm) {
+    ImageObject* source = record.source ? imgGetImage(record.source) : nullptr;
+    bool topDown = true;
+    if (!source || source->frameCount != 1 || source->frames || source->handle != record.sourceBitmap ||
+        !plat::bitmapIsDibSection(source->handle, &topDown) || topDown ||
+        !plat::bitmapDescribe(source->handle, bm) || !bm.bits || bm.width != width || bm.height != height ||
+        bm.bitsPerPixel != (alpha ? 32 : 24))
+        return nullptr;
+    return source;
+}
+
+// The source image, its rows now the rebuilt picture, becomes the record's
+// rebuilt image: as imgCreateImage makes one, with no decoder, no frames and
+// zero row padding.
+void adoptSource(OctImage& record, ImageObject& source, const plat::BitmapDesc& bm) {
+    imgZeroRowPadding(bm.bits, bm.width, bm.height, bm.widthBytes, bm.bitsPerPixel / 8);
+    source.sourceDepth = source.depth;
+    source.format = 0;
+    record.image = record.source;
+    record.imageBitmap = source.handle;
+    record.source = 0;
+    record.sourceBitmap = 0;
+}
+
+void keepLevels(OctImage& record, const LevelBuffer& lv) {
+    record.levels = lv.levels;
+    record.levelsSize = lv.size;
+    lvlFillHeader(record.header, record.bitmapInfo.width, record.bitmapInfo.height, lv.alpha, lv.size);
+}
 }  // namespace
 
 std::int64_t octQuantizeRecord(OctImage& record) {
@@ -20,9 +52,7 @@ std::int64_t octQuantizeRecord(OctImage& record) {
                        bm.bitsPerPixel};
     LevelBuffer lv;
     if (!lvlQuantize(source, lv)) return 0;
-    record.levels = lv.levels;
-    record.levelsSize = lv.size;
-    lvlFillHeader(record.header, bm.width, bm.height, lv.alpha, lv.size);
+    keepLevels(record, lv);
     return 1;
 }
 
@@ -60,31 +90,49 @@ std::int64_t octRebuildRecord(OctImage& record) {
     return 1;
 }
 
+
 std::int64_t octRebuildIntoSource(OctImage& record) {
-    if (record.image || !record.source || !record.levels) return 0;
-    ImageObject* source = imgGetImage(record.source);
+    if (record.image || !record.levels) return 0;
     const bool alpha = record.header.alpha != 0;
     const std::int32_t width = record.header.width, height = record.header.height;
-    bool topDown = true;
     plat::BitmapDesc bm{};
-    if (!source || source->frameCount != 1 || source->frames || source->handle != record.sourceBitmap ||
-        !plat::bitmapIsDibSection(source->handle, &topDown) || topDown ||
-        !plat::bitmapDescribe(source->handle, bm) || !bm.bits || bm.width != width || bm.height != height ||
-        bm.bitsPerPixel != (alpha ? 32 : 24))
+    ImageObject* source = replaceableSource(record, width, height, alpha, bm);
+    if (!source || !lvlDecodeRows(record.levels, record.levelsSize, width, height, alpha,
+                                  static_cast<std::uint8_t*>(bm.bits), bm.widthBytes, alpha ? 4 : 3))
         return 0;
-    auto* rows = static_cast<std::uint8_t*>(bm.bits);
-    const int bytesPerPixel = alpha ? 4 : 3;
-    if (!lvlDecodeRows(record.levels, record.levelsSize, width, height, alpha, rows, bm.widthBytes, bytesPerPixel))
+    adoptSource(record, *source, bm);
+    return 1;
+}
+
+std::int64_t octConvertRecord(OctImage& record, bool intoSource) {
+    if (record.levels || record.image) return octQuantizeRecord(record) && octRebuildRecord(record);
+    const plat::BitmapDesc& in = record.bitmapInfo;
+    const PixelSource pixels{static_cast<const std::uint8_t*>(in.bits), in.width, in.height, in.widthBytes,
+                             in.bitsPerPixel};
+    const bool alpha = in.bitsPerPixel != 24;
+    LevelBuffer lv;
+    plat::BitmapDesc bm{};
+    ImageObject* source = intoSource ? replaceableSource(record, in.width, in.height, alpha, bm) : nullptr;
+    if (source) {
+        if (!lvlQuantizeRebuild(pixels, lv, static_cast<std::uint8_t*>(bm.bits), bm.widthBytes)) return 0;
+        keepLevels(record, lv);
+        adoptSource(record, *source, bm);
+        return 1;
+    }
+    // Every pixel byte of the new image is written and its padding cleared,
+    // so it may come uncleared (imgCreateImageForOverwrite).
+    const std::int64_t image = imgCreateImageForOverwrite(AnyId, in.width, in.height, alpha ? 32 : 24);
+    if (!image) return 0;
+    const plat::Handle handle = imgImageHandle(image);
+    if (!plat::bitmapDescribe(handle, bm) || !bm.bits ||
+        !lvlQuantizeRebuild(pixels, lv, static_cast<std::uint8_t*>(bm.bits), bm.widthBytes)) {
+        imgFreeImage(image);
         return 0;
-    // A fresh image's row padding is zero; so is this one's now.
-    imgZeroRowPadding(rows, width, height, bm.widthBytes, bytesPerPixel);
-    // Now an image as imgCreateImage makes it: no decoder, no frames.
-    source->sourceDepth = source->depth;
-    source->format = 0;
-    record.image = record.source;
-    record.imageBitmap = source->handle;
-    record.source = 0;
-    record.sourceBitmap = 0;
+    }
+    imgZeroRowPadding(bm.bits, bm.width, bm.height, bm.widthBytes, bm.bitsPerPixel / 8);
+    keepLevels(record, lv);
+    record.image = image;
+    record.imageBitmap = handle;
     return 1;
 }
 

@@ -38,6 +38,12 @@ std::int64_t octRebuildRecord(OctImage& record);
 // it was, for any other.
 std::int64_t octRebuildIntoSource(OctImage& record);
 
+// octQuantizeRecord and then octRebuildRecord, in one pass over the pixels
+// that writes the rebuilt ones as it quantizes (lvlQuantizeRebuild); with
+// `intoSource`, into the source image as octRebuildIntoSource does, where it
+// can, else into a new image. 0 on failure, with the record as it was.
+std::int64_t octConvertRecord(OctImage& record, bool intoSource);
+
 // Builds packed and packedSize from levels (codec 4, level 9); 1 at once when
 // packed is present, 0 when levels are absent or packing fails (packed stays 0).
 std::int64_t octPackRecord(OctImage& record);

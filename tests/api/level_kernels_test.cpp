@@ -146,6 +146,49 @@ TEST(LevelKernels, RoundTripOfEveryVersionGivesTheSamePixels) {
     }
 }
 
+// The one-pass conversion of every version, into separate rows and in place,
+// against the portable quantizing and decoding one after the other: the same
+// level bytes, the same pixels, and nothing past a row's pixels written.
+TEST(LevelKernels, OnePassConversionMatchesQuantizingThenDecoding) {
+    Random rng{5};
+    for (int bits : {24, 32})
+        for (std::int32_t width = 1; width <= 70; width += width < 40 ? 1 : 7)
+            for (std::int32_t padding : {0, 3}) {
+                const Picture pic = randomPicture(rng, width, 5, bits, padding);
+                const bool alpha = bits == 32;
+                const int bytes = bits / 8;
+                const auto levels = levelsOf(Isa::kPortable, pic);
+                const auto size = static_cast<std::int64_t>(levels.size());
+                const auto reference = decoded(Isa::kPortable, levels, size, width, pic.height, alpha, bytes);
+                const std::int64_t pitch = static_cast<std::int64_t>(width) * bytes + 5;  // as decoded() lays them
+                for (Isa isa : {Isa::kPortable, Isa::kSse2, Isa::kAvx2}) {
+                    if (!oct::lvl::isaRuns(isa)) continue;
+                    SCOPED_TRACE(testing::Message() << nameOf(isa) << " width " << width << " bits " << bits
+                                                    << " padding " << padding);
+                    std::vector<std::uint8_t> rows(reference.size(), 0xCD);
+                    LevelBuffer lv;
+                    ASSERT_TRUE(oct::lvl::quantizeRebuildWith(isa, pic.source(), lv, rows.data(), pitch));
+                    EXPECT_EQ(std::vector<std::uint8_t>(lv.levels, lv.levels + lv.size), levels);
+                    oct::memFree(lv.levels);
+                    EXPECT_EQ(rows, reference);
+                    // In place: the source's rows become the rebuilt ones; their padding stays.
+                    Picture same = pic;
+                    ASSERT_TRUE(oct::lvl::quantizeRebuildWith(isa, same.source(), lv, same.bytes.data(), same.pitch));
+                    EXPECT_EQ(std::vector<std::uint8_t>(lv.levels, lv.levels + lv.size), levels);
+                    oct::memFree(lv.levels);
+                    for (std::int32_t r = 0; r < pic.height; ++r) {
+                        const auto* got = same.bytes.data() + static_cast<std::size_t>(r) * same.pitch;
+                        const auto* want = reference.data() + static_cast<std::size_t>(r * pitch);
+                        EXPECT_EQ(std::memcmp(got, want, static_cast<std::size_t>(width) * bytes), 0) << "row " << r;
+                        EXPECT_EQ(std::memcmp(got + width * bytes, pic.bytes.data() + r * pic.pitch + width * bytes,
+                                              static_cast<std::size_t>(padding)),
+                                  0)
+                            << "row " << r;
+                    }
+                }
+            }
+}
+
 TEST(LevelKernels, TheBestVersionRunsHere) {
     EXPECT_TRUE(oct::lvl::isaRuns(oct::lvl::bestIsa()));
     EXPECT_TRUE(oct::lvl::isaRuns(Isa::kPortable));
