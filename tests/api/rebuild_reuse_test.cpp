@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "oct.h"
@@ -28,47 +29,66 @@ plat::Handle bitmapOf(std::int32_t width, std::int32_t height, int bpp, Fill fil
     return h;
 }
 
-TEST(RebuildReuse, ARebuiltPictureOwesNothingToTheBitmapFreedBeforeIt) {
-    // Large enough for a mapping of its own (over 8 MiB), with 3 bytes of
-    // padding a row at 24 bits.
-    constexpr std::int32_t kWidth = 2003, kHeight = 1501;
-    for (const int bpp : {24, 32}) {
-        SCOPED_TRACE(bpp);
-        const int bytes = bpp / 8;
-        // A freed bitmap of the rebuilt one's size, every byte 0xAB.
-        const plat::Handle stale = bitmapOf(kWidth, kHeight, bpp, [](std::int32_t, std::int32_t) { return 0xAB; });
-        ASSERT_NE(stale, 0u);
-        ASSERT_TRUE(plat::objectDelete(stale));
-        // The source: gray sums that change along each row, alpha along each column.
-        const plat::Handle source = bitmapOf(kWidth, kHeight, bpp, [&](std::int32_t i, std::int32_t y) {
-            if (i >= kWidth * bytes) return 0;
-            const int channel = i % bytes;
-            return channel == 3 ? (y * 7) & 0xFF : (i / bytes * 3 + y) & 0xFF;
-        });
-        ASSERT_NE(source, 0u);
-        OctImage* record = octConvert(static_cast<int64_t>(source));
-        ASSERT_NE(record, nullptr);
-        plat::BitmapDesc in{}, out{};
-        ASSERT_TRUE(plat::bitmapDescribe(source, in));
-        ASSERT_TRUE(plat::bitmapDescribe(static_cast<plat::Handle>(octHandle(record)), out));
-        ASSERT_EQ(out.widthBytes, in.widthBytes);
+// Converts a picture whose sums change along each row and alpha along each
+// column (shifted by `seed`) and counts the bytes of the rebuilt bitmap,
+// pixels and padding, that are not what the levels make them.
+std::int64_t wrongBytesOfAConversion(std::int32_t width, std::int32_t height, int bpp, int seed) {
+    const int bytes = bpp / 8;
+    const plat::Handle source = bitmapOf(width, height, bpp, [&](std::int32_t i, std::int32_t y) {
+        if (i >= width * bytes) return 0;
+        return i % bytes == 3 ? (y * 7 + seed) & 0xFF : (i / bytes * 3 + y + seed) & 0xFF;
+    });
+    if (!source) return -1;
+    OctImage* record = octConvert(static_cast<int64_t>(source));
+    plat::BitmapDesc in{}, out{};
+    std::int64_t wrong = -1;
+    if (record && plat::bitmapDescribe(source, in) &&
+        plat::bitmapDescribe(static_cast<plat::Handle>(octHandle(record)), out) && out.widthBytes == in.widthBytes) {
         const auto* src = static_cast<const std::uint8_t*>(in.bits);
         const auto* dst = static_cast<const std::uint8_t*>(out.bits);
-        std::int64_t wrong = 0;
-        for (std::int32_t y = 0; y < kHeight; ++y)
+        wrong = 0;
+        for (std::int32_t y = 0; y < height; ++y)
             for (std::int32_t i = 0; i < in.widthBytes; ++i) {
                 const std::int64_t at = static_cast<std::int64_t>(y) * in.widthBytes + i;
                 std::uint8_t expected = 0;  // row padding
-                if (i < kWidth * bytes) {
+                if (i < width * bytes) {
                     const std::uint8_t* p = src + static_cast<std::int64_t>(y) * in.widthBytes + i / bytes * bytes;
                     expected = i % bytes == 3 ? kPalette[p[3] / 32] : kPalette[(p[0] + p[1] + p[2]) / 96];
                 }
                 if (dst[at] != expected) ++wrong;
             }
-        EXPECT_EQ(wrong, 0);
-        octFree(record);
-        plat::objectDelete(source);
     }
+    octFree(record);
+    plat::objectDelete(source);
+    return wrong;
+}
+
+// Large enough for a mapping of its own (over 8 MiB), with 3 bytes of
+// padding a row at 24 bits.
+constexpr std::int32_t kWidth = 2003, kHeight = 1501;
+
+TEST(RebuildReuse, ARebuiltPictureOwesNothingToTheBitmapFreedBeforeIt) {
+    for (const int bpp : {24, 32}) {
+        SCOPED_TRACE(bpp);
+        // A freed bitmap of the rebuilt one's size, every byte 0xAB.
+        const plat::Handle stale = bitmapOf(kWidth, kHeight, bpp, [](std::int32_t, std::int32_t) { return 0xAB; });
+        ASSERT_NE(stale, 0u);
+        ASSERT_TRUE(plat::objectDelete(stale));
+        EXPECT_EQ(wrongBytesOfAConversion(kWidth, kHeight, bpp, 0), 0);
+    }
+}
+
+// Threads converting and freeing large pictures at once hand the kept memory
+// between them; each gets its own picture.
+TEST(RebuildReuse, ThreadsConvertingAtOnceEachGetTheirOwnPicture) {
+    std::vector<std::thread> threads;
+    std::vector<std::int64_t> wrong(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round) wrong[t] += wrongBytesOfAConversion(kWidth, kHeight, 24, t * 5 + round);
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(wrong, std::vector<std::int64_t>(4, 0));
 }
 
 }  // namespace
