@@ -130,6 +130,9 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
         frameBytes > kMaxDibSectionBytes || !checkedMul<std::int64_t>(frameBytes, info.frameCount + (compose ? 1 : 0), allBytes) ||
         allBytes > kMaxAnimationBytes)
         return refuse();
+    // A few frames' worth of bytes must not keep hundreds of screens: the
+    // frames' bitmaps together are held to the data rule too.
+    if (compose && !plat::pictureDataSufficesFor(format, allBytes / 4, data.size(), limits)) return refuse();
 
     // Animations never turn.
     const int orientation = compose ? kOrientationUpright : orientationOf(id, data);

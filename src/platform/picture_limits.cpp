@@ -27,7 +27,11 @@ bool pictureDataSuffices(PictureFormat format, std::int64_t width, std::int64_t 
                          const PictureLimits& limits) {
     if (width < 1 || height < 1 || width > limits.maxSide || height > limits.maxSide) return false;
     // Sides of at most 2^31 keep width × height × 4 within 64 bits.
-    const std::int64_t pixels = width * height;
+    return pictureDataSufficesFor(format, width * height, size, limits);
+}
+
+bool pictureDataSufficesFor(PictureFormat format, std::int64_t pixels, std::size_t size, const PictureLimits& limits) {
+    if (pixels < 1 || pixels > INT64_MAX / 4) return false;
     if (pixels * 4 <= limits.unbackedBytes) return true;
     const std::int64_t bytes = static_cast<std::int64_t>(std::min<std::size_t>(size, INT64_MAX));
     std::int64_t most = 0;

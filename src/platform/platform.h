@@ -619,6 +619,9 @@ struct PictureLimits {
 // pixel, so WebP has no such bound; it is held to PNG's.
 bool pictureDataSuffices(PictureFormat format, std::int64_t width, std::int64_t height, std::size_t size,
                          const PictureLimits& limits);
+// The same rule for `pixels` in all, whatever their shape: an animation's
+// frames, each kept as a bitmap of the whole screen.
+bool pictureDataSufficesFor(PictureFormat format, std::int64_t pixels, std::size_t size, const PictureLimits& limits);
 
 // What a picture's headers say.
 struct PictureInfo {
