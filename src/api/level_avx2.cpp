@@ -18,6 +18,8 @@
 
 #include <immintrin.h>
 
+#include <utility>
+
 #define OCT_AVX2 __attribute__((target("avx2")))
 
 namespace oct::lvl {
@@ -58,9 +60,6 @@ OCT_AVX2 inline __m256i grayLevels(__m256i px) {
     return _mm256_mulhi_epu16(sums, _mm256_set1_epi16(683));
 }
 
-// The gray codes of eight 32-bit lanes B, G, R, A.
-OCT_AVX2 inline __m256i grayCodes(__m256i px) { return _mm256_shuffle_epi8(table256(kGrayCodes), grayLevels(px)); }
-
 // Eight levels in 32-bit lanes → their palette value in the three low bytes of each.
 OCT_AVX2 inline __m256i grayValues(__m256i levels) {
     return _mm256_mullo_epi32(_mm256_shuffle_epi8(table256(kLevelValues), levels), _mm256_set1_epi32(0x010101));
@@ -80,14 +79,19 @@ OCT_AVX2 inline void groupsOf(__m256i a, __m256i b, std::uint64_t& low, std::uin
     high = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm256_extracti128_si256(octs, 1)));
 }
 
+// The codes of 16 gray pixels from their levels (pixels 0..7 in `a`), to the writer.
+OCT_AVX2 inline void putGrayCodes(__m256i a, __m256i b, CodeWriter& writer) {
+    std::uint64_t low, high;
+    groupsOf<3>(_mm256_shuffle_epi8(table256(kGrayCodes), a), _mm256_shuffle_epi8(table256(kGrayCodes), b), low, high);
+    writer.put(low | high << 24, 48);
+}
+
 OCT_AVX2 void quantize24(const std::uint8_t* row, std::int32_t width, CodeWriter& writer) {
     std::int32_t x = 0;
     // Each step reads 56 bytes from its first pixel: 8 past its 16 pixels.
     for (; width - x >= 19; x += 16) {
         const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 3;
-        std::uint64_t low, high;
-        groupsOf<3>(grayCodes(lanesOf24(p)), grayCodes(lanesOf24(p + 24)), low, high);
-        writer.put(low | high << 24, 48);
+        putGrayCodes(grayLevels(lanesOf24(p)), grayLevels(lanesOf24(p + 24)), writer);
     }
     quantizeTail<3>(row + static_cast<std::int64_t>(x) * 3, width - x, writer);
 }
@@ -104,10 +108,7 @@ OCT_AVX2 void convert24(const std::uint8_t* row, std::int32_t width, CodeWriter&
     for (; width - x >= 19; x += 16) {
         const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 3;
         const __m256i a = grayLevels(lanesOf24(p)), b = grayLevels(lanesOf24(p + 24));
-        std::uint64_t low, high;
-        groupsOf<3>(_mm256_shuffle_epi8(table256(kGrayCodes), a), _mm256_shuffle_epi8(table256(kGrayCodes), b), low,
-                    high);
-        writer.put(low | high << 24, 48);
+        putGrayCodes(a, b, writer);
         std::uint8_t* o = out + static_cast<std::int64_t>(x) * 3;
         const __m256i grayA = _mm256_shuffle_epi8(grayValues(a), pack);
         const __m256i grayB = _mm256_shuffle_epi8(grayValues(b), pack);
@@ -122,9 +123,19 @@ OCT_AVX2 void convert24(const std::uint8_t* row, std::int32_t width, CodeWriter&
     convertTail<3>(row + static_cast<std::int64_t>(x) * 3, width - x, writer, out + static_cast<std::int64_t>(x) * 3);
 }
 
-OCT_AVX2 inline __m256i alphaCodes(__m256i px) {
-    const __m256i gray = grayCodes(px);
-    return _mm256_or_si256(gray, _mm256_shuffle_epi8(table256(kAlphaCodes), _mm256_srli_epi32(px, 29)));
+// The 6-bit codes of eight 32-bit lanes B, G, R, A whose gray levels are `levels`.
+OCT_AVX2 inline __m256i alphaCodes(__m256i px, __m256i levels) {
+    return _mm256_or_si256(_mm256_shuffle_epi8(table256(kGrayCodes), levels),
+                           _mm256_shuffle_epi8(table256(kAlphaCodes), _mm256_srli_epi32(px, 29)));
+}
+
+// The codes of 16 pixels with alpha (pixels 0..7 in `a`, their gray levels
+// in `levelsA`), to the writer.
+OCT_AVX2 inline void putAlphaCodes(__m256i a, __m256i levelsA, __m256i b, __m256i levelsB, CodeWriter& writer) {
+    std::uint64_t low, high;
+    groupsOf<6>(alphaCodes(a, levelsA), alphaCodes(b, levelsB), low, high);
+    writer.put(low, 48);
+    writer.put(high, 48);
 }
 
 OCT_AVX2 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter& writer) {
@@ -133,10 +144,7 @@ OCT_AVX2 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter
         const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 4;
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-        std::uint64_t low, high;
-        groupsOf<6>(alphaCodes(a), alphaCodes(b), low, high);
-        writer.put(low, 48);
-        writer.put(high, 48);
+        putAlphaCodes(a, grayLevels(a), b, grayLevels(b), writer);
     }
     quantizeTail<4>(row + static_cast<std::int64_t>(x) * 4, width - x, writer);
 }
@@ -149,15 +157,13 @@ OCT_AVX2 void convert32(const std::uint8_t* row, std::int32_t width, CodeWriter&
         const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 4;
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-        std::uint64_t low, high;
-        groupsOf<6>(alphaCodes(a), alphaCodes(b), low, high);
-        writer.put(low, 48);
-        writer.put(high, 48);
+        const __m256i levelsA = grayLevels(a), levelsB = grayLevels(b);
+        putAlphaCodes(a, levelsA, b, levelsB, writer);
         std::uint8_t* o = out + static_cast<std::int64_t>(x) * 4;
-        for (const __m256i px : {a, b}) {
+        for (const auto& [px, levels] : {std::pair{a, levelsA}, std::pair{b, levelsB}}) {
             const __m256i alpha = _mm256_shuffle_epi8(table256(kLevelValues), _mm256_srli_epi32(px, 29));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
-                                _mm256_or_si256(grayValues(grayLevels(px)), _mm256_slli_epi32(alpha, 24)));
+                                _mm256_or_si256(grayValues(levels), _mm256_slli_epi32(alpha, 24)));
             o += 32;
         }
     }

@@ -45,6 +45,9 @@ ObjectTable* imgTable() { return gImages; }
 
 namespace {
 
+// The bit count of the DIB section for an image of `depth`: 32, else 24 at least.
+int sectionDepth(std::int32_t depth) { return depth == 32 ? 32 : depth <= 24 ? 24 : depth; }
+
 // imgCreateImage; without `filled` the pixels are left as the section comes.
 std::int64_t createImage(std::int64_t id, std::int32_t width, std::int32_t height, std::int32_t depth,
                          std::uint32_t background, bool filled) {
@@ -55,9 +58,8 @@ std::int64_t createImage(std::int64_t id, std::int32_t width, std::int32_t heigh
     if (!image) return 0;
     const std::int64_t releaseId = id == AnyId ? reinterpret_cast<std::int64_t>(image) : id;
 
-    const std::int32_t bpp = depth == 32 ? 32 : depth <= 24 ? 24 : depth;
-    plat::Handle bitmap =
-        filled ? imgCreateDIBSection(width, height, depth) : plat::dibSectionCreateForOverwrite(width, height, bpp);
+    plat::Handle bitmap = filled ? imgCreateDIBSection(width, height, depth)
+                                 : plat::dibSectionCreateForOverwrite(width, height, sectionDepth(depth));
     plat::BitmapDesc bm{};
     if (!bitmap || !plat::bitmapDescribe(bitmap, bm)) {
         deleteHandle(bitmap);
@@ -113,7 +115,7 @@ plat::Handle imgImageHandle(std::int64_t id) {
 }
 
 plat::Handle imgCreateDIBSection(std::int32_t width, std::int32_t height, std::int32_t depth) {
-    return plat::dibSectionCreate(width, height, depth == 32 ? 32 : depth <= 24 ? 24 : depth);
+    return plat::dibSectionCreate(width, height, sectionDepth(depth));
 }
 
 void imgZeroRowPadding(void* bits, std::int32_t width, std::int32_t height, std::int64_t rowBytes,
