@@ -2,13 +2,14 @@
 # source root, with $runs set.
 #
 # process_bench_start NAME: sets $build (build/native), $tool (its octtool)
-# and $scratch (a fresh folder there, removed on exit), and builds octtool and
+# and $scratch (a fresh folder in $BENCH_DIR when set, e.g. /dev/shm for
+# outputs on tmpfs, else in $build; removed on exit), and builds octtool and
 # oct_bench when they are missing.
 process_bench_start() {
   build=$PWD/build/native
   tool=$build/octtool
   mkdir -p "$build"
-  scratch=$(mktemp -d "$build/$1.XXXXXX")
+  scratch=$(mktemp -d "${BENCH_DIR:-$build}/$1.XXXXXX")
   trap 'rm -rf "$scratch"' EXIT
   if [ ! -x "$tool" ] || [ ! -x "$build/oct_bench" ]; then
     scripts/setup
