@@ -51,7 +51,11 @@ OCT_API OctImage* octCatch(const void* data, int64_t size);
  * was. */
 OCT_API int64_t octSave(OctImage* record, const char16_t* fileName, int64_t flag);
 
-/* Releases a record and everything it owns. 0 does nothing. Always 0. */
+/* Releases a record and everything it owns. 0 does nothing. Always 0.
+ * On Linux the pages of the last large bitmap released (one, of at most
+ * 64 MB) are kept for the next bitmap of the same size, which spares the
+ * system clearing fresh pages; a host therefore holds up to that much more
+ * than its live records. */
 OCT_API int64_t octFree(OctImage* record);
 
 /* The picture's width and height; 0 for a null record. */
