@@ -25,11 +25,10 @@ ImageObject* replaceableSource(const OctImage& record, std::int32_t width, std::
     return source;
 }
 
-// The source image, its rows now the rebuilt picture, becomes the record's
-// rebuilt image: as imgCreateImage makes one, with no decoder, no frames and
-// zero row padding.
-void adoptSource(OctImage& record, ImageObject& source, const plat::BitmapDesc& bm) {
-    imgZeroRowPadding(bm.bits, bm.width, bm.height, bm.widthBytes, bm.bitsPerPixel / 8);
+// The source image, its rows now the rebuilt picture and its row padding
+// zero, becomes the record's rebuilt image: as imgCreateImage makes one,
+// with no decoder and no frames.
+void adoptSource(OctImage& record, ImageObject& source) {
     source.sourceDepth = source.depth;
     source.format = 0;
     record.image = record.source;
@@ -91,48 +90,36 @@ std::int64_t octRebuildRecord(OctImage& record) {
 }
 
 
-std::int64_t octRebuildIntoSource(OctImage& record) {
-    if (record.image || !record.levels) return 0;
-    const bool alpha = record.header.alpha != 0;
-    const std::int32_t width = record.header.width, height = record.header.height;
-    plat::BitmapDesc bm{};
-    ImageObject* source = replaceableSource(record, width, height, alpha, bm);
-    if (!source || !lvlDecodeRows(record.levels, record.levelsSize, width, height, alpha,
-                                  static_cast<std::uint8_t*>(bm.bits), bm.widthBytes, alpha ? 4 : 3))
-        return 0;
-    adoptSource(record, *source, bm);
-    return 1;
-}
-
 std::int64_t octConvertRecord(OctImage& record, bool intoSource) {
     if (record.levels || record.image) return octQuantizeRecord(record) && octRebuildRecord(record);
     const plat::BitmapDesc& in = record.bitmapInfo;
     const PixelSource pixels{static_cast<const std::uint8_t*>(in.bits), in.width, in.height, in.widthBytes,
                              in.bitsPerPixel};
     const bool alpha = in.bitsPerPixel != 24;
-    LevelBuffer lv;
+    // The rebuilt rows go over the source's own where it can take them, else
+    // into a new image. Every pixel byte of it is written and its padding
+    // cleared, so a new one may come uncleared (imgCreateImageForOverwrite).
     plat::BitmapDesc bm{};
     ImageObject* source = intoSource ? replaceableSource(record, in.width, in.height, alpha, bm) : nullptr;
-    if (source) {
-        if (!lvlQuantizeRebuild(pixels, lv, static_cast<std::uint8_t*>(bm.bits), bm.widthBytes)) return 0;
-        keepLevels(record, lv);
-        adoptSource(record, *source, bm);
-        return 1;
+    std::int64_t image = 0;
+    if (!source) {
+        image = imgCreateImageForOverwrite(AnyId, in.width, in.height, alpha ? 32 : 24);
+        if (!image) return 0;
     }
-    // Every pixel byte of the new image is written and its padding cleared,
-    // so it may come uncleared (imgCreateImageForOverwrite).
-    const std::int64_t image = imgCreateImageForOverwrite(AnyId, in.width, in.height, alpha ? 32 : 24);
-    if (!image) return 0;
-    const plat::Handle handle = imgImageHandle(image);
-    if (!plat::bitmapDescribe(handle, bm) || !bm.bits ||
+    LevelBuffer lv;
+    if ((image && (!plat::bitmapDescribe(imgImageHandle(image), bm) || !bm.bits)) ||
         !lvlQuantizeRebuild(pixels, lv, static_cast<std::uint8_t*>(bm.bits), bm.widthBytes)) {
-        imgFreeImage(image);
+        if (image) imgFreeImage(image);
         return 0;
     }
     imgZeroRowPadding(bm.bits, bm.width, bm.height, bm.widthBytes, bm.bitsPerPixel / 8);
     keepLevels(record, lv);
-    record.image = image;
-    record.imageBitmap = handle;
+    if (source) {
+        adoptSource(record, *source);
+    } else {
+        record.image = image;
+        record.imageBitmap = imgImageHandle(image);
+    }
     return 1;
 }
 

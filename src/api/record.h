@@ -31,17 +31,13 @@ std::int64_t octQuantizeRecord(OctImage& record);
 // image is present. 0 on failure, with the record as it was.
 std::int64_t octRebuildRecord(OctImage& record);
 
-// As octRebuildRecord, but decodes into the record's own source image and
-// makes it the rebuilt image (the source is then 0), which spares a second
-// picture's memory. Only for a source the record owns that is a single
-// bottom-up DIB section of the levels' size and depth; 0, with the record as
-// it was, for any other.
-std::int64_t octRebuildIntoSource(OctImage& record);
-
 // octQuantizeRecord and then octRebuildRecord, in one pass over the pixels
-// that writes the rebuilt ones as it quantizes (lvlQuantizeRebuild); with
-// `intoSource`, into the source image as octRebuildIntoSource does, where it
-// can, else into a new image. 0 on failure, with the record as it was.
+// that writes the rebuilt ones as it quantizes (lvlQuantizeRebuild). With
+// `intoSource`, a source the record owns that is a single bottom-up DIB
+// section of the rebuilt size and depth takes the rebuilt rows itself and
+// becomes the rebuilt image (the source is then 0), which spares a second
+// picture's memory; any other gets a new image. 0 on failure, with the
+// record as it was.
 std::int64_t octConvertRecord(OctImage& record, bool intoSource);
 
 // Builds packed and packedSize from levels (codec 4, level 9); 1 at once when
