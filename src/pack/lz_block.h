@@ -78,8 +78,8 @@ void clearEntriesFor(const std::uint8_t* block, std::uint32_t length, std::uint3
 
 // The decoders for the kinds of processor, for tests that compare them:
 // pakDecompressBlock picks the fastest that runs here. kShuffle needs SSSE3
-// and LZCNT, kPext those and BMI2; decoderRuns says whether this processor
-// has what one needs.
+// and LZCNT, kPext those and BMI1 and BMI2; decoderRuns says whether this
+// processor has what one needs.
 enum class LzDecoder { kPortable, kShuffle, kPext };
 bool decoderRuns(LzDecoder which);
 std::int64_t decompressBlockWith(LzDecoder which, const std::uint8_t* source, std::size_t sourceSize,

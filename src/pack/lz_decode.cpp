@@ -204,26 +204,36 @@ constexpr PeriodShuffles makePeriodShuffles() {
 
 alignas(64) constexpr PeriodShuffles kPeriodShuffles = makePeriodShuffles();
 
-// The same copy as copyInPieces with SSSE3 byte shuffles: a match shorter
-// than 16 bytes, which most are, costs one load, one shuffle and one store
-// whatever its distance, so the copy chooses nothing by distance until the
-// match is longer. A distance below 16 repeats its period out of a register
+// The first 16 bytes of a match from `dist` bytes back, where 16 bytes are
+// free at `out`, with one load, one shuffle and one store whatever the
+// distance: the whole of a match of up to 16 bytes, which most are. Returns
+// the 16 bytes. A distance below 16 repeats its period out of a register
 // rather than reading bytes just written, which would wait for the stores.
-[[gnu::target("ssse3")]] [[gnu::always_inline]] inline void copyByShuffle(std::uint8_t* out, std::uint64_t dist,
-                                                                         std::uint32_t len) {
+[[gnu::target("ssse3")]] [[gnu::always_inline]] inline __m128i copyShortByShuffle(std::uint8_t* out,
+                                                                                 std::uint64_t dist) {
     // From a distance of 16 on, the shuffle keeps the 16 bytes as they are.
     // Below it, the load takes in bytes at `out` and after, which the
     // shuffle leaves out.
     const std::uint64_t period = std::min<std::uint64_t>(dist, 16);
-    __m128i piece = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out - dist)),
-                                     _mm_load_si128(reinterpret_cast<const __m128i*>(kPeriodShuffles.start[period])));
+    const __m128i piece =
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(out - dist)),
+                         _mm_load_si128(reinterpret_cast<const __m128i*>(kPeriodShuffles.start[period])));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), piece);
+    return piece;
+}
+
+// The same copy as copyInPieces with SSSE3 byte shuffles: the first 16 bytes
+// as copyShortByShuffle writes them, so that the copy chooses nothing by
+// distance until the match is longer.
+[[gnu::target("ssse3")]] [[gnu::always_inline]] inline void copyByShuffle(std::uint8_t* out, std::uint64_t dist,
+                                                                         std::uint32_t len) {
+    __m128i piece = copyShortByShuffle(out, dist);
     if (len <= 16) [[likely]]
         return;
     if (dist >= 16) {
         copyFarPieces(out, dist, 16, len);
     } else {
-        const __m128i next = _mm_load_si128(reinterpret_cast<const __m128i*>(kPeriodShuffles.next[period]));
+        const __m128i next = _mm_load_si128(reinterpret_cast<const __m128i*>(kPeriodShuffles.next[dist]));
         for (std::uint32_t i = 16; i < len; i += 16) {
             piece = _mm_shuffle_epi8(piece, next);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), piece);
@@ -259,11 +269,13 @@ std::uint64_t tagWordAt(const std::uint8_t* p) {
 #define OCT_LZ_TARGET
 #define OCT_LZ_GATHER_DIGITS(t) gatherOddBits(t)
 #define OCT_LZ_COPY(out, dist, len) copyInPieces(out, dist, len)
+#define OCT_LZ_COPY_SHORT(out, dist) copyInPieces(out, dist, 16)
 #include "pack/lz_decode.inc"
 #undef OCT_LZ_NAMESPACE
 #undef OCT_LZ_TARGET
 #undef OCT_LZ_GATHER_DIGITS
 #undef OCT_LZ_COPY
+#undef OCT_LZ_COPY_SHORT
 
 #if defined(__x86_64__)
 #define OCT_LZ_HAVE_X86 1
@@ -271,19 +283,22 @@ std::uint64_t tagWordAt(const std::uint8_t* p) {
 #define OCT_LZ_TARGET [[gnu::target("ssse3,lzcnt")]]
 #define OCT_LZ_GATHER_DIGITS(t) gatherOddBits(t)
 #define OCT_LZ_COPY(out, dist, len) copyByShuffle(out, dist, len)
+#define OCT_LZ_COPY_SHORT(out, dist) static_cast<void>(copyShortByShuffle(out, dist))
 #include "pack/lz_decode.inc"
 #undef OCT_LZ_NAMESPACE
 #undef OCT_LZ_TARGET
 #undef OCT_LZ_GATHER_DIGITS
 
 #define OCT_LZ_NAMESPACE pext
-#define OCT_LZ_TARGET [[gnu::target("bmi2,lzcnt,ssse3")]]
+// BMI1 for ANDN: one instruction less on the chain from token to token.
+#define OCT_LZ_TARGET [[gnu::target("bmi,bmi2,lzcnt,ssse3")]]
 #define OCT_LZ_GATHER_DIGITS(t) __builtin_ia32_pext_di((t), 0xAAAAAAAAAAAAAAAAull)
 #include "pack/lz_decode.inc"
 #undef OCT_LZ_NAMESPACE
 #undef OCT_LZ_TARGET
 #undef OCT_LZ_GATHER_DIGITS
 #undef OCT_LZ_COPY
+#undef OCT_LZ_COPY_SHORT
 #endif
 
 // The fastest decoder this processor runs: PEXT where it is fast, else the
@@ -305,7 +320,7 @@ bool detail::decoderRuns(LzDecoder which) {
 #ifdef OCT_LZ_HAVE_X86
     const CpuFeatures& cpu = cpuFeatures();
     const bool shuffles = cpu.ssse3 && cpu.lzcnt;
-    return which == LzDecoder::kShuffle ? shuffles : shuffles && cpu.bmi2;
+    return which == LzDecoder::kShuffle ? shuffles : shuffles && cpu.bmi1 && cpu.bmi2;
 #else
     return false;
 #endif

@@ -17,6 +17,7 @@ CpuFeatures probe() {
     // False too when the system does not save the AVX registers.
     f.avx2 = __builtin_cpu_supports("avx2");
     f.ssse3 = __builtin_cpu_supports("ssse3");
+    f.bmi1 = __builtin_cpu_supports("bmi");
     f.bmi2 = __builtin_cpu_supports("bmi2");
     // LZCNT is asked of CPUID itself: not every compiler's feature test knows it.
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;

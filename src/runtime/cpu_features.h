@@ -10,6 +10,7 @@ namespace oct {
 struct CpuFeatures {
     bool avx2;      // AVX2, with the system saving the AVX registers
     bool ssse3;
+    bool bmi1;
     bool bmi2;
     bool lzcnt;
     bool fastPext;  // BMI2's PEXT runs in hardware, not as slow microcode; implies bmi2

@@ -430,5 +430,43 @@ TEST(LzBlockDecoder, EveryDecoderCopiesEveryDistanceAndLength) {
     }
 }
 
+// The fast loop stops while the room left is enough for a short match's
+// 16-byte store, and the careful loop ends the block. A match at every place
+// near the block's end, of lengths around 16, must come out the same through
+// every decoder, with nothing written past the block. The next block's bytes
+// follow the stream, as in a container, so that the room runs out before
+// the input does.
+TEST(LzBlockDecoder, EveryDecoderEndsShortMatchesAtEveryPlaceNearTheEnd) {
+    std::vector<detail::LzDecoder> decoders = {detail::LzDecoder::kPortable};
+    for (const detail::LzDecoder which : kFasterDecoders)
+        if (detail::decoderRuns(which)) decoders.push_back(which);
+    for (const std::uint32_t dist : {3u, 20u}) {
+        const Bytes unit = test::mixedData(dist, dist + 11);
+        for (const std::uint32_t len : {4u, 5u, 15u, 16u, 17u, 20u, 33u}) {
+            for (std::uint32_t tail = 0; tail <= 48; ++tail) {
+                Bytes in = test::mixedData(60, 9);
+                in.insert(in.end(), unit.begin(), unit.end());
+                for (std::uint32_t i = 0; i < len; ++i) in.push_back(in[in.size() - dist]);
+                const Bytes after = test::mixedData(tail, tail + 1);
+                in.insert(in.end(), after.begin(), after.end());
+                const Bytes packed = compress(in);
+                Bytes stream = packed;
+                stream.insert(stream.end(), 40, 0x5A);
+                const auto n = static_cast<std::uint32_t>(in.size());
+                for (const detail::LzDecoder which : decoders) {
+                    Bytes out(n + 16, 0xCC);
+                    const std::string what = decoderName(which) + ", distance " + std::to_string(dist) + " length " +
+                                             std::to_string(len) + " tail " + std::to_string(tail);
+                    ASSERT_EQ(detail::decompressBlockWith(which, stream.data(), stream.size(), out.data(), n),
+                              static_cast<std::int64_t>(packed.size()))
+                        << what;
+                    EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin())) << what;
+                    EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xCC)) << "canary, " << what;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace oct
