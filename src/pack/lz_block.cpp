@@ -235,27 +235,34 @@ template <bool kHigh>
                          _mm_set1_epi32(kPakHashEntries - 1));
 }
 
-// Enters positions [from, to) of the block in the table, in that order, as
-// enterPositions does, for at most 8 of them, with no branch on how many: the
-// hashes of 8 positions are made at once and the stores of those past `to`
-// go to the spare entry after the table, which no lookup reads. After a short
-// match the count varies from one match to the next, and a loop's exit would
-// often go the wrong way. Reads the 16 bytes at `from`, which must lie inside
-// the block.
-void enterFewPositions(const std::uint8_t* block, std::uint32_t from, std::uint32_t to, std::uint32_t* table,
-                       std::uint32_t base) {
-    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + from));
-    const __m128i lo = hashesOf4<false>(raw), hi = hashesOf4<true>(raw);
-    // Positions past `to` store to the spare entry.
-    const __m128i count = _mm_set1_epi32(static_cast<std::int32_t>(to - from));
+// The hashes of the 8 positions from `p` on, made from the 16 bytes at `p`.
+struct EightHashes {
+    __m128i first4, last4;
+};
+
+[[gnu::always_inline]] inline EightHashes hashesOf8(const std::uint8_t* p) {
+    const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return {hashesOf4<false>(raw), hashesOf4<true>(raw)};
+}
+
+// Enters `count` (at most 8) positions in the table, in order, given the
+// hashes of the 8 from the first on; the first gets the entry `v`. There is
+// no branch on how many: the stores of those past `count` go to the spare
+// entry after the table, which no lookup reads. After a short match the
+// count varies from one match to the next, and a loop's exit would often go
+// the wrong way.
+[[gnu::always_inline]] inline void enterHashed(const EightHashes& h, std::uint32_t count, std::uint32_t* table,
+                                               std::uint32_t v) {
+    const __m128i n = _mm_set1_epi32(static_cast<std::int32_t>(count));
     const __m128i spare = _mm_set1_epi32(kPakHashEntries);
-    const __m128i inLo = _mm_cmpgt_epi32(count, _mm_setr_epi32(0, 1, 2, 3));
-    const __m128i inHi = _mm_cmpgt_epi32(count, _mm_setr_epi32(4, 5, 6, 7));
+    const __m128i inLo = _mm_cmpgt_epi32(n, _mm_setr_epi32(0, 1, 2, 3));
+    const __m128i inHi = _mm_cmpgt_epi32(n, _mm_setr_epi32(4, 5, 6, 7));
     alignas(16) std::uint32_t slot[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(slot), _mm_or_si128(_mm_and_si128(inLo, lo), _mm_andnot_si128(inLo, spare)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(slot),
+                    _mm_or_si128(_mm_and_si128(inLo, h.first4), _mm_andnot_si128(inLo, spare)));
     _mm_store_si128(reinterpret_cast<__m128i*>(slot + 4),
-                    _mm_or_si128(_mm_and_si128(inHi, hi), _mm_andnot_si128(inHi, spare)));
-    const std::uint32_t v = base + from + 1;  // written out: a loop here is not always unrolled
+                    _mm_or_si128(_mm_and_si128(inHi, h.last4), _mm_andnot_si128(inHi, spare)));
+    // Written out: a loop here is not always unrolled.
     table[slot[0]] = v;
     table[slot[1]] = v + 1;
     table[slot[2]] = v + 2;
@@ -266,21 +273,12 @@ void enterFewPositions(const std::uint8_t* block, std::uint32_t from, std::uint3
     table[slot[7]] = v + 7;
 }
 
-// The hashes of the 4 positions at `p`, 4 to 7 bytes after a token's start,
-// where the lookup after a short match reads, into `slot`; and their table
-// entries start to be fetched. The next lookup's position depends on the
-// match's length, which depends on the bytes its candidate points at, so
-// otherwise one token's hash and table miss wait for the token before; text,
-// with its short matches spread over the whole table, gains most. Reads the
-// 8 bytes at `p`.
-[[gnu::always_inline]] inline void hashLikelyLookups(const std::uint8_t* p, const std::uint32_t* table,
-                                                     std::uint32_t* slot) {
-    const __m128i raw = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-    _mm_store_si128(reinterpret_cast<__m128i*>(slot), hashesOf4<false>(raw));
-    __builtin_prefetch(table + slot[0]);
-    __builtin_prefetch(table + slot[1]);
-    __builtin_prefetch(table + slot[2]);
-    __builtin_prefetch(table + slot[3]);
+// Enters positions [from, to) of the block in the table, in that order, as
+// enterPositions does, for at most 8 of them. Reads the 16 bytes at `from`,
+// which must lie inside the block.
+void enterFewPositions(const std::uint8_t* block, std::uint32_t from, std::uint32_t to, std::uint32_t* table,
+                       std::uint32_t base) {
+    enterHashed(hashesOf8(block + from), to - from, table, base + from + 1);
 }
 #endif
 
@@ -304,12 +302,29 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
     std::uint32_t hash = cur < searchEnd ? pakHash4(block + cur) : 0;  // of the position at `cur`
     while (cur < searchEnd) {
 #if defined(__SSE2__)
-        alignas(16) std::uint32_t ahead[4];  // hashes of cur + 4 .. cur + 7
-        const bool haveAhead = length - cur >= 16;
-        if (haveAhead) hashLikelyLookups(block + cur + 4, table, ahead);
+        // The hashes of the 8 positions after `cur`: a match of up to 9
+        // bytes enters those it covers, and the lookup after a match of up
+        // to 8 bytes reads one of them. The table entries of cur + 4 ..
+        // cur + 7, where most next lookups fall, start to be fetched now:
+        // the next lookup's position depends on the match's length, which
+        // depends on the bytes its candidate points at, so otherwise one
+        // token's table miss would wait for the token before; text, with its
+        // short matches spread over the whole table, gains most.
+        const bool haveNext = length - cur > 16;  // the 16 bytes at cur + 1 lie inside the block
+        EightHashes next{};
+        alignas(16) std::uint32_t nextHash[8];
+        if (haveNext) {
+            next = hashesOf8(block + cur + 1);
+            _mm_store_si128(reinterpret_cast<__m128i*>(nextHash), next.first4);
+            _mm_store_si128(reinterpret_cast<__m128i*>(nextHash + 4), next.last4);
+            __builtin_prefetch(table + nextHash[3]);
+            __builtin_prefetch(table + nextHash[4]);
+            __builtin_prefetch(table + nextHash[5]);
+            __builtin_prefetch(table + nextHash[6]);
+        }
 #else
-        constexpr bool haveAhead = false;
-        const std::uint32_t* ahead = nullptr;
+        constexpr bool haveNext = false;
+        const std::uint32_t* nextHash = nullptr;
 #endif
         const std::uint32_t entry = table[hash];
         table[hash] = base + cur + 1;
@@ -346,16 +361,18 @@ std::uint32_t detail::compressBlockFrom(const std::uint8_t* block, std::uint8_t*
                 const std::uint32_t repeating = std::min(cur + len - 3, to);
                 const std::uint32_t from = repeating - cur - 1 > period ? repeating - period : cur + 1;
 #if defined(__SSE2__)
-                if (to - from <= 8 && length - from >= 16)
+                if (haveNext && from == cur + 1 && to - from <= 8)
+                    enterHashed(next, to - from, table, base + from + 1);
+                else if (to - from <= 8 && length - from >= 16)
                     enterFewPositions(block, from, to, table, base);
                 else
 #endif
                     enterPositions(block, from, to, table, base);
                 cur += len;
-                // A branch, not a select: the hash taken ahead is ready
-                // long before one made from the bytes at `cur` would be.
-                if (haveAhead && len < 8) [[likely]] {
-                    hash = ahead[len - 4];
+                // A branch, not a select: the hash made ahead is ready long
+                // before one made from the bytes at `cur` would be.
+                if (haveNext && len <= 8) [[likely]] {
+                    hash = nextHash[len - 1];
                 } else if (cur < searchEnd) {
                     hash = pakHash4(block + cur);
                 }
