@@ -387,6 +387,41 @@ TEST(LzBlockDecoder, EveryDecoderAgreesWithThePortableOne) {
     if (ran == 0) GTEST_SKIP() << "this processor runs only the portable decoder";
 }
 
+// The portable decoder and every faster one this processor runs.
+std::vector<detail::LzDecoder> decodersHere() {
+    std::vector<detail::LzDecoder> decoders = {detail::LzDecoder::kPortable};
+    for (const detail::LzDecoder which : kFasterDecoders)
+        if (detail::decoderRuns(which)) decoders.push_back(which);
+    return decoders;
+}
+
+// `before`, then `unit` (`dist` bytes), a match of `len` bytes from `dist`
+// bytes back, and `after`.
+Bytes withMatch(Bytes before, const Bytes& unit, std::uint32_t dist, std::uint32_t len, const Bytes& after) {
+    before.insert(before.end(), unit.begin(), unit.end());
+    for (std::uint32_t i = 0; i < len; ++i) before.push_back(before[before.size() - dist]);
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
+}
+
+// Every decoder here must decode `in`'s block, followed in the stream by
+// `extra` bytes of a next block, back to `in`, using exactly the block's
+// bytes and writing nothing past the block.
+void expectEveryDecoderGivesBack(const Bytes& in, std::size_t extra, const std::string& what) {
+    const Bytes packed = compress(in);
+    Bytes stream = packed;
+    stream.insert(stream.end(), extra, 0x5A);
+    const auto n = static_cast<std::uint32_t>(in.size());
+    for (const detail::LzDecoder which : decodersHere()) {
+        Bytes out(n + 16, 0xCC);
+        ASSERT_EQ(detail::decompressBlockWith(which, stream.data(), stream.size(), out.data(), n),
+                  static_cast<std::int64_t>(packed.size()))
+            << decoderName(which) << ", " << what;
+        EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin())) << decoderName(which) << ", " << what;
+        EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xCC)) << "canary, " << decoderName(which) << ", " << what;
+    }
+}
+
 // The copies choose by distance and length: a period repeated from a
 // register below 16, pieces of 16 above, and a first piece that serves
 // every match of up to 16 bytes. Every distance around those limits, with
@@ -401,30 +436,15 @@ TEST(LzBlockDecoder, EveryDecoderCopiesEveryDistanceAndLength) {
     std::vector<std::uint32_t> lengths;
     for (std::uint32_t n = 4; n <= 20; ++n) lengths.push_back(n);
     for (std::uint32_t n : {31u, 32u, 33u, 47u, 48u, 49u, 64u, 65u, 100u, 300u}) lengths.push_back(n);
-    std::vector<detail::LzDecoder> decoders = {detail::LzDecoder::kPortable};
-    for (const detail::LzDecoder which : kFasterDecoders)
-        if (detail::decoderRuns(which)) decoders.push_back(which);
     const Bytes tail = test::mixedData(40, 5);
     for (const std::uint32_t dist : distances) {
         const Bytes unit = test::mixedData(dist, dist * 7 + 3);
         for (const std::uint32_t len : lengths) {
             for (const int lead : {0, 7}) {
-                Bytes in = sequence(150, lead);
-                in.insert(in.end(), unit.begin(), unit.end());
-                for (std::uint32_t i = 0; i < len; ++i) in.push_back(in[in.size() - dist]);
-                in.insert(in.end(), tail.begin(), tail.end());
-                const Bytes packed = compress(in);
-                const auto n = static_cast<std::uint32_t>(in.size());
-                for (const detail::LzDecoder which : decoders) {
-                    Bytes out(n + 16, 0xCC);
-                    const std::string what = decoderName(which) + ", distance " + std::to_string(dist) + " length " +
-                                             std::to_string(len) + " lead " + std::to_string(lead);
-                    ASSERT_EQ(detail::decompressBlockWith(which, packed.data(), packed.size(), out.data(), n),
-                              static_cast<std::int64_t>(packed.size()))
-                        << what;
-                    EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin())) << what;
-                    EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xCC)) << "canary, " << what;
-                }
+                expectEveryDecoderGivesBack(withMatch(sequence(150, lead), unit, dist, len, tail), 0,
+                                            "distance " + std::to_string(dist) + " length " + std::to_string(len) +
+                                                " lead " + std::to_string(lead));
+                if (HasFatalFailure()) return;
             }
         }
     }
@@ -437,32 +457,16 @@ TEST(LzBlockDecoder, EveryDecoderCopiesEveryDistanceAndLength) {
 // follow the stream, as in a container, so that the room runs out before
 // the input does.
 TEST(LzBlockDecoder, EveryDecoderEndsShortMatchesAtEveryPlaceNearTheEnd) {
-    std::vector<detail::LzDecoder> decoders = {detail::LzDecoder::kPortable};
-    for (const detail::LzDecoder which : kFasterDecoders)
-        if (detail::decoderRuns(which)) decoders.push_back(which);
     for (const std::uint32_t dist : {3u, 20u}) {
         const Bytes unit = test::mixedData(dist, dist + 11);
         for (const std::uint32_t len : {4u, 5u, 15u, 16u, 17u, 20u, 33u}) {
             for (std::uint32_t tail = 0; tail <= 48; ++tail) {
-                Bytes in = test::mixedData(60, 9);
-                in.insert(in.end(), unit.begin(), unit.end());
-                for (std::uint32_t i = 0; i < len; ++i) in.push_back(in[in.size() - dist]);
-                const Bytes after = test::mixedData(tail, tail + 1);
-                in.insert(in.end(), after.begin(), after.end());
-                const Bytes packed = compress(in);
-                Bytes stream = packed;
-                stream.insert(stream.end(), 40, 0x5A);
-                const auto n = static_cast<std::uint32_t>(in.size());
-                for (const detail::LzDecoder which : decoders) {
-                    Bytes out(n + 16, 0xCC);
-                    const std::string what = decoderName(which) + ", distance " + std::to_string(dist) + " length " +
-                                             std::to_string(len) + " tail " + std::to_string(tail);
-                    ASSERT_EQ(detail::decompressBlockWith(which, stream.data(), stream.size(), out.data(), n),
-                              static_cast<std::int64_t>(packed.size()))
-                        << what;
-                    EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin())) << what;
-                    EXPECT_EQ(Bytes(out.end() - 16, out.end()), Bytes(16, 0xCC)) << "canary, " << what;
-                }
+                expectEveryDecoderGivesBack(withMatch(test::mixedData(60, 9), unit, dist, len,
+                                                      test::mixedData(tail, tail + 1)),
+                                            40,
+                                            "distance " + std::to_string(dist) + " length " + std::to_string(len) +
+                                                " tail " + std::to_string(tail));
+                if (HasFatalFailure()) return;
             }
         }
     }
