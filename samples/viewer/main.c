@@ -42,7 +42,8 @@ typedef struct Viewer {
     const wchar_t* captureName;
     const wchar_t* levelName;
     const wchar_t* pngName;
-    int captured;
+    int captured;     /* the first paint has asked for the capture */
+    int captureEnded; /* finishCapture ran: the exit code is its answer */
     int exitCode;
 } Viewer;
 
@@ -158,6 +159,7 @@ static void finishCapture(Viewer* v, HWND window) {
     if (ok && v->levelName) ok = saveLevel(v, window, v->levelName);
     if (ok && v->pngName) ok = saveLevelPng(v, window, v->pngName);
     v->exitCode = ok ? 0 : 1;
+    v->captureEnded = 1;
     DestroyWindow(window);
 }
 
@@ -227,7 +229,10 @@ static int run(Viewer* v, HINSTANCE instance, int show) {
     windowClass.hCursor = LoadCursorW(NULL, (LPCWSTR)IDC_ARROW);
     windowClass.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = L"OctViewer";
-    if (!RegisterClassW(&windowClass)) return 0;
+    if (!RegisterClassW(&windowClass)) {
+        report(v, NULL, L"Could not register the window class (error %lu).", GetLastError());
+        return 0;
+    }
 
     const DWORD style = WS_OVERLAPPEDWINDOW;
     /* A picture larger than the screen is cut off anyway; the bound keeps
@@ -251,9 +256,20 @@ static int run(Viewer* v, HINSTANCE instance, int show) {
     ShowWindow(window, v->captureName ? SW_SHOWNORMAL : show);
     UpdateWindow(window);
     MSG message;
-    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+    BOOL got;
+    while ((got = GetMessageW(&message, NULL, 0, 0)) > 0) {
         TranslateMessage(&message);
         DispatchMessageW(&message);
+    }
+    if (got < 0) {
+        report(v, NULL, L"The window's messages could not be read (error %lu).", GetLastError());
+        return 0;
+    }
+    /* A capture is made after the first paint; a window that closes before
+     * then would otherwise end the program with no word why. */
+    if (v->captureName && !v->captureEnded) {
+        report(v, NULL, L"The window closed before its capture was made.");
+        return 0;
     }
     return 1;
 }
