@@ -60,11 +60,6 @@ OCT_AVX2 inline __m256i grayLevels(__m256i px) {
     return _mm256_mulhi_epu16(sums, _mm256_set1_epi16(683));
 }
 
-// Eight levels in 32-bit lanes → their palette value in the three low bytes of each.
-OCT_AVX2 inline __m256i grayValues(__m256i levels) {
-    return _mm256_mullo_epi32(_mm256_shuffle_epi8(table256(kLevelValues), levels), _mm256_set1_epi32(0x010101));
-}
-
 // Sixteen codes of kBits bits (two registers of 32-bit lanes, pixels in
 // order) → two groups of 8 × kBits bits, pixels 0..7 and 8..15.
 template <int kBits>
@@ -101,17 +96,21 @@ OCT_AVX2 void quantize24(const std::uint8_t* row, std::int32_t width, CodeWriter
 // bytes a pixel. Each 16-byte store but the last holds 4 bytes that the
 // next one writes again, and the last stores exactly 12, so a step writes
 // only its own 48 bytes, after reading its source: `out` may be `row`.
-OCT_AVX2 void convert24(const std::uint8_t* row, std::int32_t width, CodeWriter& writer, std::uint8_t* out) {
-    const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1,  //
-                                          0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+OCT_AVX2 void convert24(const std::uint8_t* row, std::int32_t width, CodeWriter& rowWriter, std::uint8_t* out) {
+    CodeWriter writer = rowWriter;  // in registers: the stores below may not change it
+    // Each lane's palette value, in its low byte, three times: pixels of 3
+    // bytes, four to each half.
+    const __m256i pack = _mm256_setr_epi8(0, 0, 0, 4, 4, 4, 8, 8, 8, 12, 12, 12, -1, -1, -1, -1,  //
+                                          0, 0, 0, 4, 4, 4, 8, 8, 8, 12, 12, 12, -1, -1, -1, -1);
+    const __m256i values = table256(kLevelValues);
     std::int32_t x = 0;
     for (; width - x >= 19; x += 16) {
         const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 3;
         const __m256i a = grayLevels(lanesOf24(p)), b = grayLevels(lanesOf24(p + 24));
         putGrayCodes(a, b, writer);
         std::uint8_t* o = out + static_cast<std::int64_t>(x) * 3;
-        const __m256i grayA = _mm256_shuffle_epi8(grayValues(a), pack);
-        const __m256i grayB = _mm256_shuffle_epi8(grayValues(b), pack);
+        const __m256i grayA = _mm256_shuffle_epi8(_mm256_shuffle_epi8(values, a), pack);
+        const __m256i grayB = _mm256_shuffle_epi8(_mm256_shuffle_epi8(values, b), pack);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm256_castsi256_si128(grayA));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 12), _mm256_extracti128_si256(grayA, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 24), _mm256_castsi256_si128(grayB));
@@ -121,6 +120,7 @@ OCT_AVX2 void convert24(const std::uint8_t* row, std::int32_t width, CodeWriter&
         std::memcpy(o + 44, &tail, 4);
     }
     convertTail<3>(row + static_cast<std::int64_t>(x) * 3, width - x, writer, out + static_cast<std::int64_t>(x) * 3);
+    rowWriter = writer;
 }
 
 // The 6-bit codes of eight 32-bit lanes B, G, R, A whose gray levels are `levels`.
@@ -151,7 +151,14 @@ OCT_AVX2 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter
 
 // quantize32 and the rebuilt row at once: gray values in the three low
 // bytes, the alpha level's value (alpha div 32 through the palette) on top.
-OCT_AVX2 void convert32(const std::uint8_t* row, std::int32_t width, CodeWriter& writer, std::uint8_t* out) {
+// Both levels go through the palette in one shuffle, the gray one in a
+// lane's low byte and the alpha one in its top byte; a second shuffle copies
+// the gray value to the two bytes above it.
+OCT_AVX2 void convert32(const std::uint8_t* row, std::int32_t width, CodeWriter& rowWriter, std::uint8_t* out) {
+    CodeWriter writer = rowWriter;  // in registers: the stores below may not change it
+    const __m256i values = table256(kLevelValues);
+    const __m256i spread = _mm256_setr_epi8(0, 0, 0, 3, 4, 4, 4, 7, 8, 8, 8, 11, 12, 12, 12, 15,  //
+                                            0, 0, 0, 3, 4, 4, 4, 7, 8, 8, 8, 11, 12, 12, 12, 15);
     std::int32_t x = 0;
     for (; width - x >= 16; x += 16) {
         const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 4;
@@ -161,13 +168,14 @@ OCT_AVX2 void convert32(const std::uint8_t* row, std::int32_t width, CodeWriter&
         putAlphaCodes(a, levelsA, b, levelsB, writer);
         std::uint8_t* o = out + static_cast<std::int64_t>(x) * 4;
         for (const auto& [px, levels] : {std::pair{a, levelsA}, std::pair{b, levelsB}}) {
-            const __m256i alpha = _mm256_shuffle_epi8(table256(kLevelValues), _mm256_srli_epi32(px, 29));
+            const __m256i both = _mm256_or_si256(levels, _mm256_slli_epi32(_mm256_srli_epi32(px, 29), 24));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(o),
-                                _mm256_or_si256(grayValues(levels), _mm256_slli_epi32(alpha, 24)));
+                                _mm256_shuffle_epi8(_mm256_shuffle_epi8(values, both), spread));
             o += 32;
         }
     }
     convertTail<4>(row + static_cast<std::int64_t>(x) * 4, width - x, writer, out + static_cast<std::int64_t>(x) * 4);
+    rowWriter = writer;
 }
 
 OCT_AVX2 void decodeGray(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t width,
