@@ -81,7 +81,8 @@ OCT_AVX2 inline void putGrayCodes(__m256i a, __m256i b, CodeWriter& writer) {
     writer.put(low | high << 24, 48);
 }
 
-OCT_AVX2 void quantize24(const std::uint8_t* row, std::int32_t width, CodeWriter& writer) {
+OCT_AVX2 void quantize24(const std::uint8_t* row, std::int32_t width, CodeWriter& rowWriter) {
+    CodeWriter writer = rowWriter;  // in registers: its own stores may not change it
     std::int32_t x = 0;
     // Each step reads 56 bytes from its first pixel: 8 past its 16 pixels.
     for (; width - x >= 19; x += 16) {
@@ -89,6 +90,7 @@ OCT_AVX2 void quantize24(const std::uint8_t* row, std::int32_t width, CodeWriter
         putGrayCodes(grayLevels(lanesOf24(p)), grayLevels(lanesOf24(p + 24)), writer);
     }
     quantizeTail<3>(row + static_cast<std::int64_t>(x) * 3, width - x, writer);
+    rowWriter = writer;
 }
 
 // quantize24 and the rebuilt row at once: the levels give both the codes
@@ -138,7 +140,8 @@ OCT_AVX2 inline void putAlphaCodes(__m256i a, __m256i levelsA, __m256i b, __m256
     writer.put(high, 48);
 }
 
-OCT_AVX2 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter& writer) {
+OCT_AVX2 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter& rowWriter) {
+    CodeWriter writer = rowWriter;  // in registers: its own stores may not change it
     std::int32_t x = 0;
     for (; width - x >= 16; x += 16) {
         const std::uint8_t* p = row + static_cast<std::int64_t>(x) * 4;
@@ -147,6 +150,7 @@ OCT_AVX2 void quantize32(const std::uint8_t* row, std::int32_t width, CodeWriter
         putAlphaCodes(a, grayLevels(a), b, grayLevels(b), writer);
     }
     quantizeTail<4>(row + static_cast<std::int64_t>(x) * 4, width - x, writer);
+    rowWriter = writer;
 }
 
 // quantize32 and the rebuilt row at once: gray values in the three low
