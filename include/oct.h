@@ -94,6 +94,32 @@ OCT_API int64_t octBitmapInfo(int64_t handle, OctBitmap* out);
 /* 1 when a bitmap was deleted, else 0. A record's rebuilt bitmap belongs to
  * the record: octFree deletes it. */
 OCT_API int64_t octBitmapDelete(int64_t handle);
+
+/* Why the calling thread's last octConvert, octLoad, octCatch or octSave
+ * failed: a code, 0 when the last of them succeeded, and into `text` (when
+ * not null, `size` bytes with the terminator) a short UTF-8 text saying what
+ * is known, without the file's name: "no such file", "damaged JPEG (premature
+ * end of JPEG file)", "a HEIF picture, which this system has no codec for".
+ * The codes are those of the OCT_E… names below; a host may meet new ones. */
+OCT_API int64_t octLastError(char* text, int64_t size);
+
+enum {
+    OCT_ENONE = 0,
+    OCT_ENOFILE = 1,      /* no such file, or no such folder to write into */
+    OCT_EPERM = 2,        /* permission denied, a read-only file or file system */
+    OCT_EFOLDER = 3,      /* a folder where a file belongs */
+    OCT_EUNKNOWN = 4,     /* not a picture or level file this library knows */
+    OCT_ENOCODEC = 5,     /* a picture this system has no codec for */
+    OCT_EDAMAGED = 6,     /* a known format, damaged or cut short */
+    OCT_ETOOLARGE = 7,    /* sides, bytes or frames beyond the library's limits */
+    OCT_ENOMEM = 8,       /* out of memory */
+    OCT_ENOSPACE = 9,     /* no space left on the device */
+    OCT_EWRITE = 10,      /* a write failed for another reason */
+    OCT_ELEVELS = 11,     /* levels a level file cannot hold: too few pixels, or they do not compress */
+    OCT_EREAD = 12,       /* a read failed */
+    OCT_EARGUMENT = 13,   /* a call with what it cannot take */
+    OCT_EOTHER = 14       /* a failure whose cause the library could not name */
+};
 #endif
 
 #ifdef __cplusplus

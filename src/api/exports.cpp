@@ -4,9 +4,11 @@
 #include "oct.h"
 
 #include <cstring>
+#include <new>
 
 #include "api/load_save.h"
 #include "api/record.h"
+#include "platform/fail_reason.h"
 #include "runtime/heap.h"
 #include "runtime/strings.h"
 
@@ -18,9 +20,23 @@ template <typename Fn>
 std::int64_t guarded(Fn&& fn) {
     try {
         return fn();
+    } catch (const std::bad_alloc&) {
+        plat::failSet(plat::FailCode::NoMemory, "out of memory");
     } catch (...) {
-        return 0;
+        plat::failSet(plat::FailCode::Other, "an unexpected failure");
     }
+    return 0;
+}
+
+// The same for the calls that can fail with a reason (octLastError): each
+// starts by forgetting the reason of the one before.
+template <typename Fn>
+std::int64_t operation(Fn&& fn) {
+    plat::failBegin();
+    const std::int64_t result = guarded(fn);
+    if (result == 0 && plat::failLast().code == plat::FailCode::None)
+        plat::failSet(plat::FailCode::Other, "%s", plat::failCodeText(plat::FailCode::Other));
+    return result;
 }
 
 // A private copy of a file-name argument, released on every return path.
@@ -41,8 +57,9 @@ private:
 extern "C" {
 
 OCT_API OctImage* octConvert(int64_t bitmap) {
-    return reinterpret_cast<OctImage*>(guarded([&]() -> std::int64_t {
-        if (!strThreadEnter() || !bitmap) return 0;
+    return reinterpret_cast<OctImage*>(operation([&]() -> std::int64_t {
+        if (!strThreadEnter()) return 0;
+        if (!bitmap) return plat::failSet(plat::FailCode::BadArgument, "no bitmap");
         // Only a DIB section of 24 or 32 bits, stored bottom-up, has the
         // addressable rows that the conversion reads; anything else is refused
         // rather than read from memory the bitmap does not have.
@@ -51,7 +68,7 @@ OCT_API OctImage* octConvert(int64_t bitmap) {
         plat::BitmapDesc bm{};
         if (!plat::bitmapIsDibSection(handle, &topDown) || topDown || !plat::bitmapDescribe(handle, bm) ||
             (bm.bitsPerPixel != 24 && bm.bitsPerPixel != 32))
-            return 0;
+            return plat::failSet(plat::FailCode::BadArgument, "not a bottom-up DIB section of 24 or 32 bits");
         OctImage* record = octNewRecord();
         if (!record) return 0;
         // The host's bitmap is read, never owned: the record's source stays 0.
@@ -66,8 +83,9 @@ OCT_API OctImage* octConvert(int64_t bitmap) {
 }
 
 OCT_API OctImage* octLoad(const char16_t* fileName) {
-    return reinterpret_cast<OctImage*>(guarded([&]() -> std::int64_t {
+    return reinterpret_cast<OctImage*>(operation([&]() -> std::int64_t {
         if (!strThreadEnter()) return 0;
+        if (!fileName) return plat::failSet(plat::FailCode::BadArgument, "no file name");
         NameCopy name(fileName);
         if (!name.get()) return 0;
         return reinterpret_cast<std::int64_t>(octLoadRecord(name.get()));
@@ -75,17 +93,20 @@ OCT_API OctImage* octLoad(const char16_t* fileName) {
 }
 
 OCT_API OctImage* octCatch(const void* data, int64_t size) {
-    return reinterpret_cast<OctImage*>(guarded([&]() -> std::int64_t {
-        if (!strThreadEnter() || !data || size == 0) return 0;
+    return reinterpret_cast<OctImage*>(operation([&]() -> std::int64_t {
+        if (!strThreadEnter()) return 0;
+        if (!data || size == 0) return plat::failSet(plat::FailCode::BadArgument, "no data");
         return reinterpret_cast<std::int64_t>(octCatchRecord(static_cast<const std::uint8_t*>(data), size));
     }));
 }
 
 OCT_API int64_t octSave(OctImage* record, const char16_t* fileName, int64_t flag) {
-    return guarded([&]() -> std::int64_t {
+    return operation([&]() -> std::int64_t {
         if (!strThreadEnter()) return 0;
+        if (!record) return plat::failSet(plat::FailCode::BadArgument, "no image");
+        if (!fileName || !fileName[0]) return plat::failSet(plat::FailCode::BadArgument, "no file name");
         NameCopy name(fileName);
-        if (!record || !name.get()) return 0;
+        if (!name.get()) return 0;
         return octSaveRecord(*record, name.get(), flag != 0) ? 1 : 0;
     });
 }

@@ -45,6 +45,11 @@ void lvlFillHeader(OctHeader& header, std::int32_t width, std::int32_t height, i
 // The smallest level file or block that is read at all: more than the header.
 constexpr std::int64_t kLevelHeaderSize = sizeof(OctHeader);
 
+// The largest level buffer that never packs smaller than itself: the
+// container's 24-byte header and its shortest block leave nothing to gain,
+// so pictures of this many pixels or fewer make no level file.
+constexpr std::int64_t kMaxUnpackableLevels = 28;
+
 // Packs a level buffer with codec 4 at level 9 into a new memAlloc payload
 // that must come out strictly smaller than the buffer. False (nothing
 // allocated) for a buffer of fewer than 24 bytes or one that does not shrink.

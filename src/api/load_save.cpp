@@ -1,9 +1,12 @@
 #include "api/load_save.h"
 
+#include <cstring>
+
 #include "encode/encoder.h"
 #include "file/stream.h"
 #include "image/image.h"
 #include "image/loader.h"
+#include "platform/fail_reason.h"
 #include "runtime/file_replace.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
@@ -17,7 +20,9 @@ OctImage* fromImage(OctImage* record, std::int64_t image) {
     record->source = image;
     record->sourceBitmap = imgImageHandle(image);
     // An icon holds no bitmap to read: refused, not tried as a level file.
-    if (plat::bitmapDescribe(record->sourceBitmap, record->bitmapInfo) && octConvertRecord(*record, true))
+    if (!plat::bitmapDescribe(record->sourceBitmap, record->bitmapInfo))
+        plat::failSet(plat::FailCode::UnknownFormat, "an icon file; only pictures and level files are converted");
+    else if (octConvertRecord(*record, true))
         return record;
     octFreeRecord(record);
     return nullptr;
@@ -26,24 +31,58 @@ OctImage* fromImage(OctImage* record, std::int64_t image) {
 // Restores levels from the payload now in the record and rebuilds; on
 // failure the record goes with all it holds.
 OctImage* fromPayload(OctImage* record) {
-    if (octUnpackRecord(*record) && octRebuildRecord(*record)) return record;
+    if (!octUnpackRecord(*record))
+        plat::failSet(plat::FailCode::Damaged, "damaged level file (its packed levels are corrupt)");
+    else if (octRebuildRecord(*record))
+        return record;
     octFreeRecord(record);
     return nullptr;
 }
 
-// The tests a level file's header must pass before its payload is allocated.
+bool hasLevelMagic(const void* bytes, std::int64_t size) {
+    std::uint32_t magic = 0;
+    if (size >= 4) std::memcpy(&magic, bytes, 4);
+    return magic == kLevelMagic;
+}
+
+// The tests a level file's header must pass before its payload is
+// allocated, each failure with its reason. The magic is tested before.
 bool headerAdmits(const OctHeader& header, std::int64_t fileSize) {
-    return lvlCheckHeader(header) && lvlCheckSizes(header) &&
-           lvlCheckPayloadSize(header, fileSize - kLevelHeaderSize);
+    using plat::FailCode;
+    if (fileSize <= kLevelHeaderSize) return plat::failSet(FailCode::Damaged, "damaged level file (cut short)");
+    if (!lvlCheckHeader(header))
+        return plat::failSet(FailCode::Damaged, "damaged level file (its header gives no size)");
+    if (!lvlCheckSizes(header)) {
+        if (static_cast<std::int64_t>(header.width) * header.height > INT32_MAX)
+            return plat::failSet(FailCode::TooLarge, "a level file of %d × %d pixels; at most %d pixels in all",
+                                 header.width, header.height, INT32_MAX);
+        return plat::failSet(FailCode::Damaged, "damaged level file (more levels than pixels)");
+    }
+    if (!lvlCheckPayloadSize(header, fileSize - kLevelHeaderSize))
+        return plat::failSet(FailCode::Damaged, "damaged level file (more packed bytes than its levels can need)");
+    return true;
+}
+
+// Neither a picture nor a level file: what is left to say.
+OctImage* unknown(OctImage* record) {
+    plat::failSet(plat::FailCode::UnknownFormat, "%s", plat::failCodeText(plat::FailCode::UnknownFormat));
+    octFreeRecord(record);
+    return nullptr;
 }
 
 }  // namespace
 
 OctImage* octLoadRecord(const char16_t* fileName) {
-    if (!fileName) return nullptr;
+    if (!fileName) return plat::failSet(plat::FailCode::BadArgument, "no file name"), nullptr;
     OctImage* record = octNewRecord();
     if (!record) return nullptr;
     if (std::int64_t image = imgLoadImage(AnyId, fileName)) return fromImage(record, image);
+    // The picture readers said why (no such file, a damaged picture, no
+    // codec): the file is no level file either.
+    if (plat::failLast().code != plat::FailCode::None) {
+        octFreeRecord(record);
+        return nullptr;
+    }
 
     const std::int64_t file = filOpenRead(AnyId, fileName);
     if (!file) {
@@ -53,12 +92,18 @@ OctImage* octLoadRecord(const char16_t* fileName) {
     // A level file holds more than its header. (Files of 23 to 70 bytes are
     // real level files too: a uniform picture packs that small.)
     const std::int64_t size = filSize(file);
-    bool ok = size > kLevelHeaderSize &&
-              filRead(file, &record->header, kLevelHeaderSize) == kLevelHeaderSize && headerAdmits(record->header, size);
+    const std::int64_t got = size >= 4 ? filRead(file, &record->header, kLevelHeaderSize) : 0;
+    if (!hasLevelMagic(&record->header, got)) {
+        filClose(file);
+        return unknown(record);
+    }
+    bool ok = got == kLevelHeaderSize ? headerAdmits(record->header, size)
+                                      : plat::failSet(plat::FailCode::Damaged, "damaged level file (cut short)");
     if (ok) {
         record->packedSize = size - kLevelHeaderSize;
         record->packed = static_cast<std::uint8_t*>(memAlloc(record->packedSize));
         ok = record->packed && filRead(file, record->packed, record->packedSize) == record->packedSize;
+        if (record->packed && !ok) plat::failSet(plat::FailCode::ReadFailed, "the file changed or could not be read");
     }
     filClose(file);
     if (!ok) {
@@ -70,16 +115,20 @@ OctImage* octLoadRecord(const char16_t* fileName) {
 
 OctImage* octCatchRecord(const std::uint8_t* data, std::int64_t size) {
     // The image loaders take 32-bit sizes.
-    if (!data || size <= 0 || size > INT32_MAX) return nullptr;
+    if (!data || size <= 0) return plat::failSet(plat::FailCode::BadArgument, "no data"), nullptr;
+    if (size > INT32_MAX)
+        return plat::failSet(plat::FailCode::TooLarge, "%lld MB of data; at most %d MB are read",
+                             static_cast<long long>(size >> 20), INT32_MAX >> 20),
+               nullptr;
     OctImage* record = octNewRecord();
     if (!record) return nullptr;
     if (std::int64_t image = imgLoadImageMemory(AnyId, data, size)) return fromImage(record, image);
-
-    if (size <= kLevelHeaderSize) {
+    if (plat::failLast().code != plat::FailCode::None) {
         octFreeRecord(record);
         return nullptr;
     }
-    memCopy(data, &record->header, kLevelHeaderSize);
+    if (!hasLevelMagic(data, size)) return unknown(record);
+    if (size > kLevelHeaderSize) memCopy(data, &record->header, kLevelHeaderSize);
     if (!headerAdmits(record->header, size)) {
         octFreeRecord(record);
         return nullptr;
@@ -95,13 +144,20 @@ OctImage* octCatchRecord(const std::uint8_t* data, std::int64_t size) {
 }
 
 bool octSaveRecord(OctImage& record, const char16_t* fileName, bool bitmap) {
-    if (!fileName || !fileName[0]) return false;
+    if (!fileName || !fileName[0]) return plat::failSet(plat::FailCode::BadArgument, "no file name");
     if (bitmap) {
-        if (!record.image) return false;
+        if (!record.image) return plat::failSet(plat::FailCode::BadArgument, "the image holds no rebuilt picture");
         // The rebuilt picture at its own depth, 24 bits or 32 with alpha.
         return imgSave(record.image, fileName, kBmpFormat, {.depth = record.header.alpha ? 32 : 24}) == 1;
     }
-    if (!octPackRecord(record)) return false;
+    if (!octPackRecord(record)) {
+        // Allocation failures have said so; what remains is the format's rule.
+        if (record.levelsSize <= kMaxUnpackableLevels)
+            return plat::failSet(plat::FailCode::LevelsUnfit,
+                                 "a level file cannot hold a picture of %lld pixels: it needs more than %lld",
+                                 static_cast<long long>(record.levelsSize), static_cast<long long>(kMaxUnpackableLevels));
+        return plat::failSet(plat::FailCode::LevelsUnfit, "a level file cannot hold these levels: they do not compress");
+    }
 
     FileReplace save;
     if (!filBeginReplace(save, fileName)) return false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 #include "encode/bmp_writer.h"
@@ -10,6 +11,7 @@
 #include "image/limits.h"
 #include "image/bmp_direct.h"
 #include "image/decoder_registry.h"
+#include "platform/fail_reason.h"
 #include "runtime/module.h"
 
 namespace oct {
@@ -86,6 +88,8 @@ bool contiguous(std::uint32_t mask) {
     return ((mask + low) & mask) == 0;
 }
 
+constexpr const char* kTooLargeRefusal = "picture too large";
+
 // Reads and checks the headers into `h`. Null when the file is one this
 // decoder converts, else why it is refused; `h` then holds what was read
 // before the refusal.
@@ -132,7 +136,7 @@ const char* readHeader(std::span<const std::uint8_t> file, BmpHeader& h) {
     // this also refuses sizes no file could mean before anything is allocated.
     std::int64_t bytes = 0;
     if (!checkedMul<std::int64_t>(imgRowBytes(h.width, 24), height, bytes) || bytes > kMaxDibSectionBytes)
-        return "picture too large";
+        return kTooLargeRefusal;
     h.height = static_cast<std::int32_t>(height);
 
     h.bitFields = (h.bitCount == 16 || h.bitCount == 32) &&
@@ -421,7 +425,18 @@ void imgStartBmpCodec() {
 int imgBmpCheck(DecodeContext& context) {
     if (!context.data || context.dataSize <= 0) return 0;
     BmpHeader h;
-    if (readHeader({context.data, static_cast<std::size_t>(context.dataSize)}, h)) return 0;
+    if (const char* refusal = readHeader({context.data, static_cast<std::size_t>(context.dataSize)}, h)) {
+        // Only a file that says it is a BMP has a reason to be refused as one.
+        if (context.dataSize >= 2 && context.data[0] == 'B' && context.data[1] == 'M') {
+            if (std::strcmp(refusal, kTooLargeRefusal) == 0)
+                plat::failSet(plat::FailCode::TooLarge, "%d × %lld pixels; at most %lld MB a picture", h.width,
+                              static_cast<long long>(std::abs(static_cast<std::int64_t>(h.storedHeight))),
+                              static_cast<long long>(kMaxDibSectionBytes >> 20));
+            else
+                plat::failSet(plat::FailCode::Damaged, "damaged BMP (%s)", refusal);
+        }
+        return 0;
+    }
     context.width = h.width;
     context.height = h.height;
     context.depth = 24;

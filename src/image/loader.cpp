@@ -3,9 +3,12 @@
 #include <cstring>
 
 #include "image/decoder_registry.h"
+#include "image/foreign_formats.h"
 #include "image/icon_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
+#include "image/picture_decoders.h"
+#include "platform/fail_reason.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 
@@ -54,11 +57,31 @@ IconResult loadIcon(ImageObject& image, const std::uint8_t* data, std::int32_t s
     return IconResult::Loaded;
 }
 
+// Why no decoder took the data, where the bytes tell: a known format's
+// decoder refused it (its own reason stands, else it is damaged), or it is a
+// picture no decoder here reads. Data that is none of these gets no reason:
+// it may still be a level file.
+void explainRefusal(const std::uint8_t* data, std::int32_t size) {
+    const std::span<const std::uint8_t> bytes(data, static_cast<std::size_t>(size));
+    if (const std::uint32_t format = imgSniffFormat(bytes)) {
+        const char* name = imgFormatName(format);
+        if (!imgHasCodec(format))
+            plat::failSet(plat::FailCode::NoCodec, "a %s picture, which this system has no codec for", name);
+        else
+            plat::failSet(plat::FailCode::Damaged, "damaged %s", name);
+    } else if (const char* foreign = imgForeignFormatName(bytes)) {
+        plat::failSet(plat::FailCode::NoCodec, "a %s picture, which this system has no codec for", foreign);
+    }
+}
+
 // Fills the record through the decoder that accepts the data; false when
 // none does or a frame cannot be decoded (nothing is left then).
 bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size) {
     const std::uint32_t format = imgFindDecoder(data, size);
-    if (!format) return false;
+    if (!format) {
+        explainRefusal(data, size);
+        return false;
+    }
     DecodeContext& ctx = *imgDecodeContext();
     const std::int32_t frameCount = ctx.frameCount;
 
@@ -88,7 +111,7 @@ bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size
         handle = imgDecodeFrame();
     }
     imgEndDecode();
-    if (!handle) return false;
+    if (!handle) return plat::failSet(plat::FailCode::Damaged, "damaged %s", imgFormatName(format));
 
     describe(image, handle, ctx.width, ctx.height, ctx.depth, ctx.sourceDepth, format);
     if (frames) image.frameCount = frameCount;
@@ -132,6 +155,10 @@ std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
     plat::File* file = plat::fileOpen(fileName, plat::kFileRead, plat::kShareRead, plat::FileCreation::OpenExisting);
     if (!file) return 0;
     const std::int64_t size = plat::fileSize(file);
+    if (size == 0) plat::failSet(plat::FailCode::UnknownFormat, "an empty file");
+    if (size > kMaxImageDataBytes)
+        plat::failSet(plat::FailCode::TooLarge, "a file of %lld MB; at most %lld MB are read",
+                      static_cast<long long>(size >> 20), static_cast<long long>(kMaxImageDataBytes >> 20));
     if (size > 0 && size <= kMaxImageDataBytes) {
         bool rewound = true;
         const std::int64_t direct = loadDirect(id, file, size, rewound);
@@ -145,6 +172,7 @@ std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
     auto* buffer =
         size > 0 && size <= kMaxImageDataBytes ? static_cast<std::uint8_t*>(memMainAlloc(size, false)) : nullptr;
     const bool complete = buffer && plat::fileReadAll(file, buffer, size) == size;
+    if (buffer && !complete) plat::failSet(plat::FailCode::ReadFailed, "the file changed or could not be read");
     plat::fileClose(file);
     const std::int64_t result = complete ? imgLoadImageMemory(id, buffer, size) : 0;
     memMainFree(buffer);

@@ -9,6 +9,7 @@
 #include "image/image.h"
 #include "image/limits.h"
 #include "image/orientation.h"
+#include "platform/fail_reason.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
 
@@ -105,12 +106,20 @@ bool surveyFrames(plat::PictureReader* reader, const plat::PictureInfo& info, bo
 }
 
 int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32_t id) {
+    using plat::FailCode;
     const std::span<const std::uint8_t> data(context.data, static_cast<std::size_t>(context.dataSize));
     if (imgSniffFormat(data) != id) return 0;
+    const char* name = imgFormatName(id);
     const plat::PictureLimits limits{kMaxPictureSide, kMaxPictureBytes, kMaxPictureFrames, kUnbackedPictureBytes};
     plat::PictureInfo info{};
     plat::PictureReader* reader = plat::pictureOpen(format, data.data(), data.size(), limits, info);
-    if (!reader) return 0;
+    if (!reader) {
+        // Asked only now: on Windows the question costs a codec's creation.
+        if (!plat::pictureHasCodec(format))
+            return plat::failReplace(FailCode::NoCodec, "a %s picture, which this system has no codec for", name);
+        // The codec said why where it could.
+        return plat::failSet(FailCode::Damaged, "damaged %s", name);
+    }
     auto refuse = [&] {
         plat::pictureClose(reader);
         return 0;
@@ -118,27 +127,43 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
     // Every size is checked here, from the headers, before any pixel buffer
     // exists; an animation's bitmaps together too, counting its screen as
     // one more (a still picture has no screen).
-    if (info.width < 1 || info.width > kMaxPictureSide || info.height < 1 || info.height > kMaxPictureSide ||
-        info.frameCount < 1 || info.frameCount > kMaxPictureFrames)
-        return refuse();
+    if (info.width < 1 || info.height < 1 || info.frameCount < 1)
+        return plat::failSet(FailCode::Damaged, "damaged %s (no pixels)", name), refuse();
+    if (info.width > kMaxPictureSide || info.height > kMaxPictureSide)
+        return plat::failSet(FailCode::TooLarge, "%d × %d pixels; at most %d a side", info.width, info.height,
+                             kMaxPictureSide),
+               refuse();
+    if (info.frameCount > kMaxPictureFrames)
+        return plat::failSet(FailCode::TooLarge, "%d frames; at most %d", info.frameCount, kMaxPictureFrames), refuse();
     bool compose = false, uncovered = false;
-    if (!surveyFrames(reader, info, compose, uncovered)) return refuse();
+    if (!surveyFrames(reader, info, compose, uncovered))
+        return plat::failSet(FailCode::Damaged, "damaged %s (a frame lies outside the picture)", name), refuse();
     const bool alpha = info.alpha || uncovered;
     const int depth = alpha ? 32 : 24;
     std::int64_t frameBytes = 0, allBytes = 0;
     if (!checkedMul<std::int64_t>(imgRowBytes(info.width, depth), info.height, frameBytes) ||
-        frameBytes > kMaxDibSectionBytes || !checkedMul<std::int64_t>(frameBytes, info.frameCount + (compose ? 1 : 0), allBytes) ||
+        frameBytes > kMaxDibSectionBytes)
+        return plat::failSet(FailCode::TooLarge, "%d × %d pixels; at most %lld MB a picture", info.width,
+                             info.height, static_cast<long long>(kMaxDibSectionBytes >> 20)),
+               refuse();
+    if (!checkedMul<std::int64_t>(frameBytes, info.frameCount + (compose ? 1 : 0), allBytes) ||
         allBytes > kMaxAnimationBytes)
-        return refuse();
+        return plat::failSet(FailCode::TooLarge, "%d frames of %d × %d pixels; at most %lld MB of frames",
+                             info.frameCount, info.width, info.height,
+                             static_cast<long long>(kMaxAnimationBytes >> 20)),
+               refuse();
     // A few frames' worth of bytes must not keep hundreds of screens: the
     // frames' bitmaps together are held to the data rule too.
-    if (compose && !plat::pictureDataSufficesFor(format, allBytes / 4, data.size(), limits)) return refuse();
+    if (compose && !plat::pictureDataSufficesFor(format, allBytes / 4, data.size(), limits))
+        return plat::failSet(FailCode::Damaged, "damaged %s (too few bytes for %d frames of %d × %d pixels)", name,
+                             info.frameCount, info.width, info.height),
+               refuse();
 
     // Animations never turn.
     const int orientation = compose ? kOrientationUpright : orientationOf(id, data);
 
     auto* state = static_cast<PictureState*>(memMainAlloc(sizeof(PictureState)));
-    if (!state) return refuse();
+    if (!state) return refuse();  // the heap said so
     *state = PictureState{};
     state->reader = reader;
     state->format = id;

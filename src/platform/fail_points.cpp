@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fail_reason.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -72,8 +73,9 @@ std::uint64_t largestRequestSeen(bool reset) {
 }
 
 void* crtAlloc(std::size_t size, bool zero) {
-    if (size == 0 || failThisCall(FailKind::Alloc, size)) return nullptr;
-    void* block = zero ? std::calloc(1, size) : std::malloc(size);
+    if (size == 0) return nullptr;
+    void* block = failThisCall(FailKind::Alloc, size) ? nullptr : zero ? std::calloc(1, size) : std::malloc(size);
+    if (!block) failNoMemory(size);
     if (block) gCrtLive.fetch_add(1, std::memory_order_relaxed);
     return block;
 }

@@ -48,6 +48,15 @@ bool failReplace(FailCode code, const char* format, ...) {
     return false;
 }
 
+bool failNoMemory(std::uint64_t bytes) {
+    if (bytes >= (std::uint64_t{1} << 20))
+        return failSet(FailCode::NoMemory, "out of memory (%llu MB asked for)",
+                       static_cast<unsigned long long>((bytes + (1u << 20) - 1) >> 20));
+    return failSet(FailCode::NoMemory, "out of memory");
+}
+
+void failRestore(const FailReason& reason) { tReason = reason; }
+
 const FailReason& failLast() { return tReason; }
 
 const char* failCodeText(FailCode code) {
@@ -66,6 +75,7 @@ const char* failCodeText(FailCode code) {
         case FailCode::LevelsUnfit: return "a level file cannot hold these levels";
         case FailCode::ReadFailed: return "the read failed";
         case FailCode::BadArgument: return "not something this call takes";
+        case FailCode::Other: return "the call failed";
     }
     return "";
 }

@@ -21,7 +21,7 @@
 
 namespace oct::plat {
 
-// The causes. The numbers are what octLastError returns: keep them.
+// The causes. The numbers are what octLastError returns (oct.h, OCT_E…): keep them.
 enum class FailCode : std::int32_t {
     None = 0,
     NoSuchFile = 1,      // the file, or the folder to write into, does not exist
@@ -37,6 +37,7 @@ enum class FailCode : std::int32_t {
     LevelsUnfit = 11,    // levels a level file cannot hold (too few pixels, or they do not compress)
     ReadFailed = 12,     // a read that the system refused (an I/O error)
     BadArgument = 13,    // a call with what it cannot take: a null name, a handle that is no image
+    Other = 14,          // a failure whose cause no layer could name
 };
 
 // Room for a reason's text, terminator included; longer texts are cut.
@@ -57,6 +58,14 @@ bool failSet(FailCode code, const char* format, ...) __attribute__((format(print
 
 // Records a reason over whatever was recorded before. Returns false.
 bool failReplace(FailCode code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Records NoMemory for an allocation of `bytes` that failed. Returns false.
+bool failNoMemory(std::uint64_t bytes);
+
+// Puts back a reason taken earlier with failLast, for a path that tried
+// something, failed, and went on another way: the trial's reason is not the
+// operation's.
+void failRestore(const FailReason& reason);
 
 // The calling thread's last reason; code None when nothing failed since
 // failBegin.

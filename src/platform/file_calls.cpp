@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "platform/fail_reason.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -13,13 +14,16 @@ std::atomic<std::uint32_t> gLastRead{0}, gLastWrite{0};
 bool fileNoteRead(std::uint32_t count) {
     gReads.fetch_add(1, std::memory_order_relaxed);
     gLastRead.store(count, std::memory_order_relaxed);
-    return !failThisCall(FailKind::FileRead);
+    if (!failThisCall(FailKind::FileRead)) return true;
+    return failSet(FailCode::ReadFailed, "an I/O error");
 }
 
 bool fileNoteWrite(std::uint32_t count) {
     gWrites.fetch_add(1, std::memory_order_relaxed);
     gLastWrite.store(count, std::memory_order_relaxed);
-    return !failThisCall(FailKind::FileWrite);
+    // An injected write failure stands for the commonest one: a full disk.
+    if (!failThisCall(FailKind::FileWrite)) return true;
+    return failSet(FailCode::NoSpace, "no space left on the device");
 }
 
 void fileNoteFlush() { gFlushes.fetch_add(1, std::memory_order_relaxed); }

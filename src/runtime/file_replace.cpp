@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <new>
 
+#include "platform/fail_reason.h"
+
 namespace oct {
 namespace {
 std::atomic<std::uint32_t> gTempCounter{0};
@@ -34,17 +36,25 @@ void deleteTemp(const std::u16string& temp) {
 constexpr int kTempNameTries = 64;
 
 bool createTemp(FileReplace& save) {
+    // A name found taken is no cause of the save's failure: what the system
+    // said of it is forgotten again.
+    const plat::FailReason before = plat::failLast();
     try {
         for (int i = 0; i < kTempNameTries; ++i) {
             save.temp = filTempName(save.target.c_str());
             save.file =
                 plat::fileOpen(save.temp.c_str(), plat::kFileWrite, plat::kShareRead, plat::FileCreation::CreateNew);
-            if (save.file) return true;
+            if (save.file) {
+                plat::failRestore(before);
+                return true;
+            }
             std::u16string there;
             if (plat::fileExamine(save.temp.c_str(), there) == plat::FileTarget::None) break;
+            plat::failRestore(before);
         }
     } catch (const std::bad_alloc&) {
         // No memory for a name: the save fails before any file exists.
+        plat::failSet(plat::FailCode::NoMemory, "out of memory");
     }
     save.temp.clear();
     return false;
@@ -89,9 +99,10 @@ bool filBeginReplace(FileReplace& save, const char16_t* name) {
             save.file = plat::fileOpen(save.target.c_str(), plat::kFileWrite, plat::kShareRead | plat::kShareWrite,
                                        plat::FileCreation::OpenExisting);
             return save.file != nullptr;
-        case plat::FileTarget::ReadOnly:
-        case plat::FileTarget::Folder:
-        case plat::FileTarget::Broken: break;
+        case plat::FileTarget::ReadOnly: return plat::failSet(plat::FailCode::NoPermission, "a read-only file");
+        case plat::FileTarget::Folder: return plat::failSet(plat::FailCode::IsFolder, "a folder, not a file");
+        case plat::FileTarget::Broken:
+            return plat::failSet(plat::FailCode::NoSuchFile, "a symbolic link that leads nowhere");
     }
     return false;
 }

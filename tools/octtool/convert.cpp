@@ -10,6 +10,7 @@
 #include "file_io.h"
 #include "oct.h"
 #include "picture_file.h"
+#include "reason.h"
 
 namespace oct::tool {
 namespace {
@@ -47,8 +48,7 @@ int runConvert(CommandArgs args, ToolContext& context) {
     octFree(record);
     if (!saved) {
         if (!error.empty()) return toolFail(context, kName, error);
-        if (out == kStandardStream) return toolFail(context, kName, "cannot write standard output");
-        return toolFail(context, kName, convertWriteFailure(out, kind));
+        return toolFail(context, kName, convertWriteFailure(out));
     }
     return kExitOk;
 }
@@ -66,17 +66,9 @@ std::string convertFoldCase(std::string_view text) {
     return folded;
 }
 
-std::string convertReadFailure(std::string_view in) {
-    const std::string what = in == kStandardStream ? "standard input" : "'" + std::string(in) + "'";
-    return "cannot read " + what + " as a picture or a level file";
-}
+std::string convertReadFailure(std::string_view in) { return toolCannotRead(in, "as a picture or a level file"); }
 
-std::string convertWriteFailure(std::string_view out, ConvertOut kind) {
-    const std::string causes = kind != ConvertOut::Levels ? ")"
-                                      : "; pictures of 28 pixels or fewer, or levels that do not compress, "
-                                        "make no level file)";
-    return "cannot write '" + std::string(out) + "' (a read-only file or a folder there, or no such folder" + causes;
-}
+std::string convertWriteFailure(std::string_view out) { return toolCannotWrite(out, ""); }
 
 std::string convertFile(std::string_view in, std::string_view out, ConvertOut kind) {
     OctImage* record = octLoad(toolName(in).c_str());
@@ -85,7 +77,7 @@ std::string convertFile(std::string_view in, std::string_view out, ConvertOut ki
     const bool saved = kind == ConvertOut::Png ? toolSaveRebuiltPng(record, name.c_str())
                                                : octSave(record, name.c_str(), kind == ConvertOut::Bmp ? 1 : 0) == 1;
     octFree(record);
-    return saved ? std::string() : convertWriteFailure(out, kind);
+    return saved ? std::string() : convertWriteFailure(out);
 }
 
 const Command kConvertCommand{

@@ -11,7 +11,8 @@ namespace oct::tool {
 
 inline constexpr std::string_view kConvertName = "convert";
 
-// Why a picture or level file could not be loaded: the one-line message.
+// Why a picture or level file could not be loaded, with the library's reason
+// of the calling thread's last failure: the one-line message.
 std::string convertReadFailure(std::string_view in);
 // What octtool convert writes: the level file, or the bitmap rebuilt from
 // the levels as a BMP or a PNG.
@@ -21,9 +22,8 @@ enum class ConvertOut { Levels, Bmp, Png };
 // anything else a level file.
 ConvertOut convertOutFor(std::string_view out);
 
-// Why a save to `out` failed, with the likely causes for a picture or a
-// level file: the one-line message.
-std::string convertWriteFailure(std::string_view out, ConvertOut kind);
+// Why a save to `out` failed, with the library's reason: the one-line message.
+std::string convertWriteFailure(std::string_view out);
 
 // `text` with ASCII letters made lower case: how both forms compare names.
 std::string convertFoldCase(std::string_view text);

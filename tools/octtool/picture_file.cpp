@@ -5,7 +5,9 @@
 #include "encode/png_writer.h"
 #include "file_io.h"
 #include "oct.h"
+#include "platform/fail_reason.h"
 #include "platform/platform.h"
+#include "reason.h"
 #include "runtime/heap.h"
 
 namespace oct::tool {
@@ -23,8 +25,9 @@ bool toolWritePicture(std::string_view out, const std::uint8_t* rows, std::int32
     if (out != kStandardStream) {
         // A file is saved by the encoder itself, through a temporary file;
         // a failure there has the same causes as any other save.
+        plat::failBegin();
         if (imgPngEncode(toolName(out).c_str(), pixels, options, depth) == 1) return true;
-        error = "cannot write '" + std::string(out) + "' (a read-only file or a folder there, or no such folder)";
+        error = toolCannotWrite(out, "");
         return false;
     }
     const std::int64_t block = imgPngEncode(nullptr, pixels, options, depth);
@@ -40,6 +43,7 @@ bool toolSaveRebuiltPng(OctImage* record, const char16_t* fileName) {
     plat::BitmapDesc bm{};
     bool topDown = false;
     if (!record) return false;
+    plat::failBegin();
     const std::int64_t handle = octHandle(record);
     if (!plat::bitmapIsDibSection(handle, &topDown) || !plat::bitmapDescribe(handle, bm) || !bm.bits) return false;
     const PixelRows rows{static_cast<const std::uint8_t*>(bm.bits), bm.width, bm.height, bm.widthBytes,

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "platform/fail_reason.h"
 #include "platform/posix/objects.h"
 #include "platform/posix/pixels.h"
 
@@ -18,13 +19,13 @@ Handle bitmapMake(std::int32_t width, std::int32_t height, int bpp, bool topDown
     if ((bpp != 24 && bpp != 32) || width <= 0 || height <= 0) return 0;
     const std::int64_t widthBytes = (static_cast<std::int64_t>(width) * bpp + 31) / 32 * 4;
     if (failThisCall(FailKind::DibSection, static_cast<std::uint64_t>(widthBytes) * static_cast<std::uint64_t>(height)))
-        return 0;
+        return failNoMemory(static_cast<std::uint64_t>(widthBytes) * static_cast<std::uint64_t>(height)), 0;
     if (widthBytes > INT32_MAX) return 0;
     const std::int64_t bytes = widthBytes * height;
     // The same limit as the Windows DIB section: its size is a 32-bit quantity.
     if (bytes > INT32_MAX) return 0;
     auto* bm = new (std::nothrow) Bitmap;
-    if (!bm) return 0;
+    if (!bm) return failNoMemory(sizeof(Bitmap)), 0;
     bm->kind = HandleKind::Bitmap;
     bm->width = width;
     bm->height = height;
@@ -33,7 +34,10 @@ Handle bitmapMake(std::int32_t width, std::int32_t height, int bpp, bool topDown
     bm->topDown = topDown;
     bm->bits = posix::pixelsAlloc(static_cast<std::size_t>(bytes), zeroed);
     Handle h = bm->bits ? posix::objectRegister(bm) : 0;
-    if (!h) delete bm;
+    if (!h) {
+        failNoMemory(static_cast<std::uint64_t>(bytes));
+        delete bm;
+    }
     return h;
 }
 

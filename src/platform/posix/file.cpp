@@ -9,9 +9,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
+#include "platform/fail_reason.h"
 #include "platform/file_calls.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
@@ -72,13 +74,40 @@ Result unlessNoMemory(Result failure, Fn&& fn) {
 
 }  // namespace
 
+bool failSetSystem(std::uint32_t systemError, bool writing) {
+    const int e = static_cast<int>(systemError);
+    switch (e) {
+        case ENOENT:
+        case ENOTDIR: return failSet(FailCode::NoSuchFile, writing ? "no such folder" : "no such file");
+        case EACCES:
+        case EPERM: return failSet(FailCode::NoPermission, "permission denied");
+        case EROFS: return failSet(FailCode::NoPermission, "a read-only file system");
+        case EISDIR: return failSet(FailCode::IsFolder, "a folder, not a file");
+        case ENOSPC:
+        case EDQUOT: return failSet(FailCode::NoSpace, "no space left on the device");
+        case ENOMEM: return failSet(FailCode::NoMemory, "out of memory");
+        default: break;
+    }
+    // strerror's words for the rest, as a shell would show them.
+    char words[96];
+    const char* text = ::strerror_r(e, words, sizeof words);
+    return failSet(writing ? FailCode::WriteFailed : FailCode::ReadFailed, "%s", text ? text : "an I/O error");
+}
+
 struct File {
     int fd;
 };
 
 File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t, FileCreation creation, bool) {
-    if (!name || !name[0] || !(access & (kFileRead | kFileWrite))) return nullptr;
-    if (failThisCall(FailKind::FileOpen)) return nullptr;
+    const bool writing = (access & kFileWrite) != 0;
+    if (!name || !name[0] || !(access & (kFileRead | kFileWrite))) {
+        failSet(FailCode::BadArgument, "no file name");
+        return nullptr;
+    }
+    if (failThisCall(FailKind::FileOpen)) {
+        failSetSystem(EIO, writing);
+        return nullptr;
+    }
     int flags = O_CLOEXEC;
     flags |= (access & kFileRead) && (access & kFileWrite) ? O_RDWR : (access & kFileWrite) ? O_WRONLY : O_RDONLY;
     switch (creation) {
@@ -91,14 +120,23 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t, FileCr
     // The record before the file: a file created and then given up for want
     // of memory would stay behind with nobody to delete it.
     auto* f = new (std::nothrow) File{-1};
-    if (!f) return nullptr;
+    if (!f) {
+        failSet(FailCode::NoMemory, "out of memory");
+        return nullptr;
+    }
+    errno = ENOMEM;
     const int fd = unlessNoMemory(-1, [&] { return ::open(pathOf(name).c_str(), flags, 0666); });
     struct stat st;
     if (fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) {  // Windows does not open folders as files
         f->fd = fd;
         return f;
     }
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0) {
+        failSet(FailCode::IsFolder, "a folder, not a file");
+        ::close(fd);
+    } else {
+        failSetSystem(static_cast<std::uint32_t>(errno), writing);
+    }
     delete f;
     return nullptr;
 }
@@ -110,7 +148,10 @@ std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
     while (done < count) {
         ssize_t n = ::read(file->fd, p + done, count - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return done ? done : -1;
+        if (n < 0) {
+            failSetSystem(static_cast<std::uint32_t>(errno), false);
+            return done ? done : -1;
+        }
         if (n == 0) break;
         done += static_cast<std::uint32_t>(n);
     }
@@ -124,7 +165,11 @@ std::int64_t fileWrite(File* file, const void* source, std::uint32_t count) {
     while (done < count) {
         ssize_t n = ::write(file->fd, p + done, count - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return done ? done : -1;
+        if (n <= 0) {
+            // A write that takes nothing has found the device full.
+            failSetSystem(static_cast<std::uint32_t>(n < 0 ? errno : ENOSPC), true);
+            return done ? done : -1;
+        }
         done += static_cast<std::uint32_t>(n);
     }
     return done;
@@ -181,7 +226,7 @@ bool fileFlush(File* file) {
     int rc;
     do rc = ::fsync(file->fd);
     while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    return rc == 0 || failSetSystem(static_cast<std::uint32_t>(errno), true);
 }
 
 bool fileTakeMode(File* file, const char16_t* model) {
@@ -196,6 +241,7 @@ bool fileTakeMode(File* file, const char16_t* model) {
 bool fileClose(File* file) {
     if (!file) return false;
     bool ok = ::close(file->fd) == 0;
+    if (!ok) failSetSystem(static_cast<std::uint32_t>(errno), true);
     delete file;
     return ok;
 }
@@ -219,7 +265,9 @@ bool fileSetNormalAttributes(const char16_t* name) {
 
 bool fileReplace(const char16_t* from, const char16_t* to) {
     if (!from || !to || !from[0] || !to[0]) return false;
-    return unlessNoMemory(false, [&] { return std::rename(pathOf(from).c_str(), pathOf(to).c_str()) == 0; });
+    errno = ENOMEM;
+    if (unlessNoMemory(false, [&] { return std::rename(pathOf(from).c_str(), pathOf(to).c_str()) == 0; })) return true;
+    return failSetSystem(static_cast<std::uint32_t>(errno), true);
 }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }

@@ -11,6 +11,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/fail_reason.h"
+
 namespace oct::plat {
 namespace {
 
@@ -124,19 +126,22 @@ void* allocLinked(Heap* heap, std::size_t size, bool zero) {
 }  // namespace
 
 void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
-    if (!heap || size == 0 || size > kMaxBlock || failThisCall(FailKind::Alloc, size)) return nullptr;
-    return allocLinked(heap, size, zero);
+    if (!heap || size == 0) return nullptr;
+    void* block = size > kMaxBlock || failThisCall(FailKind::Alloc, size) ? nullptr : allocLinked(heap, size, zero);
+    if (!block) failNoMemory(size);
+    return block;
 }
 
 void* heapRealloc(Heap* heap, void* block, std::size_t size, bool zeroNew) {
     if (!block) return heapAlloc(heap, size, zeroNew);
-    if (!heap || size == 0 || size > kMaxBlock) return nullptr;
+    if (!heap || size == 0) return nullptr;
+    if (size > kMaxBlock) return failNoMemory(size), nullptr;
     BlockHeader* old = static_cast<BlockHeader*>(block) - 1;
-    if (size > old->size && failThisCall(FailKind::Alloc, size)) return nullptr;
+    if (size > old->size && failThisCall(FailKind::Alloc, size)) return failNoMemory(size), nullptr;
     if (old->mapped || size >= kMapFrom) {
         // Across the mapping threshold: a new block, the bytes copied over.
         void* fresh = allocLinked(heap, size, zeroNew);
-        if (!fresh) return nullptr;
+        if (!fresh) return failNoMemory(size), nullptr;
         std::memcpy(fresh, block, old->size < size ? old->size : size);
         heapFree(heap, block);
         return fresh;
@@ -144,7 +149,7 @@ void* heapRealloc(Heap* heap, void* block, std::size_t size, bool zeroNew) {
     std::lock_guard guard(heap->lock);
     std::size_t oldSize = old->size;
     auto* b = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + size));
-    if (!b) return nullptr;
+    if (!b) return failNoMemory(size), nullptr;
     // The block may have moved: mend the neighbours' links.
     b->prev->next = b;
     b->next->prev = b;

@@ -2,12 +2,20 @@
 // hands each call to the format's codec table.
 #include "platform/posix/picture.h"
 
+#include "platform/fail_reason.h"
+#include "platform/picture_failure.h"
+
 namespace oct::plat {
 
 bool pictureFits(const PictureLimits& limits, std::int64_t width, std::int64_t height) {
-    if (width < 1 || height < 1 || width > limits.maxSide || height > limits.maxSide) return false;
+    if (width < 1 || height < 1) return failSet(FailCode::Damaged, "no pixels");
+    if (width > limits.maxSide || height > limits.maxSide)
+        return failSet(FailCode::TooLarge, "%lld × %lld pixels; at most %d a side", static_cast<long long>(width),
+                       static_cast<long long>(height), limits.maxSide);
     // Each side is at most 2^31, so the product of the two and 4 stays within 64 bits.
-    return width * height * 4 <= limits.maxBytes;
+    if (width * height * 4 <= limits.maxBytes) return true;
+    return failSet(FailCode::TooLarge, "%lld × %lld pixels; at most %lld MB a picture", static_cast<long long>(width),
+                   static_cast<long long>(height), static_cast<long long>(limits.maxBytes >> 20));
 }
 
 bool pictureStillFrame(std::int32_t width, std::int32_t height, std::int32_t index, PictureFrame& frame) {
@@ -62,6 +70,8 @@ PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::
     // The codecs open from the headers alone and allocate nothing for the
     // pixels yet, so the data rule can follow them.
     if (reader && !pictureDataSuffices(format, info.width, info.height, size, limits)) {
+        failSet(FailCode::Damaged, "damaged %s (too few bytes for %d × %d pixels)", pictureFormatName(format),
+                info.width, info.height);
         codec->close(reader);
         reader = nullptr;
     }

@@ -5,10 +5,12 @@
 // TurboJPEG decodes 8-bit samples only.
 #include <turbojpeg.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "platform/picture_failure.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {
@@ -44,14 +46,26 @@ bool hasAdobeMarker(const std::uint8_t* data, std::size_t size) {
     return false;
 }
 
+// libjpeg's own words for the last error, its first letter made small to
+// follow "damaged JPEG (".
+bool jpegDamaged(tjhandle handle) {
+    char words[96];
+    std::snprintf(words, sizeof words, "%s", tjGetErrorStr2(handle));
+    if (words[0] >= 'A' && words[0] <= 'Z' && !(words[1] >= 'A' && words[1] <= 'Z')) words[0] += 'a' - 'A';
+    return pictureDamaged(PictureFormat::Jpeg, words);
+}
+
 PictureReader* jpegOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
     if (size > static_cast<std::size_t>(0xFFFFFFFFu)) return nullptr;  // TurboJPEG takes an unsigned long size
     tjhandle handle = tjInitDecompress();
     if (!handle) return nullptr;
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
     if (tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &width, &height, &subsampling,
-                            &colourspace) != 0 ||
-        !pictureFits(limits, width, height)) {
+                            &colourspace) != 0)
+        jpegDamaged(handle);
+    else if (!pictureFits(limits, width, height))
+        width = 0;
+    if (width == 0 || !pictureFits(limits, width, height)) {
         tjDestroy(handle);
         return nullptr;
     }
@@ -85,8 +99,10 @@ bool jpegFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame)
 // early is a failure: its missing rows were made up.
 bool jpegFinished(tjhandle handle, int result) {
     if (result == 0) return true;
-    if (tjGetErrorCode(handle) != TJERR_WARNING) return false;
-    return std::strstr(tjGetErrorStr2(handle), "Premature end of JPEG file") == nullptr;
+    if (tjGetErrorCode(handle) != TJERR_WARNING ||
+        std::strstr(tjGetErrorStr2(handle), "Premature end of JPEG file") != nullptr)
+        return jpegDamaged(handle);
+    return true;
 }
 
 // Pillow's CMYK to RGB: with C, M, Y, K as ink amounts (the Adobe files store

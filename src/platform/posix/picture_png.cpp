@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/picture_failure.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {
@@ -42,10 +43,18 @@ PictureReader* pngOpen(const std::uint8_t* data, std::size_t size, const Picture
     if (!ctx) return nullptr;
     spng_ihdr ihdr{};
     spng_trns trns{};
-    const bool ok = spng_get_ihdr(ctx, &ihdr) == 0 && pictureFits(limits, ihdr.width, ihdr.height);
+    const int ihdrResult = spng_get_ihdr(ctx, &ihdr);
+    // libspng refuses sides beyond the limits itself; they are too large, not damaged.
+    if (ihdrResult == SPNG_EUSER_WIDTH || ihdrResult == SPNG_EUSER_HEIGHT)
+        pictureFits(limits, ihdrResult == SPNG_EUSER_WIDTH ? std::int64_t{limits.maxSide} + 1 : 1,
+                    ihdrResult == SPNG_EUSER_HEIGHT ? std::int64_t{limits.maxSide} + 1 : 1);
+    else if (ihdrResult != 0)
+        pictureDamaged(PictureFormat::Png, spng_strerror(ihdrResult));
+    const bool ok = ihdrResult == 0 && pictureFits(limits, ihdr.width, ihdr.height);
     // tRNS lies before the image data; asking for it reads the chunks up to there.
     const int trnsResult = ok ? spng_get_trns(ctx, &trns) : SPNG_EINVAL;
     spng_ctx_free(ctx);
+    if (ok && trnsResult != 0 && trnsResult != SPNG_ECHUNKAVAIL) pictureDamaged(PictureFormat::Png, spng_strerror(trnsResult));
     if (!ok || (trnsResult != 0 && trnsResult != SPNG_ECHUNKAVAIL)) return nullptr;
 
     int channels = 1;
@@ -93,15 +102,18 @@ bool pngDecodeRows(spng_ctx* ctx, const PngReader& reader, int format, std::size
         return false;
     }
     if (interlaced) {
-        if (spng_decode_image(ctx, pixels.data(), pixels.size(), format, SPNG_DECODE_TRNS) != 0) return false;
+        if (const int rc = spng_decode_image(ctx, pixels.data(), pixels.size(), format, SPNG_DECODE_TRNS))
+            return pictureDamaged(PictureFormat::Png, spng_strerror(rc));
         for (std::int32_t y = 0; y < reader.height; ++y)
             putRgbRow(target.row(y), pixels.data() + rowBytes * y, reader.width, channels, target.bpp);
         return true;
     }
-    if (spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE) != 0) return false;
+    if (const int rc = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE))
+        return pictureDamaged(PictureFormat::Png, spng_strerror(rc));
     for (std::int32_t y = 0; y < reader.height; ++y) {
         const int result = spng_decode_row(ctx, pixels.data(), rowBytes);
-        if (result != 0 && !(result == SPNG_EOI && y == reader.height - 1)) return false;
+        if (result != 0 && !(result == SPNG_EOI && y == reader.height - 1))
+            return pictureDamaged(PictureFormat::Png, spng_strerror(result));
         putRgbRow(target.row(y), pixels.data(), reader.width, channels, target.bpp);
     }
     return true;
@@ -121,7 +133,8 @@ bool pngDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
     // libspng stops once the rows are complete, before the last image chunk's
     // CRC; reading on checks it. A stream that merely ends there (no IEND)
     // keeps its picture, as other readers show it.
-    ok = ok && spng_decode_chunks(ctx) != SPNG_ECHUNK_CRC;
+    ok = ok && (spng_decode_chunks(ctx) != SPNG_ECHUNK_CRC ||
+                pictureDamaged(PictureFormat::Png, "the last image chunk's CRC does not match"));
     spng_ctx_free(ctx);
     return ok;
 }

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/fail_points.h"
+#include "platform/fail_reason.h"
 #include "platform/platform.h"
 
 namespace oct::plat {
@@ -49,7 +50,8 @@ bool bitmapIsDibSection(Handle handle, bool* topDown) {
 namespace {
 HBITMAP createSection(std::int32_t width, std::int32_t height, int bitsPerPixel, bool topDown) {
     const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width > 0 ? width : 0) * (bitsPerPixel < 24 ? 24 : bitsPerPixel) + 31) / 32 * 4;
-    if (failThisCall(FailKind::DibSection, rowBytes * static_cast<std::uint64_t>(height > 0 ? height : 0))) return nullptr;
+    const std::uint64_t bytes = rowBytes * static_cast<std::uint64_t>(height > 0 ? height : 0);
+    if (failThisCall(FailKind::DibSection, bytes)) return failNoMemory(bytes), nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
     if (!dc) return 0;
     BITMAPINFO info{};
@@ -63,6 +65,7 @@ HBITMAP createSection(std::int32_t width, std::int32_t height, int bitsPerPixel,
     HBITMAP bm = (width > 0 && height > 0) ? CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
     DeleteDC(dc);
     if (bm) objectNoteMade();
+    else if (width > 0 && height > 0) failNoMemory(bytes);
     return bm;
 }
 }  // namespace

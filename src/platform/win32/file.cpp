@@ -1,17 +1,58 @@
 // Files on Windows: kernel file handles by UTF-16 name.
 #include <windows.h>
 
+#include <cstdio>
 #include <new>
 #include <string>
 #include <string_view>
 
+#include "platform/fail_reason.h"
 #include "platform/file_calls.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace oct::plat {
 namespace {
 const wchar_t* wide(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
+
+// The system's own words for an error, in UTF-8, without the full stop and
+// line end that FormatMessageW puts after them.
+bool systemWords(DWORD error, char* out, std::size_t size) {
+    wchar_t text[128];
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text,
+                             sizeof text / sizeof text[0], nullptr);
+    while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L'.' || text[n - 1] == L' ')) --n;
+    if (n == 0) return false;
+    const std::u16string_view view(reinterpret_cast<const char16_t*>(text), n);
+    const std::size_t length = utf8LengthOf(view);
+    if (length >= size) return false;
+    utf8Encode(view, out);
+    out[length] = '\0';
+    return true;
+}
+
 }  // namespace
+
+bool failSetSystem(std::uint32_t systemError, bool writing) {
+    switch (systemError) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH: return failSet(FailCode::NoSuchFile, writing ? "no such folder" : "no such file");
+        case ERROR_ACCESS_DENIED: return failSet(FailCode::NoPermission, "permission denied");
+        case ERROR_WRITE_PROTECT: return failSet(FailCode::NoPermission, "a read-only file system");
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return failSet(FailCode::NoPermission, "in use by another program");
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return failSet(FailCode::NoSpace, "no space left on the device");
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY: return failSet(FailCode::NoMemory, "out of memory");
+        default: break;
+    }
+    char words[128];
+    if (!systemWords(systemError, words, sizeof words)) std::snprintf(words, sizeof words, "system error %lu", static_cast<unsigned long>(systemError));
+    return failSet(writing ? FailCode::WriteFailed : FailCode::ReadFailed, "%s", words);
+}
 
 struct File {
     HANDLE handle;
@@ -19,8 +60,15 @@ struct File {
 
 File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, FileCreation creation,
                bool normalAttributes) {
-    if (!name || !name[0]) return nullptr;
-    if (failThisCall(FailKind::FileOpen)) return nullptr;
+    const bool writing = (access & kFileWrite) != 0;
+    if (!name || !name[0]) {
+        failSet(FailCode::BadArgument, "no file name");
+        return nullptr;
+    }
+    if (failThisCall(FailKind::FileOpen)) {
+        failSetSystem(ERROR_GEN_FAILURE, writing);
+        return nullptr;
+    }
     DWORD desired = ((access & kFileRead) ? GENERIC_READ : 0) | ((access & kFileWrite) ? GENERIC_WRITE : 0);
     DWORD shareMode = ((share & kShareRead) ? FILE_SHARE_READ : 0) | ((share & kShareWrite) ? FILE_SHARE_WRITE : 0) |
                       ((share & kShareDelete) ? FILE_SHARE_DELETE : 0);
@@ -35,11 +83,22 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, 
     // The record before the file: a file created and then given up for want
     // of memory would stay behind with nobody to delete it.
     auto* f = new (std::nothrow) File{nullptr};
-    if (!f) return nullptr;
+    if (!f) {
+        failSet(FailCode::NoMemory, "out of memory");
+        return nullptr;
+    }
     HANDLE h = CreateFileW(wide(name), desired, shareMode, nullptr, disposition,
                            normalAttributes ? FILE_ATTRIBUTE_NORMAL : 0, nullptr);
     // A handle of 0 counts as a failure as well as the invalid-handle value.
     if (h == INVALID_HANDLE_VALUE || h == nullptr) {
+        const DWORD error = GetLastError();
+        // Opening a folder as a file is refused as access denied; say what it is.
+        const DWORD attributes = GetFileAttributesW(wide(name));
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            failSet(FailCode::IsFolder, "a folder, not a file");
+        else
+            failSetSystem(error, writing);
         delete f;
         return nullptr;
     }
@@ -49,14 +108,16 @@ File* fileOpen(const char16_t* name, std::uint32_t access, std::uint32_t share, 
 
 std::int64_t fileRead(File* file, void* destination, std::uint32_t count) {
     DWORD got = 0;
-    if (!fileNoteRead(count) || !file || !ReadFile(file->handle, destination, count, &got, nullptr)) return -1;
+    if (!fileNoteRead(count) || !file) return -1;
+    if (!ReadFile(file->handle, destination, count, &got, nullptr)) return failSetSystem(GetLastError(), false), -1;
     return got;
 }
 
 std::int64_t fileWrite(File* file, const void* source, std::uint32_t count) {
     if (!fileNoteWrite(count)) return -1;
     DWORD put = 0;
-    if (!file || !WriteFile(file->handle, source, count, &put, nullptr)) return -1;
+    if (!file) return -1;
+    if (!WriteFile(file->handle, source, count, &put, nullptr)) return failSetSystem(GetLastError(), true), -1;
     return put;
 }
 
@@ -99,7 +160,7 @@ void fileStartWriteback(File*, std::int64_t, std::int64_t) {}
 
 bool fileFlush(File* file) {
     fileNoteFlush();
-    return file && FlushFileBuffers(file->handle) != 0;
+    return file && (FlushFileBuffers(file->handle) != 0 || failSetSystem(GetLastError(), true));
 }
 
 bool fileTakeMode(File* file, const char16_t*) { return file != nullptr; }
@@ -118,7 +179,8 @@ bool fileSetNormalAttributes(const char16_t* name) {
 }
 
 bool fileReplace(const char16_t* from, const char16_t* to) {
-    return from && to && MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!from || !to) return false;
+    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING) != 0 || failSetSystem(GetLastError(), true);
 }
 
 std::uint32_t processId() { return GetCurrentProcessId(); }

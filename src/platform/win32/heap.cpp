@@ -8,6 +8,7 @@
 // for a request it fits closely, as the C runtime's allocator on Linux keeps
 // freed memory for the next request: a host that converts picture after
 // picture pays the page faults once, not for every picture.
+#include "platform/fail_reason.h"
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -77,11 +78,12 @@ void* takeKept(Heap* heap, std::size_t size, bool zero) {
 }  // namespace
 
 void* heapAlloc(Heap* heap, std::size_t size, bool zero) {
-    if (!heap || size == 0 || failThisCall(FailKind::Alloc, size)) return nullptr;
+    if (!heap || size == 0) return nullptr;
+    if (failThisCall(FailKind::Alloc, size)) return failNoMemory(size), nullptr;
     void* block = nullptr;
     if (keepable(size)) block = takeKept(heap, size, zero);
     if (!block) block = HeapAlloc(heap->handle, zero ? HEAP_ZERO_MEMORY : 0, size);
-    if (!block) return nullptr;
+    if (!block) return failNoMemory(size), nullptr;
     heap->live.fetch_add(1, std::memory_order_relaxed);
     if (keepable(size)) heap->keepableLive.fetch_add(1, std::memory_order_relaxed);
     return block;
@@ -91,8 +93,9 @@ void* heapRealloc(Heap* heap, void* block, std::size_t size, bool zeroNew) {
     if (!block) return heapAlloc(heap, size, zeroNew);
     if (!heap || size == 0) return nullptr;
     const SIZE_T old = HeapSize(heap->handle, 0, block);
-    if (size > old && failThisCall(FailKind::Alloc, size)) return nullptr;
+    if (size > old && failThisCall(FailKind::Alloc, size)) return failNoMemory(size), nullptr;
     void* grown = HeapReAlloc(heap->handle, zeroNew ? HEAP_ZERO_MEMORY : 0, block, size);
+    if (!grown) failNoMemory(size);
     if (grown) {
         const bool was = old != static_cast<SIZE_T>(-1) && keepable(old);
         if (was != keepable(size)) heap->keepableLive.fetch_add(was ? -1 : 1, std::memory_order_relaxed);

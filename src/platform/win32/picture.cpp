@@ -8,6 +8,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/fail_reason.h"
+#include "platform/picture_failure.h"
 #include "platform/picture_header.h"
 #include "platform/picture_pixels.h"
 #include "platform/platform.h"
@@ -233,9 +235,12 @@ PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::
                            const PictureLimits& limits, PictureInfo& info) {
     PictureHeader header;
     if (!data || size == 0 || size > MAXDWORD || !pictureHeaderRead(format, data, size, header) ||
-        !pictureHeaderWithin(header, limits) ||
-        !pictureDataSuffices(format, header.width, header.height, size, limits))
+        !pictureHeaderWithin(header, limits))
         return nullptr;
+    if (!pictureDataSuffices(format, header.width, header.height, size, limits))
+        return failSet(FailCode::Damaged, "damaged %s (too few bytes for %d × %d pixels)", pictureFormatName(format),
+                       header.width, header.height),
+               nullptr;
     std::unique_ptr<PictureReader> reader(new (std::nothrow) PictureReader);
     if (!reader) return nullptr;
     reader->format = format;
