@@ -12,7 +12,15 @@ loads from the package's folder, else from the file named by the variable
 OCT_LIBRARY, else from the system's library path.
 """
 
-from ._errors import OctError, OctFileNotFoundError, OctIsADirectoryError, OctPermissionError
+from ._errors import (
+    OctDamagedError,
+    OctError,
+    OctFileNotFoundError,
+    OctFormatError,
+    OctIsADirectoryError,
+    OctNoCodecError,
+    OctPermissionError,
+)
 from ._image import Image, frombytes, fromarray, fromimage, open
 from ._lib import library as _library
 from ._lib import library_path
@@ -26,9 +34,12 @@ LIBRARY_VERSION: int = int(_library().octVersion())
 __all__ = [
     "Image",
     "LIBRARY_VERSION",
+    "OctDamagedError",
     "OctError",
     "OctFileNotFoundError",
+    "OctFormatError",
     "OctIsADirectoryError",
+    "OctNoCodecError",
     "OctPermissionError",
     "__version__",
     "convert_many",

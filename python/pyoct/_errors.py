@@ -1,17 +1,22 @@
-"""Exceptions. The library reports a failure as 0 and gives no reason, so the
-reason in a message comes from what pyoct can see around the call: whether
-the file is there, readable, a folder, and what the library refuses."""
+"""Exceptions. The library reports a failure as 0 and keeps, for the calling
+thread, the reason of its last failure (``octLastError``): a code and a short
+text. An exception is made from that record right after the failed call, on
+the same thread, so each says what the library found: no such file, a
+damaged JPEG, a HEIF picture this system has no codec for."""
 
 from __future__ import annotations
 
+import ctypes
 import errno
-import os
-from typing import Optional
+from typing import Dict, Optional, Tuple, Type
 
 
 class OctError(OSError):
     """A call of the library failed: a picture it cannot read, a file it
-    cannot write, a level file it cannot make."""
+    cannot write, a level file it cannot make. ``code`` is the library's own
+    code (oct.h's ``OCT_E…``), ``errno`` the nearest system error number."""
+
+    code: int = 0
 
 
 class OctFileNotFoundError(OctError, FileNotFoundError):
@@ -26,46 +31,55 @@ class OctIsADirectoryError(OctError, IsADirectoryError):
     """A folder was named where a file belongs."""
 
 
-for _error in (OctError, OctFileNotFoundError, OctPermissionError, OctIsADirectoryError):
+class OctFormatError(OctError):
+    """The bytes are not a picture or level file that the library knows."""
+
+
+class OctDamagedError(OctError):
+    """A picture or level file of a known format whose bytes are damaged or
+    cut short."""
+
+
+class OctNoCodecError(OctError):
+    """A picture of a known format that this system has no codec for."""
+
+
+for _error in (OctError, OctFileNotFoundError, OctPermissionError, OctIsADirectoryError, OctFormatError,
+               OctDamagedError, OctNoCodecError):
     _error.__module__ = "pyoct"
 
+# The library's codes (oct.h, OCT_E…): the exception and errno each raises.
+_BY_CODE: Dict[int, Tuple[Type[OctError], int]] = {
+    1: (OctFileNotFoundError, errno.ENOENT),
+    2: (OctPermissionError, errno.EACCES),
+    3: (OctIsADirectoryError, errno.EISDIR),
+    4: (OctFormatError, errno.EINVAL),
+    5: (OctNoCodecError, errno.ENOTSUP),
+    6: (OctDamagedError, errno.EINVAL),
+    7: (OctError, errno.EFBIG),
+    8: (OctError, errno.ENOMEM),
+    9: (OctError, errno.ENOSPC),
+    10: (OctError, errno.EIO),
+    11: (OctError, errno.EINVAL),
+    12: (OctError, errno.EIO),
+    13: (OctError, errno.EINVAL),
+}
 
-def read_failure(path: str) -> OctError:
-    """The exception for a file the library did not read, by what is there."""
-    if not os.path.lexists(path):
-        return OctFileNotFoundError(errno.ENOENT, "no such file", path)
-    if os.path.isdir(path):
-        return OctIsADirectoryError(errno.EISDIR, "a folder, not a picture", path)
-    if not os.access(path, os.R_OK):
-        return OctPermissionError(errno.EACCES, "not readable", path)
-    return OctError(errno.EINVAL, "not a picture or a level file that the library reads", path)
+_TEXT_SIZE = 256
 
 
-def write_failure(path: str, level_file: bool) -> OctError:
-    """The exception for a file the library did not write."""
-    folder = os.path.dirname(os.path.abspath(path))
-    if not os.path.isdir(folder):
-        return OctFileNotFoundError(errno.ENOENT, "no such folder to write into", path)
-    if os.path.isdir(path):
-        return OctIsADirectoryError(errno.EISDIR, "a folder is there", path)
-    if not os.access(folder, os.W_OK) or (os.path.exists(path) and not os.access(path, os.W_OK)):
-        return OctPermissionError(errno.EACCES, "not writable", path)
-    if level_file:
-        return OctError(
-            errno.EINVAL,
-            "no level file: the library makes none for pictures of 28 pixels or fewer "
-            "or for levels that do not compress",
-            path,
-        )
-    return OctError(errno.EIO, "the library could not write the file", path)
+def last_failure(lib: ctypes.CDLL, path: Optional[str] = None) -> OctError:
+    """The exception for the calling thread's last failure in the library,
+    with `path` (when given) as its file name. Call it on the thread that
+    made the failed call, before any other call of the library."""
+    text = ctypes.create_string_buffer(_TEXT_SIZE)
+    code = int(lib.octLastError(text, _TEXT_SIZE))
+    message = text.value.decode("utf-8", "replace") or "the library gave no reason"
+    kind, number = _BY_CODE.get(code, (OctError, errno.EIO))
+    error = kind(number, message, path) if path is not None else kind(number, message)
+    error.code = code
+    return error
 
 
 def closed_error() -> ValueError:
     return ValueError("operation on a closed pyoct.Image")
-
-
-def memory_failure(what: str, detail: Optional[str] = None) -> OctError:
-    message = f"the library could not read {what}"
-    if detail:
-        message += f": {detail}"
-    return OctError(errno.EINVAL, message)

@@ -247,8 +247,8 @@ class Image:
         encoded = encode_name(name)
         with self._lock:
             saved = library().octSave(self._live(), encoded, flag)
-        if saved != 1:
-            raise _errors.write_failure(name, level_file=flag == 0)
+            if saved != 1:
+                raise _errors.last_failure(library(), name)
 
     def _save_png(self, name: str) -> None:
         try:
@@ -256,8 +256,6 @@ class Image:
         except ImportError as e:
             raise ImportError("writing PNG files needs Pillow (the library writes BMP and level files)") from e
         folder = os.path.dirname(os.path.abspath(name))
-        if not os.path.isdir(folder):
-            raise _errors.write_failure(name, level_file=False)
         # Written beside the target and renamed over it, as the library
         # replaces files: an old file stays whole until the new one is.
         fd, temp = tempfile.mkstemp(prefix=".pyoct-", suffix=".png", dir=folder)
@@ -282,12 +280,8 @@ class Image:
             encoded = encode_name(temp)
             with self._lock:
                 saved = library().octSave(self._live(), encoded, 0)
-            if saved != 1:
-                raise OctError(
-                    errno.EINVAL,
-                    "the library made no level file: it makes none for pictures of 28 pixels or fewer "
-                    "or for levels that do not compress",
-                )
+                if saved != 1:
+                    raise _errors.last_failure(library())
             with io.open(temp, "rb") as f:
                 return f.read()
         finally:
@@ -303,9 +297,10 @@ def open(path: PathLike) -> Image:  # noqa: A001 - the name mirrors PIL.Image.op
     a level file (``octLoad``). The kind is told by the file's first bytes,
     not by its name. A GIF or animated WebP gives its first frame."""
     name = _name_of(path)
-    record = library().octLoad(encode_name(name))
+    lib = library()
+    record = lib.octLoad(encode_name(name))
     if not record:
-        raise _errors.read_failure(name)
+        raise _errors.last_failure(lib, name)
     return Image._adopt(record)
 
 
@@ -323,9 +318,10 @@ def frombytes(data: Any) -> Image:
         raise OctError(errno.EINVAL, "no bytes to read")
     if block.size > _MAX_BLOCK:
         raise OctError(errno.EFBIG, f"{block.size} bytes: the library reads at most {_MAX_BLOCK}")
-    record = library().octCatch(block.ctypes.data, block.size)
+    lib = library()
+    record = lib.octCatch(block.ctypes.data, block.size)
     if not record:
-        raise _errors.memory_failure(f"these {block.size} bytes", "not a picture or a level file")
+        raise _errors.last_failure(lib)
     return Image._adopt(record)
 
 

@@ -64,6 +64,7 @@ _PROTOTYPES = {
     "octBitmapCreate": ([_i64, _i64, _i64], _i64),
     "octBitmapInfo": ([_i64, ctypes.POINTER(OctBitmap)], _i64),
     "octBitmapDelete": ([_i64], _i64),
+    "octLastError": ([ctypes.c_char_p, _i64], _i64),
 }
 
 

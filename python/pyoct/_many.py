@@ -52,13 +52,15 @@ def convert_file(path: PathLike, out_path: str, bmp: bool) -> Tuple[Optional[str
         name = os.fsdecode(os.fspath(path))
         record = lib.octLoad(encode_name(name))
         if not record:
-            return None, _errors.read_failure(name)
+            return None, _errors.last_failure(lib, name)
         try:
             saved = lib.octSave(record, encode_name(out_path), 1 if bmp else 0)
+            # Read before octFree: the reason belongs to the last call.
+            failure = _errors.last_failure(lib, out_path) if saved != 1 else None
         finally:
             lib.octFree(record)
-        if saved != 1:
-            return None, _errors.write_failure(out_path, level_file=not bmp)
+        if failure is not None:
+            return None, failure
         return out_path, None
     except (OSError, ValueError, TypeError) as e:
         return None, e

@@ -73,6 +73,7 @@ OctImage* unknown(OctImage* record) {
 }  // namespace
 
 OctImage* octLoadRecord(const char16_t* fileName) {
+    plat::failBegin();
     if (!fileName) return plat::failSet(plat::FailCode::BadArgument, "no file name"), nullptr;
     OctImage* record = octNewRecord();
     if (!record) return nullptr;
@@ -114,6 +115,7 @@ OctImage* octLoadRecord(const char16_t* fileName) {
 }
 
 OctImage* octCatchRecord(const std::uint8_t* data, std::int64_t size) {
+    plat::failBegin();
     // The image loaders take 32-bit sizes.
     if (!data || size <= 0) return plat::failSet(plat::FailCode::BadArgument, "no data"), nullptr;
     if (size > INT32_MAX)
@@ -144,6 +146,7 @@ OctImage* octCatchRecord(const std::uint8_t* data, std::int64_t size) {
 }
 
 bool octSaveRecord(OctImage& record, const char16_t* fileName, bool bitmap) {
+    plat::failBegin();
     if (!fileName || !fileName[0]) return plat::failSet(plat::FailCode::BadArgument, "no file name");
     if (bitmap) {
         if (!record.image) return plat::failSet(plat::FailCode::BadArgument, "the image holds no rebuilt picture");

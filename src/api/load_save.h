@@ -1,5 +1,7 @@
 // Loading and saving records: pictures through the image decoders, level
-// files from disk or memory, and level files or BMP files out.
+// files from disk or memory, and level files or BMP files out. Each call is
+// an operation of its own for the reason of the last failure
+// (platform/fail_reason.h): it starts afresh, and a failure leaves its reason.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/fail_reason.h"
+
 namespace oct {
 namespace {
 
@@ -47,6 +49,16 @@ const char* imgForeignFormatName(std::span<const std::uint8_t> data) {
     if (data.size() >= sizeof kJxlCodestream && std::memcmp(data.data(), kJxlCodestream, sizeof kJxlCodestream) == 0)
         return "JPEG XL";
     return ftypFormat(data);
+}
+
+bool imgFailNoCodec(const char* formatName) {
+    // Said as it is read: "an AVIF", "a HEIF".
+    const char* article = formatName && (formatName[0] == 'A' || formatName[0] == 'E' || formatName[0] == 'I' ||
+                                         formatName[0] == 'O' || formatName[0] == 'U')
+                              ? "an"
+                              : "a";
+    return plat::failReplace(plat::FailCode::NoCodec, "%s %s picture, which this system has no codec for", article,
+                             formatName ? formatName : "unnamed");
 }
 
 }  // namespace oct

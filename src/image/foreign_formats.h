@@ -12,4 +12,9 @@ namespace oct {
 // "JPEG XL"), or null when it is none of them. Looks at the first bytes only.
 const char* imgForeignFormatName(std::span<const std::uint8_t> data);
 
+// Records that a picture of the named format has no codec on this system
+// ("an AVIF picture, which this system has no codec for"), over any reason
+// recorded before: that is what the file is. Returns false.
+bool imgFailNoCodec(const char* formatName);
+
 }  // namespace oct

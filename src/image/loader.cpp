@@ -66,11 +66,11 @@ void explainRefusal(const std::uint8_t* data, std::int32_t size) {
     if (const std::uint32_t format = imgSniffFormat(bytes)) {
         const char* name = imgFormatName(format);
         if (!imgHasCodec(format))
-            plat::failSet(plat::FailCode::NoCodec, "a %s picture, which this system has no codec for", name);
+            imgFailNoCodec(name);
         else
             plat::failSet(plat::FailCode::Damaged, "damaged %s", name);
     } else if (const char* foreign = imgForeignFormatName(bytes)) {
-        plat::failSet(plat::FailCode::NoCodec, "a %s picture, which this system has no codec for", foreign);
+        imgFailNoCodec(foreign);
     }
 }
 

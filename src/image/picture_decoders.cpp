@@ -4,6 +4,7 @@
 
 #include "encode/png_writer.h"
 #include "image/decoder_registry.h"
+#include "image/foreign_formats.h"
 #include "image/formats.h"
 #include "image/frame_screen.h"
 #include "image/image.h"
@@ -116,7 +117,7 @@ int checkPicture(DecodeContext& context, plat::PictureFormat format, std::uint32
     if (!reader) {
         // Asked only now: on Windows the question costs a codec's creation.
         if (!plat::pictureHasCodec(format))
-            return plat::failReplace(FailCode::NoCodec, "a %s picture, which this system has no codec for", name);
+            return imgFailNoCodec(name);
         // The codec said why where it could.
         return plat::failSet(FailCode::Damaged, "damaged %s", name);
     }

@@ -73,6 +73,25 @@ TEST(HostProgram, ExportsOnlyTheLibraryInterface) {
     lib.unload();
 }
 
+// The reason of a failed load, as a host finds it: octLastError on Linux;
+// oct.dll keeps its ten exports and has none.
+TEST(HostProgram, ReadsTheReasonOfAFailedLoad) {
+    HostLibrary lib;
+    ASSERT_TRUE(lib.load());
+    auto lastError = lib.proc<std::int64_t (*)(char*, std::int64_t)>("octLastError");
+#ifdef _WIN32
+    EXPECT_EQ(lastError, nullptr);
+#else
+    ASSERT_NE(lastError, nullptr);
+    auto load = lib.proc<decltype(&::octLoad)>("octLoad");
+    EXPECT_EQ(load(u"no-such-picture.png"), nullptr);
+    char text[64];
+    EXPECT_EQ(lastError(text, sizeof text), OCT_ENOFILE);
+    EXPECT_STREQ(text, "no such file");
+#endif
+    lib.unload();
+}
+
 // A thread that called into the library outlives it: its exit callback runs
 // at the unload, and its end later must not call into the unloaded code.
 TEST(HostProgram, UnloadsWhileACallingThreadLivesOn) {

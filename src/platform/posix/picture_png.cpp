@@ -44,12 +44,18 @@ PictureReader* pngOpen(const std::uint8_t* data, std::size_t size, const Picture
     spng_ihdr ihdr{};
     spng_trns trns{};
     const int ihdrResult = spng_get_ihdr(ctx, &ihdr);
-    // libspng refuses sides beyond the limits itself; they are too large, not damaged.
-    if (ihdrResult == SPNG_EUSER_WIDTH || ihdrResult == SPNG_EUSER_HEIGHT)
-        pictureFits(limits, ihdrResult == SPNG_EUSER_WIDTH ? std::int64_t{limits.maxSide} + 1 : 1,
-                    ihdrResult == SPNG_EUSER_HEIGHT ? std::int64_t{limits.maxSide} + 1 : 1);
-    else if (ihdrResult != 0)
+    // libspng refuses sides beyond the limits itself; they are too large, not
+    // damaged, and the reason gives them as the header does: IHDR has been
+    // read, so it is the first chunk (signature 8, length 4, type 4, then
+    // width and height, each 4 bytes big-endian).
+    if (ihdrResult == SPNG_EUSER_WIDTH || ihdrResult == SPNG_EUSER_HEIGHT) {
+        auto side = [&](std::size_t at) {
+            return static_cast<std::int64_t>(data[at]) << 24 | data[at + 1] << 16 | data[at + 2] << 8 | data[at + 3];
+        };
+        pictureFits(limits, side(16), side(20));
+    } else if (ihdrResult != 0) {
         pictureDamaged(PictureFormat::Png, spng_strerror(ihdrResult));
+    }
     const bool ok = ihdrResult == 0 && pictureFits(limits, ihdr.width, ihdr.height);
     // tRNS lies before the image data; asking for it reads the chunks up to there.
     const int trnsResult = ok ? spng_get_trns(ctx, &trns) : SPNG_EINVAL;
