@@ -9,6 +9,8 @@
 #include "encode/encoder.h"
 #include "encode/palette.h"
 #include "file_io.h"
+#include "platform/fail_reason.h"
+#include "reason.h"
 #include "image/image.h"
 #include "image/loader.h"
 #include "runtime/object_table.h"
@@ -71,12 +73,15 @@ int runBmp(CommandArgs args, ToolContext& context) {
     std::string error;
     const auto data = readInput(in, context, error);
     if (!data) return toolFail(context, kName, error);
+    plat::failBegin();
     const std::int64_t image = imgLoadImageMemory(AnyId, data->data(), static_cast<std::int64_t>(data->size()));
     const ImageObject* record = imgGetImage(image);
     if (!record || record->format == kIconFormat) {
         if (record) imgFreeImage(image);
-        return toolFail(context, kName, "cannot read " + inName + " as a BMP picture");
+        if (record) plat::failSet(plat::FailCode::UnknownFormat, "an icon, not a picture");
+        return toolFail(context, kName, toolCannotRead(in, "as a BMP picture"));
     }
+    plat::failBegin();
     const std::int32_t depth = o->depth == kSourceDepth ? record->sourceDepth : o->depth;
     const bool saved = writtenDepth(depth) && save(image, out, *o, context, error);
     imgFreeImage(image);
@@ -89,10 +94,7 @@ int runBmp(CommandArgs args, ToolContext& context) {
                             inName + " has " + bits + ", which BMP files are not written at: give --depth 1, 4, 8, 24 or 32");
         return toolFail(context, kName, "cannot write " + bits + ": the depth must be 1, 4, 8, 24 or 32");
     }
-    if (out == kStandardStream) return toolFail(context, kName, "cannot write standard output");
-    return toolFail(context, kName,
-                    "cannot write '" + std::string(out) +
-                        "' (a read-only file or a folder there, no such folder, or no memory for the picture)");
+    return toolFail(context, kName, toolCannotWrite(out, ""));
 }
 
 }  // namespace

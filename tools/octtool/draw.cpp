@@ -10,6 +10,8 @@
 #include "commands.h"
 #include "draw_script.h"
 #include "file_io.h"
+#include "platform/fail_reason.h"
+#include "reason.h"
 #include "image/image.h"
 
 namespace oct::tool {
@@ -54,11 +56,12 @@ int runDraw(CommandArgs args, ToolContext& context) {
 
     const std::int64_t image = drawScriptImage(*steps, *width, *height, *depth, mistake);
     if (!image) return toolFail(context, kName, mistake.line ? where(mistake) : mistake.message);
+    plat::failBegin();
     const bool saved = save(image, out, context, error);
     imgFreeImage(image);
     if (saved) return kExitOk;
     if (!error.empty()) return toolFail(context, kName, error);
-    return toolFail(context, kName, "cannot write '" + std::string(out) + "' (a read-only file or a folder there, or no such folder)");
+    return toolFail(context, kName, toolCannotWrite(out, ""));
 }
 
 std::string usage() {

@@ -10,6 +10,8 @@
 #include "draw/session.h"
 #include "draw/text.h"
 #include "file_io.h"
+#include "platform/fail_reason.h"
+#include "reason.h"
 #include "image/icon_reader.h"
 #include "image/font.h"
 #include "image/image.h"
@@ -118,8 +120,9 @@ bool loadSource(const std::filesystem::path& p, Source& source, std::string& err
     // PNG, JPEG, GIF, TIFF and WebP pictures as the library loads them.
     const std::uint32_t format = imgSniffFormat(*bytes);
     if (format && format != kBmpFormat) {
+        plat::failBegin();
         source.image = imgLoadImageMemory(AnyId, bytes->data(), static_cast<std::int64_t>(bytes->size()));
-        if (!source.image) error = "cannot read '" + shown + "' as a " + imgFormatName(format) + " picture";
+        if (!source.image) error = toolCannotRead(shown, std::string("as a ") + imgFormatName(format) + " picture");
         source.handle = source.image ? imgImageHandle(source.image) : 0;
         return source.image != 0;
     }

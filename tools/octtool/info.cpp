@@ -6,9 +6,11 @@
 #include "commands.h"
 #include "file_io.h"
 #include "image/bmp_reader.h"
+#include "image/foreign_formats.h"
 #include "image/icon_reader.h"
 #include "image/picture_decoders.h"
 #include "oct.h"
+#include "reason.h"
 
 namespace oct::tool {
 namespace {
@@ -86,11 +88,12 @@ void describePicture(const PictureSummary& p, std::ostream& out) {
     out << '\n';
 }
 
-// Why a picture whose format is known did not load.
+// Why a picture whose format is known did not load: the library's reason.
 std::string refusalOf(std::uint32_t format, const std::string& what) {
     const std::string name = imgFormatName(format);
     if (!imgHasCodec(format)) return what + " is a " + name + " picture, which this system has no codec for";
-    return what + " is a " + name + " picture the library cannot read (damaged, cut short, or too large)";
+    const std::string reason = toolReason();
+    return what + " is a " + name + " picture the library cannot read: " + (reason.empty() ? "damaged" : reason);
 }
 
 // An icon's directory and the entry the library would build its icon from.
@@ -127,6 +130,8 @@ int runInfo(CommandArgs args, ToolContext& context) {
         if (isBmp && bmp.refusal) return toolFail(context, kName, what + " is a BMP file the library refuses: " + bmp.refusal);
         const std::uint32_t format = imgSniffFormat(*data);
         if (format && format != kBmpFormat) return toolFail(context, kName, refusalOf(format, what));
+        if (imgForeignFormatName(*data))
+            return toolFail(context, kName, what + ": " + toolReason());
         return toolFail(context, kName, what + " is neither a picture nor a level file");
     }
     const std::int64_t width = octWidth(record), height = octHeight(record), alpha = octAlpha(record);

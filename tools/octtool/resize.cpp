@@ -11,6 +11,8 @@
 #include "picture_file.h"
 #include "commands.h"
 #include "file_io.h"
+#include "platform/fail_reason.h"
+#include "reason.h"
 #include "image/image.h"
 #include "image/loader.h"
 #include "image/picture_decoders.h"
@@ -110,10 +112,11 @@ int runResize(CommandArgs args, ToolContext& context) {
     LoadedImage loaded;
     const std::uint32_t format = imgSniffFormat(*data);
     if (format && format != kBmpFormat) {
+        plat::failBegin();
         loaded.id = loadPicture(*data, picture);
         if (!loaded.id)
             return toolFail(context, kName,
-                            "cannot read '" + std::string(args[1]) + "' as a " + imgFormatName(format) + " picture");
+                            toolCannotRead(args[1], std::string("as a ") + imgFormatName(format) + " picture"));
     } else if (!imgFindStoredBmpRows(*data, picture)) {
         return toolFail(context, kName, "cannot read '" + std::string(args[1]) + "': " + toolStoredBmpReason(picture));
     }

@@ -115,7 +115,9 @@ TEST_F(OctToolResize, TakesAnyPictureTheLibraryLoads) {
 
     write("cut.png", Bytes(png.begin(), png.begin() + 100));
     EXPECT_EQ(run({"resize", "9x5", path("cut.png"), path("cut.bmp")}), 1);
-    EXPECT_EQ(err(), "octtool resize: cannot read '" + path("cut.png") + "' as a PNG picture\n");
+    // The codec's own words follow in brackets, and differ by system.
+    EXPECT_EQ(err().rfind("octtool resize: cannot read '" + path("cut.png") + "': damaged PNG", 0), 0u) << err();
+    EXPECT_TRUE(oneLineMessage()) << err();
     EXPECT_FALSE(exists("cut.bmp"));
 }
 
