@@ -50,18 +50,11 @@ for _error in (OctError, OctFileNotFoundError, OctPermissionError, OctIsADirecto
 
 # The library's codes (oct.h, OCT_E…): the exception and errno each raises.
 _BY_CODE: Dict[int, Tuple[Type[OctError], int]] = {
-    1: (OctFileNotFoundError, errno.ENOENT),
-    2: (OctPermissionError, errno.EACCES),
-    3: (OctIsADirectoryError, errno.EISDIR),
-    4: (OctFormatError, errno.EINVAL),
-    5: (OctNoCodecError, errno.ENOTSUP),
-    6: (OctDamagedError, errno.EINVAL),
-    7: (OctError, errno.EFBIG),
-    8: (OctError, errno.ENOMEM),
-    9: (OctError, errno.ENOSPC),
-    10: (OctError, errno.EIO),
-    11: (OctError, errno.EINVAL),
-    12: (OctError, errno.EIO),
+    1: (OctFileNotFoundError, errno.ENOENT), 2: (OctPermissionError, errno.EACCES),
+    3: (OctIsADirectoryError, errno.EISDIR), 4: (OctFormatError, errno.EINVAL),
+    5: (OctNoCodecError, errno.ENOTSUP), 6: (OctDamagedError, errno.EINVAL),
+    7: (OctError, errno.EFBIG), 8: (OctError, errno.ENOMEM), 9: (OctError, errno.ENOSPC),
+    10: (OctError, errno.EIO), 11: (OctError, errno.EINVAL), 12: (OctError, errno.EIO),
     13: (OctError, errno.EINVAL),
 }
 

@@ -441,14 +441,14 @@ bool pictureHeaderRead(PictureFormat format, const std::uint8_t* data, std::size
 }
 
 bool pictureHeaderWithin(const PictureHeader& header, const PictureLimits& limits) {
-    if (header.width < 1 || header.height < 1) return failSet(FailCode::Damaged, "no pixels");
+    if (header.width < 1 || header.height < 1) return false;  // damaged: the image layer names the format
     if (header.width > limits.maxSide || header.height > limits.maxSide)
         return failSet(FailCode::TooLarge, "%d × %d pixels; at most %d a side", header.width, header.height,
                        limits.maxSide);
     if (static_cast<std::int64_t>(header.width) * header.height * 4 > limits.maxBytes)
         return failSet(FailCode::TooLarge, "%d × %d pixels; at most %lld MB a picture", header.width, header.height,
                        static_cast<long long>(limits.maxBytes >> 20));
-    if (header.frameCount < 1) return failSet(FailCode::Damaged, "no frames");
+    if (header.frameCount < 1) return false;
     if (header.frameCount > limits.maxFrames)
         return failSet(FailCode::TooLarge, "%d frames; at most %d", header.frameCount, limits.maxFrames);
     if (header.largestFrameSide <= limits.maxSide && header.frameArea <= limits.maxBytes) return true;

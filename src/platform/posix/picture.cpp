@@ -8,7 +8,7 @@
 namespace oct::plat {
 
 bool pictureFits(const PictureLimits& limits, std::int64_t width, std::int64_t height) {
-    if (width < 1 || height < 1) return failSet(FailCode::Damaged, "no pixels");
+    if (width < 1 || height < 1) return false;  // damaged: the image layer names the format
     if (width > limits.maxSide || height > limits.maxSide)
         return failSet(FailCode::TooLarge, "%lld × %lld pixels; at most %d a side", static_cast<long long>(width),
                        static_cast<long long>(height), limits.maxSide);

@@ -11,10 +11,12 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "platform/picture_failure.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {
@@ -59,6 +61,19 @@ void unmapNothing(thandle_t, void*, toff_t) {}
 // libtiff's messages are not ours to print; returning 1 keeps them from the
 // process-wide handlers too.
 int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+// An error's words become the reason of a failure that follows (the first
+// one stands); libtiff reports errors it then recovers from too, and a
+// picture that loads after all leaves the reason unread.
+int recordError(TIFF*, void*, const char*, const char* format, va_list args) {
+    char words[128];
+    if (std::vsnprintf(words, sizeof words, format, args) < 0) words[0] = '\0';
+    // The name the reader gives libtiff for the picture says nothing.
+    constexpr char kName[] = "picture: ";
+    const bool named = std::strncmp(words, kName, sizeof kName - 1) == 0;
+    pictureDamaged(PictureFormat::Tiff, named ? words + sizeof kName - 1 : words);
+    return 1;
+}
 
 // --- the reader -------------------------------------------------------------
 
@@ -120,7 +135,7 @@ PictureReader* tiffOpen(const std::uint8_t* data, std::size_t size, const Pictur
         return nullptr;
     }
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, static_cast<tmsize_t>(limits.maxBytes));
-    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
+    TIFFOpenOptionsSetErrorHandlerExtR(options, recordError, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
     // "m": no memory mapping, so libtiff reads through readMemory and never
     // decodes in place in the caller's bytes.

@@ -7,6 +7,8 @@
 
 #include <new>
 
+#include "platform/fail_reason.h"
+#include "platform/picture_failure.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {
@@ -20,10 +22,28 @@ struct WebPReader : PictureReader {
     std::int32_t frameCount;
 };
 
+// libwebp's status codes in words.
+const char* statusWords(VP8StatusCode status) {
+    switch (status) {
+        case VP8_STATUS_OUT_OF_MEMORY: return "out of memory";
+        case VP8_STATUS_INVALID_PARAM: return "invalid parameter";
+        case VP8_STATUS_BITSTREAM_ERROR: return "bitstream error";
+        case VP8_STATUS_UNSUPPORTED_FEATURE: return "a feature this decoder lacks";
+        case VP8_STATUS_NOT_ENOUGH_DATA: return "cut short";
+        default: return nullptr;
+    }
+}
+
+bool webpFailed(VP8StatusCode status) {
+    if (status == VP8_STATUS_OUT_OF_MEMORY) return failSet(FailCode::NoMemory, "out of memory");
+    return pictureDamaged(PictureFormat::WebP, statusWords(status));
+}
+
 PictureReader* webpOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
     WebPBitstreamFeatures features{};
-    if (WebPGetFeatures(data, size, &features) != VP8_STATUS_OK || !pictureFits(limits, features.width, features.height))
-        return nullptr;
+    if (const VP8StatusCode status = WebPGetFeatures(data, size, &features); status != VP8_STATUS_OK)
+        return webpFailed(status), nullptr;
+    if (!pictureFits(limits, features.width, features.height)) return nullptr;
     auto* reader = new (std::nothrow) WebPReader{};
     if (!reader) return nullptr;
     reader->data = data;
@@ -38,6 +58,10 @@ PictureReader* webpOpen(const std::uint8_t* data, std::size_t size, const Pictur
         if (frames == 0 || frames > static_cast<std::uint32_t>(limits.maxFrames) ||
             static_cast<std::int32_t>(WebPDemuxGetI(reader->demux, WEBP_FF_CANVAS_WIDTH)) != reader->width ||
             static_cast<std::int32_t>(WebPDemuxGetI(reader->demux, WEBP_FF_CANVAS_HEIGHT)) != reader->height) {
+            if (frames > static_cast<std::uint32_t>(limits.maxFrames))
+                failSet(FailCode::TooLarge, "%u frames; at most %d", frames, limits.maxFrames);
+            else
+                pictureDamaged(PictureFormat::WebP, frames ? "its frames disagree with its canvas" : "a malformed animation");
             WebPDemuxDelete(reader->demux);
             delete reader;
             return nullptr;
@@ -89,8 +113,11 @@ bool webpDecode(PictureReader* base, std::int32_t index, const RowTarget& target
         config.output.u.RGBA.size = static_cast<std::size_t>(target.pitch) * static_cast<std::size_t>(target.height);
         config.options.flip = target.bottomUp ? 1 : 0;
         // The frame's own header must agree with the rectangle the rows were laid out for.
-        ok = WebPGetFeatures(bytes, size, &config.input) == VP8_STATUS_OK && config.input.width == target.width &&
-             config.input.height == target.height && WebPDecode(bytes, size, &config) == VP8_STATUS_OK;
+        VP8StatusCode status = WebPGetFeatures(bytes, size, &config.input);
+        ok = status == VP8_STATUS_OK && config.input.width == target.width && config.input.height == target.height;
+        if (ok) status = WebPDecode(bytes, size, &config);
+        ok = ok && status == VP8_STATUS_OK;
+        if (!ok) webpFailed(status == VP8_STATUS_OK ? VP8_STATUS_BITSTREAM_ERROR : status);
         WebPFreeDecBuffer(&config.output);  // external memory: frees nothing of the caller's
     }
     if (reader->demux) WebPDemuxReleaseIterator(&it);
