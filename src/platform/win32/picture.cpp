@@ -68,6 +68,24 @@ struct PictureReader {
 
 namespace {
 
+// WIC's failures in words, for the reason of a refused picture; the codes
+// it gives for damaged data, and the system's words for the rest.
+bool wicFailed(PictureFormat format, HRESULT hr) {
+    switch (hr) {
+        case E_OUTOFMEMORY: return failSet(FailCode::NoMemory, "out of memory");
+        case WINCODEC_ERR_COMPONENTNOTFOUND: return false;  // no codec: the image layer says so
+        case WINCODEC_ERR_BADHEADER: return pictureDamaged(format, "bad header");
+        case WINCODEC_ERR_BADIMAGE: return pictureDamaged(format, "bad image data");
+        case WINCODEC_ERR_BADSTREAMDATA: return pictureDamaged(format, "bad stream data");
+        case WINCODEC_ERR_FRAMEMISSING: return pictureDamaged(format, "a frame is missing");
+        case WINCODEC_ERR_STREAMREAD:
+        case WINCODEC_ERR_STREAMNOTAVAILABLE: return pictureDamaged(format, "cut short");
+        case WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT:
+        case WINCODEC_ERR_UNSUPPORTEDOPERATION: return pictureDamaged(format, "a layout the codec does not read");
+        default: return pictureDamaged(format, nullptr);
+    }
+}
+
 bool openDecoder(PictureReader& reader, const std::uint8_t* data, std::size_t size) {
     if (!reader.com.usable() || failThisCall(FailKind::Codec)) return false;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
@@ -77,10 +95,11 @@ bool openDecoder(PictureReader& reader, const std::uint8_t* data, std::size_t si
     if (FAILED(reader.factory->CreateStream(reader.stream.put())) ||
         FAILED(reader.stream->InitializeFromMemory(const_cast<BYTE*>(data), static_cast<DWORD>(size))))
         return false;
-    if (failThisCall(FailKind::Codec) ||
-        FAILED(reader.factory->CreateDecoderFromStream(reader.stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                                       reader.decoder.put())))
-        return false;
+    if (failThisCall(FailKind::Codec)) return false;
+    if (const HRESULT hr = reader.factory->CreateDecoderFromStream(reader.stream.get(), nullptr,
+                                                                   WICDecodeMetadataCacheOnDemand, reader.decoder.put());
+        FAILED(hr))
+        return wicFailed(reader.format, hr);
     // The codec is chosen by the bytes; it must be the one whose headers were checked.
     GUID container;
     return SUCCEEDED(reader.decoder->GetContainerFormat(&container)) &&
@@ -209,10 +228,11 @@ bool decodeRows(const PictureReader& reader, std::int32_t index, std::uint8_t* r
     for (std::int32_t y = 0; y < place.height; y += bandRows) {
         const std::int32_t n = std::min(bandRows, place.height - y);
         const WICRect rect{0, y, place.width, n};
-        if (failThisCall(FailKind::Codec) ||
-            FAILED(source->CopyPixels(&rect, static_cast<UINT>(rowBytes), static_cast<UINT>(rowBytes * n),
-                                      band.data())))
-            return false;
+        if (failThisCall(FailKind::Codec)) return false;
+        if (const HRESULT hr = source->CopyPixels(&rect, static_cast<UINT>(rowBytes), static_cast<UINT>(rowBytes * n),
+                                                  band.data());
+            FAILED(hr))
+            return wicFailed(reader.format, hr);
         if (swap) pixelsSwap16(band.data(), rowBytes * static_cast<std::size_t>(n));
         for (std::int32_t i = 0; i < n; ++i) {
             const std::uint8_t* in = band.data() + rowBytes * static_cast<std::size_t>(i);
