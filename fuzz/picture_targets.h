@@ -13,7 +13,7 @@
 #include "image/loader.h"
 #include "image/orientation.h"
 #include "image/picture_decoders.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
 #include "runtime/heap.h"
 
 namespace oct::fuzz {

@@ -7,6 +7,8 @@
 
 #include "api/load_save.h"
 #include "api/record.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "runtime/heap.h"
 #include "runtime/strings.h"
 

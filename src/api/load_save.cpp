@@ -4,6 +4,7 @@
 #include "file/stream.h"
 #include "image/image.h"
 #include "image/loader.h"
+#include "platform/bitmaps.h"
 #include "runtime/file_replace.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"

@@ -6,6 +6,9 @@
 #include "image/icon_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
+#include "platform/bitmaps.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 

@@ -9,6 +9,7 @@
 #include "image/image.h"
 #include "image/limits.h"
 #include "image/orientation.h"
+#include "platform/pictures.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
 

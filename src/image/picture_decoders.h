@@ -1,6 +1,6 @@
 // The decoders of the pictures people have — PNG, JPEG, GIF, TIFF and WebP —
 // each recognising its format by its signature and decoding through the
-// platform's codec (platform.h, "Picture codecs"). On top of the codec they
+// platform's codec (platform/pictures.h). On top of the codec they
 // check every size before a pixel buffer exists, turn JPEG and TIFF pictures
 // upright by their orientation tag, and compose the frames of animations on
 // the screen as a viewer shows them.

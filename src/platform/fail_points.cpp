@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
 
 namespace oct::plat {
 namespace {

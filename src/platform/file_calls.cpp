@@ -2,7 +2,8 @@
 
 #include <atomic>
 
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
 
 namespace oct::plat {
 namespace {

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/pictures.h"
+
 namespace oct::plat {
 namespace {
 

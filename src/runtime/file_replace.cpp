@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <new>
 
+#include "platform/files.h"
+
 namespace oct {
 namespace {
 std::atomic<std::uint32_t> gTempCounter{0};

@@ -11,6 +11,7 @@
 #include "draw_script.h"
 #include "file_io.h"
 #include "image/image.h"
+#include "platform/bitmaps.h"
 
 namespace oct::tool {
 namespace {

@@ -15,7 +15,8 @@
 #include "image/image.h"
 #include "image/loader.h"
 #include "image/picture_decoders.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "platform/utf8.h"
 
 namespace oct::tool {

@@ -5,7 +5,7 @@
 #include "encode/png_writer.h"
 #include "file_io.h"
 #include "oct.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
 #include "runtime/heap.h"
 
 namespace oct::tool {

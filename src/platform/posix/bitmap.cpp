@@ -5,6 +5,9 @@
 #include <initializer_list>
 #include <new>
 
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/handles.h"
 #include "platform/posix/objects.h"
 #include "platform/posix/pixels.h"
 

@@ -13,7 +13,8 @@
 #include <string>
 
 #include "platform/file_calls.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
 #include "platform/utf8.h"
 
 namespace oct::plat {

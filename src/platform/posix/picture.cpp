@@ -2,6 +2,9 @@
 // hands each call to the format's codec table.
 #include "platform/posix/picture.h"
 
+#include "platform/fail_inject.h"
+#include "platform/pictures.h"
+
 namespace oct::plat {
 
 bool pictureFits(const PictureLimits& limits, std::int64_t width, std::int64_t height) {

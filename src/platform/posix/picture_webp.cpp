@@ -7,6 +7,7 @@
 
 #include <new>
 
+#include "platform/pictures.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {

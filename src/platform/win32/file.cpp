@@ -6,7 +6,8 @@
 #include <string_view>
 
 #include "platform/file_calls.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
 
 namespace oct::plat {
 namespace {

@@ -8,7 +8,8 @@
 // for a request it fits closely, as the C runtime's allocator on Linux keeps
 // freed memory for the next request: a host that converts picture after
 // picture pays the page faults once, not for every picture.
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/heaps.h"
 
 #include <windows.h>
 
