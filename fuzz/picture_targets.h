@@ -10,6 +10,7 @@
 
 #include "encode/png_writer.h"
 #include "image/image.h"
+#include "image/limits.h"
 #include "image/loader.h"
 #include "image/orientation.h"
 #include "image/picture_decoders.h"

@@ -16,6 +16,7 @@
 #include "../platform/picture_bombs.h"
 #include "image/formats.h"
 #include "image/image.h"
+#include "image/limits.h"
 #include "image/loader.h"
 #include "image/picture_decoders.h"
 #include "platform/fail_inject.h"
