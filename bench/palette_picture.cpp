@@ -6,7 +6,7 @@
 
 #include "image/image.h"
 #include "image/loader.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
 #include "runtime/object_table.h"
 
 namespace {

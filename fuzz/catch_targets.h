@@ -15,7 +15,9 @@
 #include "api/record.h"
 #include "image/loader.h"
 #include "oct.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 
 namespace oct::fuzz {
 

@@ -17,7 +17,8 @@
 #include "draw_script.h"
 #include "image/bmp_rows.h"
 #include "image/image.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/files.h"
 #include "runtime/heap.h"
 
 namespace oct::fuzz {

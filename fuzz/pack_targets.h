@@ -20,7 +20,7 @@
 #include "pack/container.h"
 #include "pack/lz_block.h"
 #include "pack/registry.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace oct::fuzz {
 

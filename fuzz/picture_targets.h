@@ -10,10 +10,11 @@
 
 #include "encode/png_writer.h"
 #include "image/image.h"
+#include "image/limits.h"
 #include "image/loader.h"
 #include "image/orientation.h"
 #include "image/picture_decoders.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
 #include "runtime/heap.h"
 
 namespace oct::fuzz {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/picture_header.h"
+#include "platform/pictures.h"
 
 namespace oct::fuzz {
 

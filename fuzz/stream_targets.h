@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "file/stream.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "runtime/object_table.h"
 
 namespace oct::fuzz {

@@ -6,7 +6,8 @@
 
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 
 using namespace oct;
 

@@ -8,7 +8,9 @@
 
 #include "api/load_save.h"
 #include "api/record.h"
+#include "platform/bitmaps.h"
 #include "platform/fail_reason.h"
+#include "platform/handles.h"
 #include "runtime/heap.h"
 #include "runtime/strings.h"
 

@@ -6,6 +6,7 @@
 #include "file/stream.h"
 #include "image/image.h"
 #include "image/loader.h"
+#include "platform/bitmaps.h"
 #include "platform/fail_reason.h"
 #include "runtime/file_replace.h"
 #include "runtime/heap.h"

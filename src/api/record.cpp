@@ -3,6 +3,7 @@
 #include "api/level_codec.h"
 #include "draw/session.h"
 #include "image/image.h"
+#include "platform/bitmaps.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 

@@ -6,7 +6,8 @@
 #include <cstdint>
 
 #include "api/level_file.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 
 struct OctImage {
     std::int64_t source;             // the loaded source image (dynamic image id), or 0; owned

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "image/image.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 
 namespace oct {
 namespace {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "draw/context.h"
+#include "platform/handles.h"
 
 namespace oct {
 

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 namespace oct {
 

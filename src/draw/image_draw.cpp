@@ -6,6 +6,8 @@
 #include "image/alpha.h"
 #include "image/image.h"
 #include "image/resample.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 
 namespace oct {
 namespace {

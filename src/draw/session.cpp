@@ -5,6 +5,8 @@
 #include "draw/primitives.h"
 #include "draw/text.h"
 #include "image/image.h"
+#include "platform/bitmaps.h"
+#include "platform/threads.h"
 #include "runtime/heap.h"
 
 namespace oct {

@@ -8,6 +8,9 @@
 #include <cstring>
 
 #include "draw/text_blend.h"
+#include "platform/bitmaps.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 namespace oct {
 namespace {

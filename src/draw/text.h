@@ -9,6 +9,8 @@
 #include <cstdint>
 
 #include "draw/context.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 namespace oct {
 

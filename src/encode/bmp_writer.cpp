@@ -4,7 +4,6 @@
 
 #include "encode/encoder.h"
 #include "encode/palette.h"
-#include "platform/platform.h"
 #include "runtime/file_replace.h"
 #include "runtime/heap.h"
 

@@ -4,6 +4,7 @@
 
 #include "image/format_registry.h"
 #include "image/image.h"
+#include "platform/bitmaps.h"
 #include "runtime/heap.h"
 
 namespace oct {

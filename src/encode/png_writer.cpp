@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/platform.h"
+#include "platform/png_encode.h"
 #include "runtime/file_replace.h"
 #include "runtime/heap.h"
 

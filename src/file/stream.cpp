@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/files.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 

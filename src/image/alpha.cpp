@@ -1,6 +1,9 @@
 #include "image/alpha.h"
 
 #include "image/image.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
+#include "platform/libraries.h"
 #include "runtime/heap.h"
 
 namespace oct {

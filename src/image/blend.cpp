@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "image/alpha.h"
-#include "platform/platform.h"
+#include "platform/libraries.h"
 
 namespace oct {
 namespace {

@@ -3,6 +3,9 @@
 #include "image/bmp_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
+#include "platform/bitmaps.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 
 namespace oct {
 namespace {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "image/decoder.h"
+#include "platform/files.h"
 
 namespace oct {
 

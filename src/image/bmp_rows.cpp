@@ -8,7 +8,7 @@
 #include "image/byte_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
 
 namespace oct {
 namespace {

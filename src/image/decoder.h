@@ -10,7 +10,8 @@
 #include <new>
 #include <type_traits>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 
 namespace oct {
 

@@ -5,6 +5,8 @@
 #include "image/format_registry.h"
 #include "image/image.h"
 #include "image/limits.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "runtime/module.h"
 #include "runtime/thread_area.h"
 

@@ -7,7 +7,7 @@
 #include <span>
 
 #include "image/decoder.h"
-#include "platform/platform.h"
+#include "platform/handles.h"
 
 namespace oct {
 

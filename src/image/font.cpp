@@ -1,5 +1,8 @@
 #include "image/font.h"
 
+#include "platform/fonts.h"
+#include "platform/handles.h"
+#include "platform/libraries.h"
 #include "runtime/object_table.h"
 
 namespace oct {

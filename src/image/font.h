@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 namespace oct {
 

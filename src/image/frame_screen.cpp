@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/pictures.h"
+
 namespace oct {
 namespace {
 

@@ -4,6 +4,8 @@
 
 #include "image/byte_reader.h"
 #include "image/limits.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "platform/icon_image.h"
 #include "runtime/heap.h"
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "runtime/heap.h"
 
 namespace oct {

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "image/formats.h"
-#include "platform/platform.h"
+#include "platform/handles.h"
 #include "runtime/object_table.h"
 
 namespace oct {

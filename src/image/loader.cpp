@@ -8,7 +8,10 @@
 #include "image/image.h"
 #include "image/limits.h"
 #include "image/picture_decoders.h"
+#include "platform/bitmaps.h"
 #include "platform/fail_reason.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 

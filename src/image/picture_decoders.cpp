@@ -11,6 +11,7 @@
 #include "image/limits.h"
 #include "image/orientation.h"
 #include "platform/fail_reason.h"
+#include "platform/pictures.h"
 #include "runtime/heap.h"
 #include "runtime/module.h"
 

@@ -1,6 +1,6 @@
 // The decoders of the pictures people have — PNG, JPEG, GIF, TIFF and WebP —
 // each recognising its format by its signature and decoding through the
-// platform's codec (platform.h, "Picture codecs"). On top of the codec they
+// platform's codec (platform/pictures.h). On top of the codec they
 // check every size before a pixel buffer exists, turn JPEG and TIFF pictures
 // upright by their orientation tag, and compose the frames of animations on
 // the screen as a viewer shows them.
@@ -45,20 +45,5 @@ bool imgDescribePicture(std::span<const std::uint8_t> data, PictureSummary& out)
 // Whether this system can decode a format id at all: true for BMP and
 // icons, and for the five when the platform has their codec.
 bool imgHasCodec(std::uint32_t format);
-
-// The largest width and height of a decoded picture: the image object keeps
-// sides as 16-bit values.
-constexpr std::int32_t kMaxPictureSide = 32767;
-
-// The largest number of frames of an animation, and of all its frames'
-// bitmaps together: a load keeps every frame's bitmap, so a few hundred bytes
-// of tiny frames on a large screen would otherwise ask for gigabytes.
-constexpr std::int32_t kMaxPictureFrames = 4096;
-// The largest still picture at 4 bytes a pixel: 16384 × 16384.
-constexpr std::int64_t kMaxPictureBytes = std::int64_t{1} << 30;
-// Up to this (at 4 bytes a pixel) a picture may declare any size its data
-// cannot fill; above it the data must suffice (plat::pictureDataSuffices).
-constexpr std::int64_t kUnbackedPictureBytes = std::int64_t{64} << 20;
-constexpr std::int64_t kMaxAnimationBytes = std::int64_t{1} << 30;
 
 }  // namespace oct

@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "image/limits.h"
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/handles.h"
 #include "runtime/cpu_features.h"
 
 namespace oct {

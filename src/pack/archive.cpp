@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "pack/container.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
 #include "runtime/file_replace.h"
 #include "runtime/heap.h"
 #include "runtime/strings.h"

@@ -15,7 +15,7 @@
 #include <cstdint>
 
 #include "pack/registry.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace oct {
 

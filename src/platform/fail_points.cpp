@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fail_inject.h"
 #include "platform/fail_reason.h"
-#include "platform/platform.h"
 
 namespace oct::plat {
 namespace {

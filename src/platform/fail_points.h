@@ -1,5 +1,6 @@
-// Bookkeeping shared by both backends for the live counts of platform.h:
-// each backend reports the bitmaps, icons and fonts it makes and deletes.
+// Bookkeeping shared by both backends for the live counts of
+// platform/fail_inject.h: each backend reports the bitmaps, icons and fonts
+// it makes and deletes.
 #pragma once
 
 namespace oct::plat {

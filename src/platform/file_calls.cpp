@@ -2,8 +2,9 @@
 
 #include <atomic>
 
+#include "platform/fail_inject.h"
 #include "platform/fail_reason.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace oct::plat {
 namespace {

@@ -1,7 +1,7 @@
 // Whole reads and writes over the backends' single calls.
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace oct::plat {
 namespace {

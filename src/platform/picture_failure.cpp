@@ -1,6 +1,7 @@
 #include "platform/picture_failure.h"
 
 #include "platform/fail_reason.h"
+#include "platform/pictures.h"
 
 namespace oct::plat {
 

@@ -2,7 +2,7 @@
 // picture, in one wording on both systems.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/pictures.h"
 
 namespace oct::plat {
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/fail_reason.h"
+#include "platform/pictures.h"
 
 namespace oct::plat {
 namespace {

@@ -3,7 +3,7 @@
 // bytes.
 #include <algorithm>
 
-#include "platform/platform.h"
+#include "platform/pictures.h"
 
 namespace oct::plat {
 

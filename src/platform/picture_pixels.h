@@ -1,8 +1,8 @@
 // Rows of decoded pixels brought to 8-bit blue, green, red and straight
-// alpha by the picture rules of platform.h, for the layouts a system codec
-// hands over and its own converters would get wrong (16-bit samples, where
-// a converter may apply gamma; CMYK, where each converter has its own
-// formula), and the store into the caller's 3- or 4-byte rows.
+// alpha by the picture rules of platform/pictures.h, for the layouts a
+// system codec hands over and its own converters would get wrong (16-bit
+// samples, where a converter may apply gamma; CMYK, where each converter has
+// its own formula), and the store into the caller's 3- or 4-byte rows.
 #pragma once
 
 #include <cstddef>

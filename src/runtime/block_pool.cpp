@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/threads.h"
 #include "runtime/heap.h"
 #include "runtime/run_once.h"
 

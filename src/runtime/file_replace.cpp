@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/fail_reason.h"
+#include "platform/files.h"
 
 namespace oct {
 namespace {

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/fail_inject.h"
+#include "platform/heaps.h"
 #include "runtime/strings.h"
 
 namespace oct {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/heaps.h"
 
 namespace oct {
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/threads.h"
 #include "runtime/address_set.h"
 
 namespace oct {

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/threads.h"
+
 namespace oct {
 namespace {
 constexpr std::intptr_t kNeverRun = 0;

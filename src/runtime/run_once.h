@@ -1,7 +1,7 @@
 // Process-wide run-once.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/threads.h"
 
 namespace oct {
 

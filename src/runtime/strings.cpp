@@ -5,6 +5,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/fail_inject.h"
+#include "platform/heaps.h"
+#include "platform/threads.h"
 #include "runtime/run_once.h"
 #include "runtime/thread_exit.h"
 #include "platform/utf8.h"

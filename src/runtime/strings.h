@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/heaps.h"
 
 namespace oct {
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/platform.h"
+#include "platform/threads.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 #include "runtime/thread_exit.h"

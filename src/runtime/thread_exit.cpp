@@ -1,6 +1,6 @@
 #include "runtime/thread_exit.h"
 
-#include "platform/platform.h"
+#include "platform/threads.h"
 #include "runtime/heap.h"
 #include "runtime/run_once.h"
 

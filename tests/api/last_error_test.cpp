@@ -11,7 +11,9 @@
 
 #include "oct.h"
 #include "platform/fail_reason.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/handles.h"
 #include "test_files.h"
 
 namespace oct {

@@ -9,7 +9,8 @@
 #include "image/image.h"
 #include "pack/container.h"
 #include "oct.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "test_files.h"
 
 namespace oct {

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "oct.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 
 namespace oct {
 namespace {

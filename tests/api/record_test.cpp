@@ -14,6 +14,8 @@
 #include "draw/session.h"
 #include "image/image.h"
 #include "oct.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "runtime/heap.h"
 
 namespace oct {

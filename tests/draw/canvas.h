@@ -11,6 +11,7 @@
 
 #include "draw/session.h"
 #include "image/image.h"
+#include "platform/bitmaps.h"
 
 namespace oct::test {
 

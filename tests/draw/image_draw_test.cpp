@@ -12,6 +12,9 @@
 #include "image/alpha.h"
 #include "image/image.h"
 #include "image/resample.h"
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/handles.h"
 
 namespace oct {
 namespace {

@@ -8,6 +8,7 @@
 
 #include "draw/canvas.h"
 #include "image/image.h"
+#include "platform/bitmaps.h"
 
 namespace oct {
 namespace {

@@ -7,6 +7,9 @@
 
 #include "canvas.h"
 #include "image/font.h"
+#include "platform/fail_inject.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 namespace oct {
 namespace {

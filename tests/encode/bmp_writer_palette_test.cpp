@@ -11,6 +11,7 @@
 #include "encode/palette.h"
 #include "image/image.h"
 #include "image/loader.h"
+#include "platform/bitmaps.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 #include "test_files.h"

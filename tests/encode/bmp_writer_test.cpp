@@ -7,6 +7,7 @@
 
 #include "encode/encoder.h"
 #include "image/image.h"
+#include "platform/bitmaps.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 #include "runtime/module.h"

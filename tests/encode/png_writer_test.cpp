@@ -10,7 +10,7 @@
 #include "image/image.h"
 #include "image/loader.h"
 #include "oct.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
 #include "runtime/heap.h"
 #include "test_files.h"
 

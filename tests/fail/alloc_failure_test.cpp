@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "fail/fail_cases.h"
+#include "platform/fail_inject.h"
 
 namespace octtest {
 namespace {

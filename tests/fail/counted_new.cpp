@@ -9,7 +9,7 @@
 #include <new>
 
 #include "fail/fail_loop.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
 
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)

@@ -18,6 +18,9 @@
 #include "oct.h"
 #include "pack/archive.h"
 #include "pack/archive_table.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
+#include "platform/pictures.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fail_inject.h"
+#include "platform/fonts.h"
 #include "runtime/module.h"
 
 namespace octtest {

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
 #include "runtime/heap.h"
 
 namespace octtest {

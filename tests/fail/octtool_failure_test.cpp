@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
 #include "test_files.h"
 #include "tool.h"
 

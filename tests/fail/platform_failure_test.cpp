@@ -10,6 +10,11 @@
 
 #include "fail/fail_cases.h"
 #include "oct.h"
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 namespace octtest {
 namespace {

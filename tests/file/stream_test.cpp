@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "platform/files.h"
 #include "runtime/object_table.h"
 #include "test_files.h"
 

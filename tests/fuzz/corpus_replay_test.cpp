@@ -21,7 +21,7 @@
 #include "fuzz/stream_targets.h"
 #include "image/formats.h"
 #include "image/picture_decoders.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
 
 namespace oct {
 namespace {

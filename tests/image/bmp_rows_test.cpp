@@ -12,7 +12,9 @@
 #include "image/image.h"
 #include "image/image_bytes.h"
 #include "image/loader.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/handles.h"
 #include "test_files.h"
 
 namespace oct {

@@ -10,6 +10,8 @@
 #include "image/image.h"
 #include "image/loader.h"
 #include "image_bytes.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 
 namespace oct {
 namespace {

@@ -1,4 +1,5 @@
 #include "image/frame_screen.h"
+#include "platform/pictures.h"
 
 #include <gtest/gtest.h>
 

@@ -11,6 +11,8 @@
 #include "image/image.h"
 #include "image/loader.h"
 #include "image_bytes.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "test_files.h"
 
 namespace oct {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "image/image.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
 
 namespace octtest {
 

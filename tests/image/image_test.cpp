@@ -1,4 +1,6 @@
 #include "image/image.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 
 #include <gtest/gtest.h>
 

@@ -12,6 +12,9 @@
 #include "image/bmp_reader.h"
 #include "image/image.h"
 #include "image_bytes.h"
+#include "platform/bitmaps.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 #include "runtime/module.h"
 #include "test_files.h"
 

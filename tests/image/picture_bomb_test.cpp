@@ -16,9 +16,12 @@
 #include "../platform/picture_bombs.h"
 #include "image/formats.h"
 #include "image/image.h"
+#include "image/limits.h"
 #include "image/loader.h"
 #include "image/picture_decoders.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/pictures.h"
+#include "platform/png_encode.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)

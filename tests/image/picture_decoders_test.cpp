@@ -10,6 +10,7 @@
 #include "image/image.h"
 #include "image/loader.h"
 #include "oct.h"
+#include "platform/bitmaps.h"
 #include "test_files.h"
 
 namespace oct {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "test_files.h"
 
 #include <cstdint>

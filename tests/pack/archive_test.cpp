@@ -13,6 +13,8 @@
 
 #include "pack/archive_table.h"
 #include "pack/bytes.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
 #include "runtime/module.h"
 #include "test_files.h"
 

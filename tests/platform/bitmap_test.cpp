@@ -5,7 +5,9 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
+#include "platform/heaps.h"
 
 namespace oct::plat {
 namespace {

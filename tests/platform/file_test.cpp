@@ -10,7 +10,8 @@
 #include <unistd.h>
 #endif
 
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
 #include "test_files.h"
 
 namespace oct {

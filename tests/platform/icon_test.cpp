@@ -11,7 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "test_files.h"
 
 #ifndef _WIN32

@@ -18,7 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/pictures.h"
+#include "platform/png_encode.h"
 #include "test_files.h"
 
 namespace oct::plat {

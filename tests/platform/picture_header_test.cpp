@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/picture_header.h"
+#include "platform/pictures.h"
 
 namespace oct::plat {
 namespace {

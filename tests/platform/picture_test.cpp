@@ -20,7 +20,7 @@
 
 #include "pack/container.h"
 #include "pack/registry.h"
-#include "platform/platform.h"
+#include "platform/pictures.h"
 #include "picture_bombs.h"
 #include "test_files.h"
 

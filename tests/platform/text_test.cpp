@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 namespace oct::plat {
 namespace {

@@ -14,7 +14,10 @@
 #include <vector>
 
 #include "oct.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
+#include "platform/handles.h"
 #include "test_files.h"
 
 #ifdef _WIN32

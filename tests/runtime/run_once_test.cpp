@@ -1,3 +1,4 @@
+#include "platform/threads.h"
 #include "runtime/run_once.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include "file_io.h"
 #include "pack/archive_table.h"
 #include "pack/registry.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "progress.h"
 #include "runtime/file_replace.h"
 

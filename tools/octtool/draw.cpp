@@ -13,6 +13,7 @@
 #include "platform/fail_reason.h"
 #include "reason.h"
 #include "image/image.h"
+#include "platform/bitmaps.h"
 
 namespace oct::tool {
 namespace {

@@ -11,13 +11,15 @@
 #include "draw/text.h"
 #include "file_io.h"
 #include "platform/fail_reason.h"
+#include "platform/fonts.h"
 #include "reason.h"
 #include "image/icon_reader.h"
 #include "image/font.h"
 #include "image/image.h"
 #include "image/loader.h"
 #include "image/picture_decoders.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "platform/utf8.h"
 
 namespace oct::tool {

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/utf8.h"
 #include "runtime/file_replace.h"
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/console.h"
 #include "platform/utf8.h"
 #include "runtime/module.h"
 #include "tool.h"

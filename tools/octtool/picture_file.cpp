@@ -5,8 +5,8 @@
 #include "encode/png_writer.h"
 #include "file_io.h"
 #include "oct.h"
+#include "platform/bitmaps.h"
 #include "platform/fail_reason.h"
-#include "platform/platform.h"
 #include "reason.h"
 #include "runtime/heap.h"
 

@@ -17,6 +17,7 @@
 #include "image/loader.h"
 #include "image/picture_decoders.h"
 #include "image/resample.h"
+#include "platform/bitmaps.h"
 #include "progress.h"
 
 namespace oct::tool {

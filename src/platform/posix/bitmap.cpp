@@ -5,7 +5,10 @@
 #include <initializer_list>
 #include <new>
 
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
 #include "platform/fail_reason.h"
+#include "platform/handles.h"
 #include "platform/posix/objects.h"
 #include "platform/posix/pixels.h"
 

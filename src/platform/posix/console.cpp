@@ -1,5 +1,5 @@
 // Console facts on Linux: streams carry bytes as they are, and terminals take UTF-8.
-#include "platform/platform.h"
+#include "platform/console.h"
 
 #include <unistd.h>
 

@@ -9,6 +9,9 @@
 #include <new>
 #include <vector>
 
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/handles.h"
 #include "platform/posix/objects.h"
 
 namespace oct::plat {

@@ -23,6 +23,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fail_inject.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 #include "platform/utf8.h"
 
 namespace oct::plat {

@@ -2,6 +2,7 @@
 // release of FreeType and fontconfig when the library is unloaded.
 #pragma once
 
+#include "platform/handles.h"
 #include "platform/posix/objects.h"
 
 namespace oct::plat::posix {

@@ -1,7 +1,8 @@
 // Heaps for Linux: every block carries a header that links it into its heap's
 // list, so that destroying the heap can free whatever is still allocated, as a
 // Windows heap does. The list is guarded by the heap's mutex.
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/heaps.h"
 
 #include <sys/mman.h>
 

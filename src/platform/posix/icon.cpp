@@ -11,7 +11,11 @@
 #include <cstring>
 #include <new>
 
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/handles.h"
 #include "platform/icon_image.h"
+#include "platform/pictures.h"
 #include "platform/posix/objects.h"
 
 namespace oct::plat {

@@ -3,7 +3,7 @@
 // "Kernel32.dll") are Windows system libraries with no Linux counterpart, so
 // every load reports that the library is missing and callers take their
 // documented fallbacks. There is no display device either: 96 pixels per inch.
-#include "platform/platform.h"
+#include "platform/libraries.h"
 
 namespace oct::plat {
 

@@ -1,7 +1,7 @@
 // Recursive locks and run-once on Linux: recursive pthread mutexes. There is
 // no system one-time initialisation that can be reset for a new run, so
 // run-once always takes the runtime's own flag protocol.
-#include "platform/platform.h"
+#include "platform/threads.h"
 
 #include <pthread.h>
 

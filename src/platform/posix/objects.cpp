@@ -1,6 +1,7 @@
 #include "platform/posix/objects.h"
 
 #include "platform/fail_points.h"
+#include "platform/handles.h"
 #include "platform/posix/pixels.h"
 
 #include <cstdlib>

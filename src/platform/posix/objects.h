@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 struct FT_FaceRec_;  // FreeType's face record; only font.cpp and text.cpp look inside
 

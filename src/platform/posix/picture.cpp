@@ -2,8 +2,10 @@
 // hands each call to the format's codec table.
 #include "platform/posix/picture.h"
 
+#include "platform/fail_inject.h"
 #include "platform/fail_reason.h"
 #include "platform/picture_failure.h"
+#include "platform/pictures.h"
 
 namespace oct::plat {
 

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/pictures.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {

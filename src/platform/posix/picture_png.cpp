@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/picture_failure.h"
+#include "platform/pictures.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {

@@ -9,6 +9,7 @@
 
 #include "platform/fail_reason.h"
 #include "platform/picture_failure.h"
+#include "platform/pictures.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {

@@ -8,7 +8,8 @@
 #include <new>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/png_encode.h"
 
 namespace oct::plat {
 namespace {

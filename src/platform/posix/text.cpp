@@ -17,6 +17,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/fonts.h"
+#include "platform/handles.h"
 #include "platform/posix/font.h"
 #include "platform/posix/objects.h"
 

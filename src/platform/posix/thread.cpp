@@ -5,7 +5,7 @@
 // during the thread's own teardown, after its last call into the library.
 // Closing deletes that key, so no destructor is left to fire into the library
 // once it is unloaded; destructors already under way are waited for.
-#include "platform/platform.h"
+#include "platform/threads.h"
 
 #include <pthread.h>
 #include <sched.h>

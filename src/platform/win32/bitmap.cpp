@@ -4,8 +4,10 @@
 #include <new>
 
 #include "platform/fail_points.h"
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
 #include "platform/fail_reason.h"
-#include "platform/platform.h"
+#include "platform/handles.h"
 
 namespace oct::plat {
 namespace {

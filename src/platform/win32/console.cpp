@@ -1,5 +1,5 @@
 // Console facts on Windows.
-#include "platform/platform.h"
+#include "platform/console.h"
 
 #include <fcntl.h>
 #include <io.h>

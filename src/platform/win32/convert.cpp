@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "platform/fail_points.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/fail_inject.h"
+#include "platform/handles.h"
 
 namespace oct::plat {
 namespace {

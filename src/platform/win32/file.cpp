@@ -8,7 +8,8 @@
 
 #include "platform/fail_reason.h"
 #include "platform/file_calls.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/files.h"
 #include "platform/utf8.h"
 
 namespace oct::plat {

@@ -8,8 +8,9 @@
 // for a request it fits closely, as the C runtime's allocator on Linux keeps
 // freed memory for the next request: a host that converts picture after
 // picture pays the page faults once, not for every picture.
+#include "platform/fail_inject.h"
 #include "platform/fail_reason.h"
-#include "platform/platform.h"
+#include "platform/heaps.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // Run-time libraries and display probes on Windows.
-#include "platform/platform.h"
+#include "platform/libraries.h"
 
 #include <windows.h>
 

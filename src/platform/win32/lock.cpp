@@ -1,6 +1,6 @@
 // Recursive locks and run-once on Windows: critical sections, and the
 // system's one-time initialisation when Kernel32.dll has it.
-#include "platform/platform.h"
+#include "platform/threads.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
 // Picture codecs on Windows: the Windows Imaging Component decodes, and the
-// rows it gives are brought to the picture rules of platform.h here.
+// rows it gives are brought to the picture rules of platform/pictures.h here.
 #include <windows.h>
 #include <wincodec.h>
 
@@ -12,7 +12,8 @@
 #include "platform/picture_failure.h"
 #include "platform/picture_header.h"
 #include "platform/picture_pixels.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/pictures.h"
 #include "platform/win32/com_ref.h"
 #include "platform/win32/picture_meta.h"
 #include "platform/win32/picture_tiff_order.h"

@@ -2,6 +2,7 @@
 
 #include <propidl.h>
 
+#include "platform/pictures.h"
 #include "platform/win32/com_ref.h"
 
 namespace oct::plat {

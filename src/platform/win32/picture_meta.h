@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/pictures.h"
 
 namespace oct::plat {
 

@@ -7,7 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/png_encode.h"
 #include "platform/win32/com_ref.h"
 
 namespace oct::plat {

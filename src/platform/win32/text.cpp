@@ -5,7 +5,9 @@
 #include <new>
 
 #include "platform/fail_points.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
+#include "platform/fonts.h"
+#include "platform/handles.h"
 
 namespace oct::plat {
 namespace {

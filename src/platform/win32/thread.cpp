@@ -3,7 +3,7 @@
 // A watch duplicates the calling thread's handle with SYNCHRONIZE access and
 // registers a one-shot wait on it: the handle is signalled when the thread has
 // ended, and the thread pool then calls the watch on one of its threads.
-#include "platform/platform.h"
+#include "platform/threads.h"
 
 #include <windows.h>
 

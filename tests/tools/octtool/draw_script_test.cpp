@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/utf8.h"
-
 namespace oct {
 namespace {
 

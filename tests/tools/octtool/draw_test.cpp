@@ -8,7 +8,7 @@
 #include "draw_script.h"
 #include "image/image.h"
 #include "image/image_bytes.h"
-#include "platform/platform.h"
+#include "platform/fail_inject.h"
 #include "test_files.h"
 #include "tool.h"
 #include "tools/octtool/tool_process.h"

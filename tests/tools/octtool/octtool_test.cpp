@@ -10,7 +10,8 @@
 
 #include "oct.h"
 #include "pack/bytes.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
+#include "platform/handles.h"
 #include "pack/registry.h"
 #include "test_files.h"
 #include "tool.h"

@@ -7,7 +7,7 @@
 
 #include "image/image.h"
 #include "image/loader.h"
-#include "platform/platform.h"
+#include "platform/bitmaps.h"
 #include "test_files.h"
 #include "tools/octtool/tool_fixture.h"
 
