@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "file_io.h"
 #include "image/bmp_reader.h"
+#include "image/formats.h"
 #include "image/icon_reader.h"
 #include "image/picture_decoders.h"
 #include "oct.h"
