@@ -448,4 +448,11 @@ bool pictureHeaderWithin(const PictureHeader& header, const PictureLimits& limit
     return header.largestFrameSide <= limits.maxSide && header.frameArea <= limits.maxBytes;
 }
 
+bool pictureHeaderAdmits(PictureFormat format, const std::uint8_t* data, std::size_t size,
+                         const PictureLimits& limits, PictureHeader& header) {
+    header = PictureHeader{};
+    return data && size > 0 && pictureHeaderRead(format, data, size, header) && pictureHeaderWithin(header, limits) &&
+           pictureDataSuffices(format, header.width, header.height, size, limits);
+}
+
 }  // namespace oct::plat
