@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "encode/png_writer.h"
+#include "image/formats.h"
 #include "image/image.h"
 #include "image/limits.h"
 #include "image/loader.h"

@@ -39,6 +39,7 @@ constexpr ModuleStep kStartSteps[] = {
     {"image decoders", imgStartDecoders},
     {"bmp codec", imgStartBmpCodec},
     {"picture codecs", imgStartPictureCodecs},  // after BMP, which stays the first decoder
+    {"image encoders", imgStartEncoders},       // BMP, then PNG
     {"image blending", imgStartBlending},
     {"structure maps", nothing},  // no memory block with a map member is ever created
     {"images", imgStartModule},

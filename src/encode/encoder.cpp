@@ -2,10 +2,13 @@
 
 #include <algorithm>
 
+#include "encode/bmp_writer.h"
+#include "encode/png_writer.h"
 #include "image/format_registry.h"
 #include "image/image.h"
 #include "platform/bitmaps.h"
 #include "runtime/heap.h"
+#include "runtime/module.h"
 
 namespace oct {
 namespace {
@@ -18,6 +21,13 @@ FormatRegistry<ImageEncoder> gEncoders;
 bool imgRegisterEncoder(const ImageEncoder* encoder) {
     if (!encoder || !encoder->encode24) return false;
     return gEncoders.add(encoder);
+}
+
+void imgStartEncoders() {
+    // Both are tried, so that one refusal does not take the other with it.
+    const bool bmp = imgRegisterBmpEncoder();
+    const bool png = imgRegisterPngEncoder();
+    if (!bmp || !png) modStepFailed();
 }
 
 void imgStopEncoders() { gEncoders.clear(); }

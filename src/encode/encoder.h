@@ -48,6 +48,11 @@ struct ImageEncoder {
 // when the registry's 30 places are taken.
 [[nodiscard]] bool imgRegisterEncoder(const ImageEncoder* encoder);
 
+// Module start step "image encoders": registers the BMP encoder, then the
+// PNG encoder; both are tried, and a refusal of either fails the step
+// (modStepFailed).
+void imgStartEncoders();
+
 // Module stop: empties the encoder registry.
 void imgStopEncoders();
 

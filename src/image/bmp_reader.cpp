@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "encode/bmp_writer.h"
 #include "image/byte_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
@@ -416,10 +415,7 @@ const ImageDecoder kBmpDecoder{.check = imgBmpCheck, .decode = imgBmpDecode, .cl
 }  // namespace
 
 void imgStartBmpCodec() {
-    // Both are tried, so that one refusal does not take the other with it.
-    const bool decoder = imgRegisterDecoder(&kBmpDecoder);
-    const bool encoder = imgRegisterBmpEncoder();
-    if (!decoder || !encoder) modStepFailed();
+    if (!imgRegisterDecoder(&kBmpDecoder)) modStepFailed();
 }
 
 int imgBmpCheck(DecodeContext& context) {

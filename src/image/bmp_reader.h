@@ -13,8 +13,8 @@
 
 namespace oct {
 
-// Module start step "bmp codec": registers the BMP decoder, then the BMP
-// encoder; a refusal of either fails the step (modStepFailed).
+// Module start step "bmp codec": registers the BMP decoder, the first of
+// the decoders; a refusal fails the step (modStepFailed).
 void imgStartBmpCodec();
 
 // 1 when the context's data is a BMP file that this decoder can turn into a

@@ -2,10 +2,12 @@
 // decoder (ImageDecoder::id), its encoder (ImageEncoder::id) and the images
 // it loads (ImageObject::format). A code is four ASCII characters read as a
 // little-endian value, the first character in the lowest byte, so that the
-// id shows as its name in a memory dump.
+// id shows as its name in a memory dump. Beside the ids: how a format is told
+// from its first bytes, its name, and whether this system can decode it.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace oct {
 
@@ -31,5 +33,18 @@ constexpr std::uint32_t kWebpFormat = imgFormatId('W', 'E', 'B', 'P');
 // The values stored files and hosts have always seen.
 static_assert(kBmpFormat == 0x504D42);
 static_assert(kIconFormat == 0x4E4F4349);
+
+// The format id whose signature starts `data`: BMP or one of the pictures
+// read through the platform's codecs; 0 for none. Looks at the first bytes
+// only: the file may still be corrupt.
+std::uint32_t imgSniffFormat(std::span<const std::uint8_t> data);
+
+// The format's name for people ("PNG", "JPEG", "GIF", "TIFF", "WebP", "BMP",
+// "icon"), or null for an id it does not know.
+const char* imgFormatName(std::uint32_t format);
+
+// Whether this system can decode a format id at all: true for BMP and
+// icons, and for the five when the platform has their codec.
+bool imgHasCodec(std::uint32_t format);
 
 }  // namespace oct

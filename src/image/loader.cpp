@@ -4,10 +4,10 @@
 
 #include "image/decoder_registry.h"
 #include "image/foreign_formats.h"
+#include "image/formats.h"
 #include "image/icon_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
-#include "image/picture_decoders.h"
 #include "platform/bitmaps.h"
 #include "platform/fail_reason.h"
 #include "platform/files.h"

@@ -14,18 +14,9 @@
 namespace oct {
 
 // Module start step "picture codecs": registers the five decoders after the
-// BMP decoder, in the order PNG, JPEG, GIF, TIFF, WebP, and the PNG encoder;
-// a refusal fails the step (modStepFailed).
+// BMP decoder, in the order PNG, JPEG, GIF, TIFF, WebP; a refusal fails the
+// step (modStepFailed).
 void imgStartPictureCodecs();
-
-// The format id (formats.h) whose signature starts `data`, among the five
-// and BMP; 0 for none. Looks at the first bytes only: the file may still be
-// corrupt.
-std::uint32_t imgSniffFormat(std::span<const std::uint8_t> data);
-
-// The format's name for people ("PNG", "JPEG", "GIF", "TIFF", "WebP", "BMP",
-// "icon"), or null for an id it does not know.
-const char* imgFormatName(std::uint32_t format);
 
 // What the decoders make of a picture's headers, for tools that describe it.
 struct PictureSummary {
@@ -41,9 +32,5 @@ struct PictureSummary {
 // Fills `out` through the registered decoders, as a load would see the data,
 // without decoding pixels. False when no decoder takes the data.
 bool imgDescribePicture(std::span<const std::uint8_t> data, PictureSummary& out);
-
-// Whether this system can decode a format id at all: true for BMP and
-// icons, and for the five when the platform has their codec.
-bool imgHasCodec(std::uint32_t format);
 
 }  // namespace oct

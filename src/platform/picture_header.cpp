@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/fail_reason.h"
+#include "platform/picture_failure.h"
 #include "platform/pictures.h"
 
 namespace oct::plat {
@@ -110,6 +112,8 @@ constexpr std::uint32_t kPngDepths[7] = {1u << 1 | 1u << 2 | 1u << 4 | 1u << 8 |
                                          1u << 1 | 1u << 2 | 1u << 4 | 1u << 8, 1u << 8 | 1u << 16, 0,
                                          1u << 8 | 1u << 16};
 
+bool pngDamaged(const char* words) { return pictureDamaged(PictureFormat::Png, words); }
+
 // Walks every chunk up to IEND. Critical chunks must pass their CRC (as the
 // Linux decoder insists); ancillary ones are left to the codec, which may
 // drop them. A stream cut inside a chunk is left to the codec too, which
@@ -121,23 +125,28 @@ bool readPng(Bytes in, PictureHeader& header) {
     while (in.left() >= 12) {
         const std::uint32_t length = in.be32();
         const std::uint8_t* type = in.here();
-        if (length > kPngMaxChunk) return false;
+        if (length > kPngMaxChunk) return pngDamaged("a chunk longer than 2^31 - 1 bytes");
         if (length > in.left() - 8) break;
         const bool critical = type[0] >= 'A' && type[0] <= 'Z';
         const bool ihdr = std::memcmp(type, "IHDR", 4) == 0;
-        if (first != ihdr) return false;
+        if (first != ihdr) return pngDamaged(first ? "the first chunk is not IHDR" : "a second IHDR chunk");
         in.skip(4);
         Bytes data(in.here(), length);
         in.skip(length);
         const std::uint32_t crc = in.be32();
-        if (critical && crc != crc32(type, 4 + length)) return false;
+        if (critical && crc != crc32(type, 4 + length)) {
+            char words[48];
+            std::snprintf(words, sizeof words, "%.4s checksum mismatch", reinterpret_cast<const char*>(type));
+            return pngDamaged(words);
+        }
         if (ihdr) {
-            if (length != 13) return false;
+            if (length != 13) return pngDamaged("an IHDR chunk not of 13 bytes");
             header.width = side(data.be32());
             header.height = side(data.be32());
             const std::uint32_t depth = data.u8();
             colourType = static_cast<int>(data.u8());
-            if (colourType > 6 || depth > 16 || !(kPngDepths[colourType] >> depth & 1)) return false;
+            if (colourType > 6 || depth > 16 || !(kPngDepths[colourType] >> depth & 1))
+                return pngDamaged("a colour type and bit depth that do not go together");
             header.sourceDepth = kPngSamples[colourType] * static_cast<int>(depth);
             first = false;
         } else if (std::memcmp(type, "tRNS", 4) == 0) {
@@ -146,7 +155,7 @@ bool readPng(Bytes in, PictureHeader& header) {
             break;
         }
     }
-    if (first) return false;
+    if (first) return pngDamaged("cut short before its IHDR chunk");
     header.alpha = colourType == 4 || colourType == 6 || transparency;
     return true;
 }
@@ -431,14 +440,16 @@ bool pictureHeaderRead(PictureFormat format, const std::uint8_t* data, std::size
     header = PictureHeader{};
     if (!data) return false;
     const Bytes in(data, size);
+    bool ok = false;
     switch (format) {
-        case PictureFormat::Png: return readPng(in, header);
-        case PictureFormat::Jpeg: return readJpeg(in, header);
-        case PictureFormat::Gif: return readGif(in, header);
-        case PictureFormat::Tiff: return readTiff(in, data, size, header);
-        case PictureFormat::WebP: return readWebp(in, header);
+        case PictureFormat::Png: ok = readPng(in, header); break;
+        case PictureFormat::Jpeg: ok = readJpeg(in, header); break;
+        case PictureFormat::Gif: ok = readGif(in, header); break;
+        case PictureFormat::Tiff: ok = readTiff(in, data, size, header); break;
+        case PictureFormat::WebP: ok = readWebp(in, header); break;
     }
-    return false;
+    // The readers that name no cause of their own.
+    return ok || pictureDamaged(format, "its headers are cut short or invalid");
 }
 
 bool pictureHeaderWithin(const PictureHeader& header, const PictureLimits& limits) {
@@ -455,6 +466,16 @@ bool pictureHeaderWithin(const PictureHeader& header, const PictureLimits& limit
     if (header.largestFrameSide <= limits.maxSide && header.frameArea <= limits.maxBytes) return true;
     return failSet(FailCode::TooLarge, "frames too large; at most %d a side and %lld MB in all", limits.maxSide,
                    static_cast<long long>(limits.maxBytes >> 20));
+}
+
+bool pictureHeaderAdmits(PictureFormat format, const std::uint8_t* data, std::size_t size,
+                         const PictureLimits& limits, PictureHeader& header) {
+    header = PictureHeader{};
+    if (!data || size == 0 || !pictureHeaderRead(format, data, size, header) || !pictureHeaderWithin(header, limits))
+        return false;
+    if (pictureDataSuffices(format, header.width, header.height, size, limits)) return true;
+    return failSet(FailCode::Damaged, "damaged %s (too few bytes for %d × %d pixels)", pictureFormatName(format),
+                   header.width, header.height);
 }
 
 }  // namespace oct::plat

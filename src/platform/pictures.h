@@ -82,8 +82,11 @@ struct PictureReader;  // a codec's state for one picture
 // Opens a picture held in memory; `data` stays the caller's and must outlive
 // the reader. Reads the headers only. Null when the platform has no codec for
 // the format (WebP and JPEG-in-TIFF under wine), the headers are corrupt or
-// beyond `limits`, or memory runs out. Thread-safe: any thread may open and
-// use its own readers (on Windows COM is initialised on the calling thread).
+// beyond `limits`, or memory runs out. Both systems first pass the bytes
+// through the one gate of platform/picture_header.h (pictureHeaderAdmits), so
+// that sizes refuse a picture on both or on neither. Thread-safe: any thread
+// may open and use its own readers (on Windows COM is initialised on the
+// calling thread).
 PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::size_t size,
                            const PictureLimits& limits, PictureInfo& info);
 

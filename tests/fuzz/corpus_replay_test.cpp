@@ -20,7 +20,6 @@
 #include "fuzz/platform_targets.h"
 #include "fuzz/stream_targets.h"
 #include "image/formats.h"
-#include "image/picture_decoders.h"
 #include "platform/fail_inject.h"
 
 namespace oct {

@@ -38,32 +38,6 @@ Bytes topDownPixels(std::int64_t id) {
 
 std::int64_t load(const Bytes& data) { return imgLoadImageMemory(AnyId, data.data(), static_cast<std::int64_t>(data.size())); }
 
-TEST(PictureDecoders, SignaturesNameTheFormat) {
-    const struct {
-        Bytes head;
-        std::uint32_t format;
-    } cases[] = {
-        {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, kPngFormat},
-        {{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A}, 0},
-        {{0xFF, 0xD8, 0xFF, 0xE0}, kJpegFormat},
-        {{0xFF, 0xD8, 0x00}, 0},
-        {{'G', 'I', 'F', '8', '9', 'a'}, kGifFormat},
-        {{'G', 'I', 'F', '8', '7', 'a'}, kGifFormat},
-        {{'G', 'I', 'F', '8', '8', 'a'}, 0},
-        {{'I', 'I', 42, 0}, kTiffFormat},
-        {{'M', 'M', 0, 42}, kTiffFormat},
-        {{'I', 'I', 43, 0}, kTiffFormat},
-        {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'}, kWebpFormat},
-        {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, 0},
-        {{'B', 'M'}, kBmpFormat},
-        {{'O', 'C', 'T', 'L'}, 0},
-        {{}, 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(imgSniffFormat(c.head), c.format) << imgFormatName(c.format);
-    EXPECT_STREQ(imgFormatName(kWebpFormat), "WebP");
-    EXPECT_EQ(imgFormatName(0x12345678), nullptr);
-}
-
 // Each format loads as an image of its format id at the depth its alpha
 // asks for, through memory and through a file alike.
 TEST(PictureDecoders, EachFormatLoadsAtTheDepthOfItsAlpha) {

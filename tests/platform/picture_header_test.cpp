@@ -290,5 +290,31 @@ TEST(PictureHeaderWithin, KeepsEveryLimit) {
     }
 }
 
+// Both systems open a picture only past the one gate: a GIF whose later
+// frames reach beyond a side, or together beyond the bytes, is refused on
+// Linux as on Windows, where giflib alone would take it.
+TEST(PictureHeaderAdmits, BothSystemsOpenOnlyWhatTheGateAdmits) {
+    const PictureLimits limits{.maxSide = 1000, .maxBytes = 1 << 20, .maxFrames = 10};
+    const struct {
+        const char* name;
+        Bytes bytes;
+        bool admitted;
+    } cases[] = {
+        {"frames within the screen", gif(100, 100, true, {{100, 100}, {50, 50}}), true},
+        {"a later frame beyond a side", gif(100, 100, true, {{100, 100}, {1001, 1}}), false},
+        {"frames together beyond the bytes", gif(100, 100, true, {{100, 100}, {1000, 600}, {1000, 600}}), false},
+    };
+    for (const auto& c : cases) {
+        PictureHeader h;
+        EXPECT_EQ(pictureHeaderAdmits(PictureFormat::Gif, c.bytes.data(), c.bytes.size(), limits, h), c.admitted)
+            << c.name;
+        if (c.admitted) continue;
+        PictureInfo info{};
+        PictureReader* reader = pictureOpen(PictureFormat::Gif, c.bytes.data(), c.bytes.size(), limits, info);
+        EXPECT_EQ(reader, nullptr) << c.name;
+        pictureClose(reader);
+    }
+}
+
 }  // namespace
 }  // namespace oct::plat

@@ -7,7 +7,9 @@
 
 #include "image/alpha.h"
 #include "image/blend.h"
+#include "image/decoder_registry.h"
 #include "image/font.h"
+#include "image/formats.h"
 
 namespace oct {
 namespace {
@@ -22,13 +24,24 @@ TEST(Module, StartsAndStopsInTheFixedOrders) {
     EXPECT_TRUE(modStartAll());
     modSetObserver(nullptr);
     const std::vector<std::string> expected = {
-        "-thread exits", "-packer",   "-files",          "-images",          "-image codecs", "-image blending", "-fonts",
-        "-per-thread areas", "-drawing", "-memory", "-strings",      "-heap",
-        "+heap",         "+strings",  "+fonts",          "+memory",          "+vector drawing", "+image decoders",
-        "+bmp codec",    "+picture codecs", "+image blending", "+structure maps", "+images",    "+drawing",        "+files",
-        "+packer",       "+packer codecs",
+        "-thread exits", "-packer", "-files", "-images", "-image codecs", "-image blending", "-fonts",
+        "-per-thread areas", "-drawing", "-memory", "-strings", "-heap",
+        "+heap", "+strings", "+fonts", "+memory", "+vector drawing", "+image decoders", "+bmp codec",
+        "+picture codecs", "+image encoders", "+image blending", "+structure maps", "+images", "+drawing",
+        "+files", "+packer", "+packer codecs",
     };
     EXPECT_EQ(gSteps, expected);
+}
+
+// The decoders are tried in the order they were registered: BMP first, then
+// the pictures of the platform's codecs.
+TEST(Module, StartRegistersTheDecodersInTheirOrder) {
+    modStopAll();
+    ASSERT_TRUE(modStartAll());
+    std::vector<std::uint32_t> ids;
+    for (const ImageDecoder* decoder : imgDecoders()) ids.push_back(decoder->id);
+    EXPECT_EQ(ids, (std::vector<std::uint32_t>{kBmpFormat, kPngFormat, kJpegFormat, kGifFormat, kTiffFormat,
+                                               kWebpFormat}));
 }
 
 void stepThatWorks() {}

@@ -7,6 +7,7 @@
 #include "file_io.h"
 #include "image/bmp_reader.h"
 #include "image/foreign_formats.h"
+#include "image/formats.h"
 #include "image/icon_reader.h"
 #include "image/picture_decoders.h"
 #include "oct.h"

@@ -5,6 +5,7 @@
 #include "platform/fail_inject.h"
 #include "platform/fail_reason.h"
 #include "platform/picture_failure.h"
+#include "platform/picture_header.h"
 #include "platform/pictures.h"
 
 namespace oct::plat {
@@ -68,6 +69,11 @@ PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::
     const PictureCodec* codec = codecFor(format);
     if (!codec || !data || size == 0 || limits.maxSide < 1 || limits.maxBytes < 4 || limits.maxFrames < 1)
         return nullptr;
+    // The gate of both systems, before the codec sees the bytes, so that a
+    // picture is refused here exactly when it is on Windows (giflib alone
+    // would take a GIF frame rectangle of any size, for one).
+    PictureHeader header;
+    if (!pictureHeaderAdmits(format, data, size, limits, header)) return nullptr;
     PictureReader* reader = failThisCall(FailKind::Codec) ? nullptr : codec->open(data, size, limits, info);
     // The codecs open from the headers alone and allocate nothing for the
     // pixels yet, so the data rule can follow them.

@@ -255,13 +255,8 @@ bool decodeRows(const PictureReader& reader, std::int32_t index, std::uint8_t* r
 PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::size_t size,
                            const PictureLimits& limits, PictureInfo& info) {
     PictureHeader header;
-    if (!data || size == 0 || size > MAXDWORD || !pictureHeaderRead(format, data, size, header) ||
-        !pictureHeaderWithin(header, limits))
+    if (!data || size == 0 || size > MAXDWORD || !pictureHeaderAdmits(format, data, size, limits, header))
         return nullptr;
-    if (!pictureDataSuffices(format, header.width, header.height, size, limits))
-        return failSet(FailCode::Damaged, "damaged %s (too few bytes for %d × %d pixels)", pictureFormatName(format),
-                       header.width, header.height),
-               nullptr;
     std::unique_ptr<PictureReader> reader(new (std::nothrow) PictureReader);
     if (!reader) return nullptr;
     reader->format = format;
