@@ -144,6 +144,46 @@ TEST(PictureDecoders, JpegOrientationsComeOutUpright) {
     imgFreeImage(tall);
 }
 
+// The data with one stray byte before the first segment of marker `code`:
+// libjpeg warns of it and reads on, and so must every reader of the headers.
+Bytes withStrayByteBefore(Bytes data, std::uint8_t code) {
+    for (std::size_t i = 2; i + 1 < data.size(); ++i)
+        if (data[i] == 0xFF && data[i + 1] == code) {
+            data.insert(data.begin() + static_cast<std::ptrdiff_t>(i), std::uint8_t{0x00});
+            return data;
+        }
+    return {};
+}
+
+// A stray byte between segments hides neither the EXIF orientation (APP1)
+// nor the Adobe marker (APP14) that says CMYK is stored inverted.
+TEST(PictureDecoders, StrayBytesBetweenJpegSegmentsHideNoSegment) {
+    const struct {
+        const char* path;
+        std::uint8_t marker;
+        int orientation;
+    } cases[] = {
+        {"jpeg/pillow/hopper_orientation_6.jpg", 0xE1, 6},
+        {"jpeg/pillow/pil_sample_cmyk.jpg", 0xEE, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const Bytes original = picture(c.path);
+        const Bytes stray = withStrayByteBefore(original, c.marker);
+        ASSERT_EQ(stray.size(), original.size() + 1);
+        PictureSummary summary{};
+        ASSERT_TRUE(imgDescribePicture(stray, summary));
+        EXPECT_EQ(summary.orientation, c.orientation);
+        const std::int64_t a = load(original), b = load(stray);
+        ASSERT_NE(a, 0);
+        ASSERT_NE(b, 0);
+        EXPECT_EQ(imgGetImage(b)->width, imgGetImage(a)->width);
+        EXPECT_TRUE(topDownPixels(b) == topDownPixels(a));
+        imgFreeImage(a);
+        imgFreeImage(b);
+    }
+}
+
 // An animation keeps every frame, each composed on the screen, with its delay.
 TEST(PictureDecoders, GifFramesAreComposedWithTheirDelays) {
     const Bytes data = picture("gif/gif-test-suite/animated_loop_variable_delay.gif");

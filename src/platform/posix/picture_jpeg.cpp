@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/jpeg_segments.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {
@@ -24,23 +25,14 @@ struct JpegReader : PictureReader {
 };
 
 // Adobe APP14 segment ("Adobe" then version, flags and transform), looked for
-// among the markers before the first scan.
+// among the segments before the first scan.
 //   FF EE  length(2, big-endian)  "Adobe" ...
 bool hasAdobeMarker(const std::uint8_t* data, std::size_t size) {
-    std::size_t at = 2;  // past SOI
-    while (at + 4 <= size) {
-        if (data[at] != 0xFF) return false;
-        const std::uint8_t marker = data[at + 1];
-        if (marker == 0xFF) {  // fill byte
-            ++at;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) return false;  // start of scan, end of image
-        const std::size_t length = static_cast<std::size_t>(data[at + 2]) << 8 | data[at + 3];
-        if (length < 2 || length > size - at - 2) return false;
-        if (marker == 0xEE && length >= 7 && std::memcmp(data + at + 4, "Adobe", 5) == 0) return true;
-        at += 2 + length;
-    }
+    JpegSegments segments({data, size});
+    JpegSegment segment{};
+    while (segments.next(segment))
+        if (segment.marker == 0xEE && segment.body.size() >= 5 && std::memcmp(segment.body.data(), "Adobe", 5) == 0)
+            return true;
     return false;
 }
 
@@ -49,9 +41,11 @@ PictureReader* jpegOpen(const std::uint8_t* data, std::size_t size, const Pictur
     tjhandle handle = tjInitDecompress();
     if (!handle) return nullptr;
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &width, &height, &subsampling,
-                            &colourspace) != 0 ||
-        !pictureFits(limits, width, height)) {
+    // A warning (stray bytes between segments, say) leaves the headers read:
+    // libjpeg reads on, and so does the decode.
+    const int header = tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &width, &height,
+                                           &subsampling, &colourspace);
+    if ((header != 0 && tjGetErrorCode(handle) != TJERR_WARNING) || !pictureFits(limits, width, height)) {
         tjDestroy(handle);
         return nullptr;
     }
