@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/jpeg_segments.h"
+#include "platform/picture_pixels.h"
 #include "platform/posix/picture.h"
 
 namespace oct::plat {
@@ -83,15 +84,6 @@ bool jpegFinished(tjhandle handle, int result) {
     return std::strstr(tjGetErrorStr2(handle), "Premature end of JPEG file") == nullptr;
 }
 
-// Pillow's CMYK to RGB: with C, M, Y, K as ink amounts (the Adobe files store
-// 255 − ink), each of R, G, B is (255 − K) − (ink × (255 − K)) / 255, the
-// division rounded as ((t >> 8) + t) >> 8 with t = a × b + 128.
-std::uint8_t inkToLight(std::uint8_t ink, std::uint8_t notBlack) {
-    const unsigned t = static_cast<unsigned>(ink) * notBlack + 128;
-    const unsigned covered = ((t >> 8) + t) >> 8;
-    return static_cast<std::uint8_t>(notBlack - covered);
-}
-
 bool jpegDecodeCmyk(JpegReader* reader, const RowTarget& target) {
     std::vector<std::uint8_t> cmyk;
     try {
@@ -107,9 +99,10 @@ bool jpegDecodeCmyk(JpegReader* reader, const RowTarget& target) {
         const std::uint8_t* src = cmyk.data() + static_cast<std::size_t>(reader->width) * 4 * y;
         std::uint8_t* dst = target.row(y);
         for (std::int32_t x = 0; x < reader->width; ++x, src += 4) {
-            const auto notBlack = static_cast<std::uint8_t>(255 - (src[3] ^ flip));
-            putPixel(dst, x, target.bpp, inkToLight(src[2] ^ flip, notBlack), inkToLight(src[1] ^ flip, notBlack),
-                     inkToLight(src[0] ^ flip, notBlack), 255);
+            // With C, M, Y, K as ink amounts; the Adobe files store 255 − ink.
+            const std::uint32_t black = src[3] ^ flip;
+            putPixel(dst, x, target.bpp, pixelCmykToLight(src[2] ^ flip, black),
+                     pixelCmykToLight(src[1] ^ flip, black), pixelCmykToLight(src[0] ^ flip, black), 255);
         }
     }
     return true;
