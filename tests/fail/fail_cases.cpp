@@ -143,7 +143,7 @@ std::vector<FailCase> FailCases::all() {
                          },
                          none});
         // The icon itself, as the image layer loads it.
-        cases.push_back({"icon image", none, [file] { return oct::imgLoadImage(oct::AnyId, file->c_str()); },
+        cases.push_back({"icon image", none, [file] { return oct::imgLoadImage(oct::AnyId, file->c_str(), oct::LoadFrames::All); },
                          [](std::int64_t id) -> std::optional<std::uint64_t> {
                              if (!id) return std::nullopt;
                              const oct::ImageObject* image = oct::imgGetImage(id);
@@ -175,7 +175,7 @@ std::vector<FailCase> FailCases::all() {
     for (const char* leaf : pictures) {
         auto file = std::make_shared<std::u16string>(
             (std::filesystem::path(OCT_CORPUS_DIR) / leaf).u16string());
-        cases.push_back({leaf, none, [file] { return oct::imgLoadImage(oct::AnyId, file->c_str()); },
+        cases.push_back({leaf, none, [file] { return oct::imgLoadImage(oct::AnyId, file->c_str(), oct::LoadFrames::All); },
                          [](std::int64_t id) -> std::optional<std::uint64_t> {
                              if (!id) return std::nullopt;
                              const oct::ImageObject* image = oct::imgGetImage(id);

@@ -408,6 +408,30 @@ TEST(PictureFrames, RectanglesDelaysAndDisposalAreAsStored) {
     }
 }
 
+// Frames decode the same in any order: in order, backwards, and one frame
+// twice (a codec that reads on from the frame before must go back).
+TEST(PictureFrames, DecodeTheSameInAnyOrder) {
+    const Opened gif(readPicture("gif/pillow/iss634.gif"), PictureFormat::Gif);
+    ASSERT_NE(gif.reader, nullptr);
+    ASSERT_GT(gif.info.frameCount, 10);
+    std::vector<Bytes> forward;
+    for (std::int32_t i = 0; i < gif.info.frameCount; ++i) {
+        const Decoded d = decodeFrame(gif.reader, i, 4, false);
+        ASSERT_TRUE(d.ok) << i;
+        forward.push_back(d.pixels);
+    }
+    for (std::int32_t i = gif.info.frameCount - 1; i >= 0; --i) {
+        const Decoded d = decodeFrame(gif.reader, i, 4, false);
+        ASSERT_TRUE(d.ok) << i;
+        EXPECT_EQ(d.pixels, forward[static_cast<std::size_t>(i)]) << i;
+    }
+    for (const std::int32_t i : {3, 3, 4, 0}) {
+        const Decoded d = decodeFrame(gif.reader, i, 4, false);
+        ASSERT_TRUE(d.ok) << i;
+        EXPECT_EQ(d.pixels, forward[static_cast<std::size_t>(i)]) << i;
+    }
+}
+
 // A 1-bit gray TIFF of 20 x 16 pixels in two tiles of 10 x 16, uncompressed:
 // pixel (x, y) is white where (x + 2y) mod 3 is 0. TIFF asks for tile widths
 // in multiples of 16, but libtiff reads this one (with a warning), and a
