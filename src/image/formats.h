@@ -27,6 +27,10 @@ constexpr std::uint32_t kJpegFormat = imgFormatId('J', 'P', 'E', 'G');
 constexpr std::uint32_t kGifFormat = imgFormatId('G', 'I', 'F', '\0');
 constexpr std::uint32_t kTiffFormat = imgFormatId('T', 'I', 'F', 'F');
 constexpr std::uint32_t kWebpFormat = imgFormatId('W', 'E', 'B', 'P');
+// BigTIFF, told apart from TIFF by its version (43): no system here decodes
+// it (WIC has no codec for it), so it is refused on every system alike, as
+// a format without a codec. No decoder takes this id.
+constexpr std::uint32_t kBigTiffFormat = imgFormatId('B', 'T', 'I', 'F');
 
 // The values stored files and hosts have always seen.
 static_assert(kBmpFormat == 0x504D42);

@@ -6,6 +6,8 @@
 #include "image/icon_reader.h"
 #include "image/image.h"
 #include "image/limits.h"
+#include "image/picture_decoders.h"
+#include "platform/fail_reason.h"
 #include "runtime/heap.h"
 #include "runtime/object_table.h"
 
@@ -59,7 +61,13 @@ IconResult loadIcon(ImageObject& image, const std::uint8_t* data, std::int32_t s
 // LoadFrames::First only frame 0 is decoded, and the image is a still one.
 bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size, LoadFrames wanted) {
     const std::uint32_t format = imgFindDecoder(data, size);
-    if (!format) return false;
+    if (!format) {
+        const std::uint32_t known = imgSniffFormat({data, static_cast<std::size_t>(size)});
+        if (known && !imgHasCodec(known))
+            plat::failSet(plat::FailCode::NoCodec, "a %s picture, which this system has no codec for",
+                          imgFormatName(known));
+        return false;
+    }
     DecodeContext& ctx = *imgDecodeContext();
     const std::int32_t frameCount = wanted == LoadFrames::All ? ctx.frameCount : 1;
 

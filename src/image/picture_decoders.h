@@ -18,13 +18,13 @@ namespace oct {
 // a refusal fails the step (modStepFailed).
 void imgStartPictureCodecs();
 
-// The format id (formats.h) whose signature starts `data`, among the five
-// and BMP; 0 for none. Looks at the first bytes only: the file may still be
+// The format id (formats.h) whose signature starts `data`, among the five,
+// BMP and BigTIFF (which no decoder takes); 0 for none. Looks at the first bytes only: the file may still be
 // corrupt.
 std::uint32_t imgSniffFormat(std::span<const std::uint8_t> data);
 
 // The format's name for people ("PNG", "JPEG", "GIF", "TIFF", "WebP", "BMP",
-// "icon"), or null for an id it does not know.
+// "icon", "BigTIFF"), or null for an id it does not know.
 const char* imgFormatName(std::uint32_t format);
 
 // What the decoders make of a picture's headers, for tools that describe it.

@@ -11,6 +11,7 @@
 #include "image/image.h"
 #include "image/loader.h"
 #include "oct.h"
+#include "platform/fail_reason.h"
 #include "platform/platform.h"
 #include "test_files.h"
 
@@ -53,7 +54,8 @@ TEST(PictureDecoders, SignaturesNameTheFormat) {
         {{'G', 'I', 'F', '8', '8', 'a'}, 0},
         {{'I', 'I', 42, 0}, kTiffFormat},
         {{'M', 'M', 0, 42}, kTiffFormat},
-        {{'I', 'I', 43, 0}, kTiffFormat},
+        {{'I', 'I', 43, 0}, kBigTiffFormat},
+        {{'M', 'M', 0, 43}, kBigTiffFormat},
         {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'E', 'B', 'P'}, kWebpFormat},
         {{'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, 0},
         {{'B', 'M'}, kBmpFormat},
@@ -185,6 +187,26 @@ TEST(PictureDecoders, StrayBytesBetweenJpegSegmentsHideNoSegment) {
         imgFreeImage(a);
         imgFreeImage(b);
     }
+}
+
+// A BigTIFF is refused on every system alike, as a format the system has
+// no codec for (WIC has none), not as a damaged TIFF, and never loaded
+// half-read (unturned): tiffcp -8 of a palette picture tagged with
+// orientation 6.
+TEST(PictureDecoders, BigTiffIsRefusedAsAFormatWithoutACodec) {
+    const Bytes big = picture("tiff/made/palette-1c-8b-orientation-6.bigtiff.tif");
+    ASSERT_EQ(big[2], 43);
+    EXPECT_EQ(imgSniffFormat(big), kBigTiffFormat);
+    EXPECT_FALSE(imgHasCodec(kBigTiffFormat));
+    EXPECT_STREQ(imgFormatName(kBigTiffFormat), "BigTIFF");
+    PictureSummary summary{};
+    EXPECT_FALSE(imgDescribePicture(big, summary));
+    plat::failBegin();
+    EXPECT_EQ(load(big), 0);
+    EXPECT_EQ(plat::failLast().code, plat::FailCode::NoCodec);
+    EXPECT_STREQ(plat::failLast().text, "a BigTIFF picture, which this system has no codec for");
+    EXPECT_EQ(octCatch(big.data(), static_cast<int64_t>(big.size())), nullptr);
+    plat::failBegin();
 }
 
 // An animation loaded with all its frames keeps every one, each composed on
