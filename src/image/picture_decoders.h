@@ -51,8 +51,10 @@ bool imgHasCodec(std::uint32_t format);
 constexpr std::int32_t kMaxPictureSide = 32767;
 
 // The largest number of frames of an animation, and of all its frames'
-// bitmaps together: a load keeps every frame's bitmap, so a few hundred bytes
-// of tiny frames on a large screen would otherwise ask for gigabytes.
+// bitmaps together: a load of every frame keeps each one's bitmap, so a few
+// hundred bytes of tiny frames on a large screen would otherwise ask for
+// gigabytes. A load of the first frame is held to the same, so that whether
+// a picture loads does not depend on how much of it is asked for.
 constexpr std::int32_t kMaxPictureFrames = 4096;
 // The largest still picture at 4 bytes a pixel: 16384 × 16384.
 constexpr std::int64_t kMaxPictureBytes = std::int64_t{1} << 30;
