@@ -29,7 +29,10 @@ namespace oct::fuzz {
 inline bool checkPictureLoad(const std::uint8_t* data, std::size_t size) {
     if (size == 0 || size > (std::size_t{64} << 20)) return true;
     const std::vector<std::uint8_t> bytes(data, data + size);  // exactly its size
-    const std::int64_t id = imgLoadImageMemory(AnyId, bytes.data(), static_cast<std::int64_t>(size));
+    // Every frame, so that each is decoded and composed (a conversion takes
+    // frame 0 alone, through the same steps).
+    const std::int64_t id =
+        imgLoadImageMemory(AnyId, bytes.data(), static_cast<std::int64_t>(size), LoadFrames::All);
     if (!id) return true;
     const ImageObject* image = imgGetImage(id);
     bool ok = image && image->width >= 1 && image->height >= 1 && (image->depth == 24 || image->depth == 32) &&

@@ -28,20 +28,81 @@ if TYPE_CHECKING:  # pragma: no cover
 _MAX_BLOCK = (1 << 31) - 1
 
 # The rebuilt bitmap holds, in each colour byte and in the alpha byte, the
-# palette value of a level: 0, 29, 59, 89, 119, 149, 179 and 255 for levels 0
-# to 7. Dividing by 29 gives the level for all but 255, which gives 8; the
-# second step turns that 8 into 7. The bytes are first gathered into one
-# block, as numpy vectorises integer division only over contiguous arrays;
-# this way costs a third of a table lookup, which numpy does element by
-# element.
-_PALETTE_STEP = 29
+# palette value of a level (0, 29, 59, ..., 255 for levels 0 to 7 as the
+# library defines them). The palette is not written down here: it is read
+# once from a picture the library rebuilds (_palette). Where one step divides
+# the palette into its levels, as 29 does (every value but the last gives its
+# level, 255 gives 8, and a second step turns that 8 into 7), the levels are
+# found by that division: the bytes are first gathered into one block, as
+# numpy vectorises integer division only over contiguous arrays, and this
+# way costs a third of a table lookup, which numpy does element by element.
+# Any other palette is read through a table.
+
+
+class _Palette:
+    """The level palette and how to read levels back from it."""
+
+    def __init__(self, values: Tuple[int, ...]) -> None:
+        self.values = values
+        step = values[1]
+        self.step = (
+            step
+            if step > 0
+            and all(v // step == level for level, v in enumerate(values[:7]))
+            and values[7] // step in (7, 8)
+            else 0
+        )
+        self.table = np.zeros(256, np.uint8)
+        for level, v in enumerate(values):
+            self.table[v] = level
+
+
+_palette_lock = threading.Lock()
+_palette_found: Optional[_Palette] = None
+
+
+def _read_palette() -> _Palette:
+    # Level i of gray is the sum of a pixel's colour bytes divided by 96, and
+    # level i of alpha the alpha byte divided by 32: row 0 holds every gray
+    # level, opaque, and row 1 every alpha level over white. The rebuilt
+    # picture then shows the palette value of each.
+    levels = np.arange(8, dtype=np.uint8)
+    pixels = np.empty((4, 8, 4), np.uint8)
+    pixels[:, :, :3] = 255
+    pixels[:, :, 3] = 255
+    pixels[0, :, :3] = (32 * levels)[:, None]
+    pixels[1, :, 3] = 32 * levels
+    with fromarray(pixels) as image:
+        with image._lock:
+            rebuilt = image._rebuilt()
+            gray = tuple(int(v) for v in rebuilt[0, :, 0])
+            alpha = tuple(int(v) for v in rebuilt[1, :, 3])
+    if gray != alpha or len(set(gray)) != 8 or list(gray) != sorted(gray):
+        raise OctError(errno.EINVAL, f"the library's rebuilt levels are not one palette: {gray}, {alpha}")
+    return _Palette(gray)
+
+
+def _palette() -> _Palette:
+    """The library's level palette, read on first use."""
+    global _palette_found
+    found = _palette_found
+    if found is None:
+        with _palette_lock:
+            if _palette_found is None:
+                _palette_found = _read_palette()
+            found = _palette_found
+    return found
 
 
 def _levels_from(codes: Bytes) -> Bytes:
+    palette = _palette()
     out = np.empty(codes.shape, np.uint8)
-    np.copyto(out, codes)
-    np.floor_divide(out, _PALETTE_STEP, out=out)
-    np.subtract(out, np.floor_divide(out, 8), out=out)
+    if palette.step:
+        np.copyto(out, codes)
+        np.floor_divide(out, palette.step, out=out)
+        np.subtract(out, np.floor_divide(out, 8), out=out)
+    else:
+        np.take(palette.table, codes, out=out)
     out.flags.writeable = False
     return out
 

@@ -23,11 +23,29 @@ def out_folder(out_dir: PathLike) -> str:
     return os.fsdecode(os.fspath(out_dir))
 
 
+def fold_case(name: str) -> str:
+    """`name` as a folder that folds letter case compares it (NTFS, exFAT):
+    every UTF-16 code unit by its simple, one-character upper case, where it
+    has one; characters beyond the BMP stay. "Ä" and "ä" are one name, "ß"
+    and "SS" two, and so are the Kelvin sign and "k". octtool convert -o
+    folds by the same rule (plat::nameFoldCase)."""
+    out = []
+    for c in name:
+        # str.upper gives the full upper case; where that is more than one
+        # character the simple one, if there is one, is the title case
+        # (U+1F80 to U+1F88), else the character stays (sharp s).
+        upper = c.upper()
+        if len(upper) != 1:
+            upper = c.title() if len(c.title()) == 1 else c
+        out.append(upper if ord(c) <= 0xFFFF and ord(upper) <= 0xFFFF else c)
+    return "".join(out)
+
+
 def plan(paths: Sequence[PathLike], out_dir: str, bmp: bool) -> List[str]:
     """The file each input is written to: out_dir/STEM.oct, or STEM.bmp,
     STEM being the input's name without its last extension. Two inputs that
-    would write the same file, letter case aside (so that a file system
-    that folds case keeps both), are refused before any work."""
+    would write the same file in a folder that folds letter case (fold_case),
+    so that such a folder keeps both, are refused before any work."""
     extension = ".bmp" if bmp else ".oct"
     taken: Dict[str, PathLike] = {}
     targets = []
@@ -36,7 +54,7 @@ def plan(paths: Sequence[PathLike], out_dir: str, bmp: bool) -> List[str]:
         if not name:
             raise ValueError(f"{path!r} names a folder, not a file")
         stem = os.path.splitext(name)[0]
-        folded = stem.lower()
+        folded = fold_case(stem)
         if folded in taken:
             raise ValueError(f"{taken[folded]!r} and {path!r} would both write {stem}{extension}")
         taken[folded] = path

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import os
 import shutil
 from pathlib import Path
 
@@ -9,6 +10,7 @@ import pytest
 
 import pyoct
 import pyoct.dask
+from pyoct import _many
 from conftest import PICTURES, ROOT, picture_id
 
 
@@ -69,6 +71,29 @@ def test_wrong_calls_are_refused_before_any_work(many, tmp_path):
             pyoct.convert_many(PICTURES[:1], tmp_path / "missing")
         with pytest.raises(ValueError):
             pyoct.convert_many(PICTURES[:1], out_dir, workers=0)
+
+
+@pytest.mark.parametrize(
+    "first, second, same",
+    [
+        ("\u00c4", "\u00e4", True),  # A and a with diaeresis: one name in a folder that folds case
+        ("Photo", "PHOTO", True),
+        ("\u212a", "k", False),  # the Kelvin sign is its own upper case; that of "k" is K
+        ("\u00df", "SS", False),  # sharp s has no one-letter upper case
+        ("\u03a9", "\u2126", False),  # omega and the ohm sign, each its own upper case
+    ],
+)
+def test_outputs_collide_by_the_rule_of_a_folder_that_folds_case(first, second, same):
+    # The rule octtool convert -o applies too: plat::nameFoldCase.
+    paths = [f"/in/{first}.png", f"/in/{second}.jpg"]
+    if same:
+        with pytest.raises(ValueError, match="both write"):
+            _many.plan(paths, "out", bmp=False)
+    else:
+        assert _many.plan(paths, "out", bmp=False) == [
+            os.path.join("out", f"{first}.oct"),
+            os.path.join("out", f"{second}.oct"),
+        ]
 
 
 def test_dask_default_scheduler_writes_octtools_files(inputs, convert, tmp_path):

@@ -168,14 +168,18 @@ FillState* prepare(DrawContext& c, std::int32_t rows) {
 
 }  // namespace
 
-std::int64_t drwFillOp(DrawContext& c, std::int32_t x, std::int32_t y, std::uint32_t border) {
-    if (!drwHasArea(c) || x < 0 || y < 0 || x >= c.width || y >= c.height) return 0;
+FillResult drwFill(DrawContext& c, std::int32_t x, std::int32_t y, std::uint32_t border) {
+    if (!drwHasArea(c) || x < 0 || y < 0 || x >= c.width || y >= c.height) return FillResult::Outside;
     FillState* s = prepare(c, c.height);
-    if (!s) return 0;
+    if (!s) return FillResult::NoMemory;
     Filler filler(c, *s, border, memoryColour(drwPixel(c, x, y)));
     const bool done = filler.run(x, y);
     memPoolReset(s->pool);
-    return done ? 1 : 0;
+    return done ? FillResult::Filled : FillResult::NoMemory;
+}
+
+std::int64_t drwFillOp(DrawContext& c, std::int32_t x, std::int32_t y, std::uint32_t border) {
+    return drwFill(c, x, y, border) == FillResult::Filled ? 1 : 0;
 }
 
 void drwReleaseFill(DrawContext& c) {

@@ -46,6 +46,15 @@ std::int64_t drwRoundBoxOp(DrawContext& c, std::int32_t x, std::int32_t y, std::
                            std::int32_t rx, std::int32_t ry);
 std::int64_t drwFillOp(DrawContext& c, std::int32_t x, std::int32_t y, std::uint32_t border);
 
+// How a flood fill ended.
+enum class FillResult : std::uint8_t {
+    Filled,    // the region is filled
+    Outside,   // nothing to fill: no area, or (x, y) outside it
+    NoMemory,  // memory ran out, before the fill or part way
+};
+// The fill of the entry drwFillOp (1 for Filled, else 0), with its reason.
+FillResult drwFill(DrawContext& c, std::int32_t x, std::int32_t y, std::uint32_t border);
+
 // Releases the fill state (pool, row heads, work list) of a context.
 void drwReleaseFill(DrawContext& c);
 

@@ -70,8 +70,10 @@ std::int64_t imgSave(std::int64_t image, const char16_t* fileName, std::uint32_t
     if (!record) return 0;
     plat::BitmapDesc bm{};
     if (!plat::bitmapIsDibSection(record->handle) || !plat::bitmapDescribe(record->handle, bm) || !bm.bits) return 0;
+    const ImageEncoder* encoder = gEncoders.find(encoderId);
+    if (!encoder) return 0;
     EncodeOptions resolved = options;
-    if (resolved.depth == kSourceDepth) resolved.depth = record->sourceDepth;
+    if (resolved.depth == kSourceDepth && !encoder->choosesForm) resolved.depth = record->sourceDepth;
     const std::int64_t pitch = imgRowBytes(bm.width, bm.bitsPerPixel);
     if (pitch <= 0 || pitch > INT32_MAX) return 0;
     // Never more rows or columns than the bitmap holds.

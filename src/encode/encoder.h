@@ -40,6 +40,10 @@ struct ImageEncoder {
     std::uint32_t id;   // four characters, the first in the lowest byte
     EncodeFn encode24;  // rows of 3-byte pixels; always present
     EncodeFn encode32;  // rows of 4-byte pixels; may be null
+    // The encoder chooses what the file holds from the pixels (PNG: a
+    // palette, RGB or RGBA) and takes no source depth: imgSave hands it
+    // kSourceDepth as it is rather than the image's 1, 8, 16 or 48 bits.
+    bool choosesForm = false;
 };
 
 // Appends an encoder to the registry (module start only). True, entering
@@ -58,7 +62,8 @@ void imgStopEncoders();
 
 // Saves an image through an encoder: 1 for success, 0 for failure (no name,
 // no such image or encoder, an image without addressable bits, or the
-// encoder's refusal). A depth of kSourceDepth takes the image's source depth.
+// encoder's refusal). A depth of kSourceDepth takes the image's source depth,
+// except for an encoder that chooses its form itself (ImageEncoder::choosesForm).
 std::int64_t imgSave(std::int64_t image, const char16_t* fileName, std::uint32_t encoderId = kBmpFormat,
                      const EncodeOptions& options = {});
 

@@ -270,7 +270,7 @@ std::int64_t encode32(const char16_t* fileName, const PixelRows& rows, const Enc
     return encode(fileName, rows, options, 4);
 }
 
-const ImageEncoder kPngEncoder{kPngFormat, encode24, encode32};
+const ImageEncoder kPngEncoder{.id = kPngFormat, .encode24 = encode24, .encode32 = encode32, .choosesForm = true};
 
 }  // namespace
 

@@ -34,9 +34,8 @@ std::uint32_t imgSniffFormat(std::span<const std::uint8_t> data) {
     if (startsWith(data, kPngSignature)) return kPngFormat;
     if (startsWith(data, kJpegSignature)) return kJpegFormat;
     if (startsWith(data, kGif87) || startsWith(data, kGif89)) return kGifFormat;
-    if (startsWith(data, kTiffLittle) || startsWith(data, kTiffBig) || startsWith(data, kBigTiffLittle) ||
-        startsWith(data, kBigTiffBig))
-        return kTiffFormat;
+    if (startsWith(data, kTiffLittle) || startsWith(data, kTiffBig)) return kTiffFormat;
+    if (startsWith(data, kBigTiffLittle) || startsWith(data, kBigTiffBig)) return kBigTiffFormat;
     if (startsWith(data, kRiff) && startsWith(data, kWebp, 8)) return kWebpFormat;
     if (data.size() >= 2 && data[0] == 'B' && data[1] == 'M') return kBmpFormat;
     return 0;
@@ -50,6 +49,7 @@ const char* imgFormatName(std::uint32_t format) {
         case kJpegFormat: return "JPEG";
         case kGifFormat: return "GIF";
         case kTiffFormat: return "TIFF";
+        case kBigTiffFormat: return "BigTIFF";
         case kWebpFormat: return "WebP";
         default: return nullptr;
     }

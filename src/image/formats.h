@@ -29,18 +29,22 @@ constexpr std::uint32_t kJpegFormat = imgFormatId('J', 'P', 'E', 'G');
 constexpr std::uint32_t kGifFormat = imgFormatId('G', 'I', 'F', '\0');
 constexpr std::uint32_t kTiffFormat = imgFormatId('T', 'I', 'F', 'F');
 constexpr std::uint32_t kWebpFormat = imgFormatId('W', 'E', 'B', 'P');
+// BigTIFF, told apart from TIFF by its version (43): no system here decodes
+// it (WIC has no codec for it), so it is refused on every system alike, as
+// a format without a codec. No decoder takes this id.
+constexpr std::uint32_t kBigTiffFormat = imgFormatId('B', 'T', 'I', 'F');
 
 // The values stored files and hosts have always seen.
 static_assert(kBmpFormat == 0x504D42);
 static_assert(kIconFormat == 0x4E4F4349);
 
-// The format id whose signature starts `data`: BMP or one of the pictures
-// read through the platform's codecs; 0 for none. Looks at the first bytes
-// only: the file may still be corrupt.
+// The format id whose signature starts `data`: BMP, one of the pictures
+// read through the platform's codecs, or BigTIFF (which no decoder takes);
+// 0 for none. Looks at the first bytes only: the file may still be corrupt.
 std::uint32_t imgSniffFormat(std::span<const std::uint8_t> data);
 
 // The format's name for people ("PNG", "JPEG", "GIF", "TIFF", "WebP", "BMP",
-// "icon"), or null for an id it does not know.
+// "icon", "BigTIFF"), or null for an id it does not know.
 const char* imgFormatName(std::uint32_t format);
 
 // Whether this system can decode a format id at all: true for BMP and

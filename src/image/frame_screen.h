@@ -28,8 +28,9 @@ plat::PictureFrame imgClipFrame(const FrameScreen& screen, const plat::PictureFr
 // screen. With frame.blend each pixel goes over what is there by its alpha:
 //   alpha  = (a_s × 255 + a_d × (255 − a_s)) div 255
 //   colour = (c_s × a_s × 255 + c_d × a_d × (255 − a_s)) div (a_s × 255 + a_d × (255 − a_s))
-// so an opaque pixel replaces, a transparent one keeps, and over a transparent
-// screen a pixel stays exactly itself; both transparent give transparent black.
+// so an opaque pixel replaces, a transparent one keeps what is there (colour
+// and alpha, transparent or not), and over a transparent screen a pixel stays
+// exactly itself.
 // Without blend the rectangle takes the frame's pixels as they are.
 void imgLayFrame(FrameScreen& screen, const plat::PictureFrame& frame, const std::uint8_t* pixels,
                  std::int64_t pitch);

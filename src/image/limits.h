@@ -33,7 +33,9 @@ constexpr std::int32_t kMaxPictureSide = 32767;
 // TooLarge.
 constexpr std::int64_t kMaxPictureBytes = std::int64_t{1} << 30;
 
-// The largest number of frames of an animation. Refusal: TooLarge.
+// The largest number of frames of an animation. A load of the first frame
+// is held to it too, so that whether a picture loads does not depend on how
+// much of it is asked for. Refusal: TooLarge.
 constexpr std::int32_t kMaxPictureFrames = 4096;
 
 // The largest size of all of an animation's frames' bitmaps together, its

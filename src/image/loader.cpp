@@ -78,15 +78,16 @@ void explainRefusal(const std::uint8_t* data, std::int32_t size) {
 }
 
 // Fills the record through the decoder that accepts the data; false when
-// none does or a frame cannot be decoded (nothing is left then).
-bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size) {
+// none does or a frame cannot be decoded (nothing is left then). With
+// LoadFrames::First only frame 0 is decoded, and the image is a still one.
+bool loadDecoded(ImageObject& image, const std::uint8_t* data, std::int32_t size, LoadFrames wanted) {
     const std::uint32_t format = imgFindDecoder(data, size);
     if (!format) {
         explainRefusal(data, size);
         return false;
     }
     DecodeContext& ctx = *imgDecodeContext();
-    const std::int32_t frameCount = ctx.frameCount;
+    const std::int32_t frameCount = wanted == LoadFrames::All ? ctx.frameCount : 1;
 
     plat::Handle handle = 0;
     ImageFrame* frames = nullptr;
@@ -153,7 +154,7 @@ std::int64_t loadDirect(std::int64_t id, plat::File* file, std::int64_t size, bo
 
 }  // namespace
 
-std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
+std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName, LoadFrames frames) {
     if (!fileName) return 0;
     plat::File* file = plat::fileOpen(fileName, plat::kFileRead, plat::kShareRead, plat::FileCreation::OpenExisting);
     if (!file) return 0;
@@ -177,12 +178,12 @@ std::int64_t imgLoadImage(std::int64_t id, const char16_t* fileName) {
     const bool complete = buffer && plat::fileReadAll(file, buffer, size) == size;
     if (buffer && !complete) plat::failSet(plat::FailCode::ReadFailed, "the file changed or could not be read");
     plat::fileClose(file);
-    const std::int64_t result = complete ? imgLoadImageMemory(id, buffer, size) : 0;
+    const std::int64_t result = complete ? imgLoadImageMemory(id, buffer, size, frames) : 0;
     memMainFree(buffer);
     return result;
 }
 
-std::int64_t imgLoadImageMemory(std::int64_t id, const void* data, std::int64_t size) {
+std::int64_t imgLoadImageMemory(std::int64_t id, const void* data, std::int64_t size, LoadFrames frames) {
     ObjectTable* table = imgTable();
     if (!table || !data || size <= 0 || size > kMaxImageDataBytes) return 0;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -197,7 +198,7 @@ std::int64_t imgLoadImageMemory(std::int64_t id, const void* data, std::int64_t 
     // whose icon cannot be used is not handed on to the decoders.
     IconResult icon = loadIcon(*image, bytes, size32);
     const bool loaded =
-        icon == IconResult::Loaded || (icon == IconResult::NotAnIcon && loadDecoded(*image, bytes, size32));
+        icon == IconResult::Loaded || (icon == IconResult::NotAnIcon && loadDecoded(*image, bytes, size32, frames));
     if (!loaded) {
         objReleaseObject(table, imageId);
         return 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "image/byte_reader.h"
+#include "platform/jpeg_segments.h"
 
 namespace oct {
 namespace {
@@ -29,16 +30,8 @@ struct OrderedReader {
     std::uint32_t u32() { return bigEndian ? in.u32be() : in.u32(); }
 };
 
-// JPEG markers (docs: every segment but the standalone markers carries a
-// big-endian length that counts itself).
-constexpr std::uint8_t kMarkerStart = 0xFF;
-constexpr std::uint8_t kSoi = 0xD8;
 constexpr std::uint8_t kApp1 = 0xE1;
-constexpr std::uint8_t kSos = 0xDA;
-constexpr std::uint8_t kEoi = 0xD9;
 constexpr std::uint8_t kExifId[6] = {'E', 'x', 'i', 'f', 0, 0};
-
-bool standalone(std::uint8_t marker) { return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7); }
 
 }  // namespace
 
@@ -66,21 +59,12 @@ int imgTiffOrientation(std::span<const std::uint8_t> tiff) {
 }
 
 int imgJpegOrientation(std::span<const std::uint8_t> jpeg) {
-    ByteReader in(jpeg);
-    if (in.u8() != kMarkerStart || in.u8() != kSoi) return kOrientationUpright;
-    while (in.ok()) {
-        if (in.u8() != kMarkerStart) return kOrientationUpright;
-        std::uint8_t marker = in.u8();
-        while (marker == kMarkerStart && in.ok()) marker = in.u8();  // fill bytes
-        if (!in.ok() || marker == kSos || marker == kEoi) return kOrientationUpright;
-        if (standalone(marker)) continue;
-        const std::uint16_t length = in.u16be();
-        if (length < 2) return kOrientationUpright;
-        const auto segment = in.take(length - 2u);
-        if (!in.ok()) return kOrientationUpright;
-        if (marker == kApp1 && segment.size() >= sizeof kExifId &&
-            std::memcmp(segment.data(), kExifId, sizeof kExifId) == 0)
-            return imgTiffOrientation(segment.subspan(sizeof kExifId));
+    plat::JpegSegments segments(jpeg);
+    plat::JpegSegment segment{};
+    while (segments.next(segment)) {
+        if (segment.marker == kApp1 && segment.body.size() >= sizeof kExifId &&
+            std::memcmp(segment.body.data(), kExifId, sizeof kExifId) == 0)
+            return imgTiffOrientation(segment.body.subspan(sizeof kExifId));
     }
     return kOrientationUpright;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/fail_reason.h"
+#include "platform/jpeg_segments.h"
 #include "platform/picture_failure.h"
 #include "platform/pictures.h"
 
@@ -259,40 +260,28 @@ bool readGif(Bytes in, PictureHeader& header) {
 }
 
 // --- JPEG ---------------------------------------------------------------------
-// Markers: 0xFF, then a code (fill bytes 0xFF may come before it). Codes
-// 0x01 and 0xD0-0xD9 stand alone; every other is followed by a big-endian
-// segment length that counts itself. The frame header (SOF: 0xC0-0xCF but
-// 0xC4 DHT, 0xC8 JPG and 0xCC DAC) holds precision (1), height (2),
+// Segments as jpeg_segments.h walks them. The frame header (SOF: 0xC0-0xCF
+// but 0xC4 DHT, 0xC8 JPG and 0xCC DAC) holds precision (1), height (2),
 // width (2) and the component count (1).
-constexpr std::uint32_t kJpegScan = 0xda;
-
 bool isFrameMarker(std::uint32_t code) {
     return code >= 0xc0 && code <= 0xcf && code != 0xc4 && code != 0xc8 && code != 0xcc;
 }
 
-bool readJpeg(Bytes in, PictureHeader& header) {
-    if (in.u8() != 0xff || in.u8() != 0xd8) return false;
-    for (;;) {
-        // Stray bytes between segments are skipped, as the codecs do.
-        std::uint32_t b = in.u8();
-        while (in.ok() && b != 0xff) b = in.u8();
-        std::uint32_t code = in.u8();
-        while (in.ok() && code == 0xff) code = in.u8();
-        if (!in.ok() || code == kJpegScan || code == 0xd9) return false;
-        if (code == 0x01 || (code >= 0xd0 && code <= 0xd7)) continue;
-        const std::uint32_t length = in.be16();
-        if (length < 2 || length - 2 > in.left()) return false;
-        if (isFrameMarker(code)) {
-            const std::uint32_t precision = in.u8();
-            header.height = side(in.be16());
-            header.width = side(in.be16());
-            const std::uint32_t components = in.u8();
-            if (!in.ok() || length < 8) return false;
-            header.sourceDepth = static_cast<std::int32_t>(precision * components);
-            return true;
-        }
-        in.skip(length - 2);
+bool readJpeg(const std::uint8_t* data, std::size_t size, PictureHeader& header) {
+    JpegSegments segments({data, size});
+    JpegSegment segment{};
+    while (segments.next(segment)) {
+        if (!isFrameMarker(segment.marker)) continue;
+        Bytes in(segment.body.data(), segment.body.size());
+        const std::uint32_t precision = in.u8();
+        header.height = side(in.be16());
+        header.width = side(in.be16());
+        const std::uint32_t components = in.u8();
+        if (!in.ok()) return false;
+        header.sourceDepth = static_cast<std::int32_t>(precision * components);
+        return true;
     }
+    return false;
 }
 
 // --- TIFF ---------------------------------------------------------------------
@@ -443,7 +432,7 @@ bool pictureHeaderRead(PictureFormat format, const std::uint8_t* data, std::size
     bool ok = false;
     switch (format) {
         case PictureFormat::Png: ok = readPng(in, header); break;
-        case PictureFormat::Jpeg: ok = readJpeg(in, header); break;
+        case PictureFormat::Jpeg: ok = readJpeg(data, size, header); break;
         case PictureFormat::Gif: ok = readGif(in, header); break;
         case PictureFormat::Tiff: ok = readTiff(in, data, size, header); break;
         case PictureFormat::WebP: ok = readWebp(in, header); break;

@@ -33,21 +33,15 @@ void convertWide(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     }
 }
 
-constexpr std::uint8_t cmykChannel(std::uint32_t ink, std::uint32_t black) {
-    const std::uint32_t nk = 255 - black;
-    const std::uint32_t t = ink * nk + 128;
-    return static_cast<std::uint8_t>(nk - (((t >> 8) + t) >> 8));
-}
-
 template <int SampleBytes>
 void convertCmyk(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     // With 16-bit samples the high byte of each (the second, little-endian).
     constexpr int at = SampleBytes - 1;
     for (std::size_t i = 0; i < count; ++i, in += 4 * SampleBytes, out += 4) {
         const std::uint32_t k = in[3 * SampleBytes + at];
-        out[0] = cmykChannel(in[2 * SampleBytes + at], k);
-        out[1] = cmykChannel(in[1 * SampleBytes + at], k);
-        out[2] = cmykChannel(in[at], k);
+        out[0] = pixelCmykToLight(in[2 * SampleBytes + at], k);
+        out[1] = pixelCmykToLight(in[1 * SampleBytes + at], k);
+        out[2] = pixelCmykToLight(in[at], k);
         out[3] = 255;
     }
 }

@@ -22,15 +22,23 @@ enum class PixelLayout : std::uint8_t {
     Cmyk64,  // the same, 16 bits each
 };
 
+// One of red, green, blue from the amount of its ink and of black (0 = no
+// ink, 255 = full): (255 − k) − c·(255 − k)/255, the quotient rounded as
+// (t + 128 + ((t + 128) >> 8)) >> 8 — the rule Pillow converts CMYK by. The
+// one place it is written, for every codec's CMYK.
+constexpr std::uint8_t pixelCmykToLight(std::uint32_t ink, std::uint32_t black) {
+    const std::uint32_t notBlack = 255 - black;
+    const std::uint32_t t = ink * notBlack + 128;
+    return static_cast<std::uint8_t>(notBlack - (((t >> 8) + t) >> 8));
+}
+
 // Bytes one pixel of `layout` takes.
 std::size_t pixelLayoutBytes(PixelLayout layout);
 
 // Converts `count` pixels of `layout` at `in` into blue, green, red, alpha
 // at `out` (count × 4 bytes; `in` and `out` must not overlap unless the
 // layout is Bgra32 and they are the same). 16-bit samples keep their high
-// byte; alpha is 255 where the layout has none. CMYK: each of red, green
-// and blue is (255 − k) − c·(255 − k)/255, the quotient rounded as
-// (t + 128 + ((t + 128) >> 8)) >> 8 — the rule Pillow converts by.
+// byte; alpha is 255 where the layout has none. CMYK by pixelCmykToLight.
 void pixelsToBgra(PixelLayout layout, const std::uint8_t* in, std::uint8_t* out, std::size_t count);
 
 // True for the layouts of 16-bit samples.

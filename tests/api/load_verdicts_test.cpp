@@ -671,6 +671,8 @@ const std::map<std::string, Verdict> kVerdicts = {
     {"data/tiff/libtiff/quad-tile.jpg.tiff", Verdict::NotUnderWine},
     {"data/tiff/libtiff/rgb-3c-16b.tiff", Verdict::Taken},
     {"data/tiff/libtiff/rgb-3c-8b.tiff", Verdict::Taken},
+    {"data/tiff/made/COPYRIGHT", Verdict::Refused},
+    {"data/tiff/made/palette-1c-8b-orientation-6.bigtiff.tif", Verdict::Refused},
     {"data/webp/libwebp-test-data/alpha_color_cache.webp", Verdict::NeedsWebp},
     {"data/webp/libwebp-test-data/alpha_filter_0_method_1.webp", Verdict::NeedsWebp},
     {"data/webp/libwebp-test-data/alpha_filter_1.webp", Verdict::NeedsWebp},

@@ -9,6 +9,7 @@
 
 #include "draw/canvas.h"
 #include "draw/plot.h"
+#include "platform/fail_inject.h"
 
 namespace oct {
 namespace {
@@ -279,7 +280,28 @@ TEST(DrawFill, BorderColourFrontEqualToTheRegionAndPointsOutside) {
     // The colour of the region itself: every span once, then it stops.
     c.ops.setFrontColor(c, 0xFFFF0000);
     EXPECT_EQ(c.ops.fill(c, 3, 3, 0xFFFFFFFF), 1);
-    for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {7, 0}, {0, 7}}) EXPECT_EQ(c.ops.fill(c, x, y, 0xFFFFFFFF), 0);
+    for (auto [x, y] : {std::pair{-1, 0}, {0, -1}, {7, 0}, {0, 7}}) {
+        EXPECT_EQ(c.ops.fill(c, x, y, 0xFFFFFFFF), 0);
+        EXPECT_EQ(drwFill(c, x, y, 0xFFFFFFFF), FillResult::Outside);
+    }
+    // A clip that leaves no area: nothing to fill, which is not a lack of memory.
+    c.ops.clip(c, 2, 2, 0, 0);
+    EXPECT_EQ(drwFill(c, 0, 0, 0xFFFFFFFF), FillResult::Outside);
+    c.ops.unclip(c);
+    EXPECT_EQ(drwFill(c, 3, 3, 0xFFFFFFFF), FillResult::Filled);
+}
+
+// The fill says when memory ran out, on its first request or part way.
+TEST(DrawFill, RunningOutOfMemoryIsToldApart) {
+    Canvas canvas(64, 64, 24);
+    ASSERT_TRUE(canvas.begin());
+    DrawContext& c = *drwCurrent();
+    c.ops.setFrontColor(c, 0xFF00FF00);
+    plat::failCallAt(plat::FailKind::Alloc, 1, true);
+    const FillResult result = drwFill(c, 5, 5, 0xFFFFFFFF);
+    plat::failNone();
+    EXPECT_EQ(result, FillResult::NoMemory);
+    EXPECT_EQ(drwFill(c, 5, 5, 0xFFFFFFFF), FillResult::Filled);
 }
 
 // Every mode on both pixel formats: a box (spans) and a fill colour each

@@ -148,6 +148,39 @@ TEST(PngWriter, FailedOrRefusedSavesKeepWhatHadTheName) {
     EXPECT_EQ(octtest::readFile(dir.path("old.png")), encodeToMemory(px, 2, 2, 3));
 }
 
+// imgSave with the default options hands the encoder the image's source
+// depth for BMP; the PNG encoder chooses its form from the pixels, so a
+// picture of any source depth saves as a PNG of exactly its pixels, alpha
+// kept.
+TEST(PngWriter, ImgSaveTakesEverySourceDepth) {
+    TempDir dir;
+    const std::filesystem::path data = OCT_CORPUS_DIR;
+    for (const char* leaf : {"bmp/g/pal1.bmp", "bmp/g/pal4.bmp", "bmp/g/pal8.bmp", "bmp/g/rgb16.bmp",
+                             "png/pngsuite/tbbn3p08.png", "png/pngsuite/basn6a16.png"}) {
+        SCOPED_TRACE(leaf);
+        const Bytes file = octtest::readFile(data / leaf);
+        const std::int64_t id = imgLoadImageMemory(AnyId, file.data(), static_cast<std::int64_t>(file.size()));
+        ASSERT_NE(id, 0);
+        const ImageObject* image = imgGetImage(id);
+        ASSERT_NE(image->sourceDepth, 24);
+        ASSERT_NE(image->sourceDepth, 32);
+        EXPECT_EQ(imgSave(id, dir.name("out.png").c_str(), kPngFormat), 1);
+        plat::BitmapDesc bm{};
+        ASSERT_TRUE(plat::bitmapDescribe(image->handle, bm));
+        const std::int32_t depth = bm.bitsPerPixel / 8;
+        Bytes pixels;
+        for (std::int32_t y = bm.height - 1; y >= 0; --y) {
+            const auto* row = static_cast<const std::uint8_t*>(bm.bits) + static_cast<std::size_t>(y) * bm.widthBytes;
+            pixels.insert(pixels.end(), row, row + static_cast<std::size_t>(bm.width) * depth);
+        }
+        imgFreeImage(id);
+        std::int32_t bytes = 0;
+        const Bytes back = decode(octtest::readFile(dir.path("out.png")), bytes);
+        EXPECT_EQ(bytes, depth);
+        EXPECT_TRUE(back == pixels);
+    }
+}
+
 // The rebuilt 8-level picture takes 4 bits a pixel, and the registry's PNG
 // encoder writes the pixels of the bitmap it was given.
 TEST(PngWriter, TheRebuiltLevelPictureIsFourBitIndexed) {

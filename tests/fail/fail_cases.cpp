@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "draw_script.h"
 #include "encode/bmp_writer.h"
@@ -146,7 +147,7 @@ std::vector<FailCase> FailCases::all() {
                          },
                          none});
         // The icon itself, as the image layer loads it.
-        cases.push_back({"icon image", none, [file] { return oct::imgLoadImage(oct::AnyId, file->c_str()); },
+        cases.push_back({"icon image", none, [file] { return oct::imgLoadImage(oct::AnyId, file->c_str(), oct::LoadFrames::All); },
                          [](std::int64_t id) -> std::optional<std::uint64_t> {
                              if (!id) return std::nullopt;
                              const oct::ImageObject* image = oct::imgGetImage(id);
@@ -168,17 +169,21 @@ std::vector<FailCase> FailCases::all() {
     }
 
     // Pictures through the system's codecs: a PNG with alpha, a JPEG turned
-    // upright by its orientation, a GIF's frames composed on its screen (the
-    // image layer keeps them all), a TIFF, and a WebP where the system has a
-    // codec for it (wine has none).
+    // upright by its orientation, a GIF's frames composed on its screen (all
+    // of them, and frame 0 alone as a conversion loads it), a TIFF, and a
+    // WebP where the system has a codec for it (wine has none).
     std::vector<const char*> pictures = {"png/pngsuite/basn6a08.png", "jpeg/pillow/hopper_orientation_6.jpg",
                                          "gif/gif-test-suite/animated_transparent_frame_restoreprev_loop.gif",
                                          "tiff/libtiff/palette-1c-8b.tiff"};
     if (plat::pictureHasCodec(plat::PictureFormat::WebP)) pictures.push_back("webp/libwebp-test-data/lossless_vec_1_0.webp");
-    for (const char* leaf : pictures) {
+    std::vector<std::pair<const char*, oct::LoadFrames>> loads;
+    for (const char* leaf : pictures) loads.emplace_back(leaf, oct::LoadFrames::All);
+    loads.emplace_back(pictures[2], oct::LoadFrames::First);
+    for (const auto& [leaf, frames] : loads) {
         auto file = std::make_shared<std::u16string>(
             (std::filesystem::path(OCT_CORPUS_DIR) / leaf).u16string());
-        cases.push_back({leaf, none, [file] { return oct::imgLoadImage(oct::AnyId, file->c_str()); },
+        cases.push_back({frames == oct::LoadFrames::All ? leaf : "the GIF's frame 0 alone", none,
+                         [file, frames = frames] { return oct::imgLoadImage(oct::AnyId, file->c_str(), frames); },
                          [](std::int64_t id) -> std::optional<std::uint64_t> {
                              if (!id) return std::nullopt;
                              const oct::ImageObject* image = oct::imgGetImage(id);

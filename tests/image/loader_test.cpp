@@ -338,7 +338,8 @@ TEST(DecoderRegistry, MultiFrameImagesKeepEveryFrame) {
     registerTestDecoders();
     const Bytes data = {'F', 'R', 'A', 'M', 'E', 'S', 3, 0xFF};
     const int cleanups = gFramesCleanups;
-    const std::int64_t id = imgLoadImageMemory(AnyId, data.data(), static_cast<std::int64_t>(data.size()));
+    const std::int64_t id =
+        imgLoadImageMemory(AnyId, data.data(), static_cast<std::int64_t>(data.size()), LoadFrames::All);
     ASSERT_NE(id, 0);
     EXPECT_EQ(gFramesCleanups, cleanups + 1);
     const ImageObject* image = imgGetImage(id);
@@ -365,9 +366,18 @@ TEST(DecoderRegistry, MultiFrameImagesKeepEveryFrame) {
     // the decoder is still cleaned up.
     const Bytes failing = {'F', 'R', 'A', 'M', 'E', 'S', 3, 1};
     ASSERT_NE(imgCreateImage(8, 1, 1, 24), 0);
-    EXPECT_EQ(imgLoadImageMemory(8, failing.data(), static_cast<std::int64_t>(failing.size())), 0);
+    EXPECT_EQ(imgLoadImageMemory(8, failing.data(), static_cast<std::int64_t>(failing.size()), LoadFrames::All), 0);
     EXPECT_EQ(imgIsImage(8), 0);
     EXPECT_EQ(gFramesCleanups, cleanups + 2);
+
+    // By default only frame 0 is decoded: the frame that fails is never
+    // reached, and the image is a still one.
+    const std::int64_t still = imgLoadImageMemory(AnyId, failing.data(), static_cast<std::int64_t>(failing.size()));
+    ASSERT_NE(still, 0);
+    EXPECT_EQ(imgGetImage(still)->frameCount, 1);
+    EXPECT_EQ(imgGetImage(still)->frames, nullptr);
+    imgFreeImage(still);
+    EXPECT_EQ(gFramesCleanups, cleanups + 3);
 }
 
 }  // namespace

@@ -25,7 +25,8 @@ ConvertOut convertOutFor(std::string_view out);
 // Why a save to `out` failed, with the library's reason: the one-line message.
 std::string convertWriteFailure(std::string_view out);
 
-// `text` with ASCII letters made lower case: how both forms compare names.
+// `text` with ASCII letters made lower case: how the tool tells the endings
+// .bmp and .png of a name. (Output names are compared by plat::nameFoldCase.)
 std::string convertFoldCase(std::string_view text);
 
 // Loads the file `in` with octLoad and saves it to the file `out` as `kind`

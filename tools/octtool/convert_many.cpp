@@ -19,6 +19,7 @@
 
 #include "convert.h"
 #include "file_io.h"
+#include "platform/name_case.h"
 #include "progress.h"
 
 namespace oct::tool {
@@ -83,22 +84,23 @@ int parseOptions(CommandArgs args, ToolContext& context, Options& o) {
 }
 
 // STEM of each input, and the file it writes in `dir`. Refuses names
-// without a file part, and two inputs that would write the same file:
-// names that differ only in ASCII letter case count as the same, because a
-// Windows or macOS folder holds only one of them.
+// without a file part, and two inputs that would write the same file in a
+// folder that folds letter case (a Windows folder holds only one of "Ä" and
+// "ä"): names are compared as such a folder compares them (plat::nameFoldCase),
+// on every system, so that a run that works on one works on the other.
 int planJobs(const Options& o, ToolContext& context, std::vector<Job>& jobs) {
     const std::string_view dir = *o.dir;
     const bool hasSeparator = (dir.back() == '/' || dir.back() == '\\');
     const std::string folder = std::string(dir) + (hasSeparator ? "" : "/");
     const char* extension = o.kind == ConvertOut::Bmp ? ".bmp" : o.kind == ConvertOut::Png ? ".png" : ".oct";
 
-    std::map<std::string, std::string_view> taken;  // folded output name -> the input that writes it
+    std::map<std::string, std::string_view> taken;  // folded stem -> the input that writes it
     for (const std::string_view in : o.inputs) {
         const std::filesystem::path name = toolPath(in).filename();
         if (name.empty() || name == "." || name == "..")
             return toolFail(context, kName, inQuotes(in) + " names a folder, not a file", kExitUsage);
         const std::string stem = toolUtf8(name.stem().u16string());
-        const auto [at, fresh] = taken.emplace(convertFoldCase(stem), in);
+        const auto [at, fresh] = taken.emplace(toolUtf8(plat::nameFoldCase(name.stem().u16string())), in);
         jobs.push_back({in, folder + stem + extension});
         if (!fresh)
             return toolFail(context, kName,

@@ -7,6 +7,7 @@
 
 #include "bmp_file.h"
 #include "draw/image_draw.h"
+#include "draw/primitives.h"
 #include "draw/session.h"
 #include "draw/text.h"
 #include "file_io.h"
@@ -76,8 +77,8 @@ bool runUnclip(DrawContext& c, ScriptRun&, const Args&, std::string&) {
     return true;
 }
 bool runFill(DrawContext& c, ScriptRun&, const Args& a, std::string& error) {
-    if (c.ops.fill(c, i32(a, 0), i32(a, 1), u32(a, 2)) == 0 && i32(a, 0) >= 0 && i32(a, 1) >= 0 &&
-        i32(a, 0) < c.width && i32(a, 1) < c.height) {
+    // A point outside the area fills nothing, and is no mistake of the script.
+    if (drwFill(c, i32(a, 0), i32(a, 1), u32(a, 2)) == FillResult::NoMemory) {
         error = "no memory for the fill";
         return false;
     }

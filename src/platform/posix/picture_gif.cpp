@@ -1,12 +1,15 @@
 // GIF through giflib. Opening reads the screen descriptor, checks it against
 // the limits, then walks the records once (image descriptors and graphics
 // control extensions, skipping the compressed data without decoding it) to
-// list the frames, at most maxFrames of them. Decoding a frame opens the
-// stream again and walks to it, so nothing but the frame list is kept.
+// list the frames, at most maxFrames of them. Decoding keeps one stream open
+// from frame to frame: frame n + 1 after frame n reads on from where frame n
+// ended, so decoding every frame in order reads the file once more, not once
+// a frame. A frame before the stream's place, or a failure, opens it again.
 #include <gif_lib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -21,13 +24,6 @@ struct GifFrameRecord {
     std::int32_t delayMs;
     FrameDisposal disposal;
     std::int32_t transparent;  // palette index, or −1
-};
-
-struct GifReader : PictureReader {
-    const std::uint8_t* data;
-    std::size_t size;
-    std::int32_t width, height;  // the logical screen, widened to hold the first frame
-    std::vector<GifFrameRecord> frames;
 };
 
 // giflib reads through this; it never reads past the caller's bytes.
@@ -65,6 +61,25 @@ private:
     MemorySource source_;
     GifFileType* gif_ = nullptr;
 };
+
+struct GifReader : PictureReader {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::int32_t width, height;  // the logical screen, widened to hold the first frame
+    std::vector<GifFrameRecord> frames;
+    std::unique_ptr<GifStream> stream;  // for decoding: null until the first frame, and after a failure
+    std::int32_t streamNext = 0;        // the frame whose image descriptor the stream reads next
+};
+
+// giflib keeps a copy of every image descriptor it reads in an array that
+// grows by one each time, so a walk over thousands of frames would copy it
+// thousands of times. This reader uses the current descriptor (gif->Image)
+// only: the copies go as they come. GifFreeSavedImages leaves the count,
+// which the next descriptor's copy is placed by, to its caller.
+void forgetSavedImages(GifFileType* gif) {
+    GifFreeSavedImages(gif);
+    gif->ImageCount = 0;
+}
 
 // Skips the compressed data of the image whose descriptor was just read.
 bool skipImageData(GifFileType* gif) {
@@ -130,6 +145,7 @@ PictureReader* gifOpen(const std::uint8_t* data, std::size_t size, const Picture
             if (type != IMAGE_DESC_RECORD_TYPE || DGifGetImageDesc(gif) == GIF_ERROR) {
                 break;
             }
+            forgetSavedImages(gif);
             const GifImageDesc& desc = gif->Image;
             if (!depth && desc.ColorMap) depth = desc.ColorMap->BitsPerPixel;
             const bool ok = skipImageData(gif);
@@ -202,29 +218,57 @@ bool gifFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) 
     return true;
 }
 
-bool gifDecode(PictureReader* base, std::int32_t index, const RowTarget& target) {
-    const auto* reader = static_cast<GifReader*>(base);
-    const GifFrameRecord& record = reader->frames[static_cast<std::size_t>(index)];
-    GifStream stream(reader->data, reader->size);
-    GifFileType* gif = stream.get();
-    if (!gif) return false;
-
-    // Walk to the frame's image descriptor.
-    std::int32_t seen = -1;
-    GraphicsControlBlock control{};
-    bool haveControl = false;
-    while (seen < index) {
-        GifRecordType type = UNDEFINED_RECORD_TYPE;
-        if (DGifGetRecordType(gif, &type) == GIF_ERROR) return false;
-        if (type == EXTENSION_RECORD_TYPE) {
-            if (!readExtension(gif, control, haveControl)) return false;
-        } else if (type == IMAGE_DESC_RECORD_TYPE) {
-            if (DGifGetImageDesc(gif) == GIF_ERROR) return false;
-            if (++seen < index && !skipImageData(gif)) return false;
-        } else {
-            return false;
+// Walks the reader's stream to frame `index`'s image descriptor, opening it
+// again from the start when it stands past that frame or is gone. False, the
+// stream dropped, when the records cannot be read.
+GifFileType* gifSeekFrame(GifReader& reader, std::int32_t index) {
+    if (reader.stream && reader.streamNext > index) reader.stream.reset();
+    if (!reader.stream) {
+        reader.stream.reset(new (std::nothrow) GifStream(reader.data, reader.size));
+        reader.streamNext = 0;
+        if (!reader.stream || !reader.stream->get()) {
+            reader.stream.reset();
+            return nullptr;
         }
     }
+    GifFileType* gif = reader.stream->get();
+    GraphicsControlBlock control{};
+    bool haveControl = false;
+    auto fail = [&reader]() -> GifFileType* {
+        reader.stream.reset();
+        return nullptr;
+    };
+    for (;;) {
+        GifRecordType type = UNDEFINED_RECORD_TYPE;
+        if (DGifGetRecordType(gif, &type) == GIF_ERROR) return fail();
+        if (type == EXTENSION_RECORD_TYPE) {
+            if (!readExtension(gif, control, haveControl)) return fail();
+        } else if (type == IMAGE_DESC_RECORD_TYPE) {
+            if (DGifGetImageDesc(gif) == GIF_ERROR) return fail();
+            forgetSavedImages(gif);
+            if (reader.streamNext++ == index) return gif;
+            if (!skipImageData(gif)) return fail();
+        } else {
+            return fail();
+        }
+    }
+}
+
+bool gifDecode(PictureReader* base, std::int32_t index, const RowTarget& target) {
+    auto* reader = static_cast<GifReader*>(base);
+    const GifFrameRecord& record = reader->frames[static_cast<std::size_t>(index)];
+    GifFileType* gif = gifSeekFrame(*reader, index);
+    if (!gif) return false;
+    // Until every row is read the stream stands inside this frame's data.
+    bool whole = false;
+    struct DropUnlessWhole {
+        GifReader& reader;
+        const bool& whole;
+        ~DropUnlessWhole() {
+            if (!whole) reader.stream.reset();
+        }
+    } drop{*reader, whole};
+
     const GifImageDesc& desc = gif->Image;
     const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
     if (!map || desc.Width != record.width || desc.Height != record.height) return false;
@@ -264,6 +308,8 @@ bool gifDecode(PictureReader* base, std::int32_t index, const RowTarget& target)
             }
         }
     }
+    // giflib has read past the frame's last data block with its last row.
+    whole = true;
     return true;
 }
 

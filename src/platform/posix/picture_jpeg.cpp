@@ -10,7 +10,9 @@
 #include <new>
 #include <vector>
 
+#include "platform/jpeg_segments.h"
 #include "platform/picture_failure.h"
+#include "platform/picture_pixels.h"
 #include "platform/pictures.h"
 #include "platform/posix/picture.h"
 
@@ -27,23 +29,14 @@ struct JpegReader : PictureReader {
 };
 
 // Adobe APP14 segment ("Adobe" then version, flags and transform), looked for
-// among the markers before the first scan.
+// among the segments before the first scan.
 //   FF EE  length(2, big-endian)  "Adobe" ...
 bool hasAdobeMarker(const std::uint8_t* data, std::size_t size) {
-    std::size_t at = 2;  // past SOI
-    while (at + 4 <= size) {
-        if (data[at] != 0xFF) return false;
-        const std::uint8_t marker = data[at + 1];
-        if (marker == 0xFF) {  // fill byte
-            ++at;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) return false;  // start of scan, end of image
-        const std::size_t length = static_cast<std::size_t>(data[at + 2]) << 8 | data[at + 3];
-        if (length < 2 || length > size - at - 2) return false;
-        if (marker == 0xEE && length >= 7 && std::memcmp(data + at + 4, "Adobe", 5) == 0) return true;
-        at += 2 + length;
-    }
+    JpegSegments segments({data, size});
+    JpegSegment segment{};
+    while (segments.next(segment))
+        if (segment.marker == 0xEE && segment.body.size() >= 5 && std::memcmp(segment.body.data(), "Adobe", 5) == 0)
+            return true;
     return false;
 }
 
@@ -61,12 +54,13 @@ PictureReader* jpegOpen(const std::uint8_t* data, std::size_t size, const Pictur
     tjhandle handle = tjInitDecompress();
     if (!handle) return nullptr;
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
-    if (tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &width, &height, &subsampling,
-                            &colourspace) != 0)
-        jpegDamaged(handle);
-    else if (!pictureFits(limits, width, height))
-        width = 0;
-    if (width == 0 || !pictureFits(limits, width, height)) {
+    // A warning (stray bytes between segments, say) leaves the headers read:
+    // libjpeg reads on, and so does the decode.
+    const int header = tjDecompressHeader3(handle, data, static_cast<unsigned long>(size), &width, &height,
+                                           &subsampling, &colourspace);
+    const bool read = header == 0 || tjGetErrorCode(handle) == TJERR_WARNING;
+    if (!read) jpegDamaged(handle);
+    if (!read || !pictureFits(limits, width, height)) {
         tjDestroy(handle);
         return nullptr;
     }
@@ -106,15 +100,6 @@ bool jpegFinished(tjhandle handle, int result) {
     return true;
 }
 
-// Pillow's CMYK to RGB: with C, M, Y, K as ink amounts (the Adobe files store
-// 255 − ink), each of R, G, B is (255 − K) − (ink × (255 − K)) / 255, the
-// division rounded as ((t >> 8) + t) >> 8 with t = a × b + 128.
-std::uint8_t inkToLight(std::uint8_t ink, std::uint8_t notBlack) {
-    const unsigned t = static_cast<unsigned>(ink) * notBlack + 128;
-    const unsigned covered = ((t >> 8) + t) >> 8;
-    return static_cast<std::uint8_t>(notBlack - covered);
-}
-
 bool jpegDecodeCmyk(JpegReader* reader, const RowTarget& target) {
     std::vector<std::uint8_t> cmyk;
     try {
@@ -130,9 +115,10 @@ bool jpegDecodeCmyk(JpegReader* reader, const RowTarget& target) {
         const std::uint8_t* src = cmyk.data() + static_cast<std::size_t>(reader->width) * 4 * y;
         std::uint8_t* dst = target.row(y);
         for (std::int32_t x = 0; x < reader->width; ++x, src += 4) {
-            const auto notBlack = static_cast<std::uint8_t>(255 - (src[3] ^ flip));
-            putPixel(dst, x, target.bpp, inkToLight(src[2] ^ flip, notBlack), inkToLight(src[1] ^ flip, notBlack),
-                     inkToLight(src[0] ^ flip, notBlack), 255);
+            // With C, M, Y, K as ink amounts; the Adobe files store 255 − ink.
+            const std::uint32_t black = src[3] ^ flip;
+            putPixel(dst, x, target.bpp, pixelCmykToLight(src[2] ^ flip, black),
+                     pixelCmykToLight(src[1] ^ flip, black), pixelCmykToLight(src[0] ^ flip, black), 255);
         }
     }
     return true;

@@ -272,6 +272,26 @@ bool readStripBand(TiffReader& r, int planes, RawBand& raw, std::uint32_t first)
     return true;
 }
 
+// Copies `count` bits from the start of `from` to `to`, starting at bit `at`
+// (bits counted from the high bit of each byte, as TIFF packs samples); the
+// bits of `to` before and after them stay as they are.
+void copyBits(std::uint8_t* to, std::uint64_t at, const std::uint8_t* from, std::uint64_t count) {
+    if (at % 8 == 0) {
+        std::memcpy(to + at / 8, from, static_cast<std::size_t>(count / 8));
+        if (count % 8 == 0) return;
+        const auto mask = static_cast<std::uint8_t>(0xFF << (8 - count % 8));
+        std::uint8_t& last = to[(at + count) / 8];
+        last = static_cast<std::uint8_t>((last & ~mask) | (from[count / 8] & mask));
+        return;
+    }
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const int bit = (from[i / 8] >> (7 - i % 8)) & 1;
+        std::uint8_t& byte = to[(at + i) / 8];
+        const auto mask = static_cast<std::uint8_t>(0x80 >> ((at + i) % 8));
+        byte = static_cast<std::uint8_t>(bit ? byte | mask : byte & ~mask);
+    }
+}
+
 // The row of tiles that starts at picture row `first`, for each plane.
 bool readTileBand(TiffReader& r, int planes, int samplesPerPlane, std::uint32_t tileWidth, std::uint32_t tileHeight,
                   std::vector<std::uint8_t>& tile, RawBand& raw, std::uint32_t first) {
@@ -284,12 +304,13 @@ bool readTileBand(TiffReader& r, int planes, int samplesPerPlane, std::uint32_t 
             const ttile_t index = TIFFComputeTile(r.tiff, tx, first, 0, static_cast<tsample_t>(p));
             if (index >= TIFFNumberOfTiles(r.tiff) || TIFFReadEncodedTile(r.tiff, index, tile.data(), tileBytes) < 0)
                 return false;
-            // Tile widths are multiples of 16, so every tile starts on a byte.
-            const std::size_t skip = static_cast<std::size_t>(tx * bitsPerPixel / 8);
-            const std::size_t copy = std::min<std::size_t>(
-                static_cast<std::size_t>((std::min(tileWidth, width - tx) * bitsPerPixel + 7) / 8), raw.rowBytes - skip);
+            // TIFF asks for tile widths in multiples of 16, but libtiff reads
+            // others too: with samples of fewer than 8 bits a tile may then
+            // start inside a byte, and its bits are shifted into place.
+            const std::uint64_t at = tx * bitsPerPixel;
+            const std::uint64_t bits = std::min(tileWidth, width - tx) * bitsPerPixel;
             for (std::uint32_t y = 0; y < raw.rows && y < tileHeight; ++y)
-                std::memcpy(raw.row(p, y) + skip, tile.data() + tileRowBytes * y, copy);
+                copyBits(raw.row(p, y), at, tile.data() + tileRowBytes * y, bits);
             if (tileWidth > width - tx) break;
         }
     return true;

@@ -163,6 +163,8 @@ TEST_F(OctToolConvertMany, UsageErrorsWriteNothing) {
         {{"-o", out, "-x", a}, "unknown option '-x'"},
         {{"-o", out, a, path("other/P0.oct")}, "would both write"},
         {{"-o", out, a, b, a}, "would both write"},
+        // Letters beyond ASCII fold as a Windows folder folds them.
+        {{"-o", out, path("") + "\xC3\x84.bmp", path("") + "\xC3\xA4.bmp"}, "would both write"},
         {{"-o", out, path("in/"), a}, "names a folder"},
         {{"-o", out, path("in/.."), a}, "names a folder"},
     };
@@ -175,6 +177,13 @@ TEST_F(OctToolConvertMany, UsageErrorsWriteNothing) {
         EXPECT_TRUE(oneLineMessage()) << shown << ": " << err();
         EXPECT_NE(err().find(c.says), std::string::npos) << shown << ": " << err();
         EXPECT_EQ(filesIn("out"), 0u) << shown;
+    }
+    // The Kelvin sign and "k" are two names there (the upper case of "k" is
+    // the letter K), as "\xC3\x9F" and "SS" are: none is refused.
+    for (const auto& pair : {std::pair{"\xE2\x84\xAA", "k"}, std::pair{"\xC3\x9F", "SS"}}) {
+        // Names in UTF-8, as the tool takes them, kept out of a narrow path.
+        run({"convert", "-o", out, path("") + pair.first + ".bmp", path("") + pair.second + ".bmp"});
+        EXPECT_EQ(err().find("would both write"), std::string::npos) << err();
     }
     // A missing folder is not made: the work fails before it starts.
     EXPECT_EQ(run({"convert", "-o", path("nowhere"), a, b}), 1);
