@@ -13,6 +13,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/picture_failure.h"
 #include "platform/pictures.h"
 #include "platform/posix/picture.h"
 
@@ -287,7 +288,8 @@ bool gifDecode(PictureReader* base, std::int32_t index, const RowTarget& target)
         const std::int32_t start = desc.Interlace ? kStart[pass] : 0;
         const std::int32_t step = desc.Interlace ? kStep[pass] : 1;
         for (std::int32_t y = start; y < desc.Height; y += step) {
-            if (DGifGetLine(gif, line.data(), desc.Width) == GIF_ERROR) return false;
+            if (DGifGetLine(gif, line.data(), desc.Width) == GIF_ERROR)
+                return pictureDamaged(PictureFormat::Gif, GifErrorString(gif->Error));
             const std::int32_t screenY = desc.Top + y;
             if (screenY >= reader->height || desc.Left >= reader->width) continue;  // clipped away
             std::uint8_t* dst = target.row(screenY - desc.Top);

@@ -14,6 +14,8 @@ struct ChildProcess {
 
 namespace {
 
+constexpr int kStartAttempts = 5;
+
 // Arguments are quoted whole; one that itself holds a quote is not supported.
 std::wstring commandLine(const std::u16string& program, const std::vector<std::u16string>& args) {
     std::wstring line = L"\"" + std::wstring(program.begin(), program.end()) + L"\"";
@@ -37,7 +39,14 @@ ChildProcess* childStart(const std::u16string& program, const std::vector<std::u
     si.hStdOutput = null;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi{};
-    const BOOL started = CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    // Right after a child was terminated, wine has refused the next start
+    // now and then (once in some thousand starts under load); a few more
+    // tries a little later start it.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < kStartAttempts && !started; ++attempt) {
+        if (attempt) Sleep(20 * attempt);
+        started = CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    }
     CloseHandle(null);
     if (!started) return nullptr;
     CloseHandle(pi.hThread);
