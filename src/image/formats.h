@@ -29,6 +29,9 @@ constexpr std::uint32_t kJpegFormat = imgFormatId('J', 'P', 'E', 'G');
 constexpr std::uint32_t kGifFormat = imgFormatId('G', 'I', 'F', '\0');
 constexpr std::uint32_t kTiffFormat = imgFormatId('T', 'I', 'F', 'F');
 constexpr std::uint32_t kWebpFormat = imgFormatId('W', 'E', 'B', 'P');
+constexpr std::uint32_t kHeifFormat = imgFormatId('H', 'E', 'I', 'F');
+constexpr std::uint32_t kAvifFormat = imgFormatId('A', 'V', 'I', 'F');
+constexpr std::uint32_t kJxlFormat = imgFormatId('J', 'X', 'L', '\0');
 // BigTIFF, told apart from TIFF by its version (43): no system here decodes
 // it (WIC has no codec for it), so it is refused on every system alike, as
 // a format without a codec. No decoder takes this id.
@@ -43,12 +46,18 @@ static_assert(kIconFormat == 0x4E4F4349);
 // 0 for none. Looks at the first bytes only: the file may still be corrupt.
 std::uint32_t imgSniffFormat(std::span<const std::uint8_t> data);
 
-// The format's name for people ("PNG", "JPEG", "GIF", "TIFF", "WebP", "BMP",
-// "icon", "BigTIFF"), or null for an id it does not know.
+// The format's name for people ("PNG", "JPEG", "GIF", "TIFF", "WebP", "HEIF",
+// "AVIF", "JPEG XL", "BMP", "icon", "BigTIFF"), or null for an id it does not
+// know.
 const char* imgFormatName(std::uint32_t format);
 
 // Whether this system can decode a format id at all: true for BMP and
-// icons, and for the five when the platform has their codec.
+// icons, and for the pictures when the platform has their codec.
 bool imgHasCodec(std::uint32_t format);
+
+// Records that a picture of the named format has no codec on this system
+// ("an AVIF picture, which this system has no codec for"), over any reason
+// recorded before: that is what the file is. Returns false.
+bool imgFailNoCodec(const char* formatName);
 
 }  // namespace oct

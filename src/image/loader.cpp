@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "image/decoder_registry.h"
-#include "image/foreign_formats.h"
 #include "image/formats.h"
 #include "image/icon_reader.h"
 #include "image/image.h"
@@ -72,8 +71,6 @@ void explainRefusal(const std::uint8_t* data, std::int32_t size) {
             imgFailNoCodec(name);
         else
             plat::failSet(plat::FailCode::Damaged, "damaged %s", name);
-    } else if (const char* foreign = imgForeignFormatName(bytes)) {
-        imgFailNoCodec(foreign);
     }
 }
 

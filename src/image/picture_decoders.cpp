@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "image/decoder_registry.h"
-#include "image/foreign_formats.h"
 #include "image/formats.h"
 #include "image/frame_screen.h"
 #include "image/image.h"
@@ -273,6 +272,12 @@ constexpr ImageDecoder kPictureDecoders[] = {
      .id = kTiffFormat},
     {.check = check<plat::PictureFormat::WebP, kWebpFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
      .id = kWebpFormat},
+    {.check = check<plat::PictureFormat::Heif, kHeifFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
+     .id = kHeifFormat},
+    {.check = check<plat::PictureFormat::Avif, kAvifFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
+     .id = kAvifFormat},
+    {.check = check<plat::PictureFormat::Jxl, kJxlFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
+     .id = kJxlFormat},
 };
 
 }  // namespace

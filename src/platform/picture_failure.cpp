@@ -12,6 +12,9 @@ const char* pictureFormatName(PictureFormat format) {
         case PictureFormat::Gif: return "GIF";
         case PictureFormat::Tiff: return "TIFF";
         case PictureFormat::WebP: return "WebP";
+        case PictureFormat::Heif: return "HEIF";
+        case PictureFormat::Avif: return "AVIF";
+        case PictureFormat::Jxl: return "JPEG XL";
     }
     return "picture";
 }

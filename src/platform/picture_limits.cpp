@@ -13,7 +13,11 @@ namespace {
 std::int64_t mostPixelsPerByte(PictureFormat format, const PictureLimits& limits) {
     switch (format) {
         case PictureFormat::Png:
-        case PictureFormat::WebP: return 8 * 1032;
+        case PictureFormat::WebP:
+        // A flat HEIF, AVIF or JPEG XL costs next to nothing a pixel too: held to PNG's.
+        case PictureFormat::Heif:
+        case PictureFormat::Avif:
+        case PictureFormat::Jxl: return 8 * 1032;
         case PictureFormat::Gif: return (4096 * 8 + 2) / 3;
         case PictureFormat::Jpeg: return 64 * 8;
         case PictureFormat::Tiff: return 8 * static_cast<std::int64_t>(limits.maxSide);

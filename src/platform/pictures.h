@@ -1,5 +1,7 @@
 // Picture codecs: PNG, JPEG, GIF, TIFF and WebP through the system's own
-// (WIC on Windows; libspng, TurboJPEG, giflib, libtiff and libwebp on Linux).
+// (WIC on Windows; libspng, TurboJPEG, giflib, libtiff and libwebp on Linux);
+// HEIF, AVIF and JPEG XL on Linux alone (libheif, libjxl), which apply the
+// orientation these formats carry themselves.
 // Both give the same pixels by these rules:
 //   - 16-bit samples become their high byte (v >> 8); gray samples of 1, 2
 //     and 4 bits are scaled by bit replication; palettes are expanded; gray
@@ -20,7 +22,7 @@
 namespace oct::plat {
 
 // The formats. The image layer recognises each by its signature before it asks.
-enum class PictureFormat : std::uint8_t { Png, Jpeg, Gif, Tiff, WebP };
+enum class PictureFormat : std::uint8_t { Png, Jpeg, Gif, Tiff, WebP, Heif, Avif, Jxl };
 
 // What a codec may allocate for one picture; a header that asks for more is
 // refused before any pixel buffer exists.
@@ -108,7 +110,7 @@ bool pictureDecode(PictureReader* reader, std::int32_t index, std::uint8_t* rows
 void pictureClose(PictureReader* reader);
 
 // Whether this system has a codec for the format at all (wine has none for
-// WebP), so that a refusal can say "no codec" rather than "corrupt".
+// WebP; Windows none here for HEIF, AVIF and JPEG XL), so that a refusal can say "no codec" rather than "corrupt".
 bool pictureHasCodec(PictureFormat format);
 
 }  // namespace oct::plat

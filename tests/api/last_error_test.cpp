@@ -94,6 +94,14 @@ bool matches(const std::string& text, const std::string& expected) {
     return text == expected;
 }
 
+// HEIF, AVIF and JPEG XL decode on Linux alone: their headers without a
+// picture are damaged there and have no codec on Windows.
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 const LoadCase kLoadCases[] = {
     {"missing file", nullptr, FailCode::NoSuchFile, "no such file"},
     {"folder", [](const fs::path& f) { fs::create_directory(f); }, FailCode::IsFolder, "a folder, not a file"},
@@ -112,11 +120,14 @@ const LoadCase kLoadCases[] = {
     {"BMP of 40000 × 40000 pixels", [](const fs::path& f) { put(f, bmpHeaderOnly(40000, 40000)); }, FailCode::TooLarge,
      "40000 × 40000 pixels; at most …"},
     {"HEIF", [](const fs::path& f) { put(f, std::string("\0\0\0\x18" "ftypheic\0\0\0\0mif1heic", 24)); },
-     FailCode::NoCodec, "a HEIF picture, which this system has no codec for"},
+     kWindows ? FailCode::NoCodec : FailCode::Damaged,
+     kWindows ? "a HEIF picture, which this system has no codec for" : "damaged HEIF…"},
     {"AVIF listing mif1 too", [](const fs::path& f) { put(f, std::string("\0\0\0\x1c" "ftypavif\0\0\0\0avifmif1miaf", 28)); },
-     FailCode::NoCodec, "an AVIF picture, which this system has no codec for"},
+     kWindows ? FailCode::NoCodec : FailCode::Damaged,
+     kWindows ? "an AVIF picture, which this system has no codec for" : "damaged AVIF…"},
     {"JPEG XL codestream", [](const fs::path& f) { put(f, std::string("\xff\x0a\xfa\x7f\x01\x90\x08", 7)); },
-     FailCode::NoCodec, "a JPEG XL picture, which this system has no codec for"},
+     kWindows ? FailCode::NoCodec : FailCode::Damaged,
+     kWindows ? "a JPEG XL picture, which this system has no codec for" : "damaged JPEG XL…"},
     {"level file without a size", [](const fs::path& f) { put(f, levelHeader(0, 5, 5, 40)); }, FailCode::Damaged,
      "damaged level file (its header gives no size)"},
     {"level file cut after its header", [](const fs::path& f) { put(f, levelHeader(8, 8, 64, 0)); }, FailCode::Damaged,

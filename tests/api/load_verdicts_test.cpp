@@ -21,6 +21,7 @@ enum class Verdict {
     Refused,       // on both systems
     NeedsWebp,     // a WebP: taken where the system has a codec for it (wine's WIC has none)
     NotUnderWine,  // a TIFF that wine's WIC cannot decode (JPEG or LogLuv inside, extra samples not alpha)
+    LinuxOnly,     // a HEIF, AVIF or JPEG XL: decoded on Linux, no codec on Windows
 };
 
 const char* nameOf(Verdict v) {
@@ -29,6 +30,7 @@ const char* nameOf(Verdict v) {
         case Verdict::Refused: return "Refused";
         case Verdict::NeedsWebp: return "NeedsWebp";
         case Verdict::NotUnderWine: return "NotUnderWine";
+        case Verdict::LinuxOnly: return "LinuxOnly";
     }
     return "?";
 }
@@ -459,6 +461,23 @@ const std::map<std::string, Verdict> kVerdicts = {
     {"data/palette/depth8-dither.bmp", Verdict::Taken},
     {"data/palette/depth8.bmp", Verdict::Taken},
     {"data/photo/harvesters.bmp", Verdict::Taken},
+    {"data/avif/libavif/LICENSE", Verdict::Refused},
+    {"data/avif/libavif/abc_color_irot_alpha_irot.avif", Verdict::LinuxOnly},
+    {"data/avif/libavif/colors-animated-8bpc.avif", Verdict::LinuxOnly},
+    {"data/avif/libavif/colors_hdr_srgb.avif", Verdict::LinuxOnly},
+    {"data/avif/libavif/sofa_grid1x5_420.avif", Verdict::LinuxOnly},
+    {"data/avif/libavif/white_1x1.avif", Verdict::LinuxOnly},
+    {"data/heif/libheif/LICENSE", Verdict::Refused},
+    {"data/heif/libheif/rainbow-451x461.heic", Verdict::LinuxOnly},
+    {"data/heif/libheif/with-alpha-512x512.heic", Verdict::LinuxOnly},
+    {"data/jxl/conformance/LICENSE", Verdict::Refused},
+    {"data/jxl/conformance/alpha_nonpremultiplied.jxl", Verdict::LinuxOnly},
+    {"data/jxl/conformance/alpha_premultiplied.jxl", Verdict::LinuxOnly},
+    {"data/jxl/conformance/animation_spline.jxl", Verdict::LinuxOnly},
+    {"data/jxl/conformance/bench_oriented_brg.jxl", Verdict::LinuxOnly},
+    {"data/jxl/conformance/grayscale.jxl", Verdict::LinuxOnly},
+    {"data/pictures-expected/levels.txt", Verdict::Refused},
+    {"data/pictures-expected/make_levels.py", Verdict::Refused},
     {"data/pictures-expected/expected.txt", Verdict::Refused},
     {"data/pictures-expected/make_expected.py", Verdict::Refused},
     {"data/pictures-expected/pixels-gif.pack", Verdict::Refused},
@@ -738,9 +757,11 @@ bool takenHere(Verdict v) {
         case Verdict::Refused: return false;
         case Verdict::NeedsWebp: return imgHasCodec(kWebpFormat);
 #ifdef _WIN32
-        case Verdict::NotUnderWine: return false;
+        case Verdict::NotUnderWine:
+        case Verdict::LinuxOnly: return false;
 #else
-        case Verdict::NotUnderWine: return true;
+        case Verdict::NotUnderWine:
+        case Verdict::LinuxOnly: return true;
 #endif
     }
     return false;

@@ -49,6 +49,8 @@ const Target kTargets[] = {
     {"gif_fuzz", fuzz::checkPictureLoad},
     {"tiff_fuzz", fuzz::checkPictureLoad},
     {"webp_fuzz", fuzz::checkPictureLoad},
+    {"heif_fuzz", fuzz::checkPictureLoad},
+    {"jxl_fuzz", fuzz::checkPictureLoad},
     {"orientation_fuzz", fuzz::checkOrientation},
     {"png_roundtrip_fuzz", fuzz::checkPngRoundTrip},
 };

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include <algorithm>
 
@@ -122,6 +124,40 @@ inline Bytes webpDeclaring(std::uint32_t side) {
     b.push_back(0x2F);
     le32(b, image | image << 14);
     b.resize(b.size() + 11, 0);
+    return b;
+}
+
+// The picture's bytes with every image spatial extent ("ispe": 4 bytes of
+// version and flags, then width and height, big-endian) declaring side × side.
+inline Bytes heifDeclaring(Bytes file, std::uint32_t side) {
+    for (std::size_t at = 0; at + 16 <= file.size(); ++at) {
+        if (std::memcmp(file.data() + at, "ispe", 4) != 0) continue;
+        for (std::size_t i = 0; i < 8; ++i) file[at + 8 + i] = static_cast<std::uint8_t>(side >> (24 - 8 * (i % 4)));
+    }
+    return file;
+}
+
+// A JPEG XL codestream whose size header declares side × side (side ≥ 2^18:
+// the 30-bit form of both sides), with default metadata, then zeros.
+inline Bytes jxlDeclaring(std::uint32_t side) {
+    Bytes b = {0xFF, 0x0A};
+    std::vector<bool> bits;
+    auto put = [&](std::uint64_t v, int n) {  // least significant bit first
+        for (int i = 0; i < n; ++i) bits.push_back((v >> i) & 1);
+    };
+    put(0, 1);             // not small
+    put(3, 2);             // height: 1 + 30 bits
+    put(side - 1, 30);
+    put(0, 3);             // no ratio: the width follows
+    put(3, 2);
+    put(side - 1, 30);
+    put(1, 1);             // all metadata default
+    for (std::size_t i = 0; i < bits.size(); i += 8) {
+        std::uint8_t byte = 0;
+        for (std::size_t j = 0; j < 8 && i + j < bits.size(); ++j) byte |= static_cast<std::uint8_t>(bits[i + j] << j);
+        b.push_back(byte);
+    }
+    b.resize(b.size() + 64, 0);
     return b;
 }
 

@@ -6,7 +6,6 @@
 #include "commands.h"
 #include "file_io.h"
 #include "image/bmp_reader.h"
-#include "image/foreign_formats.h"
 #include "image/formats.h"
 #include "image/icon_reader.h"
 #include "image/picture_decoders.h"
@@ -92,9 +91,10 @@ void describePicture(const PictureSummary& p, std::ostream& out) {
 // Why a picture whose format is known did not load: the library's reason.
 std::string refusalOf(std::uint32_t format, const std::string& what) {
     const std::string name = imgFormatName(format);
-    if (!imgHasCodec(format)) return what + " is a " + name + " picture, which this system has no codec for";
+    const std::string article = std::string("AEIOU").find(name[0]) != std::string::npos ? " is an " : " is a ";
+    if (!imgHasCodec(format)) return what + article + name + " picture, which this system has no codec for";
     const std::string reason = toolReason();
-    return what + " is a " + name + " picture the library cannot read: " + (reason.empty() ? "damaged" : reason);
+    return what + article + name + " picture the library cannot read: " + (reason.empty() ? "damaged" : reason);
 }
 
 // An icon's directory and the entry the library would build its icon from.
@@ -131,8 +131,6 @@ int runInfo(CommandArgs args, ToolContext& context) {
         if (isBmp && bmp.refusal) return toolFail(context, kName, what + " is a BMP file the library refuses: " + bmp.refusal);
         const std::uint32_t format = imgSniffFormat(*data);
         if (format && format != kBmpFormat) return toolFail(context, kName, refusalOf(format, what));
-        if (imgForeignFormatName(*data))
-            return toolFail(context, kName, what + ": " + toolReason());
         return toolFail(context, kName, what + " is neither a picture nor a level file");
     }
     const std::int64_t width = octWidth(record), height = octHeight(record), alpha = octAlpha(record);

@@ -57,6 +57,9 @@ const PictureCodec* codecFor(PictureFormat format) {
         case PictureFormat::Gif: return &kGifCodec;
         case PictureFormat::Tiff: return &kTiffCodec;
         case PictureFormat::WebP: return &kWebPCodec;
+        case PictureFormat::Heif: return &kHeifCodec;
+        case PictureFormat::Avif: return &kAvifCodec;
+        case PictureFormat::Jxl: return &kJxlCodec;
     }
     return nullptr;
 }

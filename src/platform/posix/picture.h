@@ -48,6 +48,9 @@ extern const PictureCodec kJpegCodec;
 extern const PictureCodec kGifCodec;
 extern const PictureCodec kTiffCodec;
 extern const PictureCodec kWebPCodec;
+extern const PictureCodec kHeifCodec;  // picture_heif.cpp, HEIF and AVIF
+extern const PictureCodec kAvifCodec;
+extern const PictureCodec kJxlCodec;   // picture_jxl.cpp
 
 // True when a width × height picture may be decoded under `limits`: each side
 // in 1 .. maxSide and width × height × 4 bytes within maxBytes.

@@ -33,6 +33,10 @@ const GUID& containerOf(PictureFormat format) {
         case PictureFormat::Gif: return GUID_ContainerFormatGif;
         case PictureFormat::Tiff: return GUID_ContainerFormatTiff;
         case PictureFormat::WebP: break;
+        // No container here: see pictureHasCodec.
+        case PictureFormat::Heif:
+        case PictureFormat::Avif:
+        case PictureFormat::Jxl: break;
     }
     return GUID_ContainerFormatWebp;
 }
@@ -254,6 +258,8 @@ bool decodeRows(const PictureReader& reader, std::int32_t index, std::uint8_t* r
 
 PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::size_t size,
                            const PictureLimits& limits, PictureInfo& info) {
+    if (format == PictureFormat::Heif || format == PictureFormat::Avif || format == PictureFormat::Jxl)
+        return nullptr;  // no codec: see pictureHasCodec
     PictureHeader header;
     if (!data || size == 0 || size > MAXDWORD || !pictureHeaderAdmits(format, data, size, limits, header))
         return nullptr;
@@ -291,6 +297,10 @@ bool pictureDecode(PictureReader* reader, std::int32_t index, std::uint8_t* rows
 void pictureClose(PictureReader* reader) { delete reader; }
 
 bool pictureHasCodec(PictureFormat format) {
+    // HEIF, AVIF and JPEG XL are refused on Windows for now: the WIC decoders
+    // some systems add for them are not asked (wine has none), so these
+    // pictures say "no codec" on every Windows alike.
+    if (format == PictureFormat::Heif || format == PictureFormat::Avif || format == PictureFormat::Jxl) return false;
     // WIC has a codec for a container when it can make a decoder for it.
     ComThread com;
     if (!com.usable()) return false;
