@@ -41,7 +41,7 @@ TEST(Module, StartRegistersTheDecodersInTheirOrder) {
     std::vector<std::uint32_t> ids;
     for (const ImageDecoder* decoder : imgDecoders()) ids.push_back(decoder->id);
     EXPECT_EQ(ids, (std::vector<std::uint32_t>{kBmpFormat, kPngFormat, kJpegFormat, kGifFormat, kTiffFormat,
-                                               kWebpFormat}));
+                                               kWebpFormat, kHeifFormat, kAvifFormat, kJxlFormat}));
 }
 
 void stepThatWorks() {}

@@ -49,5 +49,34 @@ TEST_F(OctTool, ConvertSaysWhyItCannotReadOrWrite) {
         << err();
 }
 
+// HEIF, AVIF and JPEG XL: described on Linux; on Windows a conversion ends
+// with exit 1 and says there is no codec for the format.
+TEST_F(OctTool, HeifAvifAndJpegXlAreReadOrSaidToLackACodec) {
+    const struct {
+        const char* leaf;
+        const char* name;
+        std::uint32_t format;
+        const char* noCodec;
+    } cases[] = {
+        {"heif/libheif/rainbow-451x461.heic", "in.heic", kHeifFormat, "a HEIF picture"},
+        {"avif/libavif/sofa_grid1x5_420.avif", "in.avif", kAvifFormat, "an AVIF picture"},
+        {"jxl/conformance/grayscale.jxl", "in.jxl", kJxlFormat, "a JPEG XL picture"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.leaf);
+        write(c.name, corpusFile(c.leaf));
+        if (imgHasCodec(c.format)) {
+            EXPECT_EQ(run({"info", path(c.name)}), 0) << err();
+            EXPECT_NE(out().find(std::string("kind:    ") + imgFormatName(c.format) + " picture"), std::string::npos)
+                << out();
+            continue;
+        }
+        EXPECT_EQ(run({"convert", path(c.name), path("out.oct")}), 1);
+        EXPECT_EQ(err(), "octtool convert: cannot read '" + path(c.name) + "': " + c.noCodec +
+                             ", which this system has no codec for\n");
+        EXPECT_FALSE(exists("out.oct"));
+    }
+}
+
 }  // namespace
 }  // namespace oct
