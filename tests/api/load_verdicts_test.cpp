@@ -741,6 +741,7 @@ const std::map<std::string, Verdict> kVerdicts = {
     {"data/webp/made/make_animation.py", Verdict::Refused},
     {"regressions/README.md", Verdict::Refused},
     {"regressions/catch_fuzz/icon-png-1600mb.ico", Verdict::Refused},
+    {"regressions/heif_fuzz/avif-damaged-av1-leaked-in-dav1d.avif", Verdict::Refused},
     {"regressions/catch_fuzz/icon-png-2gb.ico", Verdict::Refused},
     {"regressions/icon_fuzz/icon-png-1600mb.ico", Verdict::Refused},
     {"regressions/icon_fuzz/icon-png-2gb.ico", Verdict::Refused},

@@ -113,7 +113,13 @@ bool heifDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
     const heif_chroma chroma = wide ? (reader->alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
                                     : (reader->alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     heif_image* image = nullptr;
-    const heif_error error = heif_decode_image(reader->handle, &image, heif_colorspace_RGB, chroma, nullptr);
+    heif_decoding_options* options = heif_decoding_options_alloc();
+    if (!options) return failSet(FailCode::NoMemory, "out of memory");
+    // libheif's dav1d plugin leaks a little of dav1d's memory on each damaged
+    // AV1 stream; libaom's frees everything.
+    if (reader->format == PictureFormat::Avif) options->decoder_id = "aom";
+    const heif_error error = heif_decode_image(reader->handle, &image, heif_colorspace_RGB, chroma, options);
+    heif_decoding_options_free(options);
     if (error.code != heif_error_Ok) return heifFailed(reader->format, error);
     int stride = 0;
     const std::uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
