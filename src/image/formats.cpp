@@ -24,7 +24,7 @@ constexpr std::uint8_t kBigTiffBig[4] = {'M', 'M', 0, 43};
 constexpr std::uint8_t kRiff[4] = {'R', 'I', 'F', 'F'};
 constexpr std::uint8_t kWebp[4] = {'W', 'E', 'B', 'P'};
 
-// JPEG XL: a bare codestream, or the container's signature box.
+// JPEG XL: a bare codestream, or the container's signature box (docs/formats/heif-avif-jxl.md).
 constexpr std::uint8_t kJxlCodestream[2] = {0xFF, 0x0A};
 constexpr std::uint8_t kJxlContainer[12] = {0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 
@@ -33,8 +33,13 @@ bool startsWith(std::span<const std::uint8_t> data, const std::uint8_t (&signatu
     return data.size() >= at + N && std::memcmp(data.data() + at, signature, N) == 0;
 }
 
-// An ISO base media file starts with a box of type "ftyp": size 4 (big-endian),
-// type 4, major brand 4, minor version 4, then compatible brands of 4 each.
+// An ISO base media file starts with a box of type "ftyp" (docs/formats/heif-avif-jxl.md):
+//  off size
+//   0   4   box size, big-endian: 16 .. 4096
+//   4   4   "ftyp"
+//   8   4   major brand
+//  12   4   minor version        not read
+//  16  4n   compatible brands
 constexpr std::size_t kFtypBrandsAt = 16;
 constexpr std::uint32_t kMaxFtypSize = 4096;
 

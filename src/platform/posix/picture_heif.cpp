@@ -106,6 +106,19 @@ std::uint8_t straight(std::uint32_t c, std::uint32_t a) {
     return static_cast<std::uint8_t>(std::min<std::uint32_t>(255, 255 * c / a));
 }
 
+bool aomInstalled() {
+    static const bool installed = [] {
+        const heif_decoder_descriptor* decoders[8] = {};
+        const int count = heif_get_decoder_descriptors(heif_compression_AV1, decoders, 8);
+        for (int i = 0; i < count && i < 8; ++i) {
+            const char* id = heif_decoder_descriptor_get_id_name(decoders[i]);
+            if (id && std::strcmp(id, "aom") == 0) return true;
+        }
+        return false;
+    }();
+    return installed;
+}
+
 bool heifDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
     const auto* reader = static_cast<HeifReader*>(base);
     const bool wide = reader->bits > 8;
@@ -116,8 +129,9 @@ bool heifDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
     heif_decoding_options* options = heif_decoding_options_alloc();
     if (!options) return failSet(FailCode::NoMemory, "out of memory");
     // libheif's dav1d plugin leaks a little of dav1d's memory on each damaged
-    // AV1 stream; libaom's frees everything.
-    if (reader->format == PictureFormat::Avif) options->decoder_id = "aom";
+    // AV1 stream; libaom's frees everything. Where libaom is missing, the
+    // plugin libheif prefers.
+    if (reader->format == PictureFormat::Avif && aomInstalled()) options->decoder_id = "aom";
     const heif_error error = heif_decode_image(reader->handle, &image, heif_colorspace_RGB, chroma, options);
     heif_decoding_options_free(options);
     if (error.code != heif_error_Ok) return heifFailed(reader->format, error);
