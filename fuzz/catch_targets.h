@@ -70,7 +70,8 @@ inline bool samePicture(OctImage* a, OctImage* b) {
 // A record read and saved as a level file loads again as the same picture
 // with the same header. When an image decoder takes the bytes, the
 // decode state states what any picture of this library has: a positive size,
-// 24 or 32 bits from a source of 1 to 32, one frame without a delay.
+// 24 or 32 bits from a source of 1 to 255 bits a pixel (48 and 64 for
+// 16-bit samples), one frame without a delay.
 inline bool checkCatch(const std::uint8_t* data, std::size_t size) {
     constexpr std::int64_t kMaxPixels = std::int64_t{1} << 16;
     if (detail::statedPixels(data, size) > kMaxPixels) return true;
@@ -104,7 +105,7 @@ inline bool checkCatch(const std::uint8_t* data, std::size_t size) {
     }
     if (ok && size <= INT32_MAX && imgFindDecoder(data, static_cast<std::int32_t>(size))) {
         ok = imgDecodeWidth() > 0 && imgDecodeHeight() > 0 && (imgDecodeDepth() == 24 || imgDecodeDepth() == 32) &&
-             imgDecodeSourceDepth() >= 1 && imgDecodeSourceDepth() <= 32 && imgDecodeFrameCount() == 1 &&
+             imgDecodeSourceDepth() >= 1 && imgDecodeSourceDepth() <= 255 && imgDecodeFrameCount() == 1 &&
              imgDecodeFrameDelay() == 0;
         imgEndDecode();
     }

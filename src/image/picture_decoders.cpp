@@ -261,23 +261,16 @@ int check(DecodeContext& context) {
     return checkPicture(context, kFormat, kId);
 }
 
+template <plat::PictureFormat kFormat, std::uint32_t kId>
+constexpr ImageDecoder pictureDecoder() {
+    return {.check = check<kFormat, kId>, .decode = decodePicture, .cleanup = cleanupPicture, .id = kId};
+}
+
 constexpr ImageDecoder kPictureDecoders[] = {
-    {.check = check<plat::PictureFormat::Png, kPngFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
-     .id = kPngFormat},
-    {.check = check<plat::PictureFormat::Jpeg, kJpegFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
-     .id = kJpegFormat},
-    {.check = check<plat::PictureFormat::Gif, kGifFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
-     .id = kGifFormat},
-    {.check = check<plat::PictureFormat::Tiff, kTiffFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
-     .id = kTiffFormat},
-    {.check = check<plat::PictureFormat::WebP, kWebpFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
-     .id = kWebpFormat},
-    {.check = check<plat::PictureFormat::Heif, kHeifFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
-     .id = kHeifFormat},
-    {.check = check<plat::PictureFormat::Avif, kAvifFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
-     .id = kAvifFormat},
-    {.check = check<plat::PictureFormat::Jxl, kJxlFormat>, .decode = decodePicture, .cleanup = cleanupPicture,
-     .id = kJxlFormat},
+    pictureDecoder<plat::PictureFormat::Png, kPngFormat>(),   pictureDecoder<plat::PictureFormat::Jpeg, kJpegFormat>(),
+    pictureDecoder<plat::PictureFormat::Gif, kGifFormat>(),   pictureDecoder<plat::PictureFormat::Tiff, kTiffFormat>(),
+    pictureDecoder<plat::PictureFormat::WebP, kWebpFormat>(), pictureDecoder<plat::PictureFormat::Heif, kHeifFormat>(),
+    pictureDecoder<plat::PictureFormat::Avif, kAvifFormat>(), pictureDecoder<plat::PictureFormat::Jxl, kJxlFormat>(),
 };
 
 }  // namespace
