@@ -27,6 +27,8 @@ def _make(kind, tmp_path):
         path.write_bytes(b"hello")
     elif kind == "heif":
         path.write_bytes(HEIF)
+    elif kind == "bigtiff":
+        path.write_bytes((DATA / "tiff" / "made" / "palette-1c-8b-orientation-6.bigtiff.tif").read_bytes())
     elif kind == "huge-bmp":
         header = bytearray(54)
         header[0:2] = b"BM"
@@ -43,7 +45,9 @@ CASES = {
     "folder": (IsADirectoryError, errno.EISDIR, "a folder, not a file"),
     "cut-jpeg": (pyoct.OctDamagedError, errno.EINVAL, "damaged JPEG"),
     "text": (pyoct.OctFormatError, errno.EINVAL, "not a picture or level file this library knows"),
-    "heif": (pyoct.OctNoCodecError, errno.ENOTSUP, "a HEIF picture, which this system has no codec for"),
+    # The header alone: a HEIF without its image.
+    "heif": (pyoct.OctDamagedError, errno.EINVAL, "damaged HEIF"),
+    "bigtiff": (pyoct.OctNoCodecError, errno.ENOTSUP, "a BigTIFF picture, which this system has no codec for"),
     "huge-bmp": (pyoct.OctError, errno.EFBIG, "40000 × 40000 pixels; at most"),
 }
 
@@ -68,7 +72,7 @@ def test_a_failed_read_raises_what_the_library_found(kind, tmp_path):
 
 def test_the_five_causes_are_five_different_failures(tmp_path):
     seen = set()
-    for kind in ("missing", "folder", "cut-jpeg", "text", "heif"):
+    for kind in ("missing", "folder", "cut-jpeg", "text", "bigtiff"):
         with pytest.raises(pyoct.OctError) as caught:
             pyoct.open(_make(kind, tmp_path))
         seen.add((type(caught.value), caught.value.errno, caught.value.strerror))
@@ -106,4 +110,4 @@ def test_convert_many_reports_each_failure_with_its_reason(tmp_path):
     results = pyoct.convert_many(paths, out)
     errors = [error for _, _, error in results]
     assert isinstance(errors[0], pyoct.OctDamagedError) and errors[1] is None
-    assert isinstance(errors[2], pyoct.OctNoCodecError)
+    assert isinstance(errors[2], pyoct.OctDamagedError) and "HEIF" in errors[2].strerror
