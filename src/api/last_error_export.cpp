@@ -23,12 +23,9 @@ extern "C" {
 OCT_API int64_t octLastError(char* text, int64_t size) {
     const oct::plat::FailReason& reason = oct::plat::failLast();
     if (text && size > 0) {
-        std::size_t n = std::strlen(reason.text);
-        if (n > static_cast<std::uint64_t>(size - 1)) {
-            n = static_cast<std::size_t>(size - 1);
-            // Cut on a whole UTF-8 character.
-            while (n > 0 && (static_cast<unsigned char>(reason.text[n]) & 0xC0) == 0x80) --n;
-        }
+        const std::uint64_t room = static_cast<std::uint64_t>(size - 1);
+        const std::size_t length = std::strlen(reason.text);
+        const std::size_t n = oct::plat::failCutLength(reason.text, length, room < length ? room : length);
         std::memcpy(text, reason.text, n);
         text[n] = '\0';
     }

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace oct::plat {
 namespace {
@@ -11,17 +12,14 @@ namespace {
 thread_local FailReason tReason{};
 
 void record(FailCode code, const char* format, std::va_list args) {
+    // One byte more than the record holds, so that the cut can see whether
+    // the byte after it starts a character.
+    char text[kFailTextSize + 1];
+    const int length = format ? std::vsnprintf(text, sizeof text, format, args) : 0;
+    const std::size_t kept = length > 0 ? failCutLength(text, std::strlen(text), kFailTextSize - 1) : 0;
     tReason.code = code;
-    tReason.text[0] = '\0';
-    if (format && std::vsnprintf(tReason.text, sizeof tReason.text, format, args) < 0) tReason.text[0] = '\0';
-    // A cut text ends on a whole UTF-8 character.
-    std::size_t n = 0;
-    while (n < sizeof tReason.text && tReason.text[n]) ++n;
-    if (n == sizeof tReason.text - 1) {
-        while (n > 0 && (static_cast<unsigned char>(tReason.text[n - 1]) & 0xC0) == 0x80) --n;
-        if (n > 0 && static_cast<unsigned char>(tReason.text[n - 1]) >= 0xC0) --n;
-        tReason.text[n] = '\0';
-    }
+    std::memcpy(tReason.text, text, kept);
+    tReason.text[kept] = '\0';
 }
 
 }  // namespace
@@ -56,6 +54,13 @@ bool failNoMemory(std::uint64_t bytes) {
 }
 
 void failRestore(const FailReason& reason) { tReason = reason; }
+
+std::size_t failCutLength(const char* text, std::size_t length, std::size_t room) {
+    if (length <= room) return length;
+    std::size_t n = room;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    return n;
+}
 
 const FailReason& failLast() { return tReason; }
 

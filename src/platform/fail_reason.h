@@ -71,6 +71,10 @@ void failRestore(const FailReason& reason);
 // failBegin.
 const FailReason& failLast();
 
+// How many bytes of `text` (`length` of them) to keep within `room`: all,
+// or the most that end on a whole UTF-8 character.
+std::size_t failCutLength(const char* text, std::size_t length, std::size_t room);
+
 // The text that a code stands for where nothing more is known ("no such
 // file"); "" for None.
 const char* failCodeText(FailCode code);
