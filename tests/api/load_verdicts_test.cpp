@@ -742,6 +742,7 @@ const std::map<std::string, Verdict> kVerdicts = {
     {"regressions/README.md", Verdict::Refused},
     {"regressions/catch_fuzz/icon-png-1600mb.ico", Verdict::Refused},
     {"regressions/heif_fuzz/avif-damaged-av1-leaked-in-dav1d.avif", Verdict::Refused},
+    {"regressions/heif_fuzz/heif-brand-damaged-av1-leaked-in-dav1d.heif", Verdict::Refused},
     {"regressions/catch_fuzz/icon-png-2gb.ico", Verdict::Refused},
     {"regressions/catch_fuzz/jxl-sixteen-bit-source-depth.jxl", Verdict::Refused},
     {"regressions/icon_fuzz/icon-png-1600mb.ico", Verdict::Refused},

@@ -129,9 +129,11 @@ bool heifDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
     heif_decoding_options* options = heif_decoding_options_alloc();
     if (!options) return failSet(FailCode::NoMemory, "out of memory");
     // libheif's dav1d plugin leaks a little of dav1d's memory on each damaged
-    // AV1 stream; libaom's frees everything. Where libaom is missing, the
-    // plugin libheif prefers.
-    if (reader->format == PictureFormat::Avif && aomInstalled()) options->decoder_id = "aom";
+    // AV1 stream; libaom's frees everything. Asked for whatever the brands
+    // say, since a file branded HEIF may still hold AV1 items: libheif takes
+    // the named plugin only for the streams it decodes (HEVC still goes to
+    // its own). Where libaom is missing, the plugin libheif prefers.
+    if (aomInstalled()) options->decoder_id = "aom";
     const heif_error error = heif_decode_image(reader->handle, &image, heif_colorspace_RGB, chroma, options);
     heif_decoding_options_free(options);
     if (error.code != heif_error_Ok) return heifFailed(reader->format, error);
