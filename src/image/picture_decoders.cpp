@@ -205,9 +205,12 @@ bool decodeComposed(PictureState& s, std::int32_t index, std::uint8_t* bits, std
     plat::PictureFrame frame{};
     if (!plat::pictureFrameInfo(s.reader, index, frame)) return false;
     frame = imgClipFrame(s.screen, frame);
-    // A GIF's first frame is shown as it is stored: its transparent pixels
-    // keep their palette colour (with alpha 0), as viewers and Pillow keep it.
-    if (index == 0 && s.format == kGifFormat) frame.blend = false;
+    // A first frame is shown as it is stored, whatever its blend says: a
+    // GIF's transparent pixels keep their palette colour (with alpha 0), as
+    // viewers and Pillow keep it, and so do the colours a WebP encoder left
+    // under alpha 0, as libwebp's animation decoder shows them. Laid over the
+    // empty screen, blending would turn those pixels black.
+    if (index == 0) frame.blend = false;
     const std::int64_t framePitch = static_cast<std::int64_t>(frame.width) * 4;
     if (frame.width > 0 && frame.height > 0) {
         if (frame.disposal == plat::FrameDisposal::Previous) {

@@ -737,6 +737,7 @@ const std::map<std::string, Verdict> kVerdicts = {
     {"data/webp/libwebp-test-data/vp80-04-partitions-1404.webp", Verdict::NeedsWebp},
     {"data/webp/libwebp-test-data/vp80-05-sharpness-1428.webp", Verdict::NeedsWebp},
     {"data/webp/made/anim-alpha.webp", Verdict::NeedsWebp},
+    {"data/webp/made/anim-blend-first.webp", Verdict::NeedsWebp},
     {"data/webp/made/anim-lossy.webp", Verdict::NeedsWebp},
     {"data/webp/made/make_animation.py", Verdict::Refused},
     {"regressions/README.md", Verdict::Refused},

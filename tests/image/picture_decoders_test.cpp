@@ -14,6 +14,7 @@
 #include "platform/bitmaps.h"
 #include "platform/fail_inject.h"
 #include "platform/fail_reason.h"
+#include "platform/pictures.h"
 #include "test_files.h"
 
 namespace oct {
@@ -211,6 +212,26 @@ TEST(PictureDecoders, GifFramesAreComposedWithTheirDelays) {
     ASSERT_NE(record, nullptr);
     EXPECT_GT(octWidth(record), 0);
     octFree(record);
+}
+
+// A first frame marked to be blended is still shown as stored: the colours
+// its encoder kept under alpha 0 (the band of rows 10..13) come through, as
+// libwebp's animation decoder and Pillow show them, not blended to black.
+TEST(PictureDecoders, AFirstFrameShowsAsStoredWhateverItsBlend) {
+    if (!plat::pictureHasCodec(plat::PictureFormat::WebP)) GTEST_SKIP() << "no WebP codec on this system";
+    const std::int64_t id = load(picture("webp/made/anim-blend-first.webp"));
+    ASSERT_NE(id, 0);
+    const Bytes pixels = topDownPixels(id);
+    imgFreeImage(id);
+    ASSERT_EQ(pixels.size(), 60u * 40 * 4);
+    for (const std::int32_t y : {0, 11, 20})
+        for (const std::int32_t x : {0, 10, 30, 59}) {
+            SCOPED_TRACE(testing::Message() << "x " << x << ", y " << y);
+            const std::uint8_t* p = &pixels[(static_cast<std::size_t>(y) * 60 + x) * 4];
+            const Bytes stored = {static_cast<std::uint8_t>(255 - x * 4), static_cast<std::uint8_t>(y * 6),
+                                  static_cast<std::uint8_t>(x * 4), static_cast<std::uint8_t>(y >= 10 && y < 14 ? 0 : 255)};
+            EXPECT_EQ(Bytes(p, p + 4), stored);
+        }
 }
 
 // A GIF of a 128 x 128 screen with a two-colour table: frame 0 covers the
