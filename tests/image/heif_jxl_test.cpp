@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -121,20 +122,20 @@ TEST(HeifJxlPictures, DecodeAtTheReferenceSizeDepthAndLevels) {
     }
 }
 
-// What the levels cannot show: frames beyond the first are not kept, the
-// stored sample depth, and a picture whose alpha the reference decoder could
+// What the levels cannot show: the frame count of a sequence (whose first
+// frame alone a load keeps), the stored sample depth, and a picture whose alpha the reference decoder could
 // not write (premultiplied, at a depth other than its colour's).
 TEST(HeifJxlPictures, DescribeTheirFirstFrameAndStoredDepth) {
     const struct {
         const char* path;
-        int width, height, depth, sourceDepth;
+        int width, height, depth, sourceDepth, frames;
     } cases[] = {
-        {"avif/libavif/colors-animated-8bpc.avif", 150, 150, 24, 24},
-        {"avif/libavif/colors_hdr_srgb.avif", 200, 200, 24, 30},
-        {"heif/libheif/with-alpha-512x512.heic", 512, 512, 32, 32},
-        {"jxl/conformance/animation_spline.jxl", 320, 320, 24, 24},
-        {"jxl/conformance/grayscale.jxl", 200, 200, 24, 8},
-        {"jxl/conformance/alpha_premultiplied.jxl", 1024, 1024, 32, 0},
+        {"avif/libavif/colors-animated-8bpc.avif", 150, 150, 24, 24, 5},
+        {"avif/libavif/colors_hdr_srgb.avif", 200, 200, 24, 30, 1},
+        {"heif/libheif/with-alpha-512x512.heic", 512, 512, 32, 32, 1},
+        {"jxl/conformance/animation_spline.jxl", 320, 320, 24, 24, 60},
+        {"jxl/conformance/grayscale.jxl", 200, 200, 24, 8, 1},
+        {"jxl/conformance/alpha_premultiplied.jxl", 1024, 1024, 32, 0, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
@@ -149,10 +150,76 @@ TEST(HeifJxlPictures, DescribeTheirFirstFrameAndStoredDepth) {
         EXPECT_EQ(summary.height, c.height);
         EXPECT_EQ(summary.depth, c.depth);
         if (c.sourceDepth) EXPECT_EQ(summary.sourceDepth, c.sourceDepth);
-        EXPECT_EQ(summary.frameCount, 1);
+        EXPECT_EQ(summary.frameCount, c.frames);
         const std::int64_t id = load(data);
         EXPECT_NE(id, 0);
         imgFreeImage(id);
+    }
+}
+
+// Counts cannot see a mirror. A clean aperture, a quarter turn and a mirror,
+// one after the other: the gray levels of every pixel, top row first, as
+// avifdec's unturned decoding cropped, turned and mirrored by hand gives them.
+TEST(HeifJxlPictures, CropTurnAndMirrorApplyInTheirOrder) {
+    const Bytes data = octtest::readFile(kData / "avif/libavif/clap_irot_imir_non_essential.avif");
+    if (!imgHasCodec(imgSniffFormat(data))) GTEST_SKIP() << "no AVIF codec on this system";
+    static const char* const kRows[] = {"5444333222", "4443332222", "4443322221", "4433322211",
+                                        "3333222111", "3332221111", "3322211111", "3222111111"};
+    const std::int64_t id = load(data);
+    ASSERT_NE(id, 0) << plat::failLast().text;
+    const ImageObject* image = imgGetImage(id);
+    plat::BitmapDesc bm{};
+    ASSERT_TRUE(plat::bitmapDescribe(image->handle, bm));
+    ASSERT_EQ(bm.width, 10);
+    ASSERT_EQ(bm.height, 8);
+    const int bpp = bm.bitsPerPixel / 8;
+    for (std::int32_t y = 0; y < 8; ++y) {
+        // Bottom-up rows: the top row is the last in memory.
+        const auto* p = static_cast<const std::uint8_t*>(bm.bits) + static_cast<std::size_t>(7 - y) * bm.widthBytes;
+        std::string row;
+        for (std::int32_t x = 0; x < 10; ++x, p += bpp) row += static_cast<char>('0' + (p[0] + p[1] + p[2]) / 96);
+        EXPECT_EQ(row, kRows[y]) << "row " << y;
+    }
+    imgFreeImage(id);
+}
+
+// A sequence or an animation loads whole when asked: every frame covers
+// the picture, as the decoder composed it, with its display time; the first
+// is the picture a conversion takes.
+TEST(HeifJxlPictures, SequencesAndAnimationsLoadEveryFrame) {
+    const struct {
+        const char* path;
+        std::int32_t frames;
+        std::int32_t firstDelayMs;
+    } cases[] = {
+        {"avif/libavif/colors-animated-8bpc.avif", 5, 33},
+        {"jxl/conformance/animation_spline.jxl", 60, 20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const Bytes data = octtest::readFile(kData / c.path);
+        if (!imgHasCodec(imgSniffFormat(data))) continue;
+        const std::int64_t first = load(data);
+        ASSERT_NE(first, 0);
+        const ImageObject* still = imgGetImage(first);
+        const std::int32_t width = still->width, height = still->height;
+        const std::int64_t all =
+            imgLoadImageMemory(AnyId, data.data(), static_cast<std::int64_t>(data.size()), LoadFrames::All);
+        ASSERT_NE(all, 0) << plat::failLast().text;
+        const ImageObject* image = imgGetImage(all);
+        ASSERT_EQ(image->frameCount, c.frames);
+        ASSERT_NE(image->frames, nullptr);
+        EXPECT_EQ(image->width, width);
+        EXPECT_EQ(image->height, height);
+        EXPECT_NEAR(image->frames[0].delay, c.firstDelayMs, 1);
+        // The frames differ from one another: each was decoded, not the first again.
+        plat::BitmapDesc a{}, b{};
+        ASSERT_TRUE(plat::bitmapDescribe(image->frames[0].bitmap, a));
+        ASSERT_TRUE(plat::bitmapDescribe(image->frames[c.frames - 1].bitmap, b));
+        const std::size_t bytes = static_cast<std::size_t>(a.widthBytes) * static_cast<std::size_t>(a.height);
+        EXPECT_NE(std::memcmp(a.bits, b.bits, bytes), 0);
+        imgFreeImage(all);
+        imgFreeImage(first);
     }
 }
 

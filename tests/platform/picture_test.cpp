@@ -20,6 +20,7 @@
 
 #include "pack/container.h"
 #include "pack/registry.h"
+#include "platform/fail_reason.h"
 #include "platform/pictures.h"
 #include "picture_bombs.h"
 #include "test_files.h"
@@ -46,14 +47,19 @@ PictureFormat formatOfFolder(const std::string& folder) {
     if (folder.rfind("jpeg", 0) == 0) return PictureFormat::Jpeg;
     if (folder.rfind("gif", 0) == 0) return PictureFormat::Gif;
     if (folder.rfind("tiff", 0) == 0) return PictureFormat::Tiff;
+    if (folder.rfind("heif", 0) == 0) return PictureFormat::Heif;
+    if (folder.rfind("avif", 0) == 0) return PictureFormat::Avif;
+    if (folder.rfind("jxl", 0) == 0) return PictureFormat::Jxl;
     return PictureFormat::WebP;
 }
 PictureFormat formatOf(const std::string& path) { return formatOfFolder(path.substr(0, path.find('/'))); }
 
-// Pictures the platform has no codec for: under wine WIC has no WebP codec,
-// no JPEG inside TIFF and no gray with alpha in TIFF.
+// Pictures the platform has no codec for: under wine WIC has no WebP, HEIF,
+// AVIF or JPEG XL codec, no JPEG inside TIFF and no gray with alpha in TIFF.
 bool platformLacks(const std::string& path) {
-    return kWic && (formatOf(path) == PictureFormat::WebP || path.find(".jpg.tiff") != std::string::npos ||
+    const PictureFormat format = formatOf(path);
+    return kWic && (format == PictureFormat::WebP || format == PictureFormat::Heif || format == PictureFormat::Avif ||
+                    format == PictureFormat::Jxl || path.find(".jpg.tiff") != std::string::npos ||
                     path.find("minisblack-2c-8b-alpha.tiff") != std::string::npos);
 }
 
@@ -695,6 +701,40 @@ TEST(PictureThreads, DifferentPicturesDecodeAtOnce) {
         });
     for (auto& thread : threads) thread.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[static_cast<std::size_t>(t)], 0) << "thread " << t;
+}
+
+}  // namespace
+}  // namespace oct::plat
+
+namespace oct::plat {
+namespace {
+
+// Frames of a sequence or an animation come out the same whatever order they
+// are asked in: the readers that decode forwards go back for an earlier one.
+TEST(PictureDecode, FramesComeOutTheSameInAnyOrder) {
+    const char* paths[] = {"avif/libavif/colors-animated-8bpc.avif", "jxl/conformance/animation_spline.jxl",
+                           "webp/made/anim-alpha.webp", "gif/gif-test-suite/animated_loop_interlaced.gif"};
+    for (const char* path : paths) {
+        SCOPED_TRACE(path);
+        if (platformLacks(path)) continue;
+        Opened forwards(readPicture(path), formatOf(path));
+        Opened backwards(readPicture(path), formatOf(path));
+        ASSERT_NE(forwards.reader, nullptr) << failLast().text;
+        ASSERT_NE(backwards.reader, nullptr);
+        const std::int32_t frames = forwards.info.frameCount;
+        ASSERT_GT(frames, 1);
+        std::vector<Bytes> inOrder;
+        for (std::int32_t i = 0; i < frames; ++i) {
+            const Decoded d = decodeFrame(forwards.reader, i, 4, false);
+            ASSERT_TRUE(d.ok) << i;
+            inOrder.push_back(d.pixels);
+        }
+        for (const std::int32_t i : {frames - 1, 0, frames / 2, 1}) {
+            const Decoded d = decodeFrame(backwards.reader, i, 4, false);
+            ASSERT_TRUE(d.ok) << i;
+            EXPECT_EQ(d.pixels, inOrder[static_cast<std::size_t>(i)]) << "frame " << i;
+        }
+    }
 }
 
 }  // namespace

@@ -48,8 +48,8 @@ extern const PictureCodec kJpegCodec;
 extern const PictureCodec kGifCodec;
 extern const PictureCodec kTiffCodec;
 extern const PictureCodec kWebPCodec;
-extern const PictureCodec kHeifCodec;  // picture_heif.cpp, HEIF and AVIF
-extern const PictureCodec kAvifCodec;
+extern const PictureCodec kHeifCodec;  // picture_heif.cpp
+extern const PictureCodec kAvifCodec;  // picture_avif.cpp
 extern const PictureCodec kJxlCodec;   // picture_jxl.cpp
 
 // True when a width × height picture may be decoded under `limits`: each side

@@ -1,4 +1,4 @@
-// HEIF and AVIF through libheif: the primary image alone, with the
+// HEIF through libheif (AVIF has its own reader): the primary image alone, with the
 // transformations its properties name (rotation, mirroring, clean aperture)
 // applied as libheif applies them by default; no Exif orientation on top.
 // A grid is decoded whole by libheif; a sequence gives its primary image.
@@ -57,8 +57,8 @@ void heifRelease(HeifReader* reader) {
     delete reader;
 }
 
-PictureReader* heifOpenAs(PictureFormat format, const std::uint8_t* data, std::size_t size,
-                          const PictureLimits& limits, PictureInfo& info) {
+PictureReader* heifOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
+    constexpr PictureFormat format = PictureFormat::Heif;
     auto* reader = new (std::nothrow) HeifReader{};
     if (!reader) return nullptr;
     reader->format = format;
@@ -89,12 +89,6 @@ PictureReader* heifOpenAs(PictureFormat format, const std::uint8_t* data, std::s
     return reader;
 }
 
-PictureReader* heifOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
-    return heifOpenAs(PictureFormat::Heif, data, size, limits, info);
-}
-PictureReader* avifOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
-    return heifOpenAs(PictureFormat::Avif, data, size, limits, info);
-}
 
 bool heifFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) {
     const auto* reader = static_cast<HeifReader*>(base);
@@ -172,6 +166,5 @@ void heifClose(PictureReader* base) { heifRelease(static_cast<HeifReader*>(base)
 }  // namespace
 
 const PictureCodec kHeifCodec{.open = heifOpen, .frameInfo = heifFrameInfo, .decode = heifDecode, .close = heifClose};
-const PictureCodec kAvifCodec{.open = avifOpen, .frameInfo = heifFrameInfo, .decode = heifDecode, .close = heifClose};
 
 }  // namespace oct::plat

@@ -1,5 +1,5 @@
-// JPEG XL through libjxl: the first displayed frame (frames composed by the
-// decoder, as it does by default), turned upright by its orientation field
+// JPEG XL through libjxl: every displayed frame of an animation (frames
+// composed by the decoder, as it does by default), turned upright by its orientation field
 // as libjxl does by default, alpha made straight by the decoder. Samples of
 // up to 8 bits come as 8-bit values; wider ones come as 16 bits and keep
 // their high byte (v >> 8), the rule of every other format here. The rows
@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "platform/fail_reason.h"
 #include "platform/picture_failure.h"
@@ -20,8 +21,12 @@ namespace {
 
 struct JxlReader : PictureReader {
     JxlDecoder* decoder;
+    const std::uint8_t* data;
+    std::size_t size;
     std::int32_t width, height;  // upright
     bool alpha, gray, wide;
+    std::int32_t next;           // the displayed frame the decoder gives next
+    std::vector<std::int32_t> delays;  // of every displayed frame, in ms; one 0 for a still picture
 };
 
 const char* statusWords(JxlDecoderStatus status) {
@@ -40,9 +45,41 @@ void jxlRelease(JxlReader* reader) {
     delete reader;
 }
 
+// The display time of every frame an animation shows, read from the frame
+// headers alone by a decoder of its own (no pixels are decoded for it):
+// with frames composed, as here, a frame of no duration is laid under the
+// next and is not shown by itself. False when there are more than
+// `maxFrames`. Frames past damage are not counted: the frames before it
+// still show.
+bool countFrames(JxlReader& reader, const JxlBasicInfo& basic, std::int32_t maxFrames) {
+    reader.delays.clear();
+    JxlDecoder* counter = basic.have_animation ? JxlDecoderCreate(nullptr) : nullptr;
+    if (counter && !JxlDecoderSubscribeEvents(counter, JXL_DEC_FRAME) &&
+        !JxlDecoderSetInput(counter, reader.data, reader.size)) {
+        JxlDecoderCloseInput(counter);
+        const double msPerTick = basic.animation.tps_numerator
+                                     ? 1000.0 * basic.animation.tps_denominator / basic.animation.tps_numerator
+                                     : 0.0;
+        JxlFrameHeader header{};
+        while (JxlDecoderProcessInput(counter) == JXL_DEC_FRAME &&
+               JxlDecoderGetFrameHeader(counter, &header) == JXL_DEC_SUCCESS) {
+            if (reader.delays.size() >= static_cast<std::size_t>(maxFrames)) {
+                JxlDecoderDestroy(counter);
+                return false;
+            }
+            reader.delays.push_back(static_cast<std::int32_t>(std::clamp(header.duration * msPerTick + 0.5, 0.0, 1e9)));
+        }
+    }
+    if (counter) JxlDecoderDestroy(counter);
+    if (reader.delays.empty()) reader.delays.push_back(0);
+    return true;
+}
+
 PictureReader* jxlOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
     auto* reader = new (std::nothrow) JxlReader{};
     if (!reader) return nullptr;
+    reader->data = data;
+    reader->size = size;
     reader->decoder = JxlDecoderCreate(nullptr);
     if (!reader->decoder || JxlDecoderSubscribeEvents(reader->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) ||
         JxlDecoderSetUnpremultiplyAlpha(reader->decoder, JXL_TRUE) ||
@@ -76,13 +113,36 @@ PictureReader* jxlOpen(const std::uint8_t* data, std::size_t size, const Picture
     info.height = reader->height;
     info.sourceDepth = static_cast<std::int32_t>(basic.bits_per_sample * basic.num_color_channels + basic.alpha_bits);
     info.alpha = reader->alpha;
-    info.frameCount = 1;
+    if (!countFrames(*reader, basic, limits.maxFrames)) {
+        failSet(FailCode::TooLarge, "more than %d frames", limits.maxFrames);
+        return jxlRelease(reader), nullptr;
+    }
+    info.frameCount = static_cast<std::int32_t>(reader->delays.size());
     return reader;
 }
 
+// Every displayed frame covers the picture, the decoder having composed it.
 bool jxlFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) {
     const auto* reader = static_cast<JxlReader*>(base);
-    return pictureStillFrame(reader->width, reader->height, index, frame);
+    if (index < 0 || static_cast<std::size_t>(index) >= reader->delays.size()) return false;
+    frame = PictureFrame{0, 0, reader->width, reader->height, reader->delays[static_cast<std::size_t>(index)],
+                         FrameDisposal::Keep, false};
+    return true;
+}
+
+// Frames are asked for in order as a rule; any other goes back to the start
+// and skips to it.
+bool seekFrame(JxlReader& reader, std::int32_t index) {
+    if (index == reader.next) return true;
+    JxlDecoderRewind(reader.decoder);
+    if (JxlDecoderSubscribeEvents(reader.decoder, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) ||
+        JxlDecoderSetUnpremultiplyAlpha(reader.decoder, JXL_TRUE) ||
+        JxlDecoderSetInput(reader.decoder, reader.data, reader.size))
+        return jxlFailed(JXL_DEC_ERROR);
+    JxlDecoderCloseInput(reader.decoder);
+    JxlDecoderSkipFrames(reader.decoder, static_cast<std::size_t>(index));
+    reader.next = index;
+    return true;
 }
 
 struct RowSink {
@@ -111,14 +171,19 @@ void putRun(void* opaque, std::size_t x, std::size_t y, std::size_t count, const
     }
 }
 
-bool jxlDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
+bool jxlDecode(PictureReader* base, std::int32_t index, const RowTarget& target) {
     auto* reader = static_cast<JxlReader*>(base);
+    if (!seekFrame(*reader, index)) return false;
     const JxlPixelFormat format{static_cast<std::uint32_t>((reader->gray ? 1 : 3) + (reader->alpha ? 1 : 0)),
                                 reader->wide ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     RowSink sink{&target, reader};
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(reader->decoder);
-        if (status == JXL_DEC_FULL_IMAGE) return true;
+        if (status == JXL_DEC_FULL_IMAGE) {
+            ++reader->next;
+            return true;
+        }
+        if (status == JXL_DEC_BASIC_INFO) continue;  // again, after a rewind
         if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
             if (JxlDecoderSetImageOutCallback(reader->decoder, &format, putRun, &sink) != JXL_DEC_SUCCESS)
                 return jxlFailed(JXL_DEC_ERROR);

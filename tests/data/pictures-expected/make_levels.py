@@ -12,7 +12,11 @@ reference decodings made by Debian's tools into one folder:
 
 avifdec (libavif 0.11) writes abc_color_irot_alpha_irot.avif unrotated, so that
 one reference comes from heif-convert, which applies the rotation as the
-library does. djxl (libjxl 0.7) writes alpha_nonpremultiplied.jxl (12-bit
+library does. heif-convert refuses clap_irot_imir_non_essential.avif, so its
+reference is avifdec's unturned output cropped to the clean aperture (x 4..11,
+y 6..15), turned a quarter anti-clockwise and mirrored left to right by hand
+(numpy's fliplr(rot90(crop))). alpha_noispe.avif is decoded with
+`avifdec --no-strict`, as the library reads it. djxl (libjxl 0.7) writes alpha_nonpremultiplied.jxl (12-bit
 samples) with colours far from the conformance suite's own ref.png, whose
 copy in REFS stands in for it.
 
