@@ -18,7 +18,7 @@ namespace oct::fuzz {
 // not negative; the limits check must agree with the declared sizes.
 inline bool checkPictureHeader(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return true;
-    const auto format = static_cast<plat::PictureFormat>(data[0] % 5);
+    const auto format = static_cast<plat::PictureFormat>(data[0] % 8);
     const std::vector<std::uint8_t> bytes(data + 1, data + size);
     plat::PictureHeader header;
     if (!plat::pictureHeaderRead(format, bytes.empty() ? nullptr : bytes.data(), bytes.size(), header)) return true;

@@ -8,6 +8,7 @@
 #include "platform/fail_reason.h"
 #include "platform/jpeg_segments.h"
 #include "platform/picture_failure.h"
+#include "platform/picture_sizes_modern.h"
 #include "platform/pictures.h"
 
 namespace oct::plat {
@@ -436,10 +437,17 @@ bool pictureHeaderRead(PictureFormat format, const std::uint8_t* data, std::size
         case PictureFormat::Gif: ok = readGif(in, header); break;
         case PictureFormat::Tiff: ok = readTiff(in, data, size, header); break;
         case PictureFormat::WebP: ok = readWebp(in, header); break;
-        // No reader of their own: see pictureHeaderAdmits.
+        // Their sides alone; the codecs read the rest.
         case PictureFormat::Heif:
         case PictureFormat::Avif:
-        case PictureFormat::Jxl: return pictureDamaged(format, "no header reader for this format");
+        case PictureFormat::Jxl: {
+            const ModernSize sides =
+                format == PictureFormat::Jxl ? jxlDeclaredSize(data, size) : heifDeclaredSize(data, size);
+            if (!sides.found) return pictureDamaged(format, sides.why);
+            header.width = sides.width;
+            header.height = sides.height;
+            return true;
+        }
     }
     // The readers that name no cause of their own.
     return ok || pictureDamaged(format, "its headers are cut short or invalid");
@@ -464,12 +472,6 @@ bool pictureHeaderWithin(const PictureHeader& header, const PictureLimits& limit
 bool pictureHeaderAdmits(PictureFormat format, const std::uint8_t* data, std::size_t size,
                          const PictureLimits& limits, PictureHeader& header) {
     header = PictureHeader{};
-    // HEIF, AVIF and JPEG XL are read by their codecs alone (Linux), which are
-    // given the limits before they parse anything and report the sides
-    // before any pixel buffer exists; those sides then pass pictureFits and
-    // the data rule. Windows has no codec for them.
-    if (format == PictureFormat::Heif || format == PictureFormat::Avif || format == PictureFormat::Jxl)
-        return data && size != 0;
     if (!data || size == 0 || !pictureHeaderRead(format, data, size, header) || !pictureHeaderWithin(header, limits))
         return false;
     if (pictureDataSuffices(format, header.width, header.height, size, limits)) return true;

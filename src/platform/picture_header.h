@@ -40,9 +40,9 @@ bool pictureHeaderWithin(const PictureHeader& header, const PictureLimits& limit
 // The one gate that a picture passes, on every system, before any codec is
 // opened for it: its headers read (pictureHeaderRead), what they declare
 // within `limits` (pictureHeaderWithin), and data enough to fill it
-// (pictureDataSuffices). HEIF, AVIF and JPEG XL are left to their codecs,
-// which check the same limits from their own headers. False refuses the picture; `header` holds what was
-// read either way.
+// (pictureDataSuffices). For HEIF, AVIF and JPEG XL only the sides are read
+// here; their codecs check the same limits again from what they parse.
+// False refuses the picture; `header` holds what was read either way.
 bool pictureHeaderAdmits(PictureFormat format, const std::uint8_t* data, std::size_t size,
                          const PictureLimits& limits, PictureHeader& header);
 

@@ -78,15 +78,19 @@ std::vector<Bomb> bombs() {
         {"TIFF of 16384 x 16384 whose strip claims 4 GB", kTiffFormat, tiffClaiming(16384, 0xFFFFFF00u), true},
         {"TIFF of 4096 x 4096 whose strip claims 4 GB", kTiffFormat, tiffClaiming(4096, 0xFFFFFF00u), false},
         {"WebP canvas of 16383 x 16383", kWebpFormat, webpDeclaring(16383), true},
-        // Left to the codecs, which refuse them from their headers before any pixels.
         {"HEIF whose ispe declares 65535 x 65535", kHeifFormat,
          heifDeclaring(octtest::readFile(std::filesystem::path(OCT_CORPUS_DIR) / "heif/libheif/rainbow-451x461.heic"),
                        65535),
-         false},
+         true},
         {"AVIF whose ispe declares 65535 x 65535", kAvifFormat,
          heifDeclaring(octtest::readFile(std::filesystem::path(OCT_CORPUS_DIR) / "avif/libavif/white_1x1.avif"), 65535),
-         false},
-        {"JPEG XL size header of 2^20 x 2^20", kJxlFormat, jxlDeclaring(1u << 20), false},
+         true},
+        // Within the sides, past what a few hundred bytes can fill.
+        {"AVIF whose ispe declares 16384 x 16384", kAvifFormat,
+         heifDeclaring(octtest::readFile(std::filesystem::path(OCT_CORPUS_DIR) / "avif/libavif/white_1x1.avif"), 16384),
+         true},
+        {"JPEG XL size header of 2^20 x 2^20", kJxlFormat, jxlDeclaring(1u << 20), true},
+        {"JPEG XL size header of 1073741823 x 1073741823", kJxlFormat, jxlDeclaring(1073741823), true},
         // 69 frames kept as bitmaps of an 11308 x 256 screen: 800 MB from 8 KB.
         {"GIF of 69 frames on a wide screen", kGifFormat,
          octtest::readFile(std::filesystem::path(OCT_FUZZ_REGRESSIONS_DIR) / "jpeg_fuzz" /

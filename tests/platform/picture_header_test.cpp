@@ -18,6 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 void add(Bytes& b, std::initializer_list<std::uint8_t> v) { b.insert(b.end(), v); }
 void add(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+void add(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 void be32(Bytes& b, std::uint32_t v) { add(b, {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)}); }
 void le16(Bytes& b, std::uint32_t v) { add(b, {std::uint8_t(v), std::uint8_t(v >> 8)}); }
 void le24(Bytes& b, std::uint32_t v) { add(b, {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16)}); }
@@ -152,6 +153,71 @@ Bytes webpAnimation(std::uint32_t width, std::uint32_t height, std::initializer_
     return b;
 }
 
+// A JPEG XL codestream's size header: the small form (sides in eighths,
+// 5 bits) or the long one (a 2-bit selector of 9, 13, 18 or 30 bits), with a
+// width of its own (ratio 0) or one of the fixed ratios to the height.
+Bytes jxl(bool div8, std::uint32_t height, std::uint32_t ratio, std::uint32_t width) {
+    std::vector<bool> bits;
+    auto put = [&](std::uint64_t v, int n) {
+        for (int i = 0; i < n; ++i) bits.push_back((v >> i) & 1);
+    };
+    auto side = [&](std::uint32_t v) {
+        if (div8) return put(v / 8 - 1, 5);
+        static constexpr int kWidths[4] = {9, 13, 18, 30};
+        int selector = 0;
+        while (v - 1 >= (std::uint64_t{1} << kWidths[selector])) ++selector;
+        put(static_cast<std::uint64_t>(selector), 2);
+        put(v - 1, kWidths[selector]);
+    };
+    put(div8 ? 1 : 0, 1);
+    side(height);
+    put(ratio, 3);
+    if (ratio == 0) side(width);
+    Bytes b = {0xFF, 0x0A};
+    for (std::size_t i = 0; i < bits.size(); i += 8) {
+        std::uint8_t byte = 0;
+        for (std::size_t j = 0; j < 8 && i + j < bits.size(); ++j) byte |= static_cast<std::uint8_t>(bits[i + j] << j);
+        b.push_back(byte);
+    }
+    return b;
+}
+
+// An ISO base media box: its size, type and body; `large` writes the size in
+// the 64-bit form.
+Bytes box(const char* type, const Bytes& body, bool large = false) {
+    Bytes b;
+    const std::uint64_t size = body.size() + (large ? 16 : 8);
+    be32(b, large ? 1 : static_cast<std::uint32_t>(size));
+    b.insert(b.end(), type, type + 4);
+    if (large) {
+        be32(b, static_cast<std::uint32_t>(size >> 32));
+        be32(b, static_cast<std::uint32_t>(size));
+    }
+    add(b, body);
+    return b;
+}
+Bytes ispe(std::uint32_t width, std::uint32_t height) {
+    Bytes body = {0, 0, 0, 0};
+    be32(body, width);
+    be32(body, height);
+    return box("ispe", body);
+}
+// ftyp, then a meta box holding iprp/ipco with the given properties.
+Bytes heif(const Bytes& properties, bool largeMeta = false) {
+    Bytes ftyp = {'h', 'e', 'i', 'c', 0, 0, 0, 0, 'm', 'i', 'f', '1', 'h', 'e', 'i', 'c'};
+    Bytes meta = {0, 0, 0, 0};
+    add(meta, box("hdlr", Bytes(20, 0)));
+    add(meta, box("iprp", box("ipco", properties)));
+    Bytes b = box("ftyp", ftyp);
+    add(b, box("meta", meta, largeMeta));
+    return b;
+}
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const Bytes& p : parts) add(b, p);
+    return b;
+}
+
 struct HeaderCase {
     const char* name;
     PictureFormat format;
@@ -194,6 +260,23 @@ std::vector<HeaderCase> headerCases() {
         {"WebpLosslessWithAlpha", F::WebP, webpLossless(13, 1, true), true, 13, 1, 32, true},
         {"WebpLosslessOpaque", F::WebP, webpLossless(1, 13, false), true, 1, 13, 24, false},
         {"WebpAnimation", F::WebP, webpAnimation(64, 48, {10, 20, 30}), true, 64, 48, 24, false, 3},
+        // HEIF and AVIF: the largest sides any item declares; JPEG XL: its size header.
+        {"HeifOneItem", F::Heif, heif(ispe(4032, 3024)), true, 4032, 3024},
+        {"HeifGridAndTilesGiveTheGrid", F::Heif, heif(join({ispe(512, 512), ispe(4032, 3024), ispe(512, 512)})), true,
+         4032, 3024},
+        {"AvifInA64BitSizedMeta", F::Avif, heif(ispe(65535, 1), true), true, 65535, 1},
+        {"HeifCutSpatialExtent", F::Heif, heif(box("ispe", Bytes(8, 0))), false},
+        {"HeifNoSpatialExtent", F::Heif, heif(box("pixi", Bytes(8, 0))), false},
+        {"HeifNoMeta", F::Heif, box("ftyp", Bytes(8, 0)), false},
+        {"JxlSmallForm", F::Jxl, jxl(true, 256, 0, 64), true, 64, 256},
+        {"JxlLongForm", F::Jxl, jxl(false, 3024, 0, 4032), true, 4032, 3024},
+        {"JxlSixteenByNine", F::Jxl, jxl(false, 1080, 5, 0), true, 1920, 1080},
+        {"JxlWidestSides", F::Jxl, jxl(false, 1073741824, 0, 1073741824), true, 1073741824, 1073741824},
+        {"JxlInAContainer", F::Jxl,
+         join({box("JXL ", {0x0D, 0x0A, 0x87, 0x0A}), box("ftyp", Bytes(12, 0)), box("jxlc", jxl(true, 8, 1, 0))}),
+         true, 8, 8},
+        {"JxlContainerWithoutCodestream", F::Jxl, join({box("JXL ", {0x0D, 0x0A, 0x87, 0x0A}), box("ftyp", Bytes(12, 0))}),
+         false},
         {"PngBytesAreNoGif", F::Gif, png({}), false},
     };
 }
