@@ -26,19 +26,31 @@ namespace {
 // each tile once per row.
 constexpr std::size_t kBandBytes = std::size_t{4} << 20;
 
+// Containers the system's headers may not name yet: the JPEG XL codec of
+// recent Windows 11, and the AVIF one of the AV1 extension.
+constexpr GUID kContainerFormatJpegXL = {0xfec14e3f, 0x427a, 0x4736, {0xaa, 0xe6, 0x27, 0xed, 0x84, 0xf6, 0x93, 0x22}};
+constexpr GUID kContainerFormatAvif = {0xe1d60a82, 0x4d89, 0x4b65, {0xa1, 0xbd, 0x21, 0xfd, 0xd9, 0x50, 0x0d, 0x5a}};
+
 const GUID& containerOf(PictureFormat format) {
     switch (format) {
         case PictureFormat::Png: return GUID_ContainerFormatPng;
         case PictureFormat::Jpeg: return GUID_ContainerFormatJpeg;
         case PictureFormat::Gif: return GUID_ContainerFormatGif;
         case PictureFormat::Tiff: return GUID_ContainerFormatTiff;
-        case PictureFormat::WebP: break;
-        // No container here: see pictureHasCodec.
-        case PictureFormat::Heif:
-        case PictureFormat::Avif:
-        case PictureFormat::Jxl: break;
+        case PictureFormat::WebP: return GUID_ContainerFormatWebp;
+        case PictureFormat::Heif: return GUID_ContainerFormatHeif;
+        case PictureFormat::Avif: return kContainerFormatAvif;
+        case PictureFormat::Jxl: return kContainerFormatJpegXL;
     }
     return GUID_ContainerFormatWebp;
+}
+
+// Whether the decoder WIC chose by the bytes is the one for `format`: AVIF
+// may come from its own codec or from the HEIF one, which takes AV1 images
+// where the AV1 extension is installed.
+bool containerIs(PictureFormat format, const GUID& container) {
+    return IsEqualGUID(container, containerOf(format)) ||
+           (format == PictureFormat::Avif && IsEqualGUID(container, GUID_ContainerFormatHeif));
 }
 
 // Native layouts whose rows are converted here rather than by WIC: its
@@ -107,8 +119,7 @@ bool openDecoder(PictureReader& reader, const std::uint8_t* data, std::size_t si
         return wicFailed(reader.format, hr);
     // The codec is chosen by the bytes; it must be the one whose headers were checked.
     GUID container;
-    return SUCCEEDED(reader.decoder->GetContainerFormat(&container)) &&
-           IsEqualGUID(container, containerOf(reader.format));
+    return SUCCEEDED(reader.decoder->GetContainerFormat(&container)) && containerIs(reader.format, container);
 }
 
 // Frame `index` as the codec gives it, with its size.
@@ -137,6 +148,21 @@ PictureFrame frameOnScreen(const PictureReader& reader, IWICBitmapFrameDecode* f
     return f;
 }
 
+// What the frame's own pixel format says of its alpha and its bits, for the
+// formats whose headers the gate reads only the sides of.
+void pixelFormatFacts(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, PictureHeader& header) {
+    WICPixelFormatGUID format;
+    ComRef<IWICComponentInfo> component;
+    ComRef<IWICPixelFormatInfo2> info;
+    if (FAILED(frame->GetPixelFormat(&format)) || FAILED(factory->CreateComponentInfo(format, component.put())) ||
+        FAILED(component->QueryInterface(IID_IWICPixelFormatInfo2, reinterpret_cast<void**>(info.put()))))
+        return;
+    BOOL transparent = FALSE;
+    UINT bits = 0;
+    if (SUCCEEDED(info->SupportsTransparency(&transparent))) header.alpha = transparent != FALSE;
+    if (SUCCEEDED(info->GetBitsPerPixel(&bits)) && bits <= 255) header.sourceDepth = static_cast<std::int32_t>(bits);
+}
+
 bool describe(PictureReader& reader, const PictureHeader& header, const PictureLimits& limits) {
     UINT frames = 0;
     if (FAILED(reader.decoder->GetFrameCount(&frames)) || frames == 0) return false;
@@ -144,6 +170,9 @@ bool describe(PictureReader& reader, const PictureHeader& header, const PictureL
     UINT width, height;
     if (!codecFrame(reader, 0, first, width, height)) return false;
     PictureHeader decoded = header;
+    if (reader.format == PictureFormat::Heif || reader.format == PictureFormat::Avif ||
+        reader.format == PictureFormat::Jxl)
+        pixelFormatFacts(reader.factory.get(), first.get(), decoded);
     // GIF and animated WebP: the screen the headers declare. Otherwise the
     // codec's size, checked again in case it differs from the declared one.
     if (reader.format != PictureFormat::Gif && header.frameCount == 1) {
@@ -156,8 +185,8 @@ bool describe(PictureReader& reader, const PictureHeader& header, const PictureL
                              ? 1
                              : static_cast<std::int32_t>(std::min<UINT>(frames, INT32_MAX));
     if (!pictureHeaderWithin(decoded, limits)) return false;
-    reader.info = {.width = decoded.width, .height = decoded.height, .sourceDepth = header.sourceDepth,
-                   .alpha = header.alpha, .frameCount = decoded.frameCount, .clearColour = header.clearColour};
+    reader.info = {.width = decoded.width, .height = decoded.height, .sourceDepth = decoded.sourceDepth,
+                   .alpha = decoded.alpha, .frameCount = decoded.frameCount, .clearColour = header.clearColour};
     return true;
 }
 
@@ -258,8 +287,6 @@ bool decodeRows(const PictureReader& reader, std::int32_t index, std::uint8_t* r
 
 PictureReader* pictureOpen(PictureFormat format, const std::uint8_t* data, std::size_t size,
                            const PictureLimits& limits, PictureInfo& info) {
-    if (format == PictureFormat::Heif || format == PictureFormat::Avif || format == PictureFormat::Jxl)
-        return nullptr;  // no codec: see pictureHasCodec
     PictureHeader header;
     if (!data || size == 0 || size > MAXDWORD || !pictureHeaderAdmits(format, data, size, limits, header))
         return nullptr;
@@ -297,18 +324,19 @@ bool pictureDecode(PictureReader* reader, std::int32_t index, std::uint8_t* rows
 void pictureClose(PictureReader* reader) { delete reader; }
 
 bool pictureHasCodec(PictureFormat format) {
-    // HEIF, AVIF and JPEG XL are refused on Windows for now: the WIC decoders
-    // some systems add for them are not asked (wine has none), so these
-    // pictures say "no codec" on every Windows alike.
-    if (format == PictureFormat::Heif || format == PictureFormat::Avif || format == PictureFormat::Jxl) return false;
-    // WIC has a codec for a container when it can make a decoder for it.
+    // WIC has a codec for a container when it can make a decoder for it:
+    // HEIF, AVIF and JPEG XL where the system's extensions add one (wine has
+    // none of the three).
     ComThread com;
     if (!com.usable()) return false;
     ComRef<IWICImagingFactory> factory;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                reinterpret_cast<void**>(factory.put()))))
+        return false;
     ComRef<IWICBitmapDecoder> decoder;
-    return SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                      reinterpret_cast<void**>(factory.put()))) &&
-           SUCCEEDED(factory->CreateDecoder(containerOf(format), nullptr, decoder.put()));
+    if (SUCCEEDED(factory->CreateDecoder(containerOf(format), nullptr, decoder.put()))) return true;
+    return format == PictureFormat::Avif &&
+           SUCCEEDED(factory->CreateDecoder(GUID_ContainerFormatHeif, nullptr, decoder.put()));
 }
 
 }  // namespace oct::plat
