@@ -28,6 +28,10 @@ PICTURES = [
     DATA / "gif" / "pillow" / "transparent.gif",
     DATA / "tiff" / "libtiff" / "minisblack-2c-8b-alpha.tiff",
     DATA / "webp" / "libwebp-test-data" / "lossless1.webp",
+    # The pictures phones and the web make, through the same octLoad.
+    DATA / "heif" / "libheif" / "with-alpha-512x512.heic",
+    DATA / "avif" / "libavif" / "abc_color_irot_alpha_irot.avif",
+    DATA / "jxl" / "conformance" / "grayscale.jxl",
 ]
 
 # The byte values of the rebuilt picture, by level.

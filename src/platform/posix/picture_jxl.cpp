@@ -31,9 +31,10 @@ struct JxlReader : PictureReader {
 
 const char* statusWords(JxlDecoderStatus status) {
     switch (status) {
-        case JXL_DEC_ERROR: return "JXL_DEC_ERROR";
-        case JXL_DEC_NEED_MORE_INPUT: return "JXL_DEC_NEED_MORE_INPUT (cut short)";
-        case JXL_DEC_SUCCESS: return "JXL_DEC_SUCCESS before any image";
+        // libjxl tells a cut stream from a broken one only on stderr.
+        case JXL_DEC_ERROR: return "its data are invalid or cut short";
+        case JXL_DEC_NEED_MORE_INPUT: return "cut short";
+        case JXL_DEC_SUCCESS: return "no image in it";
         default: return "an unexpected decoder status";
     }
 }
