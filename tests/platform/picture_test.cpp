@@ -283,7 +283,7 @@ TEST(PictureDecode, PicturesBeyondThePeerAreReadOrRefusedAsTheirCodecAllows) {
     const Case cases[] = {
         // LogLuv: read through libtiff's RGBA path.
         {"tiff/libtiff/logluv-3c-16b.tiff", true, 1, 1, 48, false},
-        // 12-bit samples: this TurboJPEG decodes 8-bit JPEGs only.
+        // 12-bit samples: this libjpeg decodes 8-bit JPEGs only.
         {"jpeg/libjpeg-turbo/monkey12.jpg", false, 0, 0, 0, false},
     };
     for (const Case& c : cases) {
