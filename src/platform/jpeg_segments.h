@@ -1,6 +1,6 @@
 // The marker segments of a JPEG before its first scan, walked by the rule
 // libjpeg reads them by, for every reader of a JPEG's headers (the header
-// check, the EXIF orientation, the Adobe marker): one walk, one rule.
+// check, the EXIF orientation): one walk, one rule.
 //
 //   FF D8                      SOI, the file's first two bytes
 //   [stray bytes]              skipped up to the next FF (libjpeg warns and reads on)

@@ -1,5 +1,5 @@
 // Picture codecs: PNG, JPEG, GIF, TIFF and WebP through the system's own
-// (WIC on Windows; libspng, TurboJPEG, giflib, libtiff and libwebp on Linux);
+// (WIC on Windows; libspng, libjpeg-turbo, giflib, libtiff and libwebp on Linux);
 // HEIF, AVIF and JPEG XL on Linux alone (libheif, libjxl), which apply the
 // orientation these formats carry themselves.
 // Both give the same pixels by these rules:
@@ -7,8 +7,9 @@
 //     and 4 bits are scaled by bit replication; palettes are expanded; gray
 //     goes into blue, green and red alike.
 //   - No colour management: gamma, chromaticities, sRGB and ICC profiles are
-//     ignored. CMYK and YCCK JPEGs (Adobe, stored inverted) become RGB by
-//     the same integer rule as Pillow's conversion to RGB.
+//     ignored. CMYK and YCCK JPEGs are taken to be stored inverted, as
+//     Adobe's are, with or without Adobe's marker (as Pillow takes them),
+//     and become RGB by the same integer rule as Pillow's conversion to RGB.
 //   - Alpha is straight, never premultiplied; colour stored premultiplied (a
 //     TIFF's associated alpha) is made straight as Pillow does it: 255 × c / a,
 //     truncated, and left alone where a is 0 or 255.

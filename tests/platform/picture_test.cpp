@@ -290,7 +290,7 @@ TEST(PictureDecode, PicturesBeyondThePeerAreReadOrRefusedAsTheirCodecAllows) {
     const Case cases[] = {
         // LogLuv: read through libtiff's RGBA path.
         {"tiff/libtiff/logluv-3c-16b.tiff", true, 1, 1, 48, false},
-        // 12-bit samples: this TurboJPEG decodes 8-bit JPEGs only.
+        // 12-bit samples: this libjpeg decodes 8-bit JPEGs only.
         {"jpeg/libjpeg-turbo/monkey12.jpg", false, 0, 0, 0, false},
     };
     for (const Case& c : cases) {
@@ -315,7 +315,8 @@ TEST(PictureDecode, PicturesBeyondThePeerAreReadOrRefusedAsTheirCodecAllows) {
 // the pixels never change, and nothing is written outside them.
 TEST(PictureDecode, EveryLayoutGivesTheSamePixels) {
     const char* paths[] = {"png/pngsuite/basn6a16.png", "png/pngsuite/basi3p04.png", "jpeg/pillow/hopper.jpg",
-                           "jpeg/pillow/pil_sample_cmyk.jpg", "gif/pillow/transparent.gif",
+                           "jpeg/pillow/pil_sample_cmyk.jpg", "jpeg/made/sampling-3x1.jpg",
+                           "jpeg/made/ycck-sampling-2x2.jpg", "gif/pillow/transparent.gif",
                            "gif/gif-test-suite/animated_loop_interlaced.gif", "tiff/libtiff/palette-1c-4b.tiff",
                            "tiff/libtiff/minisblack-2c-8b-alpha.tiff", "webp/libwebp-test-data/lossy_alpha4.webp",
                            "webp/made/anim-alpha.webp"};
@@ -552,7 +553,8 @@ TEST(PictureBad, MalformedFilesEndCleanly) {
 
 TEST(PictureBad, TruncationsAtEveryLengthEndCleanly) {
     const char* paths[] = {"png/pngsuite/basi6a16.png", "jpeg/pillow/pil_sample_cmyk.jpg",
-                           "jpeg/libjpeg-turbo/testimgari.jpg", "gif/gif-test-suite/animated_transparent_loop.gif",
+                           "jpeg/libjpeg-turbo/testimgari.jpg", "jpeg/made/sampling-3x2-progressive.jpg",
+                           "jpeg/made/cmyk-sampling-2x2.jpg", "gif/gif-test-suite/animated_transparent_loop.gif",
                            "gif/pillow/iss634.gif", "tiff/libtiff/palette-1c-4b.tiff",
                            "tiff/libtiff/minisblack-2c-8b-alpha.tiff", "tiff/libtiff/quad-tile.jpg.tiff",
                            "webp/libwebp-test-data/lossy_alpha4.webp", "webp/made/anim-lossy.webp"};
@@ -574,7 +576,8 @@ TEST(PictureBad, TruncationsAtEveryLengthEndCleanly) {
 // Each byte of the headers in turn set to 0xFF and to 0x00: what a damaged
 // header says must never be believed past the limits or the data.
 TEST(PictureBad, DamagedHeadersEndCleanly) {
-    const char* paths[] = {"png/pngsuite/basn3p08.png", "jpeg/pillow/hopper.jpg", "gif/pillow/dispose_prev.gif",
+    const char* paths[] = {"png/pngsuite/basn3p08.png", "jpeg/pillow/hopper.jpg", "jpeg/made/sampling-4x2.jpg",
+                           "gif/pillow/dispose_prev.gif",
                            "tiff/libtiff/rgb-3c-16b.tiff", "webp/made/anim-alpha.webp"};
     for (const char* path : paths) {
         SCOPED_TRACE(path);
@@ -586,6 +589,72 @@ TEST(PictureBad, DamagedHeadersEndCleanly) {
                 damaged[at] = value;
                 (void)tryEverything(std::move(damaged), formatOf(path));
             }
+    }
+}
+
+// Damaged JPEGs on Linux: libjpeg's own words say why, and a decoding
+// fails where Pillow's does. Corrupt data that libjpeg skips or conceals is
+// read on; data that end before the last row, and any error, even one that
+// follows a warning or comes after the last row, fail it.
+TEST(PictureJpeg, DamageFailsAsPillowsDoesInLibjpegsWords) {
+    if (kWic) GTEST_SKIP() << "WIC has words of its own";
+    const Bytes whole = readPicture("jpeg/made/sampling-3x1.jpg");
+    ASSERT_GT(whole.size(), 600u);
+    ASSERT_EQ(whole[whole.size() - 2], 0xFF);
+    ASSERT_EQ(whole[whole.size() - 1], 0xD9);
+    const auto at = [&](std::size_t offset, std::initializer_list<std::uint8_t> bytes, std::size_t drop = 0) {
+        Bytes b(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(offset));
+        b.insert(b.end(), bytes);
+        b.insert(b.end(), whole.begin() + static_cast<std::ptrdiff_t>(offset + drop), whole.end());
+        return b;
+    };
+    const std::size_t eoi = whole.size() - 2;
+    const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(whole.size() * 3 / 4));
+    // Two stray bytes between SOI and the next segment: a warning while the headers are read.
+    const Bytes stray = at(2, {0x12, 0x34});
+    const Bytes strayThenCut(stray.begin(), stray.begin() + static_cast<std::ptrdiff_t>(stray.size() * 3 / 4));
+    // A frame of two components, which libjpeg makes no BGR of; its scan holds no data.
+    const Bytes twoComponents = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x0E, 0x08, 0x00, 0x10, 0x00, 0x10, 0x02, 1, 0x11,
+                                 0,    2,    0x11, 0,    0xFF, 0xDA, 0x00, 0x0A, 0x02, 1,    0,    2,    0,    0,
+                                 0x3F, 0,    0xFF, 0xD9};
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        bool opens, decodes;
+        const char* reason;  // "" when it decodes
+    };
+    const Case cases[] = {
+        {"whole", whole, true, true, ""},
+        {"cut in the scan", cut, true, false, "damaged JPEG (premature end of JPEG file)"},
+        {"stray bytes before a segment", stray, true, true, ""},
+        {"stray bytes, then cut in the scan", strayThenCut, true, false, "damaged JPEG (premature end of JPEG file)"},
+        {"stray bytes, then a second SOI after the last row", at(eoi, {0x00, 0x00, 0xFF, 0xD8}), true, false,
+         "damaged JPEG (invalid JPEG file structure: two SOI markers)"},
+        {"the data end in a segment after the last row", at(eoi, {0xFF, 0xE1, 0x00, 0x22, 'E', 'x'}, 2), true, true,
+         ""},
+        {"two components", twoComponents, false, false, "damaged JPEG (unsupported color conversion request)"},
+        {"12-bit samples", readPicture("jpeg/libjpeg-turbo/monkey12.jpg"), false, false,
+         "damaged JPEG (unsupported JPEG data precision 12)"},
+    };
+    Bytes wholePixels;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        failBegin();
+        Opened picture(c.bytes, PictureFormat::Jpeg);
+        ASSERT_EQ(picture.reader != nullptr, c.opens) << failLast().text;
+        Decoded d;
+        if (picture.reader) {
+            EXPECT_EQ(picture.info.width, 61);
+            EXPECT_EQ(picture.info.height, 45);
+            d = decodeFrame(picture.reader, 0, 3, false);
+            EXPECT_EQ(d.ok, c.decodes) << failLast().text;
+            EXPECT_TRUE(d.canariesHeld);
+        }
+        EXPECT_STREQ(failLast().text, c.reason);
+        EXPECT_EQ(failLast().code, c.reason[0] ? FailCode::Damaged : FailCode::None);
+        if (wholePixels.empty()) wholePixels = d.pixels;
+        // Nothing was made up where the data ended after the last row.
+        if (std::string(c.what) == "the data end in a segment after the last row") { EXPECT_TRUE(d.pixels == wholePixels); }
     }
 }
 

@@ -259,9 +259,13 @@ def main():
     lines = []
     for fmt, exts in FORMATS.items():
         blob = bytearray()
-        for root, _, files in sorted(os.walk(os.path.join(DATA, fmt))):
+        # The pictures made here come after those taken from elsewhere, so that
+        # adding some leaves the offsets of the others as they were.
+        walk = sorted(os.walk(os.path.join(DATA, fmt)), key=lambda entry: (os.path.basename(entry[0]) == "made", entry))
+        for root, _, files in walk:
             for name in sorted(files):
-                if not name.lower().endswith(exts):
+                # BigTIFF has no codec on Windows and the image layer refuses it on both systems.
+                if not name.lower().endswith(exts) or name.lower().endswith(".bigtiff.tif"):
                     continue
                 path = os.path.join(root, name)
                 rel = os.path.relpath(path, DATA)
