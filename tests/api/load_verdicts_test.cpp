@@ -766,6 +766,7 @@ const std::map<std::string, Verdict> kVerdicts = {
     {"regressions/icon_fuzz/icon-png-2gb.ico", Verdict::Refused},
     {"regressions/jpeg_fuzz/gif-69-frames-on-a-wide-screen.gif", Verdict::Refused},
     {"regressions/png_fuzz/bmp-wider-than-a-picture-side", Verdict::Taken},
+    {"regressions/tiff_fuzz/bits-times-samples-past-int32.tif", Verdict::Refused},
     {"regressions/tiff_fuzz/gray-separate-planes-extra-sample.tif", Verdict::NotUnderWine},
     {"regressions/tiff_fuzz/many-extra-samples-2gb.tif", Verdict::Refused},
     {"regressions/webp_fuzz/gif-many-frames-on-a-tall-screen.gif", Verdict::Refused},

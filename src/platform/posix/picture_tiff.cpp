@@ -12,15 +12,17 @@
 // The rule for a sample of more than 8 bits is its high byte, as for 16-bit
 // PNG: v >> (bits − 8), so 12-bit v >> 4, 16-bit v >> 8, 32-bit v >> 24, never
 // rounded. A signed sample is first offset to unsigned, v + 2^(bits − 1)
-// (−32768 .. 32767 to 0 .. 65535 for 16 bits), as libtiff's and Pillow's
-// readers map it; on the stored two's complement that is flipping the top
-// bit. CMYK ink becomes light by pixelCmykToLight, Pillow's rule.
-// Floating-point and complex samples are refused with that reason. Everything
-// else (other YCbCr, LogLuv, other inks, old-style JPEG …) goes through
+// (−32768 .. 32767 to 0 .. 65535 for 16 bits), so that the most negative
+// value is the darkest; on the stored two's complement that is flipping the
+// top bit. CMYK ink becomes light by pixelCmykToLight, Pillow's rule.
+// Floating-point and complex samples are refused with that reason (but for
+// LogLuv, whose codec gives 8-bit colour itself). Everything else (other
+// YCbCr, LogLuv, other inks, old-style JPEG …) goes through
 // TIFFReadRGBAImageOriented; see rgbaFallback for what that gives.
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -206,7 +208,9 @@ PictureReader* tiffOpen(const std::uint8_t* data, std::size_t size, const Pictur
         reader->alphaSample = colourSamples;
         reader->associated = extras[0] == EXTRASAMPLE_ASSOCALPHA;
     }
-    if (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXINT || format == SAMPLEFORMAT_COMPLEXIEEEFP) {
+    const bool logLuv = reader->photometric == PHOTOMETRIC_LOGLUV || reader->photometric == PHOTOMETRIC_LOGL;
+    if (!logLuv &&
+        (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXINT || format == SAMPLEFORMAT_COMPLEXIEEEFP)) {
         // No pixel rule maps these to 8 bits (a float's range is the file's
         // own), and libtiff's RGBA reader has none either. This reason, not
         // any libtiff recorded while it opened the file, is the one to tell.
@@ -220,7 +224,10 @@ PictureReader* tiffOpen(const std::uint8_t* data, std::size_t size, const Pictur
 
     info.width = reader->width;
     info.height = reader->height;
-    info.sourceDepth = reader->bits * reader->samples;
+    // Both counts come from the file, up to 65535 each: their product is
+    // kept within an int32 as the header reader keeps it.
+    info.sourceDepth = static_cast<std::int32_t>(
+        std::min<std::int64_t>(std::int64_t{reader->bits} * reader->samples, INT32_MAX));
     info.alpha = reader->alphaSample >= 0;
     info.frameCount = 1;
     return reader;
