@@ -34,8 +34,8 @@ v >> (bits - 8), of a signed sample offset to unsigned first, v + 2^(bits - 1)),
 gray value of 1-, 2-, 4- and 16-bit gray (Pillow compares it unscaled).
 
 Pillow's own TIFF reader takes each sample of uncompressed separate planes as 8 bits, whatever
-the file says; such files of wider samples are read through Pillow's libtiff path instead
-(TiffImagePlugin.READ_LIBTIFF), which reads them as stored.
+the file says; separate planes of wider samples are read through Pillow's libtiff path instead
+(TiffImagePlugin.READ_LIBTIFF, which compressed ones take anyway), which reads them as stored.
 """
 
 import os

@@ -173,7 +173,8 @@ def write(path, bits, spp, photometric, order="<", signed=False, alpha=None, pla
     entries = {256: (4, [W]), 257: (4, [H]), 258: (3, [bits] * spp), 259: (3, [tag_compression]),
                262: (3, [photometric]), 277: (3, [spp]), 284: (3, [planar])}
     if tile:
-        entries.update({322: (3, [tile[0]]), 323: (3, [tile[1]]), 324: (4, None), 325: (4, [len(b) for b in blocks])})
+        entries.update({322: (3, [tile[0]]), 323: (3, [tile[1]]), 324: (4, None),
+                        325: (4, [len(b) for b in blocks])})
     else:
         entries.update({273: (4, None), 278: (3, [rows]), 279: (4, [len(b) for b in blocks])})
     if predictor != 1:
