@@ -51,11 +51,24 @@ PictureFormat formatOfFolder(const std::string& folder) {
 }
 PictureFormat formatOf(const std::string& path) { return formatOfFolder(path.substr(0, path.find('/'))); }
 
-// Pictures the platform has no codec for: under wine WIC has no WebP codec,
-// no JPEG inside TIFF and no gray with alpha in TIFF.
+// Pictures the platform cannot decode: under wine WIC has no WebP codec, and
+// its TIFF codec takes no JPEG inside, no gray with alpha, no 12-bit samples
+// and no separate planes of 16-bit samples; 32-bit gray it opens but cannot
+// decode.
 bool platformLacks(const std::string& path) {
-    return kWic && (formatOf(path) == PictureFormat::WebP || path.find(".jpg.tiff") != std::string::npos ||
-                    path.find("minisblack-2c-8b-alpha.tiff") != std::string::npos);
+    if (!kWic) return false;
+    if (formatOf(path) == PictureFormat::WebP) return true;
+    if (formatOf(path) != PictureFormat::Tiff) return false;
+    for (const char* kind : {".jpg.tiff", "minisblack-2c-8b-alpha.tiff", "-12b", "-32b", "-16b-separate"})
+        if (path.find(kind) != std::string::npos) return true;
+    return false;
+}
+
+// Pictures the platform decodes otherwise than the rules: wine's WIC takes
+// signed TIFF samples as unsigned, every level 128 off. Their header facts
+// are checked, their pixels not.
+bool platformMisreads(const std::string& path) {
+    return kWic && formatOf(path) == PictureFormat::Tiff && path.find("-signed") != std::string::npos;
 }
 
 // WIC's JPEG decoder (IJG's under wine) upsamples chroma and rounds its
@@ -236,7 +249,7 @@ TEST(PictureDecode, EveryPictureGivesItsExpectedHeaderAndPixels) {
         ASSERT_FALSE(bytes.empty());
         Opened picture(bytes, format);
         if (platformLacks(e.path)) {
-            EXPECT_EQ(picture.reader, nullptr);
+            if (picture.reader) { EXPECT_FALSE(decodeFrame(picture.reader, 0, e.bpp, false).ok); }
             continue;
         }
         ASSERT_NE(picture.reader, nullptr);
@@ -249,6 +262,7 @@ TEST(PictureDecode, EveryPictureGivesItsExpectedHeaderAndPixels) {
         const Decoded d = decodeFrame(picture.reader, 0, e.bpp, false);
         ASSERT_TRUE(d.ok);
         ASSERT_EQ(d.pixels.size(), e.length);
+        if (platformMisreads(e.path)) continue;
         const Bytes& all = m.pixels.at(format);
         const bool stored = e.offset >= 0 && static_cast<std::size_t>(e.offset) + e.length <= all.size();
         if (kWic && format == PictureFormat::Jpeg) {
@@ -607,13 +621,13 @@ Bytes tiffOfRow(const TiffRow& t) {
 // The rule for wide samples: the high byte, v >> (bits − 8), after offsetting
 // a signed sample to unsigned (v + 2^(bits − 1)); CMYK ink by Pillow's rule,
 // premultiplied ink made straight first. Each row of pixels in both byte
-// orders, with the levels it must give: blue, green, red, alpha.
+// orders, with the levels it must give: blue, green, red, alpha. Under wine,
+// WIC decodes no 12- or 32-bit samples and no CMYK with alpha, and takes
+// signed samples as unsigned.
 TEST(PictureTiff, WideAndSignedSamplesTakeTheirHighByte) {
-#ifdef _WIN32
-    GTEST_SKIP() << "12-bit, 32-bit and signed samples are read by this reader of libtiff's samples (Linux)";
-#endif
     struct Case {
         const char* what;
+        bool wic;  // decoded alike under wine
         TiffRow row;
         std::vector<std::uint8_t> bgra;  // 4 a pixel
     };
@@ -623,32 +637,34 @@ TEST(PictureTiff, WideAndSignedSamplesTakeTheirHighByte) {
         return out;
     };
     const Case cases[] = {
-        {"12-bit", {12, 1, 1, 1, 0, false, {0, 15, 16, 0x7FF, 0x800, 0xFF0, 0xFFF}}, gray({0, 0, 1, 127, 128, 255, 255})},
-        {"16-bit", {16, 1, 1, 1, 0, false, {0xFF, 0x100, 0x7FFF, 0x8000, 0xFFFF}}, gray({0, 1, 127, 128, 255})},
-        {"32-bit", {32, 1, 1, 1, 0, false, {0xFFFFFF, 0x1000000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF}},
+        {"12-bit", false, {12, 1, 1, 1, 0, false, {0, 15, 16, 0x7FF, 0x800, 0xFF0, 0xFFF}},
+         gray({0, 0, 1, 127, 128, 255, 255})},
+        {"16-bit", true, {16, 1, 1, 1, 0, false, {0xFF, 0x100, 0x7FFF, 0x8000, 0xFFFF}}, gray({0, 1, 127, 128, 255})},
+        {"32-bit", false, {32, 1, 1, 1, 0, false, {0xFFFFFF, 0x1000000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF}},
          gray({0, 1, 127, 128, 255})},
         // −128, −1, 0, 127
-        {"signed 8-bit", {8, 2, 1, 1, 0, false, {0x80, 0xFF, 0, 0x7F}}, gray({0, 127, 128, 255})},
+        {"signed 8-bit", false, {8, 2, 1, 1, 0, false, {0x80, 0xFF, 0, 0x7F}}, gray({0, 127, 128, 255})},
         // −32768, −32513, −1, 0, 255, 256, 32767
-        {"signed 16-bit", {16, 2, 1, 1, 0, false, {0x8000, 0x80FF, 0xFFFF, 0, 0xFF, 0x100, 0x7FFF}},
+        {"signed 16-bit", false, {16, 2, 1, 1, 0, false, {0x8000, 0x80FF, 0xFFFF, 0, 0xFF, 0x100, 0x7FFF}},
          gray({0, 0, 127, 128, 128, 129, 255})},
         // −2^31, −1, 0, 2^24, 2^31 − 1
-        {"signed 32-bit", {32, 2, 1, 1, 0, false, {0x80000000, 0xFFFFFFFF, 0, 0x1000000, 0x7FFFFFFF}},
+        {"signed 32-bit", false, {32, 2, 1, 1, 0, false, {0x80000000, 0xFFFFFFFF, 0, 0x1000000, 0x7FFFFFFF}},
          gray({0, 127, 128, 129, 255})},
         // No ink, full cyan, half magenta, full black: 16-bit ink by its high byte.
-        {"16-bit CMYK",
+        {"16-bit CMYK", true,
          {16, 1, 5, 4, 0, false, {0, 0, 0, 0, 0xFFFF, 0, 0, 0, 0, 0x80FF, 0, 0, 0, 0, 0, 0xFFFF}},
          {255, 255, 255, 255, 255, 255, 0, 255, 255, 127, 255, 255, 0, 0, 0, 255}},
         // Premultiplied by alpha 128: half cyan is full cyan; with alpha 0
         // (and 255) the ink is as stored.
-        {"CMYK, premultiplied",
+        {"CMYK, premultiplied", false,
          {8, 1, 5, 5, 1, false, {128, 0, 0, 0, 128, 128, 0, 0, 0, 0, 0, 0, 0, 255, 255}},
          {255, 255, 0, 128, 255, 255, 127, 0, 0, 0, 0, 255}},
-        {"CMYK, straight alpha", {8, 1, 5, 5, 2, false, {128, 0, 0, 0, 128}}, {255, 255, 127, 128}},
+        {"CMYK, straight alpha", false, {8, 1, 5, 5, 2, false, {128, 0, 0, 0, 128}}, {255, 255, 127, 128}},
     };
     for (const Case& c : cases)
         for (const bool big : {false, true}) {
             SCOPED_TRACE(testing::Message() << c.what << (big ? ", big-endian" : ", little-endian"));
+            if (kWic && !c.wic) continue;
             TiffRow row = c.row;
             row.bigEndian = big;
             Opened tiff(tiffOfRow(row), PictureFormat::Tiff);
@@ -859,7 +875,7 @@ TEST(PictureArguments, MisuseIsRefused) {
 TEST(PictureThreads, DifferentPicturesDecodeAtOnce) {
     std::vector<std::string> paths;
     for (const auto& e : manifest().pictures)
-        if (!platformLacks(e.path) && e.info.width * e.info.height >= 1000 &&
+        if (!platformLacks(e.path) && !platformMisreads(e.path) && e.info.width * e.info.height >= 1000 &&
             !(kWic && formatOf(e.path) == PictureFormat::Jpeg))
             paths.push_back(e.path);
     ASSERT_GT(paths.size(), 40u);
