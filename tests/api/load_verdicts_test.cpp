@@ -20,7 +20,8 @@ enum class Verdict {
     Taken,         // on both systems
     Refused,       // on both systems
     NeedsWebp,     // a WebP: taken where the system has a codec for it (wine's WIC has none)
-    NotUnderWine,  // a TIFF that wine's WIC cannot decode (JPEG or LogLuv inside, extra samples not alpha)
+    NotUnderWine,  // a TIFF that wine's WIC cannot decode (JPEG or LogLuv inside, extra samples not alpha,
+                   // 12- or 32-bit samples, separate planes of 16-bit samples)
     LinuxOnly,     // a HEIF, AVIF or JPEG XL: decoded on Linux, no codec on Windows
 };
 
@@ -706,7 +707,24 @@ const std::map<std::string, Verdict> kVerdicts = {
     {"data/tiff/libtiff/rgb-3c-16b.tiff", Verdict::Taken},
     {"data/tiff/libtiff/rgb-3c-8b.tiff", Verdict::Taken},
     {"data/tiff/made/COPYRIGHT", Verdict::Refused},
+    {"data/tiff/made/make_depths.py", Verdict::Refused},
+    {"data/tiff/made/minisblack-1c-12b-be.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/minisblack-1c-12b.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/minisblack-1c-16b-signed-be-tiled.tif", Verdict::Taken},
+    {"data/tiff/made/minisblack-1c-16b-signed.tif", Verdict::Taken},
+    {"data/tiff/made/minisblack-1c-32b-be-tiled.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/minisblack-1c-32b.tif", Verdict::NotUnderWine},
     {"data/tiff/made/palette-1c-8b-orientation-6.bigtiff.tif", Verdict::Refused},
+    {"data/tiff/made/rgb-3c-16b-separate-be-deflate-predictor.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/rgb-3c-16b-separate-lzw-predictor.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/rgb-3c-16b-separate-tiled.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/rgb-3c-16b-separate.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/rgb-4c-16b-separate-alpha-be.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/rgb-4c-16b-separate-extra-sample.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/rgb-4c-16b-separate-premultiplied.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/separated-4c-16b-separate-be.tif", Verdict::NotUnderWine},
+    {"data/tiff/made/separated-4c-16b.tif", Verdict::Taken},
+    {"data/tiff/made/separated-4c-8b.tif", Verdict::Taken},
     {"data/webp/libwebp-test-data/alpha_color_cache.webp", Verdict::NeedsWebp},
     {"data/webp/libwebp-test-data/alpha_filter_0_method_1.webp", Verdict::NeedsWebp},
     {"data/webp/libwebp-test-data/alpha_filter_1.webp", Verdict::NeedsWebp},
@@ -765,6 +783,7 @@ const std::map<std::string, Verdict> kVerdicts = {
     {"regressions/icon_fuzz/icon-png-2gb.ico", Verdict::Refused},
     {"regressions/jpeg_fuzz/gif-69-frames-on-a-wide-screen.gif", Verdict::Refused},
     {"regressions/png_fuzz/bmp-wider-than-a-picture-side", Verdict::Taken},
+    {"regressions/tiff_fuzz/bits-times-samples-past-int32.tif", Verdict::Refused},
     {"regressions/tiff_fuzz/gray-separate-planes-extra-sample.tif", Verdict::NotUnderWine},
     {"regressions/tiff_fuzz/many-extra-samples-2gb.tif", Verdict::Refused},
     {"regressions/webp_fuzz/gif-many-frames-on-a-tall-screen.gif", Verdict::Refused},

@@ -1,22 +1,36 @@
 // TIFF through libtiff, first page only. libtiff's RGBA reader rounds 16-bit
-// samples, premultiplies unassociated alpha and turns some orientations, so
-// the common layouts are read here, strip by strip or tile by tile, and
-// converted by the pixel rules:
-//   gray (min-is-black or min-is-white) of 1, 2, 4, 8 or 16 bits, palette of
-//   1, 2, 4 or 8 bits, RGB of 8 or 16 bits, each with or without an extra
-//   sample, contiguous or in separate planes, unsigned, any compression
-//   libtiff decodes to samples (JPEG-compressed YCbCr is asked for as RGB).
-// Everything else (other YCbCr, LogLuv, CMYK, old-style JPEG, floats …) goes
-// through TIFFReadRGBAImageOriented; see rgbaFallback for what that gives.
+// samples, premultiplies unassociated alpha, turns some orientations, reads
+// signed samples as unsigned and has no 12-bit, 32-bit or 16-bit CMYK
+// samples at all, so the common layouts are read here, strip by strip or tile
+// by tile, and converted by the pixel rules:
+//   gray (min-is-black or min-is-white) of 1, 2, 4, 8, 12, 16 or 32 bits,
+//   palette of 1, 2, 4 or 8 bits, RGB and CMYK of 8, 12, 16 or 32 bits, each
+//   with or without an extra sample, contiguous or in separate planes,
+//   unsigned or (but for palettes and gray under 8 bits) signed, in either
+//   byte order, any compression and predictor libtiff decodes to samples
+//   (JPEG-compressed YCbCr is asked for as RGB).
+// The rule for a sample of more than 8 bits is its high byte, as for 16-bit
+// PNG: v >> (bits − 8), so 12-bit v >> 4, 16-bit v >> 8, 32-bit v >> 24, never
+// rounded. A signed sample is first offset to unsigned, v + 2^(bits − 1)
+// (−32768 .. 32767 to 0 .. 65535 for 16 bits), so that the most negative
+// value is the darkest; on the stored two's complement that is flipping the
+// top bit. CMYK ink becomes light by pixelCmykToLight, Pillow's rule.
+// Floating-point and complex samples are refused with that reason (but for
+// LogLuv, whose codec gives 8-bit colour itself). Everything else (other
+// YCbCr, LogLuv, other inks, old-style JPEG …) goes through
+// TIFFReadRGBAImageOriented; see rgbaFallback for what that gives.
 #include <tiffio.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "platform/fail_reason.h"
 #include "platform/picture_failure.h"
+#include "platform/picture_pixels.h"
 #include "platform/pictures.h"
 #include "platform/posix/picture.h"
 
@@ -78,7 +92,7 @@ int recordError(TIFF*, void*, const char*, const char* format, va_list args) {
 
 // --- the reader -------------------------------------------------------------
 
-enum class TiffLayout { Gray, Palette, Rgb, Fallback };
+enum class TiffLayout { Gray, Palette, Rgb, Cmyk, Fallback };
 
 struct TiffReader : PictureReader {
     MemorySource source;
@@ -89,12 +103,24 @@ struct TiffReader : PictureReader {
     std::uint16_t bits, samples, photometric, planar;
     std::int32_t alphaSample;  // sample index of the alpha, or −1
     bool associated;           // the alpha is premultiplied in the file
+    bool isSigned;             // two's complement samples (SampleFormat 2)
     std::uint16_t orientation;
 };
 
+// Bits a sample of colour (gray, RGB, CMYK) that sampleAt and to8 read:
+// whole bytes of 8, 16 or 32 bits, 12 bits packed across bytes.
+bool wideSampleBits(std::uint16_t bits) { return bits == 8 || bits == 12 || bits == 16 || bits == 32; }
+
 // The samples this reader converts itself; see the opening comment.
 TiffLayout layoutOf(TiffReader& r, std::uint16_t compression, std::uint16_t format) {
-    if (format != SAMPLEFORMAT_UINT) return TiffLayout::Fallback;
+    if (format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_INT) return TiffLayout::Fallback;
+    r.isSigned = format == SAMPLEFORMAT_INT;
+    // Signed samples are offset to unsigned for gray, RGB and CMYK of a byte
+    // or more; signed palette indices or signed samples of fewer bits mean
+    // nothing the rules map, and libtiff's reader takes them as it can.
+    const bool signedReadable = r.photometric == PHOTOMETRIC_MINISBLACK || r.photometric == PHOTOMETRIC_MINISWHITE ||
+                                r.photometric == PHOTOMETRIC_RGB || r.photometric == PHOTOMETRIC_SEPARATED;
+    if (r.isSigned && (!signedReadable || r.bits < 8)) return TiffLayout::Fallback;
     if (r.photometric == PHOTOMETRIC_YCBCR && compression == COMPRESSION_JPEG && r.planar == PLANARCONFIG_CONTIG &&
         r.bits == 8 && r.samples == 3) {
         // libtiff's JPEG codec converts to RGB itself when asked, as Pillow asks it.
@@ -106,14 +132,21 @@ TiffLayout layoutOf(TiffReader& r, std::uint16_t compression, std::uint16_t form
     switch (r.photometric) {
         case PHOTOMETRIC_MINISBLACK:
         case PHOTOMETRIC_MINISWHITE:
-            if (r.bits == 1 || r.bits == 2 || r.bits == 4 || r.bits == 8 || r.bits == 16) return TiffLayout::Gray;
+            if (r.bits == 1 || r.bits == 2 || r.bits == 4 || wideSampleBits(r.bits)) return TiffLayout::Gray;
             break;
         case PHOTOMETRIC_PALETTE:
             if (r.bits == 1 || r.bits == 2 || r.bits == 4 || r.bits == 8) return TiffLayout::Palette;
             break;
         case PHOTOMETRIC_RGB:
-            if ((r.bits == 8 || r.bits == 16) && r.samples >= 3) return TiffLayout::Rgb;
+            if (wideSampleBits(r.bits) && r.samples >= 3) return TiffLayout::Rgb;
             break;
+        case PHOTOMETRIC_SEPARATED: {
+            // Only the four process inks; other ink sets name their own inks.
+            std::uint16_t inks = INKSET_CMYK;
+            TIFFGetFieldDefaulted(r.tiff, TIFFTAG_INKSET, &inks);
+            if (inks == INKSET_CMYK && wideSampleBits(r.bits) && r.samples >= 4) return TiffLayout::Cmyk;
+            break;
+        }
         default: break;
     }
     return TiffLayout::Fallback;
@@ -175,12 +208,26 @@ PictureReader* tiffOpen(const std::uint8_t* data, std::size_t size, const Pictur
         reader->alphaSample = colourSamples;
         reader->associated = extras[0] == EXTRASAMPLE_ASSOCALPHA;
     }
+    const bool logLuv = reader->photometric == PHOTOMETRIC_LOGLUV || reader->photometric == PHOTOMETRIC_LOGL;
+    if (!logLuv &&
+        (format == SAMPLEFORMAT_IEEEFP || format == SAMPLEFORMAT_COMPLEXINT || format == SAMPLEFORMAT_COMPLEXIEEEFP)) {
+        // No pixel rule maps these to 8 bits (a float's range is the file's
+        // own), and libtiff's RGBA reader has none either. This reason, not
+        // any libtiff recorded while it opened the file, is the one to tell.
+        failReplace(FailCode::NoCodec, "a TIFF of %s samples, which this system has no codec for",
+                    format == SAMPLEFORMAT_IEEEFP ? "floating-point" : "complex-number");
+        tiffClose(reader);
+        return nullptr;
+    }
     reader->layout = layoutOf(*reader, compression, format);
     if (reader->layout == TiffLayout::Gray && reader->samples < 1) reader->layout = TiffLayout::Fallback;
 
     info.width = reader->width;
     info.height = reader->height;
-    info.sourceDepth = reader->bits * reader->samples;
+    // Both counts come from the file, up to 65535 each: their product is
+    // kept within an int32 as the header reader keeps it.
+    info.sourceDepth = static_cast<std::int32_t>(
+        std::min<std::int64_t>(std::int64_t{reader->bits} * reader->samples, INT32_MAX));
     info.alpha = reader->alphaSample >= 0;
     info.frameCount = 1;
     return reader;
@@ -193,8 +240,11 @@ bool tiffFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame)
 
 // --- samples ----------------------------------------------------------------
 
-// Sample `i` of a row of `bits`-bit samples (16-bit ones in host order:
-// libtiff swaps them when it decodes).
+// Sample `i` of a row of `bits`-bit samples. 16- and 32-bit ones are in host
+// order: libtiff swaps the samples of a file of the other byte order when it
+// decodes them (after undoing any predictor, which works in whole samples).
+// Samples of other widths are packed high bit first and never swapped; a
+// 12-bit one spans two bytes, and the bytes read are those that hold it.
 std::uint32_t sampleAt(const std::uint8_t* row, std::size_t i, int bits) {
     switch (bits) {
         case 8: return row[i];
@@ -203,16 +253,27 @@ std::uint32_t sampleAt(const std::uint8_t* row, std::size_t i, int bits) {
             std::memcpy(&v, row + 2 * i, 2);
             return v;
         }
+        case 32: {
+            std::uint32_t v;
+            std::memcpy(&v, row + 4 * i, 4);
+            return v;
+        }
         default: {
             const std::size_t bit = i * static_cast<std::size_t>(bits);
-            return (row[bit >> 3] >> (8 - bits - static_cast<int>(bit & 7))) & ((1u << bits) - 1);
+            const std::uint8_t* at = row + bit / 8;
+            const int skip = static_cast<int>(bit % 8);
+            const int bytes = (skip + bits + 7) / 8;  // at most 3, for bits of 1, 2, 4 or 12
+            std::uint32_t held = 0;
+            for (int k = 0; k < bytes; ++k) held = held << 8 | at[k];
+            return (held >> (8 * bytes - skip - bits)) & ((1u << bits) - 1);
         }
     }
 }
 
-// To 8 bits: 16-bit samples by their high byte, fewer bits by replication.
+// To 8 bits by the rules of the opening comment: samples of more than 8 bits
+// by their high byte, fewer bits by replication. `v` holds `bits` bits.
 std::uint8_t to8(std::uint32_t v, int bits) {
-    if (bits == 16) return static_cast<std::uint8_t>(v >> 8);
+    if (bits > 8) return static_cast<std::uint8_t>(v >> (bits - 8));
     if (bits == 8) return static_cast<std::uint8_t>(v);
     return static_cast<std::uint8_t>(v * 255 / ((1u << bits) - 1));
 }
@@ -323,7 +384,8 @@ bool convertRows(TiffReader& r, const RawBand& raw, bool separate, const RowTarg
     const int stride = separate ? 1 : r.samples;  // samples between one pixel's and the next
     std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
     if (r.layout == TiffLayout::Palette && !TIFFGetField(r.tiff, TIFFTAG_COLORMAP, &red, &green, &blue)) return false;
-    const int colours = r.layout == TiffLayout::Rgb ? 3 : 1;
+    // Signed samples are offset to unsigned: v + 2^(bits − 1), modulo 2^bits.
+    const std::uint32_t offset = r.isSigned ? 1u << (r.bits - 1) : 0;
     for (std::uint32_t y = 0; y < raw.rows; ++y) {
         std::uint8_t* dst = target.row(static_cast<std::int32_t>(first + y));
         // Sample c of pixel x: in plane c when separate, at x × samples + c otherwise.
@@ -331,6 +393,7 @@ bool convertRows(TiffReader& r, const RawBand& raw, bool separate, const RowTarg
             const std::uint8_t* row = raw.row(separate ? c : 0, y);
             return sampleAt(row, static_cast<std::size_t>(x) * stride + (separate ? 0 : c), r.bits);
         };
+        auto level = [&](std::int32_t x, int c) { return to8(sample(x, c) ^ offset, r.bits); };
         for (std::int32_t x = 0; x < r.width; ++x) {
             std::uint8_t b, g, rd;
             if (r.layout == TiffLayout::Palette) {
@@ -338,19 +401,29 @@ bool convertRows(TiffReader& r, const RawBand& raw, bool separate, const RowTarg
                 rd = static_cast<std::uint8_t>(red[i] >> 8);
                 g = static_cast<std::uint8_t>(green[i] >> 8);
                 b = static_cast<std::uint8_t>(blue[i] >> 8);
-            } else if (colours == 3) {
-                rd = to8(sample(x, 0), r.bits);
-                g = to8(sample(x, 1), r.bits);
-                b = to8(sample(x, 2), r.bits);
+            } else if (r.layout == TiffLayout::Rgb) {
+                rd = level(x, 0);
+                g = level(x, 1);
+                b = level(x, 2);
+            } else if (r.layout == TiffLayout::Cmyk) {
+                std::uint8_t ink[4] = {level(x, 0), level(x, 1), level(x, 2), level(x, 3)};
+                if (r.alphaSample >= 0 && r.associated) {
+                    // Premultiplied ink is made straight, as premultiplied colour is below.
+                    const std::uint8_t a = level(x, r.alphaSample);
+                    for (std::uint8_t& i : ink) i = unpremultiply(i, a);
+                }
+                rd = pixelCmykToLight(ink[0], ink[3]);
+                g = pixelCmykToLight(ink[1], ink[3]);
+                b = pixelCmykToLight(ink[2], ink[3]);
             } else {
-                std::uint8_t v = to8(sample(x, 0), r.bits);
+                std::uint8_t v = level(x, 0);
                 if (r.photometric == PHOTOMETRIC_MINISWHITE) v = static_cast<std::uint8_t>(255 - v);
                 rd = g = b = v;
             }
             std::uint8_t a = 255;
             if (r.alphaSample >= 0) {
-                a = to8(sample(x, r.alphaSample), r.bits);
-                if (r.associated) {
+                a = level(x, r.alphaSample);
+                if (r.associated && r.layout != TiffLayout::Cmyk) {
                     rd = unpremultiply(rd, a);
                     g = unpremultiply(g, a);
                     b = unpremultiply(b, a);
@@ -365,7 +438,7 @@ bool convertRows(TiffReader& r, const RawBand& raw, bool separate, const RowTarg
 bool decodeSamples(TiffReader& r, const RowTarget& target) {
     const bool separate = r.planar == PLANARCONFIG_SEPARATE && r.samples > 1;
     // Separate planes: only the colour planes and the alpha plane are read.
-    const int colourPlanes = r.layout == TiffLayout::Rgb ? 3 : 1;
+    const int colourPlanes = r.layout == TiffLayout::Rgb ? 3 : r.layout == TiffLayout::Cmyk ? 4 : 1;
     const int planes = separate ? (r.alphaSample >= 0 ? r.alphaSample + 1 : colourPlanes) : 1;
     const int samplesPerPlane = separate ? 1 : r.samples;
     const auto height = static_cast<std::uint32_t>(r.height);
@@ -421,8 +494,8 @@ bool decodeSamples(TiffReader& r, const RowTarget& target) {
 
 // libtiff's RGBA reader, asked for the file's own orientation so that no rows
 // are turned: rows come out as stored. It gives 8 bits a sample (16-bit ones
-// rounded rather than cut to the high byte), YCbCr, CMYK and LogLuv converted
-// by libtiff's own rules, and premultiplied colour, which is made straight
+// rounded rather than cut to the high byte), YCbCr and LogLuv converted by
+// libtiff's own rules, and premultiplied colour, which is made straight
 // here again by Pillow's rule (so colour under low alpha loses precision).
 bool rgbaFallback(TiffReader& r, const RowTarget& target) {
     std::vector<std::uint32_t> raster;
