@@ -2,7 +2,7 @@
 # Whole-process comparison on the pictures phones and the web make: the
 # project's photograph scaled by Pillow to 4032 × 3024 (a phone camera's size)
 # and encoded once by Debian's encoders as HEIC (heif-enc -q 90), AVIF
-# (avifenc, quality 90 at speed 6) and JPEG XL (cjxl -d 1, its default
+# (avifenc at its default quality, speed 6) and JPEG XL (cjxl -d 1, its default
 # distance). Each is then read by one process:
 #
 #   octtool       build/native/octtool convert X out.bmp (the 8 levels, a BMP)
@@ -43,7 +43,7 @@ with Image.open(sys.argv[1]) as im:
     im.convert("RGB").resize((4032, 3024), Image.LANCZOS).save(sys.argv[2], compress_level=1)
 PY
 heif-enc -q 90 -o "$base.heic" "$base.png" >/dev/null
-avifenc -q 90 -s 6 "$base.png" "$base.avif" >/dev/null
+avifenc -s 6 "$base.png" "$base.avif" >/dev/null
 cjxl -d 1 "$base.png" "$base.jxl" >/dev/null 2>&1
 pixels=$((4032 * 3024))
 
