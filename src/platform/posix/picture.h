@@ -59,6 +59,14 @@ bool pictureFits(const PictureLimits& limits, std::int64_t width, std::int64_t h
 // Frame `index` of a still picture of width × height: frame 0, covering it.
 bool pictureStillFrame(std::int32_t width, std::int32_t height, std::int32_t index, PictureFrame& frame);
 
+// Pillow's rule for making premultiplied colour straight (platform/pictures.h):
+// 255 × c / a, left alone where a is 0 or 255.
+inline std::uint8_t unpremultiply(std::uint32_t c, std::uint32_t a) {
+    if (a == 0 || a == 255) return static_cast<std::uint8_t>(c);
+    const std::uint32_t v = 255 * c / a;
+    return static_cast<std::uint8_t>(v < 255 ? v : 255);
+}
+
 // Writes one pixel at column x of a target row from blue, green, red, alpha.
 inline void putPixel(std::uint8_t* row, std::int32_t x, std::int32_t bpp, std::uint8_t b, std::uint8_t g,
                      std::uint8_t r, std::uint8_t a) {

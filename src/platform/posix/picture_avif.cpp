@@ -162,18 +162,25 @@ bool avifDecode(PictureReader* base, std::int32_t index, const RowTarget& target
     if (!ok) pictureDamaged(PictureFormat::Avif, "its colours cannot be converted");
     const bool wide = rgb.depth > 8;
     const unsigned shift = rgb.depth - 8;
+    const std::ptrdiff_t pixelBytes = wide ? 8 : 4;
+    auto offsetOf = [&](std::int32_t x, std::int32_t y) {
+        std::uint32_t sx = 0, sy = 0;
+        sourceOf(*reader, x, y, sx, sy);
+        return static_cast<std::ptrdiff_t>(sy) * rgb.rowBytes + static_cast<std::ptrdiff_t>(sx) * pixelBytes;
+    };
+    // Along a shown row the source moves by one pixel in a fixed direction.
+    const std::ptrdiff_t step = target.width > 1 ? offsetOf(1, 0) - offsetOf(0, 0) : 0;
     for (std::int32_t y = 0; ok && y < target.height; ++y) {
         std::uint8_t* row = target.row(y);
-        for (std::int32_t x = 0; x < target.width; ++x) {
-            std::uint32_t sx = 0, sy = 0;
-            sourceOf(*reader, x, y, sx, sy);
-            const std::uint8_t* p = rgb.pixels + static_cast<std::size_t>(sy) * rgb.rowBytes;
+        std::ptrdiff_t at = offsetOf(0, y);
+        for (std::int32_t x = 0; x < target.width; ++x, at += step) {
+            const std::uint8_t* p = rgb.pixels + at;
             std::uint8_t s[4];
             if (wide) {
-                const auto* q = reinterpret_cast<const std::uint16_t*>(p) + static_cast<std::size_t>(sx) * 4;
+                const auto* q = reinterpret_cast<const std::uint16_t*>(p);
                 for (int c = 0; c < 4; ++c) s[c] = static_cast<std::uint8_t>(std::min<unsigned>(255, q[c] >> shift));
             } else {
-                for (int c = 0; c < 4; ++c) s[c] = p[static_cast<std::size_t>(sx) * 4 + c];
+                for (int c = 0; c < 4; ++c) s[c] = p[c];
             }
             putPixel(row, x, target.bpp, s[0], s[1], s[2], s[3]);
         }

@@ -22,7 +22,6 @@ namespace oct::plat {
 namespace {
 
 struct HeifReader : PictureReader {
-    PictureFormat format;
     heif_context* context;
     heif_image_handle* handle;
     std::int32_t width, height;
@@ -41,14 +40,16 @@ struct HeifWords {
     }
 };
 
-bool heifFailed(PictureFormat format, const heif_error& error, const PictureLimits* limits = nullptr) {
+constexpr PictureFormat kFormat = PictureFormat::Heif;
+
+bool heifFailed(const heif_error& error, const PictureLimits* limits = nullptr) {
     const HeifWords words(error);
     if (error.subcode == heif_suberror_Security_limit_exceeded && limits)
-        return failSet(FailCode::TooLarge, "a %s picture over %d pixels a side (%s)", pictureFormatName(format),
+        return failSet(FailCode::TooLarge, "a %s picture over %d pixels a side (%s)", pictureFormatName(kFormat),
                        limits->maxSide, words.text);
     if (error.code == heif_error_Memory_allocation_error && error.subcode != heif_suberror_Security_limit_exceeded)
         return failSet(FailCode::NoMemory, "out of memory");
-    return pictureDamaged(format, words.text);
+    return pictureDamaged(kFormat, words.text);
 }
 
 void heifRelease(HeifReader* reader) {
@@ -58,10 +59,8 @@ void heifRelease(HeifReader* reader) {
 }
 
 PictureReader* heifOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
-    constexpr PictureFormat format = PictureFormat::Heif;
     auto* reader = new (std::nothrow) HeifReader{};
     if (!reader) return nullptr;
-    reader->format = format;
     reader->context = heif_context_alloc();
     if (!reader->context) return heifRelease(reader), nullptr;
     // Before the boxes are read: libheif refuses every image item (a grid's
@@ -69,12 +68,12 @@ PictureReader* heifOpen(const std::uint8_t* data, std::size_t size, const Pictur
     heif_context_set_maximum_image_size_limit(reader->context, limits.maxSide + 1);
     heif_error error = heif_context_read_from_memory_without_copy(reader->context, data, size, nullptr);
     if (error.code == heif_error_Ok) error = heif_context_get_primary_image_handle(reader->context, &reader->handle);
-    if (error.code != heif_error_Ok) return heifFailed(format, error, &limits), heifRelease(reader), nullptr;
+    if (error.code != heif_error_Ok) return heifFailed(error, &limits), heifRelease(reader), nullptr;
     // The sides after the transformations, as the decoded image has them.
     reader->width = heif_image_handle_get_width(reader->handle);
     reader->height = heif_image_handle_get_height(reader->handle);
     if (reader->width < 1 || reader->height < 1) {
-        pictureDamaged(format, "no pixels");
+        pictureDamaged(kFormat, "no pixels");
         return heifRelease(reader), nullptr;
     }
     if (!pictureFits(limits, reader->width, reader->height)) return heifRelease(reader), nullptr;
@@ -95,10 +94,6 @@ bool heifFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame)
     return pictureStillFrame(reader->width, reader->height, index, frame);
 }
 
-std::uint8_t straight(std::uint32_t c, std::uint32_t a) {
-    if (a == 0 || a == 255) return static_cast<std::uint8_t>(c);
-    return static_cast<std::uint8_t>(std::min<std::uint32_t>(255, 255 * c / a));
-}
 
 bool aomInstalled() {
     static const bool installed = [] {
@@ -130,13 +125,13 @@ bool heifDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
     if (aomInstalled()) options->decoder_id = "aom";
     const heif_error error = heif_decode_image(reader->handle, &image, heif_colorspace_RGB, chroma, options);
     heif_decoding_options_free(options);
-    if (error.code != heif_error_Ok) return heifFailed(reader->format, error);
+    if (error.code != heif_error_Ok) return heifFailed(error);
     int stride = 0;
     const std::uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
     const int planeBits = heif_image_get_bits_per_pixel_range(image, heif_channel_interleaved);
     bool ok = plane && stride > 0 && heif_image_get_width(image, heif_channel_interleaved) == target.width &&
               heif_image_get_height(image, heif_channel_interleaved) == target.height;
-    if (!ok) pictureDamaged(reader->format, "the decoded image differs from its declared size");
+    if (!ok) pictureDamaged(kFormat, "the decoded image differs from its declared size");
     const int shift = wide ? std::clamp(planeBits, 9, 16) - 8 : 0;
     for (std::int32_t y = 0; ok && y < target.height; ++y) {
         const std::uint8_t* in = plane + static_cast<std::ptrdiff_t>(y) * stride;
@@ -152,7 +147,7 @@ bool heifDecode(PictureReader* base, std::int32_t, const RowTarget& target) {
                 s[c] = std::min<std::uint32_t>(255, static_cast<std::uint32_t>(p[0] | p[1] << 8) >> shift);
             }
             if (reader->premultiplied)
-                for (int c = 0; c < 3; ++c) s[c] = straight(s[c], s[3]);
+                for (int c = 0; c < 3; ++c) s[c] = unpremultiply(s[c], s[3]);
             putPixel(row, x, target.bpp, static_cast<std::uint8_t>(s[2]), static_cast<std::uint8_t>(s[1]),
                      static_cast<std::uint8_t>(s[0]), static_cast<std::uint8_t>(s[3]));
         }

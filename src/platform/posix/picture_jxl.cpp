@@ -76,19 +76,27 @@ bool countFrames(JxlReader& reader, const JxlBasicInfo& basic, std::int32_t maxF
     return true;
 }
 
+// Sets the reader's decoder to give the basic info and whole images, alpha
+// made straight, from the start of the bytes: at the open and after a rewind.
+bool startDecoder(JxlReader& reader) {
+    if (JxlDecoderSubscribeEvents(reader.decoder, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) ||
+        JxlDecoderSetUnpremultiplyAlpha(reader.decoder, JXL_TRUE) ||
+        JxlDecoderSetInput(reader.decoder, reader.data, reader.size))
+        return false;
+    JxlDecoderCloseInput(reader.decoder);
+    return true;
+}
+
 PictureReader* jxlOpen(const std::uint8_t* data, std::size_t size, const PictureLimits& limits, PictureInfo& info) {
     auto* reader = new (std::nothrow) JxlReader{};
     if (!reader) return nullptr;
     reader->data = data;
     reader->size = size;
     reader->decoder = JxlDecoderCreate(nullptr);
-    if (!reader->decoder || JxlDecoderSubscribeEvents(reader->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) ||
-        JxlDecoderSetUnpremultiplyAlpha(reader->decoder, JXL_TRUE) ||
-        JxlDecoderSetInput(reader->decoder, data, size)) {
+    if (!reader->decoder || !startDecoder(*reader)) {
         failSet(FailCode::NoMemory, "out of memory");
         return jxlRelease(reader), nullptr;
     }
-    JxlDecoderCloseInput(reader->decoder);
     // Only the headers are read here: the size is checked against the
     // limits before the decoder is asked for any pixels.
     const JxlDecoderStatus status = JxlDecoderProcessInput(reader->decoder);
@@ -136,11 +144,7 @@ bool jxlFrameInfo(PictureReader* base, std::int32_t index, PictureFrame& frame) 
 bool seekFrame(JxlReader& reader, std::int32_t index) {
     if (index == reader.next) return true;
     JxlDecoderRewind(reader.decoder);
-    if (JxlDecoderSubscribeEvents(reader.decoder, JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) ||
-        JxlDecoderSetUnpremultiplyAlpha(reader.decoder, JXL_TRUE) ||
-        JxlDecoderSetInput(reader.decoder, reader.data, reader.size))
-        return jxlFailed(JXL_DEC_ERROR);
-    JxlDecoderCloseInput(reader.decoder);
+    if (!startDecoder(reader)) return jxlFailed(JXL_DEC_ERROR);
     JxlDecoderSkipFrames(reader.decoder, static_cast<std::size_t>(index));
     reader.next = index;
     return true;

@@ -278,11 +278,6 @@ std::uint8_t to8(std::uint32_t v, int bits) {
     return static_cast<std::uint8_t>(v * 255 / ((1u << bits) - 1));
 }
 
-// Pillow's rule for making premultiplied colour straight.
-std::uint8_t unpremultiply(std::uint8_t c, std::uint8_t a) {
-    if (a == 0 || a == 255) return c;
-    return static_cast<std::uint8_t>(std::min(255, 255 * c / a));
-}
 
 // Samples are read and converted a band of rows at a time, so that memory
 // holds one band's raw samples rather than the whole picture's (which, with
