@@ -29,79 +29,93 @@ std::uint32_t pixelAt(const std::uint8_t* p, int bytes) {
            static_cast<std::uint32_t>(bytes == 4 ? p[3] : 255) << 24;
 }
 
-// The distinct colours of a picture, as many as a palette holds: open
-// addressing in twice as many places, so that probes stay short.
+// The distinct colours of a picture, as many as a palette holds, numbered in
+// the order they first appear: open addressing in a power of two of places
+// over twice as many as it holds, so that nearly every colour is found at its
+// first place, by a branch that is then always taken. A place is one word
+// (the colour, its number, and a bit saying the place is taken), so that a
+// lookup is one load.
 class ColourSet {
 public:
-    static constexpr int kPlaces = 2 * (kMaxPaletteSize + 1);
+    static constexpr std::uint32_t kPlaces = 1024;
+    static_assert(kPlaces >= 2 * (kMaxPaletteSize + 1) && (kPlaces & (kPlaces - 1)) == 0);
 
-    // The colour's place, or −1 once the set is full without it.
-    int find(std::uint32_t colour) const {
-        for (std::uint32_t i = hash(colour);; i = (i + 1) % kPlaces) {
-            if (!used_[i]) return -1;
-            if (keys_[i] == colour) return static_cast<int>(i);
-        }
-    }
-    // Adds the colour; false when it is new and the set holds a whole palette.
-    bool add(std::uint32_t colour) {
-        std::uint32_t i = hash(colour);
-        for (; used_[i]; i = (i + 1) % kPlaces)
-            if (keys_[i] == colour) return true;
-        if (count_ == kMaxPaletteSize) return false;
-        used_[i] = true;
-        keys_[i] = colour;
-        order_[count_++] = colour;
-        return true;
+    // The colour's number, the colour added when it is new; −1 when it is new
+    // and the set holds a whole palette.
+    int number(std::uint32_t colour) {
+        const std::uint32_t i = hash(colour);
+        const std::uint64_t place = places_[i];
+        if ((place & kKeyAndTaken) == (colour | kTaken)) return static_cast<std::uint8_t>(place >> 32);
+        return probe(colour, i);
     }
     int count() const { return count_; }
     std::uint32_t colour(int n) const { return order_[n]; }
-    void setIndex(int place, std::uint8_t index) { index_[place] = index; }
-    std::uint8_t index(int place) const { return index_[place]; }
 
 private:
-    static std::uint32_t hash(std::uint32_t colour) { return ((colour * 0x9E3779B1u) >> 16) % kPlaces; }
+    static constexpr std::uint64_t kTaken = std::uint64_t{1} << 40;
+    static constexpr std::uint64_t kKeyAndTaken = kTaken | 0xFFFFFFFFu;
 
-    std::uint32_t keys_[kPlaces]{};
-    bool used_[kPlaces]{};
-    std::uint8_t index_[kPlaces]{};
+    static std::uint32_t hash(std::uint32_t colour) { return (colour * 0x9E3779B1u) >> 22; }
+
+    int probe(std::uint32_t colour, std::uint32_t i) {
+        for (; places_[i] & kTaken; i = (i + 1) & (kPlaces - 1))
+            if (static_cast<std::uint32_t>(places_[i]) == colour) return static_cast<std::uint8_t>(places_[i] >> 32);
+        if (count_ == kMaxPaletteSize) return -1;
+        places_[i] = colour | static_cast<std::uint64_t>(count_) << 32 | kTaken;
+        order_[count_] = colour;
+        return count_++;
+    }
+
+    std::uint64_t places_[kPlaces]{};
     std::uint32_t order_[kMaxPaletteSize]{};
     int count_ = 0;
 };
 
-// The rows, the colour set and the layout the platform encoder asks rows of.
+// The rows and, for an indexed PNG, each pixel's provisional index (the order
+// in which its colour first appeared), in the rows' memory order.
 struct Source {
     PixelRows rows;
-    int bytes;  // 3 or 4 a pixel
-    const ColourSet* colours;  // non-null for an indexed PNG
+    int bytes;                   // 3 or 4 a pixel
+    const std::uint8_t* indices;  // non-null for an indexed PNG: width × height
+    std::uint8_t final[kMaxPaletteSize];  // provisional index → the palette's index
     std::int32_t bitDepth;
 };
 
+std::int32_t storedRow(const Source& s, std::int32_t y) {
+    return (s.rows.mode & kEncodeBottomUp) ? s.rows.height - 1 - y : y;
+}
+
 const std::uint8_t* sourceRow(const Source& s, std::int32_t y) {
-    const std::int32_t stored = (s.rows.mode & kEncodeBottomUp) ? s.rows.height - 1 - y : y;
-    return s.rows.pixels + static_cast<std::int64_t>(stored) * s.rows.pitch;
+    return s.rows.pixels + static_cast<std::int64_t>(storedRow(s, y)) * s.rows.pitch;
 }
 
 void indexedRow(void* context, std::int32_t y, std::uint8_t* out) {
     const auto& s = *static_cast<const Source*>(context);
-    const std::uint8_t* p = sourceRow(s, y);
-    const int perByte = 8 / s.bitDepth;
-    std::uint32_t last = pixelAt(p, s.bytes);
-    std::uint8_t lastIndex = s.colours->index(s.colours->find(last));
-    std::uint8_t packed = 0;
-    for (std::int32_t x = 0; x < s.rows.width; ++x, p += s.bytes) {
-        const std::uint32_t colour = pixelAt(p, s.bytes);
-        if (colour != last) {
-            last = colour;
-            lastIndex = s.colours->index(s.colours->find(colour));
+    const std::uint8_t* in = s.indices + static_cast<std::int64_t>(storedRow(s, y)) * s.rows.width;
+    const std::int32_t w = s.rows.width;
+    std::int32_t x = 0;
+    switch (s.bitDepth) {
+    case 8:
+        for (; x < w; ++x) out[x] = s.final[in[x]];
+        return;
+    case 4:
+        for (; x + 1 < w; x += 2) *out++ = static_cast<std::uint8_t>(s.final[in[x]] << 4 | s.final[in[x + 1]]);
+        if (x < w) *out = static_cast<std::uint8_t>(s.final[in[x]] << 4);
+        return;
+    default: {
+        const int perByte = 8 / s.bitDepth;
+        std::uint8_t packed = 0;
+        for (; x < w; ++x) {
+            const int slot = x % perByte;
+            packed = static_cast<std::uint8_t>(packed | s.final[in[x]] << (8 - s.bitDepth * (slot + 1)));
+            if (slot == perByte - 1) {
+                *out++ = packed;
+                packed = 0;
+            }
         }
-        const int slot = x % perByte;
-        packed = static_cast<std::uint8_t>(packed | lastIndex << (8 - s.bitDepth * (slot + 1)));
-        if (slot == perByte - 1) {
-            *out++ = packed;
-            packed = 0;
-        }
+        if (w % perByte) *out = packed;
     }
-    if (s.rows.width % perByte) *out = packed;
+    }
 }
 
 void trueColourRow(void* context, std::int32_t y, std::uint8_t* out) {
@@ -123,26 +137,49 @@ void trueColourRow(void* context, std::int32_t y, std::uint8_t* out) {
     }
 }
 
-// Gathers the picture's colours; false once there are more than a palette holds.
-bool gatherColours(const Source& s, ColourSet& colours) {
-    for (std::int32_t y = 0; y < s.rows.height; ++y) {
-        const std::uint8_t* p = s.rows.pixels + static_cast<std::int64_t>(y) * s.rows.pitch;
-        std::uint32_t last = pixelAt(p, s.bytes);
-        if (!colours.add(last)) return false;
-        for (std::int32_t x = 1; x < s.rows.width; ++x) {
-            p += s.bytes;
-            const std::uint32_t colour = pixelAt(p, s.bytes);
-            if (colour == last) continue;  // runs are common in the rebuilt pictures
-            last = colour;
-            if (!colours.add(colour)) return false;
+// The pixel at `p` as one number; all four bytes of a 32-bit pixel, and for
+// a 24-bit one its three with an opaque alpha. `Wide` reads four bytes for a
+// 24-bit pixel too, which is only allowed where a byte follows the pixel.
+template <int Bytes, bool Wide>
+std::uint32_t pixelKey(const std::uint8_t* p) {
+    if constexpr (Bytes == 4 || Wide) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        return Bytes == 4 ? v : (v | 0xFF000000u);
+    } else {
+        return pixelAt(p, 3);
+    }
+}
+
+// Gives every pixel the number of its colour in the set, in one pass over
+// the rows; false once there are more colours than a palette holds. No test
+// for a run of one colour: in the rebuilt pictures runs are short, and the
+// branch would be mispredicted at each end of one.
+template <int Bytes>
+bool indexPixels(const PixelRows& rows, ColourSet& colours, std::uint8_t* indices) {
+    for (std::int32_t y = 0; y < rows.height; ++y) {
+        const std::uint8_t* p = rows.pixels + static_cast<std::int64_t>(y) * rows.pitch;
+        std::uint8_t* out = indices + static_cast<std::int64_t>(y) * rows.width;
+        // The row's last pixel is read byte by byte: nothing may follow it.
+        const std::int32_t wide = rows.width - 1;
+        int seen = 0;  // or'ed over the row: negative once a colour found no room
+        for (std::int32_t x = 0; x < wide; ++x, p += Bytes) {
+            const int n = colours.number(pixelKey<Bytes, true>(p));
+            seen |= n;
+            out[x] = static_cast<std::uint8_t>(n);
         }
+        const int n = colours.number(pixelKey<Bytes, false>(p));
+        out[wide] = static_cast<std::uint8_t>(n);
+        if ((seen | n) < 0) return false;
     }
     return true;
 }
 
 // The palette in the PNG's order: entries that are not opaque first (tRNS
-// lists only as many as it needs), each group in order of first appearance.
-void makePalette(ColourSet& colours, std::uint8_t* rgb, std::uint8_t* alpha, std::int32_t& alphaCount) {
+// lists only as many as it needs), each group in order of first appearance;
+// `final` maps each colour's number to its entry.
+void makePalette(const ColourSet& colours, std::uint8_t* rgb, std::uint8_t* alpha, std::int32_t& alphaCount,
+                 std::uint8_t* final) {
     int next = 0;
     alphaCount = 0;
     for (int pass = 0; pass < 2; ++pass) {
@@ -154,7 +191,7 @@ void makePalette(ColourSet& colours, std::uint8_t* rgb, std::uint8_t* alpha, std
             rgb[3 * next + 1] = static_cast<std::uint8_t>(c >> 8);
             rgb[3 * next + 2] = static_cast<std::uint8_t>(c);
             if (a != 255) alpha[alphaCount++] = a;
-            colours.setIndex(colours.find(c), static_cast<std::uint8_t>(next++));
+            final[n] = static_cast<std::uint8_t>(next++);
         }
     }
 }
@@ -219,21 +256,28 @@ std::int64_t encode(const char16_t* fileName, const PixelRows& rows, const Encod
     if (options.depth != kSourceDepth && options.depth != 24 && options.depth != 32) return 0;
     if (rows.width < 1 || rows.height < 1 || rows.pitch < static_cast<std::int64_t>(rows.width) * bytes) return 0;
 
-    Source source{rows, bytes, nullptr, 8};
+    Source source{rows, bytes, nullptr, {}, 8};
     plat::PngPicture picture{};
     picture.width = rows.width;
     picture.height = rows.height;
     picture.rowContext = &source;
-    // The colour set is large for a stack frame; it lives on the heap.
+    // The colour set is large for a stack frame; it lives on the heap, as do
+    // the indices, a byte a pixel.
     auto* colours = static_cast<ColourSet*>(memMainAlloc(sizeof(ColourSet), false));
-    if (!colours) return 0;
+    auto* indices = static_cast<std::uint8_t*>(
+        memAllocEx(static_cast<std::int64_t>(rows.width) * rows.height, kMemNoZero));
+    if (!colours || !indices) {
+        memMainFree(colours);
+        memFree(indices);
+        return 0;
+    }
     new (colours) ColourSet();
     std::uint8_t palette[3 * kMaxPaletteSize];
     std::uint8_t alpha[kMaxPaletteSize];
-    if (gatherColours(source, *colours)) {
-        makePalette(*colours, palette, alpha, picture.alphaCount);
+    if (bytes == 3 ? indexPixels<3>(rows, *colours, indices) : indexPixels<4>(rows, *colours, indices)) {
+        makePalette(*colours, palette, alpha, picture.alphaCount, source.final);
         const int n = colours->count();
-        source.colours = colours;
+        source.indices = indices;
         source.bitDepth = n <= 2 ? 1 : n <= 4 ? 2 : n <= 16 ? 4 : 8;
         picture.colour = plat::PngColour::Indexed;
         picture.palette = palette;
@@ -243,12 +287,15 @@ std::int64_t encode(const char16_t* fileName, const PixelRows& rows, const Encod
         picture.filter = false;
         picture.row = indexedRow;
     } else {
+        memFree(indices);
+        indices = nullptr;
         picture.colour = bytes == 4 ? plat::PngColour::Rgba : plat::PngColour::Rgb;
         picture.level = kTrueColourLevel;
         picture.filter = true;
         picture.row = trueColourRow;
     }
     picture.bitDepth = source.bitDepth;
+    memMainFree(colours);
 
     std::int64_t result = 0;
     {
@@ -258,7 +305,7 @@ std::int64_t encode(const char16_t* fileName, const PixelRows& rows, const Encod
             result = out.finish(ok);
         }
     }
-    memMainFree(colours);
+    memFree(indices);
     return result;
 }
 

@@ -121,6 +121,56 @@ TEST(PngWriter, RoundTripsEveryKindAtOddWidths) {
     }
 }
 
+// The 257th colour, wherever it first appears (the last pixel of a row is read
+// on its own), makes the picture RGB; up to then the rows were taken as indexed.
+TEST(PngWriter, OneColourTooManyAnywhereGivesRgb) {
+    const std::int32_t w = 17, h = 17;
+    for (const std::int32_t at : {w - 1, w * 8, w * h - 1}) {
+        SCOPED_TRACE("the new colour at pixel " + std::to_string(at));
+        Bytes px;
+        for (std::int32_t i = 0; i < w * h; ++i) {
+            const int c = i == at ? 256 : (i < at ? i : i - 1) % 256;
+            px.insert(px.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8), 7});
+        }
+        const Bytes png = encodeToMemory(px, w, h, 3);
+        ASSERT_GT(png.size(), 33u);
+        EXPECT_EQ(png[25], 2) << "RGB";
+        std::int32_t bytes = 0;
+        EXPECT_EQ(decode(png, bytes), px);
+    }
+}
+
+// A picture whose data do not compress spans several IDAT chunks, and rows
+// with padding after them (a pitch above the pixels) are read without it.
+TEST(PngWriter, NoiseSpansSeveralIdatChunksAndPaddingIsSkipped) {
+    const std::int32_t w = 1501, h = 1500, pitch = w * 4 + 12;
+    Bytes rows(static_cast<std::size_t>(pitch) * h, 0xEE);  // padding a colour of its own
+    Bytes px;
+    std::uint32_t state = 12345;
+    for (std::int32_t y = 0; y < h; ++y) {
+        for (std::int32_t x = 0; x < w; ++x) {
+            state = state * 1103515245u + 12345u;
+            const auto c = static_cast<std::uint8_t>((state >> 16) % 16 * 16);
+            const std::uint8_t pixel[4] = {c, static_cast<std::uint8_t>(255 - c), 3, 255};
+            std::memcpy(&rows[static_cast<std::size_t>(y) * pitch + 4 * x], pixel, 4);
+            px.insert(px.end(), pixel, pixel + 3);
+        }
+    }
+    const std::int64_t block = imgPngEncode(nullptr, {rows.data(), w, h, pitch, 0}, {.flags = 0, .depth = 32}, 32);
+    ASSERT_NE(block, 0);
+    std::uint64_t size = 0;
+    const std::uint8_t* p = imgPngBlockFile(block, size);
+    const Bytes png(p, p + size);
+    memFree(reinterpret_cast<void*>(block));
+    EXPECT_EQ(png[24], 4) << "16 colours, 4 bits";
+    std::size_t idat = 0;
+    for (auto at = png.begin(); (at = std::search(at, png.end(), "IDAT", "IDAT" + 4)) != png.end(); ++at) ++idat;
+    EXPECT_GE(idat, 2u);
+    std::int32_t bytes = 0;
+    EXPECT_EQ(decode(png, bytes), px);
+    EXPECT_EQ(bytes, 3);
+}
+
 TEST(PngWriter, BottomUpRowsComeOutUpright) {
     const Bytes px = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};  // 1 × 4, bottom row first
     std::int32_t bytes = 0;

@@ -1,6 +1,8 @@
-// PNG out through libspng, streamed: each row is asked for, filtered and
-// deflated, and the compressed bytes go straight to the sink, so no copy of
-// the whole picture is made.
+// PNG out. Indexed pictures go to our own writer around libdeflate
+// (png_indexed.cpp); RGB and RGBA, with their per-row filters, through
+// libspng, streamed: each row is asked for, filtered and deflated, and the
+// compressed bytes go straight to the sink, so no copy of the whole picture
+// is made.
 #include <spng.h>
 #include <zlib.h>
 
@@ -10,6 +12,7 @@
 
 #include "platform/fail_inject.h"
 #include "platform/png_encode.h"
+#include "platform/posix/png_indexed.h"
 
 namespace oct::plat {
 namespace {
@@ -55,7 +58,9 @@ bool describe(spng_ctx* ctx, const PngPicture& p) {
 }  // namespace
 
 bool pngEncode(const PngPicture& picture, const ByteSink& sink) {
-    if (picture.width < 1 || picture.height < 1 || !picture.row || failThisCall(FailKind::Codec)) return false;
+    if (picture.width < 1 || picture.height < 1 || !picture.row) return false;
+    if (picture.colour == PngColour::Indexed && !picture.filter) return pngEncodeIndexed(picture, sink);
+    if (failThisCall(FailKind::Codec)) return false;
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     if (!ctx) return false;
     std::vector<std::uint8_t> row;
