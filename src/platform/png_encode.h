@@ -1,6 +1,7 @@
 // PNG out. The image layer chooses what a PNG holds (a palette, RGB or RGBA)
-// and lays out its rows; the platform's PNG encoder (libspng on Linux, WIC on
-// Windows) compresses them. The bytes may differ between the two; the pixels
+// and lays out its rows; the platform's PNG encoder (on Linux libdeflate for
+// indexed pictures and libspng for the others, WIC on Windows) compresses
+// them. The bytes may differ between the two; the pixels
 // do not.
 #pragma once
 
