@@ -72,13 +72,17 @@ private:
     int count_ = 0;
 };
 
-// The rows and, for an indexed PNG, each pixel's provisional index (the order
-// in which its colour first appeared), in the rows' memory order.
+// The rows and, for an indexed PNG, each pixel's colour number (ColourSet),
+// in the rows' memory order: four bits a pixel, high first, while the picture
+// has at most 16 colours, else a byte a pixel.
 struct Source {
     PixelRows rows;
-    int bytes;                   // 3 or 4 a pixel
-    const std::uint8_t* indices;  // non-null for an indexed PNG: width × height
-    std::uint8_t final[kMaxPaletteSize];  // provisional index → the palette's index
+    int bytes;                            // 3 or 4 a pixel
+    const std::uint8_t* numbers;          // non-null for an indexed PNG
+    std::int64_t stride;                  // bytes from one row of numbers to the next
+    bool nibbles;                         // four bits a number
+    bool asStored;                        // the rows of numbers are the PNG's rows as they are
+    std::uint8_t final[kMaxPaletteSize];  // colour number → the palette's index
     std::int32_t bitDepth;
 };
 
@@ -90,33 +94,38 @@ const std::uint8_t* sourceRow(const Source& s, std::int32_t y) {
     return s.rows.pixels + static_cast<std::int64_t>(storedRow(s, y)) * s.rows.pitch;
 }
 
+template <bool Nibbles>
+std::uint8_t numberAt(const std::uint8_t* row, std::int32_t x) {
+    if constexpr (Nibbles) return (x & 1) ? row[x >> 1] & 15 : row[x >> 1] >> 4;
+    else return row[x];
+}
+
+template <bool Nibbles>
+void packRow(const Source& s, const std::uint8_t* in, std::uint8_t* out) {
+    const std::int32_t w = s.rows.width;
+    if (s.bitDepth == 8) {
+        for (std::int32_t x = 0; x < w; ++x) out[x] = s.final[numberAt<Nibbles>(in, x)];
+        return;
+    }
+    const int perByte = 8 / s.bitDepth;
+    std::uint8_t packed = 0;
+    for (std::int32_t x = 0; x < w; ++x) {
+        const int slot = x % perByte;
+        packed = static_cast<std::uint8_t>(packed | s.final[numberAt<Nibbles>(in, x)] << (8 - s.bitDepth * (slot + 1)));
+        if (slot == perByte - 1) {
+            *out++ = packed;
+            packed = 0;
+        }
+    }
+    if (w % perByte) *out = packed;
+}
+
 void indexedRow(void* context, std::int32_t y, std::uint8_t* out) {
     const auto& s = *static_cast<const Source*>(context);
-    const std::uint8_t* in = s.indices + static_cast<std::int64_t>(storedRow(s, y)) * s.rows.width;
-    const std::int32_t w = s.rows.width;
-    std::int32_t x = 0;
-    switch (s.bitDepth) {
-    case 8:
-        for (; x < w; ++x) out[x] = s.final[in[x]];
-        return;
-    case 4:
-        for (; x + 1 < w; x += 2) *out++ = static_cast<std::uint8_t>(s.final[in[x]] << 4 | s.final[in[x + 1]]);
-        if (x < w) *out = static_cast<std::uint8_t>(s.final[in[x]] << 4);
-        return;
-    default: {
-        const int perByte = 8 / s.bitDepth;
-        std::uint8_t packed = 0;
-        for (; x < w; ++x) {
-            const int slot = x % perByte;
-            packed = static_cast<std::uint8_t>(packed | s.final[in[x]] << (8 - s.bitDepth * (slot + 1)));
-            if (slot == perByte - 1) {
-                *out++ = packed;
-                packed = 0;
-            }
-        }
-        if (w % perByte) *out = packed;
-    }
-    }
+    const std::uint8_t* in = s.numbers + storedRow(s, y) * s.stride;
+    if (s.asStored) std::memcpy(out, in, static_cast<std::size_t>(s.stride));
+    else if (s.nibbles) packRow<true>(s, in, out);
+    else packRow<false>(s, in, out);
 }
 
 void trueColourRow(void* context, std::int32_t y, std::uint8_t* out) {
@@ -152,25 +161,72 @@ std::uint32_t pixelKey(const std::uint8_t* p) {
     }
 }
 
-// Gives every pixel the number of its colour in the set, in one pass over
-// the rows; false once there are more colours than a palette holds. No test
-// for a run of one colour: in the rebuilt pictures runs are short, and the
-// branch would be mispredicted at each end of one.
+// Widens the first `rows` rows of four-bit numbers (⌈w / 2⌉ bytes a row) to
+// a byte a number (w bytes a row) in the same block. Going from the last row
+// and the last number backwards, each byte is written after the place of
+// every number not yet read.
+void widenNibbleRows(std::uint8_t* numbers, std::int32_t w, std::int32_t rows) {
+    const std::int64_t half = (w + 1) / 2;
+    for (std::int64_t y = rows - 1; y >= 0; --y) {
+        const std::uint8_t* in = numbers + y * half;
+        std::uint8_t* out = numbers + y * w;
+        for (std::int32_t x = w - 1; x >= 0; --x) out[x] = numberAt<true>(in, x);
+    }
+}
+
+// The rows of colour numbers, in one pass over the pixels. No test for a run
+// of one colour: in the rebuilt pictures runs are short, and the branch would
+// be mispredicted at each end of one. The last pixel of a row is read byte by
+// byte, as nothing may follow it.
+//
+// Four bits a number first, as long as the picture has at most 16 colours
+// (the rebuilt 8 levels have at most 8): those rows are often the PNG's own.
+// At the row where a 17th colour appears, the rows before it are widened to a
+// byte a number in place and the pass goes on in bytes. False once there are
+// more colours than a palette holds.
 template <int Bytes>
-bool indexPixels(const PixelRows& rows, ColourSet& colours, std::uint8_t* indices) {
+bool numberPixels(const PixelRows& rows, ColourSet& colours, std::uint8_t* numbers, bool& nibbles) {
+    const std::int32_t w = rows.width;
+    const std::int64_t half = (w + 1) / 2;
+    nibbles = true;
     for (std::int32_t y = 0; y < rows.height; ++y) {
         const std::uint8_t* p = rows.pixels + static_cast<std::int64_t>(y) * rows.pitch;
-        std::uint8_t* out = indices + static_cast<std::int64_t>(y) * rows.width;
-        // The row's last pixel is read byte by byte: nothing may follow it.
-        const std::int32_t wide = rows.width - 1;
-        int seen = 0;  // or'ed over the row: negative once a colour found no room
-        for (std::int32_t x = 0; x < wide; ++x, p += Bytes) {
+        int seen = 0;  // the numbers or'ed: negative when one found no room
+        if (nibbles) {
+            std::uint8_t* out = numbers + y * half;
+            std::int32_t x = 0;
+            for (; x + 2 < w; x += 2, p += 2 * Bytes) {
+                const int a = colours.number(pixelKey<Bytes, true>(p));
+                const int b = colours.number(pixelKey<Bytes, true>(p + Bytes));
+                seen |= a | b;
+                out[x >> 1] = static_cast<std::uint8_t>(a << 4 | (b & 15));
+            }
+            if (x + 1 < w) {
+                const int a = colours.number(pixelKey<Bytes, true>(p));
+                const int b = colours.number(pixelKey<Bytes, false>(p + Bytes));
+                seen |= a | b;
+                out[x >> 1] = static_cast<std::uint8_t>(a << 4 | (b & 15));
+            } else {
+                const int a = colours.number(pixelKey<Bytes, false>(p));
+                seen |= a;
+                out[x >> 1] = static_cast<std::uint8_t>(a << 4);
+            }
+            if (seen < 0) return false;
+            if (seen < 16) continue;
+            // A 17th colour: this row again, in bytes, after the rows before it.
+            widenNibbleRows(numbers, w, y);
+            nibbles = false;
+            p = rows.pixels + static_cast<std::int64_t>(y) * rows.pitch;
+            seen = 0;
+        }
+        std::uint8_t* out = numbers + static_cast<std::int64_t>(y) * w;
+        for (std::int32_t x = 0; x < w - 1; ++x, p += Bytes) {
             const int n = colours.number(pixelKey<Bytes, true>(p));
             seen |= n;
             out[x] = static_cast<std::uint8_t>(n);
         }
         const int n = colours.number(pixelKey<Bytes, false>(p));
-        out[wide] = static_cast<std::uint8_t>(n);
+        out[w - 1] = static_cast<std::uint8_t>(n);
         if ((seen | n) < 0) return false;
     }
     return true;
@@ -257,29 +313,35 @@ std::int64_t encode(const char16_t* fileName, const PixelRows& rows, const Encod
     if (options.depth != kSourceDepth && options.depth != 24 && options.depth != 32) return 0;
     if (rows.width < 1 || rows.height < 1 || rows.pitch < static_cast<std::int64_t>(rows.width) * bytes) return 0;
 
-    Source source{rows, bytes, nullptr, {}, 8};
+    Source source{rows, bytes, nullptr, 0, false, false, {}, 8};
     plat::PngPicture picture{};
     picture.width = rows.width;
     picture.height = rows.height;
     picture.rowContext = &source;
     // The colour set is large for a stack frame; it lives on the heap, as do
-    // the indices, a byte a pixel.
+    // the numbers, a byte a pixel.
     auto* colours = static_cast<ColourSet*>(memMainAlloc(sizeof(ColourSet), false));
-    auto* indices = static_cast<std::uint8_t*>(
+    auto* numbers = static_cast<std::uint8_t*>(
         memAllocEx(static_cast<std::int64_t>(rows.width) * rows.height, kMemNoZero));
-    if (!colours || !indices) {
+    if (!colours || !numbers) {
         memMainFree(colours);
-        memFree(indices);
+        memFree(numbers);
         return 0;
     }
     new (colours) ColourSet();
     std::uint8_t palette[3 * kMaxPaletteSize];
     std::uint8_t alpha[kMaxPaletteSize];
-    if (bytes == 3 ? indexPixels<3>(rows, *colours, indices) : indexPixels<4>(rows, *colours, indices)) {
+    bool nibbles = false;
+    if (bytes == 3 ? numberPixels<3>(rows, *colours, numbers, nibbles)
+                   : numberPixels<4>(rows, *colours, numbers, nibbles)) {
         makePalette(*colours, palette, alpha, picture.alphaCount, source.final);
         const int n = colours->count();
-        source.indices = indices;
+        source.numbers = numbers;
+        source.nibbles = nibbles;
+        source.stride = nibbles ? (rows.width + 1) / 2 : rows.width;
         source.bitDepth = n <= 2 ? 1 : n <= 4 ? 2 : n <= 16 ? 4 : 8;
+        source.asStored = nibbles && source.bitDepth == 4;
+        for (int i = 0; i < n; ++i) source.asStored = source.asStored && source.final[i] == i;
         picture.colour = plat::PngColour::Indexed;
         picture.palette = palette;
         picture.paletteSize = n;
@@ -288,8 +350,8 @@ std::int64_t encode(const char16_t* fileName, const PixelRows& rows, const Encod
         picture.filter = false;
         picture.row = indexedRow;
     } else {
-        memFree(indices);
-        indices = nullptr;
+        memFree(numbers);
+        numbers = nullptr;
         picture.colour = bytes == 4 ? plat::PngColour::Rgba : plat::PngColour::Rgb;
         picture.level = kTrueColourLevel;
         picture.filter = true;
@@ -306,7 +368,7 @@ std::int64_t encode(const char16_t* fileName, const PixelRows& rows, const Encod
             result = out.finish(ok);
         }
     }
-    memFree(indices);
+    memFree(numbers);
     return result;
 }
 

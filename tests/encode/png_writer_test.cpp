@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "image/image.h"
@@ -137,6 +138,47 @@ TEST(PngWriter, OneColourTooManyAnywhereGivesRgb) {
         EXPECT_EQ(png[25], 2) << "RGB";
         std::int32_t bytes = 0;
         EXPECT_EQ(decode(png, bytes), px);
+    }
+}
+
+// Up to 16 colours the rows are numbered in four bits a pixel; a 17th colour
+// in a later row widens the rows before it to a byte a pixel. Whatever the
+// row and width, every pixel comes back, and mode bottom-up reads the rows
+// in the other order.
+TEST(PngWriter, ASeventeenthColourInALaterRowKeepsEveryPixel) {
+    for (const int bytes : {3, 4}) {
+        for (const std::int32_t w : {1, 2, 3, 8, 9, 33}) {
+            for (const std::int32_t newRow : {1, 2, 5}) {
+                for (const std::int32_t mode : {0, kEncodeBottomUp}) {
+                    SCOPED_TRACE(std::to_string(bytes) + " bytes, width " + std::to_string(w) + ", new colour in row " +
+                                 std::to_string(newRow) + (mode ? ", bottom-up" : ""));
+                    const std::int32_t h = newRow + 3;
+                    Bytes px;
+                    for (std::int32_t i = 0; i < w * h; ++i) {
+                        const std::int32_t y = i / w;
+                        // 16 colours before the new row, 40 from it on.
+                        const int c = y < newRow ? i % 16 : 16 + (i * 3) % 24;
+                        px.insert(px.end(), {static_cast<std::uint8_t>(c * 9), static_cast<std::uint8_t>(c), 1});
+                        if (bytes == 4) px.push_back(255);
+                    }
+                    const Bytes png = encodeToMemory(px, w, h, bytes, mode);
+                    ASSERT_GT(png.size(), 33u);
+                    EXPECT_EQ(png[25], 3) << "indexed";
+                    std::set<std::uint32_t> distinct;
+                    for (std::size_t i = 0; i < px.size(); i += bytes) distinct.insert(px[i] | px[i + 1] << 8);
+                    const std::size_t n = distinct.size();
+                    EXPECT_EQ(png[24], n <= 2 ? 1 : n <= 4 ? 2 : n <= 16 ? 4 : 8);
+                    std::int32_t back = 0;
+                    Bytes expected;
+                    for (std::int32_t y = 0; y < h; ++y) {
+                        const std::int32_t stored = mode ? h - 1 - y : y;
+                        for (std::int32_t x = 0; x < w; ++x)
+                            for (int k = 0; k < 3; ++k) expected.push_back(px[(stored * w + x) * bytes + k]);
+                    }
+                    EXPECT_EQ(decode(png, back), expected);
+                }
+            }
+        }
     }
 }
 
