@@ -84,8 +84,8 @@ std::string usage() {
         "one is set), (0, 0) at the top left; plot takes output coordinates.\n"
         "Image FILEs are one word, relative to the script's folder: a BMP file of 24\n"
         "or 32 bits, drawn from its rows exactly as stored (alpha bytes included), a\n"
-        "PNG, JPEG, GIF (first frame), TIFF or WebP picture as the library loads it,\n"
-        "or an icon file (.ico).\n"
+        "PNG, JPEG, GIF (first frame), TIFF, WebP, HEIF, AVIF or JPEG XL picture as\n"
+        "the library loads it, or an icon file (.ico).\n"
         "\n" +
         drawScriptHelp() +
         "\n"
