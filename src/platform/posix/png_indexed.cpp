@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/fail_inject.h"
+#include "platform/png_encode.h"
 
 namespace oct::plat {
 namespace {
