@@ -228,7 +228,8 @@ bool quantizeRows(const PixelSource& source, LevelBuffer& out, Row row) {
 
 bool sourceUsable(const PixelSource& source) {
     const std::int64_t rowBytes = static_cast<std::int64_t>(source.width) * (source.bitsPerPixel != 24 ? 4 : 3);
-    return source.bits && source.width > 0 && source.height > 0 && source.pitch >= rowBytes;
+    const std::int64_t span = source.pitch < 0 ? -static_cast<std::int64_t>(source.pitch) : source.pitch;
+    return source.bits && source.width > 0 && source.height > 0 && span >= rowBytes;
 }
 
 }  // namespace
