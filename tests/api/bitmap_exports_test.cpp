@@ -159,13 +159,19 @@ TEST(BitmapWrap, ConvertsAsACopyOfTheSameRowsWould) {
 // pointer to it. Under the sanitizer a free by the library shows as a double
 // free here, and a later read of the freed pixels as a use after free.
 TEST(BitmapWrap, TheHostsMemoryIsNeitherFreedNorKept) {
-    for (int bpp : {24, 32}) {
-        SCOPED_TRACE(bpp);
+    struct Case {
+        int bpp;
+        bool topRowFirst;
+    };
+    for (const auto [bpp, topRowFirst] : {Case{24, false}, Case{24, true}, Case{32, false}, Case{32, true}}) {
+        SCOPED_TRACE(testing::Message() << bpp << (topRowFirst ? " top row first" : " bottom row first"));
         const std::int32_t width = 40, height = 30;
         const std::int64_t stride = width * (bpp / 8);
         auto* pixels = new std::uint8_t[static_cast<std::size_t>(stride * height)];
         for (std::int64_t i = 0; i < stride * height; ++i) pixels[i] = static_cast<std::uint8_t>(i * 13);
-        const std::int64_t wrapped = octBitmapWrap(pixels + (height - 1) * stride, width, height, -stride, bpp);
+        const std::int64_t wrapped = topRowFirst
+                                         ? octBitmapWrap(pixels + (height - 1) * stride, width, height, -stride, bpp)
+                                         : octBitmapWrap(pixels, width, height, stride, bpp);
         ASSERT_NE(wrapped, 0);
         OctImage* record = octConvert(wrapped);
         ASSERT_NE(record, nullptr);
