@@ -160,9 +160,9 @@ class Image:
         # levels are a view that turns them over. Only the copy of the codes
         # needs the lock; the unpacking works on that copy.
         with self._lock:
-            block = _codes.read_codes(library(), self._live())
+            buffer = _codes.read_codes(library(), self._live(), self._alpha)
         width, height = self._width, self._height
-        stored = _codes.unpack(block, width * height, self._alpha, alpha_codes)
+        stored = _codes.unpack(buffer, width * height, self._alpha, alpha_codes)
         stored.flags.writeable = False
         levels = stored.reshape(height, width)[::-1]
         levels.flags.writeable = False
