@@ -163,7 +163,7 @@ class Image:
             buffer = _codes.read_codes(library(), self._live(), self._alpha)
         width, height = self._width, self._height
         stored = _codes.unpack(buffer, width * height, self._alpha, alpha_codes)
-        stored.flags.writeable = False
+        buffer.flags.writeable = False
         levels = stored.reshape(height, width)[::-1]
         levels.flags.writeable = False
         return levels

@@ -37,9 +37,10 @@ struct LevelBuffer {
 [[nodiscard]] bool lvlQuantize(const PixelSource& source, LevelBuffer& out);
 
 // lvlQuantize, and the rebuilt pixels of the same levels written into `rows`
-// in the same pass (as lvlDecodeRows writes them from the buffer): rows
-// `pitch` bytes apart (never negative) in the source's order, 3 bytes a pixel for a 24-bit source,
-// 4 with alpha otherwise. Bytes past each row's pixels are not written.
+// in the same pass (as lvlDecodeRows writes them from the buffer; for a
+// source with a negative pitch, band by band): rows `pitch` bytes apart
+// (never negative) in the source's order, 3 bytes a pixel for a 24-bit
+// source, 4 with alpha otherwise. Bytes past each row's pixels are not written.
 // `rows` may be the source's own rows (with its pitch, then positive): the
 // rebuilt picture then replaces it.
 // Fails as lvlQuantize does, and for null rows or a pitch shorter than a row.

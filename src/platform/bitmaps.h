@@ -50,9 +50,9 @@ Handle dibSectionCreateForOverwrite(std::int32_t width, std::int32_t height, int
 // the next row up, negative when the rows run downward in memory (a
 // top-row-first raster seen bottom-up, `bits` then being its last row), and
 // of any size at least a row of pixels. Deleting the section leaves the
-// memory alone, and nothing in the library writes to it. 0 for null bits,
-// sides of 0 or less, a depth other than 24 or 32 bits, a pitch shorter than
-// a row, or (with a reason) when memory runs out.
+// memory alone, and octConvert only reads it. 0 for null bits, sides of 0
+// or less, a depth other than 24 or 32 bits, a pitch shorter than a row, or
+// (with a reason) when memory runs out.
 Handle dibSectionWrap(void* bits, std::int32_t width, std::int32_t height, std::int32_t pitch, int bitsPerPixel);
 
 // A zero-filled top-down DIB section (top row first: a negative height in its

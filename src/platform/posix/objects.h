@@ -31,7 +31,7 @@ struct Bitmap final : Object {
     std::uint16_t bitsPerPixel = 0;
     bool topDown = false;          // rows stored top row first
     bool borrowed = false;         // bits are the host's: never freed here
-    std::uint8_t* bits = nullptr;  // the first stored row; the library's own are widthBytes × height zero-filled bytes
+    std::uint8_t* bits = nullptr;  // the first stored row; the library's own: widthBytes × height bytes
     ~Bitmap() override;
 
     // The pixels of row `r`, counted from the top whatever the row order.
