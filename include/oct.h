@@ -31,8 +31,10 @@ extern "C" {
 typedef struct OctImage OctImage;
 
 /* Converts the host's bitmap: a bottom-up DIB section of 24 or 32 bits. The
- * bitmap stays the host's. A new record, or 0 (also for 0, a bitmap without
- * addressable bits, another depth, or a top-down section). */
+ * bitmap stays the host's and is only read; the record keeps nothing of it,
+ * so the host may delete it (and free pixels it wrapped) once this returns.
+ * A new record, or 0 (also for 0, a bitmap without addressable bits, another
+ * depth, or a top-down section). */
 OCT_API OctImage* octConvert(int64_t bitmap);
 
 /* Loads a file: a picture that an image decoder takes (BMP files of 1 to 32
@@ -79,7 +81,7 @@ typedef struct OctBitmap {
     int32_t type;          /* 0 */
     int32_t width;
     int32_t height;
-    int32_t widthBytes;    /* bytes per row, a multiple of 4 */
+    int32_t widthBytes;    /* bytes per row, a multiple of 4; a wrapped bitmap's pitch */
     uint16_t planes;       /* 1 */
     uint16_t bitsPerPixel; /* 24 or 32 */
     void* bits;            /* rows bottom-up: the bottom row first */
@@ -88,6 +90,19 @@ typedef struct OctBitmap {
 /* A new zero-filled bottom-up DIB section of 24 or 32 bits, or 0. */
 OCT_API int64_t octBitmapCreate(int64_t width, int64_t height, int64_t bitsPerPixel);
 
+/* A bottom-up DIB section of 24 or 32 bits over the host's own pixels, for
+ * octConvert without a copy: `bits` is the bottom row (B, G, R or B, G, R, A
+ * a pixel), `pitch` the bytes from it to the row above, negative when the
+ * rows run downward in memory. For top-row-first rows of `stride` bytes,
+ * pass the last row and -stride. Any |pitch| of at least a row of pixels
+ * will do. The memory stays the host's: it must stay readable while the
+ * bitmap lives, the library never writes it, and octBitmapDelete leaves it
+ * alone. octBitmapInfo gives `bits` and `pitch` as they were passed. A new
+ * handle, or 0 with the reason in octLastError (null bits, a side of 0 or
+ * less, another depth, |pitch| less than a row, or more bytes than
+ * octBitmapCreate makes a section of). */
+OCT_API int64_t octBitmapWrap(void* bits, int64_t width, int64_t height, int64_t pitch, int64_t bitsPerPixel);
+
 /* 1 and fills out when the handle is a live bitmap, else 0. */
 OCT_API int64_t octBitmapInfo(int64_t handle, OctBitmap* out);
 
@@ -95,11 +110,23 @@ OCT_API int64_t octBitmapInfo(int64_t handle, OctBitmap* out);
  * the record: octFree deletes it. */
 OCT_API int64_t octBitmapDelete(int64_t handle);
 
-/* Why the calling thread's last octConvert, octLoad, octCatch or octSave
- * failed: a code, 0 when the last of them succeeded, and into `text` (when
- * not null, `size` bytes with the terminator) a short UTF-8 text saying what
- * is known, without the file's name: "no such file", "damaged JPEG (premature
- * end of JPEG file)", "a HEIF picture, which this system has no codec for".
+/* The record's level codes, as the front of its level buffer holds them: a
+ * 3-bit code per pixel, or a 3-bit gray code and then a 3-bit alpha code
+ * with alpha (octAlpha), lowest bit first, pixels in the order of the rows
+ * of a bottom-up bitmap (the bottom row first), each row left to right,
+ * codes running on across rows (docs/formats/level-buffer.md). The number
+ * of bytes they take, ceil(3 * width * height / 8) or ceil(6 * width *
+ * height / 8); when `out` is not null and `size` is at least that, the codes
+ * are copied there, codes a level file did not store and bits past the last
+ * code as 0. 0 for a null record. */
+OCT_API int64_t octLevelCodes(OctImage* record, void* out, int64_t size);
+
+/* Why the calling thread's last octConvert, octLoad, octCatch, octSave or
+ * octBitmapWrap failed: a code, 0 when the last of them succeeded, and into
+ * `text` (when not null, `size` bytes with the terminator) a short UTF-8
+ * text saying what is known, without the file's name: "no such file",
+ * "damaged JPEG (premature end of JPEG file)", "a HEIF picture, which this
+ * system has no codec for".
  * The codes are those of the OCT_E… names below; a host may meet new ones. */
 OCT_API int64_t octLastError(char* text, int64_t size);
 

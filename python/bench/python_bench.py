@@ -7,11 +7,11 @@ SIZE defaults to 4096 (a SIZE x SIZE picture: the repository's photograph
 resampled by Pillow, once as RGB and once as RGBA with an alpha ramp), RUNS
 to 15. The C side is convert_timer.c, compiled here against the library that
 pyoct loaded, and times octConvert alone on a bitmap filled beforehand. The
-Python side times pyoct.fromarray(array).levels, which makes the bitmap,
-copies the pixels in, converts, deletes the bitmap and reads the levels out
-of the rebuilt bitmap. Both print the fastest run and the median; the ratio
-is of the medians. The two sides run in turns, so that other work on the
-machine weighs on both alike.
+Python side times pyoct.fromarray(array).levels, which makes a bitmap over
+the array's own rows (octBitmapWrap), converts, deletes the bitmap, copies
+the level codes out (octLevelCodes) and unpacks them with numpy. Both print
+the fastest run and the median; the ratio is of the medians. The two sides
+run in turns, so that other work on the machine weighs on both alike.
 """
 
 from __future__ import annotations

@@ -13,7 +13,7 @@ from typing import TYPE_CHECKING, Any, Optional, Tuple
 import numpy as np
 import numpy.typing as npt
 
-from . import _errors
+from . import _codes, _errors
 from ._errors import OctError
 from ._lib import OctBitmap, PathLike, encode_name, library
 from ._records import adopt
@@ -24,88 +24,9 @@ Bytes = npt.NDArray[np.uint8]
 if TYPE_CHECKING:  # pragma: no cover
     import PIL.Image
 
-# octCatch takes at most 2^31 - 1 bytes.
+# octCatch takes at most 2^31 - 1 bytes, and octBitmapWrap rows at most
+# that far apart.
 _MAX_BLOCK = (1 << 31) - 1
-
-# The rebuilt bitmap holds, in each colour byte and in the alpha byte, the
-# palette value of a level (0, 29, 59, ..., 255 for levels 0 to 7 as the
-# library defines them). The palette is not written down here: it is read
-# once from a picture the library rebuilds (_palette). Where one step divides
-# the palette into its levels, as 29 does (every value but the last gives its
-# level, 255 gives 8, and a second step turns that 8 into 7), the levels are
-# found by that division: the bytes are first gathered into one block, as
-# numpy vectorises integer division only over contiguous arrays, and this
-# way costs a third of a table lookup, which numpy does element by element.
-# Any other palette is read through a table.
-
-
-class _Palette:
-    """The level palette and how to read levels back from it."""
-
-    def __init__(self, values: Tuple[int, ...]) -> None:
-        self.values = values
-        step = values[1]
-        self.step = (
-            step
-            if step > 0
-            and all(v // step == level for level, v in enumerate(values[:7]))
-            and values[7] // step in (7, 8)
-            else 0
-        )
-        self.table = np.zeros(256, np.uint8)
-        for level, v in enumerate(values):
-            self.table[v] = level
-
-
-_palette_lock = threading.Lock()
-_palette_found: Optional[_Palette] = None
-
-
-def _read_palette() -> _Palette:
-    # Level i of gray is the sum of a pixel's colour bytes divided by 96, and
-    # level i of alpha the alpha byte divided by 32: row 0 holds every gray
-    # level, opaque, and row 1 every alpha level over white. The rebuilt
-    # picture then shows the palette value of each.
-    levels = np.arange(8, dtype=np.uint8)
-    pixels = np.empty((4, 8, 4), np.uint8)
-    pixels[:, :, :3] = 255
-    pixels[:, :, 3] = 255
-    pixels[0, :, :3] = (32 * levels)[:, None]
-    pixels[1, :, 3] = 32 * levels
-    with fromarray(pixels) as image:
-        with image._lock:
-            rebuilt = image._rebuilt()
-            gray = tuple(int(v) for v in rebuilt[0, :, 0])
-            alpha = tuple(int(v) for v in rebuilt[1, :, 3])
-    if gray != alpha or len(set(gray)) != 8 or list(gray) != sorted(gray):
-        raise OctError(errno.EINVAL, f"the library's rebuilt levels are not one palette: {gray}, {alpha}")
-    return _Palette(gray)
-
-
-def _palette() -> _Palette:
-    """The library's level palette, read on first use."""
-    global _palette_found
-    found = _palette_found
-    if found is None:
-        with _palette_lock:
-            if _palette_found is None:
-                _palette_found = _read_palette()
-            found = _palette_found
-    return found
-
-
-def _levels_from(codes: Bytes) -> Bytes:
-    palette = _palette()
-    out = np.empty(codes.shape, np.uint8)
-    if palette.step:
-        np.copyto(out, codes)
-        np.floor_divide(out, palette.step, out=out)
-        np.subtract(out, np.floor_divide(out, 8), out=out)
-    else:
-        np.take(palette.table, codes, out=out)
-    out.flags.writeable = False
-    return out
-
 
 def _bitmap_pixels(handle: int) -> Bytes:
     """The pixels of one of the library's bitmaps as an array of height ×
@@ -234,35 +155,44 @@ class Image:
         # held: the memory belongs to the record.
         return _bitmap_pixels(library().octHandle(self._live()))[::-1]
 
-    def _levels_of_byte(self, index: int) -> Bytes:
-        # One byte of every pixel: blue (0) stands for the three equal colour
-        # bytes of a gray pixel, and 3 is alpha.
+    def _unpacked(self, alpha_codes: bool) -> Bytes:
+        # The codes come in the bitmap's row order, the bottom row first: the
+        # levels are a view that turns them over. Only the copy of the codes
+        # needs the lock; the unpacking works on that copy.
         with self._lock:
-            return _levels_from(self._rebuilt()[:, :, index])
+            buffer = _codes.read_codes(library(), self._live(), self._alpha)
+        width, height = self._width, self._height
+        stored = _codes.unpack(buffer, width * height, self._alpha, alpha_codes)
+        buffer.flags.writeable = False
+        levels = stored.reshape(height, width)[::-1]
+        levels.flags.writeable = False
+        return levels
 
     @property
     def levels(self) -> Bytes:
         """The gray level (0..7) of every pixel: a read-only ``uint8`` array of
         height × width, top row first. A pixel's level is the sum of its red,
-        green and blue bytes divided by 96. Read from the rebuilt bitmap on
-        first use, then kept."""
+        green and blue bytes divided by 96. Unpacked from the record's level
+        codes (``octLevelCodes``) on first use, then kept. The array is a view
+        whose rows run backwards in memory (the codes' order, the bottom row
+        first): ``numpy.ascontiguousarray`` gives a contiguous copy."""
         self._live()
         levels = self._levels
         if levels is None:
-            levels = self._levels = self._levels_of_byte(0)
+            levels = self._levels = self._unpacked(False)
         return levels
 
     @property
     def alpha_levels(self) -> Optional[Bytes]:
         """The alpha level (0..7, the alpha byte divided by 32) of every pixel
-        as a read-only ``uint8`` array of height × width, top row first; None
-        for a picture without alpha."""
+        as a read-only ``uint8`` array of height × width, top row first, laid
+        out as :attr:`levels` is; None for a picture without alpha."""
         self._live()
         if not self._alpha:
             return None
         levels = self._alpha_levels
         if levels is None:
-            levels = self._alpha_levels = self._levels_of_byte(3)
+            levels = self._alpha_levels = self._unpacked(True)
         return levels
 
     def toarray(self) -> Bytes:
@@ -386,12 +316,30 @@ def frombytes(data: Any) -> Image:
     return Image._adopt(record)
 
 
+def _wrappable(a: Bytes) -> bool:
+    """Whether the library can read the array's rows where they are: each row
+    its pixels side by side, each pixel its bytes side by side, and rows
+    apart by at least a row (any sign) and at most what octBitmapWrap takes.
+    Strides of a side of 1 say nothing and are not looked at."""
+    height, width, depth = a.shape
+    rows, columns, channels = a.strides
+    return (
+        channels == 1
+        and (width == 1 or columns == depth)
+        and (height == 1 or width * depth <= abs(rows) <= _MAX_BLOCK)
+    )
+
+
 def fromarray(array: "npt.ArrayLike") -> Image:
     """Converts pixels in memory: a ``uint8`` array of height × width × 3 (RGB)
     or × 4 (RGBA), top row first, with any strides (views, slices, flipped
-    or transposed arrays). The pixels are copied into a bitmap of the
-    library's own (``octBitmapCreate``, 24 or 32 bits) and converted
-    (``octConvert``); the bitmap is deleted again."""
+    or transposed arrays). Rows whose pixels lie side by side (C-contiguous
+    arrays, row slices and crops of them, arrays flipped upside down) are
+    converted where they are, through a bitmap over the array's memory
+    (``octBitmapWrap``), which the library only reads; any other layout is
+    first copied into a bitmap of the library's own (``octBitmapCreate``).
+    Either bitmap is deleted again after ``octConvert``, which keeps nothing
+    of the array."""
     a = np.asarray(array)
     if a.dtype != np.uint8:
         raise TypeError(f"fromarray takes uint8 pixels, not {a.dtype}")
@@ -401,20 +349,33 @@ def fromarray(array: "npt.ArrayLike") -> Image:
     if height == 0 or width == 0:
         raise ValueError("fromarray takes at least one pixel")
     lib = library()
-    handle = lib.octBitmapCreate(width, height, depth * 8)
-    if not handle:
-        raise OctError(errno.ENOMEM, f"the library could not make a bitmap of {width} x {height} x {depth * 8} bits")
+    # The library's bitmaps are bottom-up. Their byte order is blue, green,
+    # red, but the gray level is the sum of the three, so the RGB bytes go in
+    # as they are; swapping red and blue would cost more than the conversion.
+    wrapped = _wrappable(a)
+    if wrapped:
+        # The bitmap starts at the array's last row and climbs against the
+        # array's row stride.
+        pitch = -a.strides[0] if height > 1 else width * depth
+        handle = lib.octBitmapWrap(a.ctypes.data + (height - 1) * a.strides[0], width, height, pitch, depth * 8)
+        if not handle:
+            raise _errors.last_failure(lib)
+    else:
+        handle = lib.octBitmapCreate(width, height, depth * 8)
+        if not handle:
+            raise OctError(errno.ENOMEM,
+                           f"the library could not make a bitmap of {width} x {height} x {depth * 8} bits")
     try:
-        # The bitmap is bottom-up: the array's top row goes last. Its byte
-        # order is blue, green, red, but the gray level is the sum of the
-        # three, so the RGB bytes go in as they are; swapping red and blue
-        # would cost more than the conversion itself.
-        _bitmap_pixels(handle)[::-1] = a
+        if not wrapped:
+            _bitmap_pixels(handle)[::-1] = a
+        # `a` holds the pixels until octConvert has returned; the record
+        # keeps no reference to them.
         record = lib.octConvert(handle)
+        failure = None if record else _errors.last_failure(lib)
     finally:
         lib.octBitmapDelete(handle)
-    if not record:
-        raise OctError(errno.ENOMEM, f"the library could not convert {width} x {height} pixels")
+    if failure is not None:
+        raise failure
     return Image._adopt(record)
 
 

@@ -35,7 +35,8 @@ _ptr = ctypes.c_void_p
 
 class OctBitmap(ctypes.Structure):
     """The description ``octBitmapInfo`` fills: the layout of the Windows
-    BITMAP record, for the library's own bottom-up bitmaps."""
+    BITMAP record, for the library's own bottom-up bitmaps (``widthBytes`` is
+    the pitch a bitmap over a host's memory was made with)."""
 
     _fields_ = [
         ("type", ctypes.c_int32),
@@ -62,8 +63,10 @@ _PROTOTYPES = {
     "octHandle": ([_ptr], _i64),
     "octVersion": ([], _i64),
     "octBitmapCreate": ([_i64, _i64, _i64], _i64),
+    "octBitmapWrap": ([_ptr, _i64, _i64, _i64, _i64], _i64),
     "octBitmapInfo": ([_i64, ctypes.POINTER(OctBitmap)], _i64),
     "octBitmapDelete": ([_i64], _i64),
+    "octLevelCodes": ([_ptr, _ptr, _i64], _i64),
     "octLastError": ([ctypes.c_char_p, _i64], _i64),
 }
 

@@ -3,12 +3,14 @@ layout, and the same level files as octtool makes of the same pixels."""
 
 from __future__ import annotations
 
+import errno
+
 import numpy as np
 import pytest
 from PIL import Image as PILImage
 
 import pyoct
-from conftest import PALETTE, ROOT, numpy_levels
+from conftest import PALETTE, PICTURES, ROOT, numpy_levels, picture_id
 
 RNG = np.random.default_rng(20240607)
 
@@ -40,6 +42,9 @@ def views():
     yield "every-sum-rgb", every_sum(3)
     yield "every-sum-rgba", every_sum(4)
     yield "strided-rows-and-columns", rgb[::2, ::3]
+    yield "every-other-row", rgba[::2]
+    yield "upside-down", rgb[::-1]
+    yield "upside-down-every-third-row", rgba[::-3]
     yield "flipped", rgba[::-1, ::-1]
     yield "transposed", rgb.transpose(1, 0, 2)
     yield "rgb-of-rgba", rgba[:, :, :3]
@@ -51,6 +56,9 @@ def views():
     for width in (1, 2, 3, 5, 7):
         yield f"width-{width}", random_pixels(9, width, 3)
     yield "one-pixel", random_pixels(1, 1, 4)
+    yield "one-row", random_pixels(1, 77, 3)
+    yield "one-column", random_pixels(53, 1, 4)
+    yield "one-column-of-a-wider-array", rgba[:, 5:6]
 
 
 VIEWS = list(views())
@@ -77,17 +85,130 @@ def test_levels_are_numpys(array):
     assert np.array_equal(array, before)
 
 
+# The same pixels laid out in memory as converted where they lie (the first
+# four) and as copied first (the rest).
+LAYOUTS = {
+    "contiguous": lambda p: p,
+    "upside-down-view": lambda p: np.ascontiguousarray(p[::-1])[::-1],
+    "crop-of-a-wider-array": lambda p: np.pad(p, ((3, 2), (5, 4), (0, 0)))[3:-2, 5:-4],
+    "every-other-row-of-a-taller-array": lambda p: np.repeat(p, 2, axis=0)[::2],
+    "fortran-order": np.asfortranarray,
+    "pixels-apart": lambda p: np.pad(p, ((0, 0), (0, 0), (0, 1)))[..., :p.shape[2]],
+}
+
+
+@pytest.mark.parametrize("layout", list(LAYOUTS))
 @pytest.mark.parametrize("depth", [3, 4])
-def test_level_files_equal_octtools_for_the_same_pixels(depth, convert, tmp_path):
+def test_level_files_equal_octtools_for_the_same_pixels(depth, layout, convert, tmp_path):
     # RGB through a 24-bit BMP and RGBA through a PNG, both lossless, so
     # that octtool reads exactly these pixels.
     pixels = random_pixels(48, 70, depth)
     source = tmp_path / ("pixels.bmp" if depth == 3 else "pixels.png")
     PILImage.fromarray(pixels).save(source)
-    with pyoct.fromarray(pixels) as image:
+    array = LAYOUTS[layout](pixels)
+    assert np.array_equal(array, pixels)
+    with pyoct.fromarray(array) as image:
         assert image.tobytes() == convert(source, ".oct")
         image.save(tmp_path / "mine.bmp")
     assert (tmp_path / "mine.bmp").read_bytes() == convert(source, ".bmp")
+
+
+class Calls:
+    """Counts the calls of one of the library's functions and passes them on."""
+
+    def __init__(self, fn):
+        self.fn, self.count = fn, 0
+
+    def __call__(self, *args):
+        self.count += 1
+        return self.fn(*args)
+
+
+# The views whose rows hold their pixels side by side, a row's stride or more
+# apart: the library reads them where they lie.
+SIDE_BY_SIDE = {"contiguous-rgb", "contiguous-rgba", "every-sum-rgb", "every-sum-rgba", "every-other-row",
+                "upside-down", "upside-down-every-third-row", "cropped", "width-1", "width-2", "width-3", "width-5",
+                "width-7", "one-pixel", "one-row", "one-column", "one-column-of-a-wider-array"}
+
+
+@pytest.mark.parametrize("name, array", VIEWS, ids=[n for n, _ in VIEWS])
+def test_rows_of_side_by_side_pixels_are_converted_where_they_lie(name, array, monkeypatch):
+    lib = pyoct._library()
+    wrap, create = Calls(lib.octBitmapWrap), Calls(lib.octBitmapCreate)
+    monkeypatch.setattr(lib, "octBitmapWrap", wrap)
+    monkeypatch.setattr(lib, "octBitmapCreate", create)
+    with pyoct.fromarray(array) as image:
+        assert np.array_equal(image.levels, numpy_levels(array))
+    assert (wrap.count, create.count) == ((1, 0) if name in SIDE_BY_SIDE else (0, 1))
+
+
+LEVEL_OF_VALUE = np.zeros(256, np.uint8)
+LEVEL_OF_VALUE[PALETTE] = np.arange(8, dtype=np.uint8)
+
+
+def rebuilt_levels(image: pyoct.Image):
+    """The levels as the rebuilt picture shows them, read back through the palette."""
+    rebuilt = LEVEL_OF_VALUE[image.toarray()]
+    return rebuilt[..., 0], (rebuilt[..., 3] if image.alpha else None)
+
+
+def assert_levels_are_the_rebuilt_pictures(image: pyoct.Image):
+    gray, alpha = rebuilt_levels(image)
+    assert np.array_equal(image.levels, gray)
+    if alpha is None:
+        assert image.alpha_levels is None
+    else:
+        assert np.array_equal(image.alpha_levels, alpha)
+
+
+@pytest.mark.parametrize("path", PICTURES, ids=picture_id)
+def test_levels_of_pictures_and_level_files_are_what_the_rebuilt_picture_shows(path):
+    with pyoct.open(path) as image:
+        assert_levels_are_the_rebuilt_pictures(image)
+        if image.width * image.height > 28:
+            with pyoct.frombytes(image.tobytes()) as again:
+                assert_levels_are_the_rebuilt_pictures(again)
+                assert np.array_equal(again.levels, image.levels)
+
+
+def level_file_or_reason(image: pyoct.Image):
+    """The level file's bytes, or why there is none (too few pixels, levels
+    that do not compress)."""
+    try:
+        return image.tobytes()
+    except pyoct.OctError as e:
+        return str(e)
+
+
+def test_levels_of_random_shapes_and_layouts():
+    """Sides of 1 and widths off a multiple of 8, in every layout: numpy's
+    levels, what the rebuilt picture shows, and the same level file whether
+    converted where they lie or copied first."""
+    rng = np.random.default_rng(4096)
+    layouts = list(LAYOUTS.values()) + [lambda p: p.transpose(1, 0, 2).copy().transpose(1, 0, 2)]
+    for case in range(120):
+        height = int(rng.choice([1, 2, 3, 8, 9])) if case % 3 == 0 else int(rng.integers(1, 40))
+        width = int(rng.choice([1, 2, 7, 9, 15, 17])) if case % 3 == 1 else int(rng.integers(1, 70))
+        depth = int(rng.choice([3, 4]))
+        pixels = RNG.integers(0, 256, (height, width, depth), dtype=np.uint8)
+        array = layouts[case % len(layouts)](pixels)
+        with pyoct.fromarray(array) as image, pyoct.fromarray(np.asfortranarray(pixels)) as copied:
+            assert np.array_equal(image.levels, numpy_levels(pixels)), (height, width, depth)
+            if depth == 4:
+                assert np.array_equal(image.alpha_levels, pixels[..., 3] // 32)
+            assert_levels_are_the_rebuilt_pictures(image)
+            assert np.array_equal(image.toarray(), copied.toarray())
+            assert level_file_or_reason(image) == level_file_or_reason(copied)
+
+
+def test_pixels_too_many_for_a_bitmap_are_refused_saying_so():
+    # 2^31 bytes and more, refused before they are read: the system's
+    # zero-filled pages are never touched.
+    pixels = np.zeros((23171, 23171, 4), np.uint8)
+    with pytest.raises(pyoct.OctError, match="a bitmap of 23171 × 23171 pixels at 32 bits; at most 2147483647 bytes") \
+            as caught:
+        pyoct.fromarray(pixels)
+    assert caught.value.errno == errno.EFBIG
 
 
 @pytest.mark.parametrize(

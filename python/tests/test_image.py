@@ -185,17 +185,3 @@ def test_one_image_shared_by_threads_and_closed_under_them():
     for t in threads:
         t.join()
     assert len(outcomes) == 160 and "closed" in outcomes
-
-
-def test_the_level_palette_is_read_from_the_library():
-    from pyoct import _image
-    from conftest import PALETTE
-
-    palette = _image._palette()
-    assert palette.values == tuple(int(v) for v in PALETTE)
-    assert palette.step == 29
-    assert _image._palette() is palette  # read once
-    # A palette that no one step divides into its levels is read through its table.
-    odd = _image._Palette((0, 10, 50, 60, 100, 130, 200, 250))
-    assert odd.step == 0
-    assert [int(v) for v in odd.table[list(odd.values)]] == list(range(8))

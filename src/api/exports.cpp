@@ -73,13 +73,19 @@ OCT_API OctImage* octConvert(int64_t bitmap) {
             return plat::failSet(plat::FailCode::BadArgument, "not a bottom-up DIB section of 24 or 32 bits");
         OctImage* record = octNewRecord();
         if (!record) return 0;
-        // The host's bitmap is read, never owned: the record's source stays 0.
+        // The host's bitmap is read, never owned or written: the record's
+        // source stays 0.
         record->sourceBitmap = handle;
         record->bitmapInfo = bm;
         if (!octConvertRecord(*record, false)) {
             octFreeRecord(record);
             return 0;
         }
+        // The host may delete its bitmap, or free the memory under one it
+        // wrapped (octBitmapWrap), as soon as this returns: the record keeps
+        // neither, so that nothing can reach them later.
+        record->sourceBitmap = 0;
+        record->bitmapInfo.bits = nullptr;
         return reinterpret_cast<std::int64_t>(record);
     }));
 }

@@ -181,14 +181,13 @@ void decodeAlphaTail(const std::uint8_t* levels, std::int64_t size, std::int64_t
     decodeRowPart<6, kAlphaPixel>(levels, size, first, from, width, out, 4);
 }
 
-bool decodeRowsWith(Isa isa, const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width,
-                    std::int32_t height, bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
-    if (width <= 0 || height <= 0 || !rows || (bytesPerPixel != 3 && bytesPerPixel != 4) ||
-        pitch < static_cast<std::int64_t>(width) * bytesPerPixel)
-        return false;
-    if (!levels) levelsSize = 0;
-    const Kernels& kernels = kernelsFor(isa);
-    for (std::int32_t r = 0; r < height; ++r) {
+namespace {
+
+// Decodes the picture's rows [from, to) into their memory rows.
+void decodeRowRange(const Kernels& kernels, const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width,
+                    std::int32_t from, std::int32_t to, bool alpha, std::uint8_t* rows, std::int64_t pitch,
+                    int bytesPerPixel) {
+    for (std::int32_t r = from; r < to; ++r) {
         std::uint8_t* row = rows + r * pitch;
         const std::int64_t first = static_cast<std::int64_t>(r) * width;
         if (alpha && bytesPerPixel == 4)
@@ -200,15 +199,33 @@ bool decodeRowsWith(Isa isa, const std::uint8_t* levels, std::int64_t levelsSize
         else
             decodeRowPart<3, kGrayPixel>(levels, levelsSize, first, 0, width, row, bytesPerPixel);
     }
+}
+
+}  // namespace
+
+bool decodeRowsWith(Isa isa, const std::uint8_t* levels, std::int64_t levelsSize, std::int32_t width,
+                    std::int32_t height, bool alpha, std::uint8_t* rows, std::int64_t pitch, int bytesPerPixel) {
+    if (width <= 0 || height <= 0 || !rows || (bytesPerPixel != 3 && bytesPerPixel != 4) ||
+        pitch < static_cast<std::int64_t>(width) * bytesPerPixel)
+        return false;
+    if (!levels) levelsSize = 0;
+    decodeRowRange(kernelsFor(isa), levels, levelsSize, width, 0, height, alpha, rows, pitch, bytesPerPixel);
     return true;
 }
 
 namespace {
 
+// Rows that run downward in memory are read in bands of this many, each
+// band upward in memory (see quantizeRows). On 4096 × 4096 pictures bands of
+// 32 rows, whose codes are still in the cache when they are decoded, took
+// 10% less time than bands of 8 and the same as bands of 128.
+constexpr std::int32_t kBandRows = 32;
+
 // Quantizes the source row by row into a new level buffer, each row through
-// `row(source row, row index, writer)`.
-template <typename Row>
-bool quantizeRows(const PixelSource& source, LevelBuffer& out, Row row) {
+// `row(source row, row index, writer)`, and hands each band of rows done to
+// `band(first row, end row, levels, size)`.
+template <typename Row, typename Band>
+bool quantizeRows(const PixelSource& source, LevelBuffer& out, Row row, Band band) {
     const bool alpha = source.bitsPerPixel != 24;
     const std::int64_t size = static_cast<std::int64_t>(source.width) * source.height;
     // Zero-filled: the codes take 3 or 6 bits of the byte a pixel that the
@@ -216,19 +233,42 @@ bool quantizeRows(const PixelSource& source, LevelBuffer& out, Row row) {
     // so most of that rest is never touched.
     auto* levels = static_cast<std::uint8_t*>(memAlloc(size));
     if (!levels) return false;
-    CodeWriter writer(levels);
-    for (std::int32_t r = 0; r < source.height; ++r)
-        row(source.bits + static_cast<std::int64_t>(r) * source.pitch, r, writer);
-    writer.flush();
+    if (source.pitch >= 0) {
+        CodeWriter writer(levels);
+        for (std::int32_t r = 0; r < source.height; ++r)
+            row(source.bits + static_cast<std::int64_t>(r) * source.pitch, r, writer);
+        writer.flush();
+        band(0, source.height, levels, size);
+    } else {
+        // Rows that run downward in memory are read upward in memory, a band
+        // at a time from the last, each row's codes written at their own
+        // place: read downward, a 4096 × 4096 picture took 65% longer to
+        // convert than the same rows stored upward (8.9 ms against 5.4). A
+        // row's last byte may hold the first codes of the row after it,
+        // already written: the writer ORs its last bytes in.
+        const std::int64_t rowBits = static_cast<std::int64_t>(source.width) * (alpha ? 6 : 3);
+        for (std::int32_t end = source.height; end > 0; end -= kBandRows) {
+            const std::int32_t first = end > kBandRows ? end - kBandRows : 0;
+            for (std::int32_t r = end - 1; r >= first; --r) {
+                CodeWriter writer(levels, r * rowBits);
+                row(source.bits + static_cast<std::int64_t>(r) * source.pitch, r, writer);
+                writer.flush();
+            }
+            band(first, end, levels, size);
+        }
+    }
     out.levels = levels;
     out.size = size;
     out.alpha = alpha ? 1 : 0;
     return true;
 }
 
+void noBand(std::int32_t, std::int32_t, const std::uint8_t*, std::int64_t) {}
+
 bool sourceUsable(const PixelSource& source) {
     const std::int64_t rowBytes = static_cast<std::int64_t>(source.width) * (source.bitsPerPixel != 24 ? 4 : 3);
-    return source.bits && source.width > 0 && source.height > 0 && source.pitch >= rowBytes;
+    const std::int64_t span = source.pitch < 0 ? -static_cast<std::int64_t>(source.pitch) : source.pitch;
+    return source.bits && source.width > 0 && source.height > 0 && span >= rowBytes;
 }
 
 }  // namespace
@@ -237,9 +277,9 @@ bool quantizeWith(Isa isa, const PixelSource& source, LevelBuffer& out) {
     if (!sourceUsable(source)) return false;
     const Kernels& kernels = kernelsFor(isa);
     const QuantizeRow quantize = source.bitsPerPixel != 24 ? kernels.quantize32 : kernels.quantize24;
-    return quantizeRows(source, out, [&](const std::uint8_t* row, std::int32_t, CodeWriter& writer) {
-        quantize(row, source.width, writer);
-    });
+    return quantizeRows(
+        source, out, [&](const std::uint8_t* row, std::int32_t, CodeWriter& writer) { quantize(row, source.width, writer); },
+        noBand);
 }
 
 bool quantizeRebuildWith(Isa isa, const PixelSource& source, LevelBuffer& out, std::uint8_t* rows,
@@ -250,18 +290,23 @@ bool quantizeRebuildWith(Isa isa, const PixelSource& source, LevelBuffer& out, s
         return false;
     const Kernels& kernels = kernelsFor(isa);
     const ConvertRow convert = alpha ? kernels.convert32 : kernels.convert24;
-    if (!convert) {
-        // A version without its own: the two passes.
-        if (!quantizeWith(isa, source, out)) return false;
-        if (decodeRowsWith(isa, out.levels, out.size, source.width, source.height, alpha, rows, pitch, bytesPerPixel))
-            return true;
-        memFree(out.levels);
-        out = LevelBuffer{};
-        return false;
-    }
-    return quantizeRows(source, out, [&](const std::uint8_t* row, std::int32_t r, CodeWriter& writer) {
-        convert(row, source.width, writer, rows + r * pitch);
-    });
+    if (convert && source.pitch >= 0)
+        return quantizeRows(
+            source, out,
+            [&](const std::uint8_t* row, std::int32_t r, CodeWriter& writer) {
+                convert(row, source.width, writer, rows + r * pitch);
+            },
+            noBand);
+    // A version without its own, or rows read in bands upward in memory:
+    // quantizing and then decoding each band, so that its rebuilt rows are
+    // written upward in memory too. One pass writing them downward took 6.9
+    // ms where this takes 5.9 (4096 × 4096).
+    const QuantizeRow quantize = alpha ? kernels.quantize32 : kernels.quantize24;
+    return quantizeRows(
+        source, out, [&](const std::uint8_t* row, std::int32_t, CodeWriter& writer) { quantize(row, source.width, writer); },
+        [&](std::int32_t first, std::int32_t end, const std::uint8_t* levels, std::int64_t size) {
+            decodeRowRange(kernels, levels, size, source.width, first, end, alpha, rows, pitch, bytesPerPixel);
+        });
 }
 
 }  // namespace lvl

@@ -15,10 +15,10 @@ namespace oct {
 
 // A picture in memory, as the rows of a DIB section hold them.
 struct PixelSource {
-    const std::uint8_t* bits;    // the first row in memory
+    const std::uint8_t* bits;    // the first row in memory order, whose codes come first
     std::int32_t width;          // pixels per row
     std::int32_t height;         // rows
-    std::int32_t pitch;          // bytes from one row in memory to the next
+    std::int32_t pitch;          // bytes from one row to the next; negative when they run downward in memory
     std::uint16_t bitsPerPixel;  // 24: B, G, R; anything else is read as 32: B, G, R, A
 };
 
@@ -29,21 +29,27 @@ struct LevelBuffer {
     int alpha = 0;                   // 1 when each pixel holds a gray and an alpha code
 };
 
-// Quantizes every pixel of the source into a new level buffer. Fails (false,
-// nothing allocated) for a width or height of 0 or less, a null bits pointer,
-// a pitch shorter than a row of pixels (which also refuses top-down sources
-// with a negative pitch), or when the buffer cannot be allocated.
+// Quantizes every pixel of the source into a new level buffer, rows in the
+// order bits, bits + pitch, bits + 2 × pitch... Fails (false, nothing
+// allocated) for a width or height of 0 or less, a null bits pointer, a
+// pitch whose size is less than a row of pixels, or when the buffer cannot
+// be allocated.
 [[nodiscard]] bool lvlQuantize(const PixelSource& source, LevelBuffer& out);
 
 // lvlQuantize, and the rebuilt pixels of the same levels written into `rows`
-// in the same pass (as lvlDecodeRows writes them from the buffer): rows of
-// `pitch` bytes in the source's order, 3 bytes a pixel for a 24-bit source,
-// 4 with alpha otherwise. Bytes past each row's pixels are not written.
-// `rows` may be the source's own rows (with its pitch): the rebuilt picture
-// then replaces it.
+// in the same pass (as lvlDecodeRows writes them from the buffer; for a
+// source with a negative pitch, band by band): rows `pitch` bytes apart
+// (never negative) in the source's order, 3 bytes a pixel for a 24-bit
+// source, 4 with alpha otherwise. Bytes past each row's pixels are not written.
+// `rows` may be the source's own rows (with its pitch, then positive): the
+// rebuilt picture then replaces it.
 // Fails as lvlQuantize does, and for null rows or a pitch shorter than a row.
 [[nodiscard]] bool lvlQuantizeRebuild(const PixelSource& source, LevelBuffer& out, std::uint8_t* rows,
                                       std::int64_t pitch);
+
+// The bytes that the codes of `pixels` pixels take at the front of a level
+// buffer: ceil(3 × pixels / 8), or ceil(6 × pixels / 8) with alpha.
+constexpr std::int64_t lvlCodeBytes(std::int64_t pixels, bool alpha) { return (pixels * (alpha ? 6 : 3) + 7) / 8; }
 
 // Single bits, numbered as above. `bit` is never negative.
 void lvlSetBit(std::uint8_t* buffer, std::int64_t bit);

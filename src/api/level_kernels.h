@@ -48,10 +48,14 @@ inline constexpr std::array<std::uint8_t, 256> kAlphaCode = [] {
 inline std::uint64_t code24(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]]; }
 inline std::uint64_t code32(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]] | kAlphaCode[p[3]]; }
 
-// Appends bit groups of up to 56 bits to a zero-filled buffer, 64 bits at a time.
+// Appends bit groups of up to 56 bits to a zero-filled buffer, 64 bits at a
+// time, from bit `first` on. Bits of the buffer below `first` must still be
+// zero when a whole word is stored over them; the last, partial word is
+// ORed in, so that bits already set past the writer's end stay.
 class CodeWriter {
 public:
-    explicit CodeWriter(std::uint8_t* out) : out_(out) {}
+    explicit CodeWriter(std::uint8_t* out, std::int64_t first = 0)
+        : out_(out + (first >> 3)), used_(static_cast<int>(first & 7)) {}
 
     void put(std::uint64_t bits, int count) {
         acc_ |= bits << used_;
@@ -66,7 +70,7 @@ public:
     }
 
     void flush() {
-        if (used_) std::memcpy(out_, &acc_, static_cast<std::size_t>((used_ + 7) / 8));
+        for (int i = 0; i < (used_ + 7) / 8; ++i) out_[i] |= static_cast<std::uint8_t>(acc_ >> (8 * i));
     }
 
 private:

@@ -11,8 +11,10 @@
 
 struct OctImage {
     std::int64_t source;             // the loaded source image (dynamic image id), or 0; owned
-    oct::plat::Handle sourceBitmap;  // the source's bitmap; never owned by the record
-    oct::plat::BitmapDesc bitmapInfo;// BITMAP of sourceBitmap; all zero for level files
+    oct::plat::Handle sourceBitmap;  // the source's bitmap; never owned by the record; 0 once
+                                     // octConvert returns, as the host's may go at any time then
+    oct::plat::BitmapDesc bitmapInfo;// BITMAP of sourceBitmap; all zero for level files; its bits
+                                     // null once octConvert returns
     oct::OctHeader header;           // the level-file header in its file form
     std::uint8_t* levels;            // level buffer (memAlloc), or null; owned
     std::int64_t levelsSize;

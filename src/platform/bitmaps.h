@@ -15,7 +15,8 @@ struct BitmapDesc {
     std::int32_t type;          // 0
     std::int32_t width;
     std::int32_t height;        // positive, for bottom-up and top-down DIB sections alike
-    std::int32_t widthBytes;    // row bytes, padded to a multiple of 4
+    std::int32_t widthBytes;    // row bytes, padded to a multiple of 4; for a section over a host's
+                                // memory (dibSectionWrap) its pitch, which may be negative or unpadded
     std::uint16_t planes;       // 1
     std::uint16_t bitsPerPixel;
     void* bits;                 // the pixels, or null when not directly addressable
@@ -41,6 +42,18 @@ Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixe
 // section deleted before, as it was left, which spares the clearing and
 // faulting of fresh pages; on Windows it is the same as dibSectionCreate.
 Handle dibSectionCreateForOverwrite(std::int32_t width, std::int32_t height, int bitsPerPixel);
+
+// A bottom-up DIB section over pixels that the caller owns and keeps alive
+// while the section lives. Linux only, where the library's bitmaps are its
+// own objects; 0 on Windows, whose sections own their memory. `bits` is the
+// first row in memory order, the bottom row; `pitch` the bytes from it to
+// the next row up, negative when the rows run downward in memory (a
+// top-row-first raster seen bottom-up, `bits` then being its last row), and
+// of any size at least a row of pixels. Deleting the section leaves the
+// memory alone, and octConvert only reads it. 0 for null bits, sides of 0
+// or less, a depth other than 24 or 32 bits, a pitch shorter than a row, or
+// (with a reason) when memory runs out.
+Handle dibSectionWrap(void* bits, std::int32_t width, std::int32_t height, std::int32_t pitch, int bitsPerPixel);
 
 // A zero-filled top-down DIB section (top row first: a negative height in its
 // header) of `width` × `height` pixels at 24 bits, BI_RGB, rows padded to 4

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -181,7 +182,7 @@ TEST(LevelCodec, RefusesSourcesItCannotReadSafely) {
     const PixelSource bad[] = {
         {bytes.data(), 0, 1, 4, 24},   {bytes.data(), 1, 0, 4, 24},   {bytes.data(), -2, 1, 8, 24},
         {bytes.data(), 2, -1, 8, 24},  {nullptr, 1, 1, 4, 24},        {bytes.data(), 2, 2, 5, 24},
-        {bytes.data(), 2, 2, 7, 32},   {bytes.data(), 2, 2, -8, 32},
+        {bytes.data(), 2, 2, 7, 32},   {bytes.data() + 32, 2, 2, -7, 32},
     };
     for (const PixelSource& s : bad) {
         LevelBuffer lv;
@@ -193,6 +194,32 @@ TEST(LevelCodec, RefusesSourcesItCannotReadSafely) {
     EXPECT_FALSE(lvlDecode(bytes.data(), 64, 4, -1, false, record, &got));
     EXPECT_FALSE(lvlDecode(bytes.data(), 64, 4, 4, false, nullptr, nullptr));
     EXPECT_TRUE(got.empty());
+}
+
+// A negative pitch walks the rows downward in memory: a raster stored top
+// row first, seen from its last row, gives the codes of the same rows stored
+// bottom row first.
+TEST(LevelCodec, NegativePitchReadsRowsDownwardInMemory) {
+    for (int bpp : {24, 32}) {
+        Picture bottomUp(5, 4, bpp);
+        for (std::int32_t row = 0; row < 4; ++row)
+            for (std::int32_t x = 0; x < 5; ++x)
+                bottomUp.set(x, row, static_cast<std::uint8_t>(60 * row), static_cast<std::uint8_t>(50 * x),
+                             static_cast<std::uint8_t>(row * x * 11), static_cast<std::uint8_t>(40 * x + row));
+        std::vector<std::uint8_t> topDown(bottomUp.bytes.size());
+        for (std::int32_t row = 0; row < 4; ++row)
+            std::copy_n(&bottomUp.bytes[static_cast<std::size_t>(row) * bottomUp.pitch], bottomUp.pitch,
+                        &topDown[static_cast<std::size_t>(3 - row) * bottomUp.pitch]);
+        Levels want, got;
+        ASSERT_TRUE(lvlQuantize(bottomUp.source(), want));
+        const PixelSource flipped{topDown.data() + 3 * bottomUp.pitch, 5, 4, -bottomUp.pitch,
+                                  static_cast<std::uint16_t>(bpp)};
+        ASSERT_TRUE(lvlQuantize(flipped, got));
+        ASSERT_EQ(got.size, want.size);
+        EXPECT_EQ(std::vector<std::uint8_t>(got.levels, got.levels + got.size),
+                  std::vector<std::uint8_t>(want.levels, want.levels + want.size))
+            << bpp;
+    }
 }
 
 TEST(LevelCodec, DepthsOtherThan24ReadAsThirtyTwo) {

@@ -189,6 +189,45 @@ TEST(LevelKernels, OnePassConversionMatchesQuantizingThenDecoding) {
             }
 }
 
+// Rows read downward in memory (a negative pitch, as for a host's
+// top-row-first pixels) through every version: the levels and rebuilt rows
+// of the same rows stored upward, in one band of rows and in several with a
+// short last one. The rows are unpadded, so the sanitizer sees a read past
+// the end of the block.
+TEST(LevelKernels, NegativePitchMatchesTheSameRowsStoredUpward) {
+    Random rng{6};
+    for (int bits : {24, 32})
+        for (std::int32_t width : {1, 7, 17, 19, 35, 67})
+            for (std::int32_t height : {1, 4, 32, 33, 70}) {
+                const Picture up = randomPicture(rng, width, height, bits, 0);
+                Picture down = up;
+                for (std::int32_t r = 0; r < height; ++r)
+                    std::memcpy(down.bytes.data() + static_cast<std::size_t>(height - 1 - r) * up.pitch,
+                                up.bytes.data() + static_cast<std::size_t>(r) * up.pitch, static_cast<std::size_t>(up.pitch));
+                const PixelSource flipped{down.bytes.data() + static_cast<std::size_t>(height - 1) * up.pitch, width, height,
+                                          -up.pitch, static_cast<std::uint16_t>(bits)};
+                const bool alpha = bits == 32;
+                const auto levels = levelsOf(Isa::kPortable, up);
+                const auto size = static_cast<std::int64_t>(levels.size());
+                const auto rows = decoded(Isa::kPortable, levels, size, width, height, alpha, bits / 8);
+                const std::int64_t pitch = static_cast<std::int64_t>(width) * (bits / 8) + 5;  // as decoded() lays them
+                for (Isa isa : {Isa::kPortable, Isa::kSse2, Isa::kAvx2}) {
+                    if (!oct::lvl::isaRuns(isa)) continue;
+                    SCOPED_TRACE(testing::Message() << nameOf(isa) << " width " << width << " height " << height
+                                                    << " bits " << bits);
+                    LevelBuffer lv;
+                    ASSERT_TRUE(oct::lvl::quantizeWith(isa, flipped, lv));
+                    EXPECT_EQ(std::vector<std::uint8_t>(lv.levels, lv.levels + lv.size), levels);
+                    oct::memFree(lv.levels);
+                    std::vector<std::uint8_t> out(rows.size(), 0xCD);
+                    ASSERT_TRUE(oct::lvl::quantizeRebuildWith(isa, flipped, lv, out.data(), pitch));
+                    EXPECT_EQ(std::vector<std::uint8_t>(lv.levels, lv.levels + lv.size), levels);
+                    oct::memFree(lv.levels);
+                    EXPECT_EQ(out, rows);
+                }
+            }
+}
+
 TEST(LevelKernels, TheBestVersionRunsHere) {
     EXPECT_TRUE(oct::lvl::isaRuns(oct::lvl::bestIsa()));
     EXPECT_TRUE(oct::lvl::isaRuns(Isa::kPortable));

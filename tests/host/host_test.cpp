@@ -70,6 +70,15 @@ TEST(HostProgram, ExportsOnlyTheLibraryInterface) {
     // Internal operations stay hidden, whatever their linkage.
     for (const char* hidden : {"_ZN3oct8memAllocEl", "_ZN3oct11modStartAllEv", "modStartAll", "memAlloc"})
         EXPECT_EQ(lib.proc<void (*)()>(hidden), nullptr) << hidden;
+    // The helpers of hosts without GDI are Linux's; oct.dll keeps its ten.
+    for (const char* helper : {"octBitmapCreate", "octBitmapInfo", "octBitmapDelete", "octBitmapWrap", "octLevelCodes",
+                               "octLastError"}) {
+#ifdef _WIN32
+        EXPECT_EQ(lib.proc<void (*)()>(helper), nullptr) << helper;
+#else
+        EXPECT_NE(lib.proc<void (*)()>(helper), nullptr) << helper;
+#endif
+    }
     lib.unload();
 }
 
@@ -268,6 +277,42 @@ TEST(HostProgram, ConvertsItsBitmapsAndReadsTheRebuiltPixels) {
         EXPECT_TRUE(dib.alive(lib)) << "the host's bitmap must outlive the record";
     }
     lib.unload();
+}
+
+// A Linux host converts its own top-row-first pixels without a copy and
+// reads the level codes.
+TEST(HostProgram, WrapsItsOwnPixelsAndReadsTheLevelCodes) {
+#ifdef _WIN32
+    GTEST_SKIP() << "oct.dll has no octBitmapWrap or octLevelCodes: a Windows host makes its own DIB section";
+#else
+    HostLibrary lib;
+    ASSERT_TRUE(lib.load());
+    auto wrap = lib.proc<decltype(&::octBitmapWrap)>("octBitmapWrap");
+    auto codes = lib.proc<decltype(&::octLevelCodes)>("octLevelCodes");
+    auto del = lib.proc<decltype(&::octBitmapDelete)>("octBitmapDelete");
+    Exports oct(lib);
+    ASSERT_TRUE(wrap && codes && del && oct.complete());
+    // 3 × 2 pixels of 3 bytes, top row first: white, black, black over
+    // black, black, (200, 100, 50).
+    std::uint8_t pixels[18] = {255, 255, 255};
+    pixels[15] = 200, pixels[16] = 100, pixels[17] = 50;
+    const std::int64_t bitmap = wrap(pixels + 9, 3, 2, -9, 24);
+    ASSERT_NE(bitmap, 0);
+    OctImage* record = oct.convert(bitmap);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(del(bitmap), 1);
+    // The bottom row first: level 0, 0, 3 (bit 6 at pixel 2), then 7, 0, 0
+    // (bits 9, 10, 11).
+    std::uint8_t out[3] = {0xCD, 0xCD, 0xCD};
+    EXPECT_EQ(codes(record, out, 2), 3);
+    EXPECT_EQ(out[0], 0xCD);
+    EXPECT_EQ(codes(record, out, 3), 3);
+    EXPECT_EQ(out[0], 0x40);
+    EXPECT_EQ(out[1], 0x0E);
+    EXPECT_EQ(out[2], 0x00);
+    oct.free(record);
+    lib.unload();
+#endif
 }
 
 }  // namespace

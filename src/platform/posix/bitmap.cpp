@@ -1,6 +1,6 @@
 // Bitmaps on Linux: the layer's own DIB sections, laid out as Windows lays
 // them out (rows of 24 or 32 bits, each padded to 4 bytes; bottom-up, or
-// top-down for the text raster).
+// top-down for the text raster), and sections over a host's own pixels.
 #include <cstdlib>
 #include <initializer_list>
 #include <new>
@@ -67,6 +67,28 @@ bool bitmapIsDibSection(Handle handle, bool* topDown) {
 
 Handle dibSectionCreate(std::int32_t width, std::int32_t height, int bitsPerPixel) {
     return bitmapMake(width, height, bitsPerPixel < 24 ? 24 : bitsPerPixel, false);
+}
+
+Handle dibSectionWrap(void* bits, std::int32_t width, std::int32_t height, std::int32_t pitch, int bitsPerPixel) {
+    const std::int64_t rowBytes = static_cast<std::int64_t>(width) * (bitsPerPixel / 8);
+    const std::int64_t span = pitch < 0 ? -static_cast<std::int64_t>(pitch) : pitch;
+    if (!bits || (bitsPerPixel != 24 && bitsPerPixel != 32) || width <= 0 || height <= 0 || span < rowBytes)
+        return 0;
+    auto* bm = new (std::nothrow) Bitmap;
+    if (!bm) return failNoMemory(sizeof(Bitmap)), 0;
+    bm->kind = HandleKind::Bitmap;
+    bm->width = width;
+    bm->height = height;
+    bm->widthBytes = pitch;
+    bm->bitsPerPixel = static_cast<std::uint16_t>(bitsPerPixel);
+    bm->borrowed = true;
+    bm->bits = static_cast<std::uint8_t*>(bits);
+    const Handle h = posix::objectRegister(bm);
+    if (!h) {
+        failNoMemory(sizeof(Bitmap));
+        delete bm;
+    }
+    return h;
 }
 
 Handle dibSectionCreateTopDown(std::int32_t width, std::int32_t height) {

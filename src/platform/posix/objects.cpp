@@ -39,7 +39,9 @@ Object* liveObject(Handle handle) {
 
 }  // namespace
 
-Bitmap::~Bitmap() { pixelsFree(bits, static_cast<std::size_t>(widthBytes) * static_cast<std::size_t>(height)); }
+Bitmap::~Bitmap() {
+    if (!borrowed) pixelsFree(bits, static_cast<std::size_t>(widthBytes) * static_cast<std::size_t>(height));
+}
 
 Icon::~Icon() {
     std::free(pixels);

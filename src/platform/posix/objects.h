@@ -23,16 +23,21 @@ struct Object {
 // A DIB section: bottom-up as the library's images are, or top-down as the
 // raster that text is rendered into.
 struct Bitmap final : Object {
-    std::int32_t width = 0, height = 0, widthBytes = 0;
+    std::int32_t width = 0, height = 0;
+    // Bytes from one stored row to the next. The library's own sections pad
+    // rows to 4 bytes; one over a host's memory (dibSectionWrap) has the
+    // host's pitch, negative when its rows run downward in memory.
+    std::int32_t widthBytes = 0;
     std::uint16_t bitsPerPixel = 0;
     bool topDown = false;          // rows stored top row first
-    std::uint8_t* bits = nullptr;  // zero-filled, widthBytes × height bytes
+    bool borrowed = false;         // bits are the host's: never freed here
+    std::uint8_t* bits = nullptr;  // the first stored row; the library's own: widthBytes × height bytes
     ~Bitmap() override;
 
     // The pixels of row `r`, counted from the top whatever the row order.
     std::uint8_t* rowFromTop(std::int32_t r) const {
         const std::int32_t memoryRow = topDown ? r : height - 1 - r;
-        return bits + static_cast<std::size_t>(memoryRow) * static_cast<std::size_t>(widthBytes);
+        return bits + static_cast<std::ptrdiff_t>(memoryRow) * widthBytes;
     }
 };
 

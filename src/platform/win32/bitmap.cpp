@@ -80,6 +80,10 @@ Handle dibSectionCreateTopDown(std::int32_t width, std::int32_t height) {
     return reinterpret_cast<Handle>(createSection(width, height, 24, true));
 }
 
+// A DIB section owns its memory (or a file mapping's): none is made over a
+// host's pixels.
+Handle dibSectionWrap(void*, std::int32_t, std::int32_t, std::int32_t, int) { return 0; }
+
 // GDI makes every section fresh and zero-filled.
 Handle dibSectionCreateForOverwrite(std::int32_t width, std::int32_t height, int bitsPerPixel) {
     return dibSectionCreate(width, height, bitsPerPixel);
