@@ -149,7 +149,9 @@ TEST(HeifJxlPictures, DescribeTheirFirstFrameAndStoredDepth) {
         EXPECT_EQ(summary.width, c.width);
         EXPECT_EQ(summary.height, c.height);
         EXPECT_EQ(summary.depth, c.depth);
-        if (c.sourceDepth) EXPECT_EQ(summary.sourceDepth, c.sourceDepth);
+        if (c.sourceDepth) {
+            EXPECT_EQ(summary.sourceDepth, c.sourceDepth);
+        }
         EXPECT_EQ(summary.frameCount, c.frames);
         const std::int64_t id = load(data);
         EXPECT_NE(id, 0);
