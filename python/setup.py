@@ -8,6 +8,7 @@ is then only brought up to date. CMAKE_BUILD_PARALLEL_LEVEL limits the jobs.
 """
 
 import os
+import re
 import shutil
 import subprocess
 from pathlib import Path
@@ -33,6 +34,15 @@ def source_dir() -> Path:
             "set OCT_SOURCE_DIR to the repository's root"
         )
     return root
+
+
+def project_version() -> str:
+    """The version of CMakeLists.txt's project() line, the only place it is kept."""
+    text = (source_dir() / "CMakeLists.txt").read_text(encoding="utf-8")
+    found = re.search(r"project\(\s*oct\s+VERSION\s+([0-9]+(?:\.[0-9]+)*)", text)
+    if not found:
+        raise SystemExit("pyoct: CMakeLists.txt names no project(oct VERSION ...)")
+    return found.group(1)
 
 
 def run(command):
@@ -72,6 +82,10 @@ class BuildPyWithLibrary(build_py):
         # under the soname.
         shutil.copyfile(library.resolve(), target)
         os.chmod(target, 0o755)
+        # The built package carries its version as a constant: it has no
+        # CMakeLists.txt beside it to read.
+        version_file = Path(self.build_lib) / "pyoct" / "_version.py"
+        version_file.write_text(f'__version__ = "{project_version()}"\n', encoding="utf-8")
 
 
 commands = {"build_py": BuildPyWithLibrary}
@@ -93,4 +107,4 @@ if bdist_wheel is not None:
 
     commands["bdist_wheel"] = PlatformWheel
 
-setup(cmdclass=commands)
+setup(version=project_version(), cmdclass=commands)
