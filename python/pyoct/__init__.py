@@ -1,6 +1,6 @@
 """pyoct: pictures reduced to 8 gray levels and 8 alpha levels by the oct
 library, from numpy arrays, Pillow images and picture files, into level
-files and rebuilt pictures.
+files and rebuilt pictures::
 
     import pyoct
     with pyoct.open("photo.jpg") as image:

@@ -284,9 +284,10 @@ class Image:
 
 def open(path: PathLike) -> Image:  # noqa: A001 - the name mirrors PIL.Image.open
     """Reads a picture that the library reads (BMP, PNG, JPEG, GIF, TIFF,
-    WebP; not icons, which the conversion refuses) and converts it, or reads
-    a level file (``octLoad``). The kind is told by the file's first bytes,
-    not by its name. A GIF or animated WebP gives its first frame."""
+    WebP, HEIF, AVIF, JPEG XL; not icons, which the conversion refuses) and
+    converts it, or reads a level file (``octLoad``). The kind is told by the
+    file's first bytes, not by its name. A GIF, an animated WebP or a picture
+    sequence gives its first frame."""
     name = _name_of(path)
     lib = library()
     record = lib.octLoad(encode_name(name))
