@@ -8,6 +8,16 @@
       A and B have the same size and the same pixels, alpha included; both
       carry alpha or neither does.
 
+  pixels.py window CAPTURE.bmp EXPECTED X Y
+      CAPTURE, whole, is the part of EXPECTED whose top-left pixel is (X, Y):
+      what the viewer shows at 1:1 scrolled to there.
+  pixels.py fitted CAPTURE.bmp PICTURE LEVELS
+      the viewer's fitted layout of CAPTURE's size (both pictures shrunk by
+      one factor to fit side by side, 8 pixels apart, aspect kept): each half
+      is its picture reduced to that size, within what GDI's HALFTONE
+      stretching and a box filter differ by (Pillow and numpy), and below
+      and beside them only the background.
+
 Pictures are BMP files of 24 or 32 bits (uncompressed, or 32 bits with the
 usual bit fields; 32 bits count as alpha) and PNG files of 8-bit RGB or RGBA
 samples. Exits 0 on a match, 1 with the first difference on a mismatch.
@@ -121,7 +131,59 @@ def main(argv):
         if (a.width, a.height, a.channels) != (b.width, b.height, b.channels):
             return f"{a.width} x {a.height} x {a.channels} against {b.width} x {b.height} x {b.channels}"
         return first_difference(a, b, 0, 0, colours_only=False)
+    if len(argv) == 6 and argv[1] == "window":
+        capture, expected, x0, y0 = read(argv[2]), read(argv[3]), int(argv[4]), int(argv[5])
+        if x0 + capture.width > expected.width or y0 + capture.height > expected.height:
+            return f"{argv[3]} ({expected.width} x {expected.height}) has no {capture.width} x {capture.height} at ({x0}, {y0})"
+        return first_difference(expected_window(expected, x0, y0, capture.width, capture.height), capture, 0, 0,
+                                colours_only=True)
+    if len(argv) == 5 and argv[1] == "fitted":
+        return fitted(argv[2], argv[3], argv[4])
     return __doc__
+
+
+def expected_window(picture, x0, y0, width, height):
+    rows = [picture.rows[y0 + y][x0 * picture.channels:(x0 + width) * picture.channels] for y in range(height)]
+    return Picture(width, height, picture.channels, rows)
+
+
+# A box filter and GDI's HALFTONE weigh the pixels at a screen pixel's edges
+# differently; on photographs reduced 5x they differ by 2 to 3 levels on
+# average. A half that showed the other picture, or nothing, differs by tens.
+FITTED_MEAN_TOLERANCE = 6.0
+
+
+def fitted(capture_path, picture_path, levels_path):
+    import numpy as np
+    from PIL import Image
+
+    capture = np.asarray(Image.open(capture_path).convert("RGB")).astype(np.int16)
+    height, width = capture.shape[:2]
+    gap = 8
+    sources = [Image.open(path).convert("RGB") for path in (picture_path, levels_path)]
+    w, h = sources[0].size
+    room_width, room_height = (width - gap) // 2, height
+    if w <= room_width and h <= room_height:
+        shown_w, shown_h = w, h
+    elif w * room_height <= h * room_width:
+        shown_h = room_height
+        shown_w = max(1, w * shown_h // h)
+    else:
+        shown_w = room_width
+        shown_h = max(1, h * shown_w // w)
+    background = capture[height - 1, width - 1]
+    for i, (source, path) in enumerate(zip(sources, (picture_path, levels_path))):
+        x0 = i * (shown_w + gap)
+        reduced = np.asarray(source.resize((shown_w, shown_h), Image.BOX)).astype(np.int16)
+        mean = float(np.abs(capture[:shown_h, x0:x0 + shown_w] - reduced).mean())
+        if mean > FITTED_MEAN_TOLERANCE:
+            return f"the half at x = {x0} ({shown_w} x {shown_h}) differs from {path} reduced by {mean:.1f} on average"
+        below = capture[shown_h:, x0:x0 + shown_w]
+        if below.size and (below != background).any():
+            return f"below the half at x = {x0} is more than the background"
+    if (capture[:, 2 * shown_w + gap:] != background).any():
+        return "right of the level half is more than the background"
+    return None
 
 
 if __name__ == "__main__":
