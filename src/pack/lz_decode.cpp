@@ -322,6 +322,7 @@ bool detail::decoderRuns(LzDecoder which) {
     const bool shuffles = cpu.ssse3 && cpu.lzcnt;
     return which == LzDecoder::kShuffle ? shuffles : shuffles && cpu.bmi1 && cpu.bmi2;
 #else
+    (void)which;
     return false;
 #endif
 }
@@ -331,6 +332,8 @@ std::int64_t detail::decompressBlockWith(LzDecoder which, const std::uint8_t* so
 #ifdef OCT_LZ_HAVE_X86
     if (which == LzDecoder::kPext) return pext::decompressBlock(source, sourceSize, destination, length);
     if (which == LzDecoder::kShuffle) return shuffle::decompressBlock(source, sourceSize, destination, length);
+#else
+    (void)which;
 #endif
     return portable::decompressBlock(source, sourceSize, destination, length);
 }

@@ -21,7 +21,7 @@ struct BitmapDesc {
     std::uint16_t bitsPerPixel;
     void* bits;                 // the pixels, or null when not directly addressable
 };
-static_assert(sizeof(BitmapDesc) == 32);
+static_assert(sizeof(BitmapDesc) == (sizeof(void*) == 8 ? 32 : 24));  // 32 with 64-bit pointers, as BITMAP
 
 // Fills `out` for a bitmap handle (the 32-byte BITMAP). False for anything
 // that is not a live bitmap.

@@ -37,7 +37,9 @@ bool pictureDataSuffices(PictureFormat format, std::int64_t width, std::int64_t 
 bool pictureDataSufficesFor(PictureFormat format, std::int64_t pixels, std::size_t size, const PictureLimits& limits) {
     if (pixels < 1 || pixels > INT64_MAX / 4) return false;
     if (pixels * 4 <= limits.unbackedBytes) return true;
-    const std::int64_t bytes = static_cast<std::int64_t>(std::min<std::size_t>(size, INT64_MAX));
+    const std::int64_t bytes = static_cast<std::uint64_t>(size) > static_cast<std::uint64_t>(INT64_MAX)
+                                   ? INT64_MAX
+                                   : static_cast<std::int64_t>(size);
     std::int64_t most = 0;
     return __builtin_mul_overflow(bytes, mostPixelsPerByte(format, limits), &most) || pixels <= most;
 }

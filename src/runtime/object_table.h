@@ -27,8 +27,10 @@ using ObjFreeFn = void (*)(std::int64_t id);
 // Lists of nodes with a two-link header
 // ---------------------------------------------------------------------------
 
-// The header in front of every record of such a list.
-struct ListNode {
+// The header in front of every record of such a list: 16 bytes, so that the
+// record behind it keeps the allocator's 16-byte alignment (also with the
+// WebAssembly module's 4-byte pointers).
+struct alignas(16) ListNode {
     ListNode* next;  // the next older node
     ListNode* prev;  // the next newer node
 };

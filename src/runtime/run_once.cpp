@@ -1,6 +1,6 @@
 #include "runtime/run_once.h"
 
-#include <atomic>
+#include <cstdint>
 
 #include "platform/threads.h"
 
@@ -16,16 +16,19 @@ void modRunOnce(plat::OnceFlag& flag, void (*fn)()) {
 }
 
 void modRunOnceByFlag(plat::OnceFlag& flag, void (*fn)()) {
-    std::atomic_ref<std::intptr_t> word(flag.word);
+    // The flag's word is a plain integer shared with the system's own once
+    // record, hence the atomic built-ins on it (every compiler here has them;
+    // not every C++ library has std::atomic_ref).
+    std::intptr_t* word = &flag.word;
     std::intptr_t seen = kNeverRun;
-    if (word.compare_exchange_strong(seen, kRunning)) {
+    if (__atomic_compare_exchange_n(word, &seen, kRunning, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
         fn();
-        word.exchange(kDone);
+        __atomic_exchange_n(word, kDone, __ATOMIC_SEQ_CST);
         return;
     }
     while (seen != kDone) {
         plat::threadYield();
-        seen = word.load();
+        seen = __atomic_load_n(word, __ATOMIC_SEQ_CST);
     }
 }
 

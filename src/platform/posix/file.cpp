@@ -2,7 +2,9 @@
 // modes, so the sharing bits are accepted and ignored; a "read-only file" is
 // one without write permission, which DeleteFileW-like deletion refuses.
 #include <fcntl.h>
+#if defined(__linux__)
 #include <linux/magic.h>
+#endif
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -21,6 +23,11 @@
 
 namespace oct::plat {
 namespace {
+
+// strerror_r's text: glibc's returns it, the XSI one (musl, and so the
+// WebAssembly module) fills the buffer and returns 0.
+[[maybe_unused]] const char* errorWords(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* errorWords(int rc, const char* words) { return rc == 0 ? words : nullptr; }
 
 // The UTF-8 path of a UTF-16 name (lone surrogates become U+FFFD).
 std::string pathOf(const char16_t* name) {
@@ -91,7 +98,7 @@ bool failSetSystem(std::uint32_t systemError, bool writing) {
     }
     // strerror's words for the rest, as a shell would show them.
     char words[96];
-    const char* text = ::strerror_r(e, words, sizeof words);
+    const char* text = errorWords(::strerror_r(e, words, sizeof words), words);
     return failSet(writing ? FailCode::WriteFailed : FailCode::ReadFailed, "%s", text ? text : "an I/O error");
 }
 
@@ -202,9 +209,12 @@ bool fileReserve(File* file, std::int64_t size) {
     // On a file system in memory the reservation is the pages themselves,
     // cleared by it and written again by the save: twice the work, and
     // nothing for a disk to keep together. A full one fails the writes.
+#if defined(__linux__)
     struct statfs fs;
     if (::fstatfs(file->fd, &fs) == 0 && (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC)) return false;
-#ifdef FALLOC_FL_KEEP_SIZE
+#endif
+    // (The WebAssembly module's file system is all memory.)
+#if defined(FALLOC_FL_KEEP_SIZE) && !defined(__EMSCRIPTEN__)
     int rc;
     do rc = ::fallocate(file->fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size));
     while (rc != 0 && errno == EINTR);
@@ -216,7 +226,7 @@ bool fileReserve(File* file, std::int64_t size) {
 
 void fileStartWriteback(File* file, std::int64_t offset, std::int64_t count) {
     if (!file || offset < 0 || count <= 0) return;
-#ifdef SYNC_FILE_RANGE_WRITE
+#if defined(SYNC_FILE_RANGE_WRITE) && !defined(__EMSCRIPTEN__)  // emscripten declares it, has none
     ::sync_file_range(file->fd, static_cast<off_t>(offset), static_cast<off_t>(count), SYNC_FILE_RANGE_WRITE);
 #endif
 }

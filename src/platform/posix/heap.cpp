@@ -17,18 +17,21 @@
 namespace oct::plat {
 namespace {
 
-// 32 bytes, so that the caller's bytes keep malloc's 16-byte alignment.
+// A multiple of 16 bytes (32 with 64-bit pointers), so that the caller's
+// bytes keep malloc's 16-byte alignment.
 struct alignas(16) BlockHeader {
     BlockHeader* prev;
     BlockHeader* next;
     std::size_t size;
     std::size_t mapped;  // bytes of the block's own mapping, or 0 for a malloc block
 };
-static_assert(sizeof(BlockHeader) == 32);
+static_assert(sizeof(BlockHeader) % 16 == 0);
 
 // Larger requests are refused outright rather than handed to malloc, which
-// under the sanitizers would abort instead of returning null.
-constexpr std::size_t kMaxBlock = std::size_t{1} << 46;
+// under the sanitizers would abort instead of returning null. (The
+// WebAssembly module's memory ends at 2 GiB.)
+constexpr std::size_t kMaxBlock = sizeof(std::size_t) == 8 ? static_cast<std::size_t>(std::uint64_t{1} << 46)
+                                                           : std::size_t{1} << 31;
 
 // Blocks this large get a mapping of their own in 2 MiB pages where the
 // kernel offers them: such blocks (level buffers, pictures) are written whole
