@@ -1,6 +1,6 @@
 // The level codec's inner loops, shared by the portable code in
-// level_codec.cpp and its SSE2 and AVX2 versions (level_sse2.cpp,
-// level_avx2.cpp). Every version writes the same bytes; the portable one is
+// level_codec.cpp and its SSE2, AVX2 and WebAssembly SIMD versions
+// (level_sse2.cpp, level_avx2.cpp, level_simd128.cpp). Every version writes the same bytes; the portable one is
 // the reference the others are tested against.
 #pragma once
 
@@ -129,8 +129,9 @@ void convertTail(const std::uint8_t* p, std::int32_t count, CodeWriter& writer, 
 using DecodeRow = void (*)(const std::uint8_t* levels, std::int64_t size, std::int64_t first, std::int32_t width,
                            std::uint8_t* out);
 
-// The instruction sets with versions of their own.
-enum class Isa { kPortable, kSse2, kAvx2 };
+// The instruction sets with versions of their own (kSimd128: WebAssembly's
+// 128-bit SIMD, in the WebAssembly module only).
+enum class Isa { kPortable, kSse2, kAvx2, kSimd128 };
 
 // The best version this processor runs, decided once.
 Isa bestIsa();
@@ -153,6 +154,7 @@ const Kernels& kernelsFor(Isa isa);
 extern const Kernels kPortableKernels;
 extern const Kernels kSse2Kernels;
 extern const Kernels kAvx2Kernels;
+extern const Kernels kSimd128Kernels;
 
 // Portable decoding of a row's pixels [from, width), used by every version
 // for what its wide steps leave over.

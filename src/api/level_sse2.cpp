@@ -11,7 +11,9 @@
 // 12 bits of codes: 4 gray pixels (12 bytes), or 2 pixels with alpha (8 bytes).
 #include "api/level_kernels.h"
 
-#if defined(__x86_64__) || defined(_M_X64)
+// The WebAssembly module builds it too: emscripten maps these intrinsics onto
+// WebAssembly's 128-bit SIMD, with the same results.
+#if defined(__x86_64__) || defined(_M_X64) || defined(__wasm_simd128__)
 
 #include <emmintrin.h>
 

@@ -45,12 +45,14 @@ Picture randomPicture(Random& rng, std::int32_t width, std::int32_t height, int 
 
 std::vector<Isa> fastIsas() {
     std::vector<Isa> isas;
-    for (Isa isa : {Isa::kSse2, Isa::kAvx2})
+    for (Isa isa : {Isa::kSse2, Isa::kAvx2, Isa::kSimd128})
         if (oct::lvl::isaRuns(isa)) isas.push_back(isa);
     return isas;
 }
 
-const char* nameOf(Isa isa) { return isa == Isa::kAvx2 ? "AVX2" : isa == Isa::kSse2 ? "SSE2" : "portable"; }
+const char* nameOf(Isa isa) {
+    return isa == Isa::kAvx2 ? "AVX2" : isa == Isa::kSse2 ? "SSE2" : isa == Isa::kSimd128 ? "SIMD128" : "portable";
+}
 
 std::vector<std::uint8_t> levelsOf(Isa isa, const Picture& pic) {
     LevelBuffer lv;
@@ -161,7 +163,7 @@ TEST(LevelKernels, OnePassConversionMatchesQuantizingThenDecoding) {
                 const auto size = static_cast<std::int64_t>(levels.size());
                 const auto reference = decoded(Isa::kPortable, levels, size, width, pic.height, alpha, bytes);
                 const std::int64_t pitch = static_cast<std::int64_t>(width) * bytes + 5;  // as decoded() lays them
-                for (Isa isa : {Isa::kPortable, Isa::kSse2, Isa::kAvx2}) {
+                for (Isa isa : {Isa::kPortable, Isa::kSse2, Isa::kAvx2, Isa::kSimd128}) {
                     if (!oct::lvl::isaRuns(isa)) continue;
                     SCOPED_TRACE(testing::Message() << nameOf(isa) << " width " << width << " bits " << bits
                                                     << " padding " << padding);
@@ -211,7 +213,7 @@ TEST(LevelKernels, NegativePitchMatchesTheSameRowsStoredUpward) {
                 const auto size = static_cast<std::int64_t>(levels.size());
                 const auto rows = decoded(Isa::kPortable, levels, size, width, height, alpha, bits / 8);
                 const std::int64_t pitch = static_cast<std::int64_t>(width) * (bits / 8) + 5;  // as decoded() lays them
-                for (Isa isa : {Isa::kPortable, Isa::kSse2, Isa::kAvx2}) {
+                for (Isa isa : {Isa::kPortable, Isa::kSse2, Isa::kAvx2, Isa::kSimd128}) {
                     if (!oct::lvl::isaRuns(isa)) continue;
                     SCOPED_TRACE(testing::Message() << nameOf(isa) << " width " << width << " height " << height
                                                     << " bits " << bits);

@@ -9,11 +9,32 @@
 
 #include "oct.h"
 
+#if defined(__wasm_simd128__)
+#include <wasm_simd128.h>
+#endif
+
 #define OCT_WEB __attribute__((used, visibility("default")))
 
 /* Level codes (3 bits, the first bit lowest) to levels: the inverse of the
  * codes of docs/formats/level-buffer.md. */
 static const uint8_t kCodeLevel[8] = {0, 3, 2, 5, 1, 6, 4, 7};
+
+/* Packs `pixels` RGBA pixels to RGB in place, four a step: each 16-byte
+ * store lands below the bytes still to be read. */
+static void packRgb(uint8_t* rgba, size_t pixels) {
+    size_t i = 0;
+#if defined(__wasm_simd128__)
+    for (; i + 4 <= pixels; i += 4) {
+        const v128_t v = wasm_v128_load(rgba + 4 * i);
+        wasm_v128_store(rgba + 3 * i, wasm_i8x16_shuffle(v, v, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15));
+    }
+#endif
+    for (; i < pixels; ++i) {
+        rgba[3 * i] = rgba[4 * i];
+        rgba[3 * i + 1] = rgba[4 * i + 1];
+        rgba[3 * i + 2] = rgba[4 * i + 2];
+    }
+}
 
 /* True when some pixel of `pixels` RGBA pixels is not opaque. */
 static int anyTranslucent(const uint8_t* rgba, size_t pixels) {
@@ -33,14 +54,7 @@ OCT_WEB OctImage* octWebFromRgba(uint8_t* rgba, int32_t width, int32_t height, i
     if (!rgba || width < 1 || height < 1) return octConvert(0);
     if (alpha < 0) alpha = anyTranslucent(rgba, (size_t)width * (size_t)height);
     const int64_t depth = alpha ? 4 : 3;
-    if (!alpha) {
-        const size_t pixels = (size_t)width * (size_t)height;
-        for (size_t i = 0; i < pixels; ++i) {
-            rgba[3 * i] = rgba[4 * i];
-            rgba[3 * i + 1] = rgba[4 * i + 1];
-            rgba[3 * i + 2] = rgba[4 * i + 2];
-        }
-    }
+    if (!alpha) packRgb(rgba, (size_t)width * (size_t)height);
     const int64_t stride = depth * width;
     /* The bottom row is the last in memory; the bitmap climbs against it. */
     const int64_t bitmap = octBitmapWrap(rgba + (size_t)stride * (size_t)(height - 1), width, height,

@@ -53,7 +53,13 @@ test("failures are OctErrors, Errors with the library's code and reason", () => 
   }
 });
 
-test("200 pictures converted and closed in turn leave the module's memory as it was", () => {
+test("200 pictures converted and closed in turn leave the module's memory as it was", (t) => {
+  // AddressSanitizer holds freed blocks back (its quarantine), so the
+  // memory of a sanitized module grows by design.
+  if (process.env.OCT_WASM_MODULE && /asan/.test(process.env.OCT_WASM_MODULE)) {
+    t.skip("a sanitized module keeps freed memory in quarantine");
+    return;
+  }
   const width = 640;
   const height = 480;
   const rgba = madePixels(width, height, 8, true);

@@ -45,9 +45,17 @@ constexpr std::size_t kMapFrom = 4 * kLargePage;
 // buffers once, not for every picture.
 constexpr std::size_t kKeepUpTo = std::size_t{256} << 20;
 
+// (The WebAssembly module maps nothing: emscripten's mmap is an allocation
+// that it clears, whether the block is to be zero or not.)
+#if defined(__EMSCRIPTEN__)
+constexpr bool kMapping = false;
+#else
+constexpr bool kMapping = true;
+#endif
+
 BlockHeader* rawAlloc(std::size_t size, bool zero) {
     const std::size_t total = sizeof(BlockHeader) + size;
-    if (size >= kMapFrom) {
+    if (kMapping && size >= kMapFrom) {
         const std::size_t mapped = (total + kLargePage - 1) & ~(kLargePage - 1);
         void* p = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) return nullptr;

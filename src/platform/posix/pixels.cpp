@@ -49,7 +49,18 @@ void keep(void* pixels, std::size_t size) {
 
 }  // namespace
 
+// The WebAssembly module's memory has no pages to map: emscripten's mmap is
+// an allocation that it clears, which would clear every rebuilt picture
+// before it is written. Its allocator hands freed blocks out again as they
+// are, as the kept mapping does here.
+#if defined(__EMSCRIPTEN__)
+constexpr bool kMapping = false;
+#else
+constexpr bool kMapping = true;
+#endif
+
 std::uint8_t* pixelsAlloc(std::size_t bytes, bool zeroed) {
+    if (!kMapping) return static_cast<std::uint8_t*>(zeroed ? std::calloc(1, bytes) : std::malloc(bytes ? bytes : 1));
     if (bytes < kMapFrom) return static_cast<std::uint8_t*>(std::calloc(1, bytes));
     const std::size_t size = mappedSize(bytes);
     if (!zeroed) {
@@ -65,7 +76,7 @@ std::uint8_t* pixelsAlloc(std::size_t bytes, bool zeroed) {
 
 void pixelsFree(std::uint8_t* pixels, std::size_t bytes) {
     if (!pixels) return;
-    if (bytes < kMapFrom) {
+    if (!kMapping || bytes < kMapFrom) {
         std::free(pixels);
         return;
     }
