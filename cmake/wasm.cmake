@@ -36,3 +36,18 @@ endif()
 if(EXISTS /usr/share/nodejs/acorn)
   set_target_properties(oct_module PROPERTIES CXX_LINKER_LAUNCHER "env;NODE_PATH=/usr/share/nodejs")
 endif()
+
+# The level codec's kernel tests built for the module too, so that the SIMD
+# versions only the module runs are held to the portable code's bytes as the
+# native ones are (scripts/build-wasm --tests; node runs them).
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+add_executable(oct_wasm_tests EXCLUDE_FROM_ALL src/platform/wasm/module_entry.cpp tests/api/level_kernels_test.cpp)
+target_link_libraries(oct_wasm_tests PRIVATE -Wl,--whole-archive octcore -Wl,--no-whole-archive GTest::gtest_main)
+target_include_directories(oct_wasm_tests PRIVATE tests)
+target_link_options(oct_wasm_tests PRIVATE -sSINGLE_FILE=1 -sENVIRONMENT=node -sALLOW_MEMORY_GROWTH=1
+  -sMAXIMUM_MEMORY=2GB -sEXIT_RUNTIME=1)
+if(EXISTS /usr/share/nodejs/acorn)
+  set_target_properties(oct_wasm_tests PROPERTIES CXX_LINKER_LAUNCHER "env;NODE_PATH=/usr/share/nodejs")
+endif()

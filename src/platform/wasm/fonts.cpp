@@ -3,6 +3,7 @@
 // with that reason, and drawing text fails as it does where no face is found.
 #include "platform/fail_reason.h"
 #include "platform/fonts.h"
+#include "platform/handles.h"
 #include "platform/posix/font.h"
 
 namespace oct::plat {
