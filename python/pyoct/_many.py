@@ -62,9 +62,14 @@ def plan(paths: Sequence[PathLike], out_dir: str, bmp: bool) -> List[str]:
     return targets
 
 
-def convert_file(path: PathLike, out_path: str, bmp: bool) -> Tuple[Optional[str], Optional[BaseException]]:
+def convert_file(
+    path: PathLike, out_path: str, bmp: bool, skip_existing: bool = False
+) -> Tuple[Optional[str], Optional[BaseException]]:
     """Converts one picture into `out_path`; (out_path, None) or (None, the
-    reason)."""
+    reason). With `skip_existing` an output that is there already is left as
+    it is, and counts as written: a save replaces its file only whole."""
+    if skip_existing and os.path.lexists(out_path):
+        return out_path, None
     lib = library()
     try:
         name = os.fsdecode(os.fspath(path))
@@ -84,9 +89,11 @@ def convert_file(path: PathLike, out_path: str, bmp: bool) -> Tuple[Optional[str
         return None, e
 
 
-def convert_pair(pair: Tuple[PathLike, str], bmp: bool) -> Tuple[Optional[str], Optional[BaseException]]:
+def convert_pair(
+    pair: Tuple[PathLike, str], bmp: bool, skip_existing: bool = False
+) -> Tuple[Optional[str], Optional[BaseException]]:
     """convert_file for a (path, out_path) pair; the form dask maps."""
-    return convert_file(pair[0], pair[1], bmp)
+    return convert_file(pair[0], pair[1], bmp, skip_existing)
 
 
 def convert_many(
@@ -95,6 +102,7 @@ def convert_many(
     *,
     bmp: bool = False,
     workers: Optional[int] = None,
+    skip_existing: bool = False,
 ) -> List[Outcome]:
     """Converts every picture or level file in `paths` into the folder
     `out_dir`, which must exist: out_dir/STEM.oct (the level file), or
@@ -108,6 +116,12 @@ def convert_many(
     ``error`` the :class:`OctError` that stopped that picture. A picture that
     fails does not stop the others. Two inputs that would write the same
     file raise ``ValueError`` before any work.
+
+    With ``skip_existing=True`` an input whose output is in `out_dir`
+    already is not converted again (its outcome names that file): a save
+    replaces its file only once the new one is complete, so an output that
+    is there is whole, and a batch that was killed is finished by running it
+    again.
     """
     items = list(paths)
     folder = out_folder(out_dir)
@@ -122,5 +136,5 @@ def convert_many(
         raise ValueError("workers must be 1 or more")
     library()  # loaded here, so that a missing library raises rather than fills every outcome
     with ThreadPoolExecutor(max_workers=min(workers, len(items)), thread_name_prefix="pyoct") as pool:
-        done = list(pool.map(convert_file, items, targets, [bmp] * len(items)))
+        done = list(pool.map(convert_file, items, targets, [bmp] * len(items), [skip_existing] * len(items)))
     return [(path, out, error) for path, (out, error) in zip(items, done)]

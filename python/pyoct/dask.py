@@ -24,6 +24,7 @@ def convert_many(
     *,
     bmp: bool = False,
     client: Optional[Any] = None,
+    skip_existing: bool = False,
 ) -> List[Outcome]:
     """As :func:`pyoct.convert_many`, with the pictures spread over a
     ``dask.distributed`` client's workers, or over dask's default scheduler
@@ -34,7 +35,9 @@ def convert_many(
 
     Returns one ``(path, out_path, error)`` per input, in the order given.
     The folder is not checked here, only by the workers: it need exist
-    only where they run.
+    only where they run. ``skip_existing=True`` leaves out, on the workers,
+    the inputs whose output is there already, as :func:`pyoct.convert_many`
+    does.
     """
     import dask.bag as db
 
@@ -44,7 +47,7 @@ def convert_many(
         return []
     # Paths travel as str: every worker reads them the same way.
     pairs = [(os.fsdecode(os.fspath(p)), t) for p, t in zip(items, targets)]
-    bag = db.from_sequence(pairs, npartitions=min(len(pairs), MAX_TASKS)).map(convert_pair, bmp=bmp)
+    bag = db.from_sequence(pairs, npartitions=min(len(pairs), MAX_TASKS)).map(convert_pair, bmp=bmp, skip_existing=skip_existing)
     if client is not None:
         done = client.compute(bag).result()
     else:

@@ -127,3 +127,35 @@ def cluster():
         n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None, silence_logs=40
     ) as local, distributed.Client(local) as client:
         yield client
+
+
+@pytest.mark.parametrize("many", ["threads", "dask"])
+def test_skip_existing_converts_only_the_missing_outputs(many, inputs, convert, tmp_path):
+    """A batch half done (some outputs there, one of them a stand-in that must
+    stay as it is) is finished, and nothing that was there is written again."""
+    if many == "dask":
+        dask = pytest.importorskip("dask")
+
+        def run(*args, **kwargs):
+            with dask.config.set(scheduler="threads"):
+                return pyoct.dask.convert_many(*args, **kwargs)
+
+    else:
+        run = pyoct.convert_many
+    paths, bad = inputs
+    out_dir = tmp_path / "out"
+    out_dir.mkdir()
+    good = [p for i, p in enumerate(paths) if i not in bad]
+    (out_dir / (good[0].stem + ".oct")).write_bytes(b"kept as it was")
+    (out_dir / (good[1].stem + ".oct")).write_bytes(convert(good[1], ".oct"))
+    outcomes = run(paths, out_dir, skip_existing=True)
+    assert (out_dir / (good[0].stem + ".oct")).read_bytes() == b"kept as it was"
+    for i, (path, out, error) in enumerate(outcomes):
+        if i in bad:
+            assert out is None and isinstance(error, bad[i])
+        else:
+            assert error is None and Path(out) == out_dir / (path.stem + ".oct")
+            if path != good[0]:
+                assert Path(out).read_bytes() == convert(path, ".oct"), path.name
+    again = run(paths, out_dir)
+    check_outcomes(again, paths, bad, out_dir, ".oct", convert)

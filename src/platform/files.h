@@ -81,6 +81,10 @@ bool fileSetNormalAttributes(const char16_t* name);
 bool fileReplace(const char16_t* from, const char16_t* to);
 // A number that tells this process apart from others, for temporary names.
 std::uint32_t processId();
+// Whether a process of that number is running, so that the temporary files
+// of one that was killed may be told from those of one still writing. True
+// when it cannot be told: nothing of a live process is taken for a leftover.
+bool processRunning(std::uint32_t id);
 
 // What a save finds at a name.
 enum class FileTarget {

@@ -84,7 +84,7 @@ const Command kConvertCommand{
     .name = kName,
     .summary = "convert a picture or level file to a level file, BMP or PNG",
     .usage = "usage: octtool convert IN OUT\n"
-             "       octtool convert [-j N] [--bmp | --png] -o DIR IN...\n"
+             "       octtool convert [-j N] [--bmp | --png] [--skip-existing] -o DIR IN...\n"
              "\n"
              "Reads IN — a picture (BMP, PNG, JPEG, GIF, TIFF, WebP, HEIF, AVIF or JPEG XL)\n"
              "or a level file — and reduces it to 8 gray levels (and 8 alpha levels for\n"
@@ -108,7 +108,11 @@ const Command kConvertCommand{
              "one picture each (default: one per processor; at most 64). A picture that\n"
              "fails gets one line on standard error and the others are still converted;\n"
              "the exit code is 1 when any failed. On a terminal a bar shows the pictures\n"
-             "done. -- ends the options, for inputs whose names start with -.\n",
+             "done. -- ends the options, for inputs whose names start with -.\n"
+             "A batch killed part-way leaves in DIR only whole outputs; the next run\n"
+             "removes the temporary files the killed one left, and with\n"
+             "--skip-existing converts only the inputs whose output is missing, so\n"
+             "running it again finishes the batch.\n",
     .run = runConvert,
 };
 

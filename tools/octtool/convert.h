@@ -39,7 +39,7 @@ std::string convertFile(std::string_view in, std::string_view out, ConvertOut ki
 // (-o, -j, --bmp, --png, or -- ending the options) is among them.
 bool convertIsManyForm(CommandArgs args);
 
-// octtool convert [-j N] [--bmp | --png] -o DIR IN... (convert_many.cpp).
+// octtool convert [-j N] [--bmp | --png] [--skip-existing] -o DIR IN... (convert_many.cpp).
 int convertMany(CommandArgs args, ToolContext& context);
 
 }  // namespace oct::tool

@@ -1,10 +1,17 @@
-// octtool convert [-j N] [--bmp | --png] -o DIR IN...: every IN converted into the
-// folder DIR by N worker threads, each picture on a record of its own.
+// octtool convert [-j N] [--bmp | --png] [--skip-existing] -o DIR IN...: every IN
+// converted into the folder DIR by N worker threads, each picture on a
+// record of its own.
 //
 // The whole command line is checked before any work: the options, the
 // folder, and that no two inputs write the same file. After that each
 // picture succeeds or fails alone; a failure is one line on the error
 // stream, and the exit code says whether any failed.
+//
+// A batch may be killed at any moment: every output in DIR is then either
+// absent or whole, since a save replaces its file only once the new one is
+// complete, and the saves under way leave their temporary files. The next
+// run removes those of its own outputs whose process has ended, and with
+// --skip-existing converts only the inputs whose output is missing.
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
@@ -19,6 +26,7 @@
 
 #include "convert.h"
 #include "file_io.h"
+#include "platform/files.h"
 #include "platform/name_case.h"
 #include "progress.h"
 
@@ -35,6 +43,7 @@ struct Options {
     std::optional<std::string_view> dir;
     std::optional<std::int32_t> threads;
     ConvertOut kind = ConvertOut::Levels;
+    bool skipExisting = false;
     std::vector<std::string_view> inputs;
 };
 
@@ -62,6 +71,8 @@ int parseOptions(CommandArgs args, ToolContext& context, Options& o) {
             const ConvertOut kind = a == "--bmp" ? ConvertOut::Bmp : ConvertOut::Png;
             if (o.kind != ConvertOut::Levels && o.kind != kind) return usage("--bmp and --png cannot both be given");
             o.kind = kind;
+        } else if (a == "--skip-existing") {
+            o.skipExisting = true;
         } else if (a == "-o") {
             if (o.dir) return usage("-o given twice");
             if (i + 1 == args.size() || args[i + 1].empty()) return usage("-o needs a folder");
@@ -111,6 +122,43 @@ int planJobs(const Options& o, ToolContext& context, std::vector<Job>& jobs) {
     if (!std::filesystem::is_directory(toolPath(dir), ec))
         return toolFail(context, kName, "no folder " + inQuotes(dir) + " to write into (make it first)");
     return kExitOk;
+}
+
+// The temporary files that saves of these outputs left in `dir` when their
+// process was killed (OUT.~PID-N, filTempName's names), removed; those of a
+// process still running stay. Best effort: a folder that cannot be read, or
+// a file that cannot be removed, is left as it is.
+void removeLeftovers(std::string_view dir, const std::vector<Job>& jobs) {
+    std::map<std::u16string, bool> outputs;  // the outputs' file names
+    for (const Job& job : jobs) outputs.emplace(toolPath(job.out).filename().u16string(), true);
+    std::error_code ec;
+    std::vector<std::filesystem::path> dead;
+    for (auto it = std::filesystem::directory_iterator(toolPath(dir), ec);
+         !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::u16string name = it->path().filename().u16string();
+        const std::size_t mark = name.rfind(u".~");
+        if (mark == std::u16string::npos || !outputs.count(name.substr(0, mark))) continue;
+        // .~PID-N: digits, a dash, digits.
+        std::uint64_t pid = 0;
+        std::size_t at = mark + 2;
+        for (; at < name.size() && name[at] >= u'0' && name[at] <= u'9' && pid <= UINT32_MAX; ++at)
+            pid = pid * 10 + (name[at] - u'0');
+        const bool digitsAfterDash = at + 1 < name.size() && name[at] == u'-' &&
+                                     std::all_of(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end(),
+                                                 [](char16_t c) { return c >= u'0' && c <= u'9'; });
+        if (at == mark + 2 || !digitsAfterDash || pid > UINT32_MAX) continue;
+        if (!plat::processRunning(static_cast<std::uint32_t>(pid)) && it->is_regular_file(ec)) dead.push_back(it->path());
+    }
+    for (const auto& path : dead) std::filesystem::remove(path, ec);
+}
+
+// Leaves out the jobs whose output is there already: complete, since saves
+// replace files only whole.
+void dropExisting(std::vector<Job>& jobs) {
+    std::error_code ec;
+    jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
+                              [&](const Job& job) { return std::filesystem::exists(toolPath(job.out), ec); }),
+               jobs.end());
 }
 
 // Where the workers report: failures as lines on the error stream, and the
@@ -201,7 +249,8 @@ void convertJobs(const std::vector<Job>& jobs, ConvertOut kind, unsigned threadC
 
 bool convertIsManyForm(CommandArgs args) {
     return std::any_of(args.begin(), args.end(), [](std::string_view a) {
-        return a == "-o" || a == "--bmp" || a == "--png" || a == "--" || a.substr(0, 2) == "-j";
+        return a == "-o" || a == "--bmp" || a == "--png" || a == "--skip-existing" || a == "--" ||
+               a.substr(0, 2) == "-j";
     });
 }
 
@@ -210,6 +259,9 @@ int convertMany(CommandArgs args, ToolContext& context) {
     if (const int code = parseOptions(args, context, options)) return code;
     std::vector<Job> jobs;
     if (const int code = planJobs(options, context, jobs)) return code;
+    removeLeftovers(*options.dir, jobs);
+    if (options.skipExisting) dropExisting(jobs);
+    if (jobs.empty()) return kExitOk;
 
     const unsigned wanted = options.threads ? static_cast<unsigned>(*options.threads)
                                             : std::max(1u, std::thread::hardware_concurrency());

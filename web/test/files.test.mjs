@@ -113,3 +113,25 @@ test("bytes that are no file at all are refused with the library's reason", () =
   }
   assert.throws(() => lib.fromBytes(new Uint8Array(0)), (e) => e.name === "OctError" && e.message === "an empty file");
 });
+
+test("every file of the fuzzing corpora and their regressions: read or refused with a reason, and the module goes on", () => {
+  const folders = ["corpus", "regressions"].map((f) => path.join(root, "fuzz", f));
+  const files = [];
+  for (const folder of folders) {
+    for (const target of fs.readdirSync(folder, { withFileTypes: true })) {
+      if (!target.isDirectory()) continue;
+      for (const name of fs.readdirSync(path.join(folder, target.name))) files.push(path.join(folder, target.name, name));
+    }
+  }
+  assert.ok(files.length > 1000, `only ${files.length} files`);
+  const wrong = [];
+  for (const file of files) {
+    const got = outcome(new Uint8Array(fs.readFileSync(file)));
+    if (!got.ok && !(got.error.name === "OctError" && got.error.message.length > 0))
+      wrong.push(`${path.relative(root, file)}: ${got.error}`);
+  }
+  assert.deepEqual(wrong, []);
+  const image = lib.fromPixels(madePixels(64, 64, 3), 64, 64);
+  assert.equal(image.levels.length, 64 * 64);
+  image.close();
+});

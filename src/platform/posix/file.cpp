@@ -2,6 +2,7 @@
 // modes, so the sharing bits are accepted and ignored; a "read-only file" is
 // one without write permission, which DeleteFileW-like deletion refuses.
 #include <fcntl.h>
+#include <signal.h>
 #if defined(__linux__)
 #include <linux/magic.h>
 #endif
@@ -282,6 +283,13 @@ bool fileReplace(const char16_t* from, const char16_t* to) {
 }
 
 std::uint32_t processId() { return static_cast<std::uint32_t>(::getpid()); }
+
+bool processRunning(std::uint32_t id) {
+    // Signal 0 only asks: ESRCH means there is no such process; EPERM one
+    // that belongs to someone else.
+    if (id == 0 || id > static_cast<std::uint32_t>(INT32_MAX)) return true;
+    return ::kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
+}
 
 namespace {
 

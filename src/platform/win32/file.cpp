@@ -186,6 +186,17 @@ bool fileReplace(const char16_t* from, const char16_t* to) {
 
 std::uint32_t processId() { return GetCurrentProcessId(); }
 
+bool processRunning(std::uint32_t id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    // No such process, or one that has ended and is gone; a process this one
+    // may not look at is taken as running.
+    if (!process) return GetLastError() != ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    const bool ended = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
+    CloseHandle(process);
+    return !ended;
+}
+
 namespace {
 
 FileTarget examine(const char16_t* name, std::u16string& finalName) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/image_bytes.h"
+#include "platform/files.h"
 #include "tools/octtool/tool_fixture.h"
 #include "tools/octtool/tool_process.h"
 
@@ -193,9 +194,49 @@ TEST_F(OctToolConvertMany, UsageErrorsWriteNothing) {
     EXPECT_TRUE(oneLineMessage()) << err();
 }
 
+TEST_F(OctToolConvertMany, SkipExistingConvertsOnlyTheMissingOutputs) {
+    const std::vector<std::string> inputs = makeInputs(4);
+    write("out/p1.oct", test::ascii("kept as it was"));
+    const Bytes p2 = singleForm(inputs[2], "p2.oct");
+    write("out/p2.oct", p2);
+    ASSERT_EQ(run({"convert", "--skip-existing", "-o", path("out"), inputs[0], inputs[1], inputs[2], inputs[3]}), 0)
+        << err();
+    EXPECT_EQ(read("out/p1.oct"), test::ascii("kept as it was"));
+    EXPECT_EQ(read("out/p2.oct"), p2);
+    EXPECT_EQ(read("out/p0.oct"), singleForm(inputs[0], "a.oct"));
+    EXPECT_EQ(read("out/p3.oct"), singleForm(inputs[3], "b.oct"));
+    // Everything there: nothing to do, and that is no failure.
+    EXPECT_EQ(run({"convert", "--skip-existing", "-o", path("out"), inputs[0], inputs[1]}), 0) << err();
+    EXPECT_EQ(err(), "");
+    // Without the option every output is written again.
+    ASSERT_EQ(run({"convert", "-o", path("out"), inputs[1]}), 0) << err();
+    EXPECT_EQ(read("out/p1.oct"), singleForm(inputs[1], "c.oct"));
+}
+
+TEST_F(OctToolConvertMany, TemporaryFilesOfKilledRunsAreRemovedAndOthersKept) {
+    const std::vector<std::string> inputs = makeInputs(2);
+    // A process of this number is not running (on Linux beyond pid_max, on
+    // Windows no process of a number that high is made).
+    const std::string dead = "2147483000";
+    const std::string live = std::to_string(plat::processId());
+    const std::vector<std::pair<std::string, bool>> files = {
+        {"out/p0.oct.~" + dead + "-0", false},   // a killed run's, of an output of this batch
+        {"out/p1.oct.~" + dead + "-17", false},
+        {"out/p0.oct.~" + live + "-3", true},    // a running process's: it may still be writing
+        {"out/p9.oct.~" + dead + "-0", true},    // not an output of this batch
+        {"out/p0.oct.~" + dead, true},           // not a temporary name
+        {"out/p0.oct.~x-1", true},
+        {"out/p0.oct.bak", true},
+    };
+    for (const auto& [name, kept] : files) write(name.c_str(), test::ascii("partial"));
+    ASSERT_EQ(run({"convert", "--skip-existing", "-o", path("out"), inputs[0], inputs[1]}), 0) << err();
+    for (const auto& [name, kept] : files) EXPECT_EQ(exists(name.c_str()), kept) << name;
+    EXPECT_EQ(read("out/p0.oct"), singleForm(inputs[0], "a.oct"));
+}
+
 TEST_F(OctToolConvertMany, HelpAndTheProgramOnItsOwn) {
     ASSERT_EQ(run({"help", "convert"}), 0);
-    EXPECT_NE(out().find("octtool convert [-j N] [--bmp | --png] -o DIR IN..."), std::string::npos) << out();
+    EXPECT_NE(out().find("octtool convert [-j N] [--bmp | --png] [--skip-existing] -o DIR IN..."), std::string::npos) << out();
     EXPECT_NE(out().find("usage: octtool convert IN OUT\n"), std::string::npos) << out();
 
     // The built program, with its own threads, gives the same files.
