@@ -10,8 +10,10 @@
 #include "file_io.h"
 #include "pack/archive_table.h"
 #include "pack/registry.h"
+#include "platform/fail_reason.h"
 #include "platform/files.h"
 #include "progress.h"
+#include "reason.h"
 #include "runtime/file_replace.h"
 
 namespace oct::tool {
@@ -120,15 +122,19 @@ int runCreate(CommandArgs args, ToolContext& context) {
         }
     } temp{filTempName(target.c_str())};
     ArchiveHandle archive;
-    if (!archive.create(temp.name, level)) return toolFail(context, kName, "cannot create " + inQuotes(out));
+    // The reasons below are this command's: the system's words for a full
+    // disk or a refused file where it gave them.
+    plat::failBegin();
+    if (!archive.create(temp.name, level)) return toolFail(context, kName, toolCannotWrite(out, ""));
     std::optional<ProgressBar> bar;
     if (context.errIsTerminal && total >= context.progressThreshold) bar.emplace(context.err, total);
     std::int64_t done = 0;
     std::string failure;
     for (const Item& item : items) {
         if (!archive.plugin().addFile(archive.archive(), toolName(item.path).c_str(), toolName(item.name).c_str())) {
+            const std::string reason = toolReason();
             failure = "cannot add " + inQuotes(item.path) + " as " + inQuotes(item.name) +
-                      " (unreadable, a name over 32,767 bytes, or the disk is full)";
+                      (reason.empty() ? " (unreadable, a name over 32,767 bytes, or the disk is full)" : ": " + reason);
             break;
         }
         std::error_code ec;
@@ -141,7 +147,7 @@ int runCreate(CommandArgs args, ToolContext& context) {
         temp.done = true;
         return kExitOk;
     }
-    if (failure.empty()) failure = "cannot write " + inQuotes(out) + " (a read-only file or a folder there)";
+    if (failure.empty()) failure = toolCannotWrite(out, "(a read-only file or a folder there)");
     return toolFail(context, kName, failure);
 }
 

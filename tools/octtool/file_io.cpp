@@ -4,8 +4,10 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/fail_reason.h"
 #include "platform/files.h"
 #include "platform/utf8.h"
+#include "reason.h"
 #include "runtime/file_replace.h"
 
 namespace oct::tool {
@@ -92,9 +94,13 @@ bool writeOutput(std::string_view arg, const void* data, std::size_t size, ToolC
     // new one is complete, links and devices are written through.
     const std::u16string name = toolName(arg);
     FileReplace save;
+    // The reason of this save's failure, not of an earlier call's: the
+    // system's words for it ("no space left on the device") where it gave
+    // them.
+    plat::failBegin();
     const bool ok = filBeginReplace(save, name.c_str()) &&
                     filReplaceWrite(save, data, static_cast<std::int64_t>(size)) && filFinishReplace(save, true);
-    if (!ok) error = "cannot write " + quoted(arg) + " (a read-only file or a folder there, or no such folder)";
+    if (!ok) error = toolCannotWrite(arg, "(a read-only file or a folder there, or no such folder)");
     return ok;
 }
 
