@@ -114,21 +114,29 @@ test("bytes that are no file at all are refused with the library's reason", () =
   assert.throws(() => lib.fromBytes(new Uint8Array(0)), (e) => e.name === "OctError" && e.message === "an empty file");
 });
 
-test("every file of the fuzzing corpora and their regressions: read or refused with a reason, and the module goes on", () => {
-  const folders = ["corpus", "regressions"].map((f) => path.join(root, "fuzz", f));
+// The corpora of the BMP, JPEG, PNG, TIFF and WebP targets hold BMPs of
+// hundreds of millions of pixels made from a few KB, which the library
+// accepts and which take seconds each (natively as well); they are left out
+// here to keep the run short. Their regressions stay in.
+const slowCorpora = new Set(["bmp_fuzz", "jpeg_fuzz", "png_fuzz", "tiff_fuzz", "webp_fuzz"]);
+
+test("the files of the fuzzing corpora and every regression: read or refused with a reason, and the module goes on", () => {
   const files = [];
-  for (const folder of folders) {
+  for (const kind of ["corpus", "regressions"]) {
+    const folder = path.join(root, "fuzz", kind);
     for (const target of fs.readdirSync(folder, { withFileTypes: true })) {
-      if (!target.isDirectory()) continue;
+      if (!target.isDirectory() || (kind === "corpus" && slowCorpora.has(target.name))) continue;
       for (const name of fs.readdirSync(path.join(folder, target.name))) files.push(path.join(folder, target.name, name));
     }
   }
   assert.ok(files.length > 1000, `only ${files.length} files`);
   const wrong = [];
   for (const file of files) {
-    const got = outcome(new Uint8Array(fs.readFileSync(file)));
-    if (!got.ok && !(got.error.name === "OctError" && got.error.message.length > 0))
-      wrong.push(`${path.relative(root, file)}: ${got.error}`);
+    try {
+      lib.fromBytes(new Uint8Array(fs.readFileSync(file))).close();
+    } catch (e) {
+      if (!(e.name === "OctError" && e.message.length > 0)) wrong.push(`${path.relative(root, file)}: ${e}`);
+    }
   }
   assert.deepEqual(wrong, []);
   const image = lib.fromPixels(madePixels(64, 64, 3), 64, 64);
