@@ -25,19 +25,10 @@
 namespace oct::lvl {
 namespace {
 
-// A 16-entry byte table from the 8 values of `value(0..7)`, repeated so that
-// an index's fourth bit does not matter.
-template <typename Value>
-constexpr std::array<std::uint8_t, 16> repeated(Value value) {
-    std::array<std::uint8_t, 16> r{};
-    for (int i = 0; i < 16; ++i) r[i] = static_cast<std::uint8_t>(value(i & 7));
-    return r;
-}
-constexpr auto kGrayCodes = repeated([](int level) { return kLevelCode[level]; });
-// The same codes moved to bits 3..5, where alpha codes go.
-constexpr auto kAlphaCodes = repeated([](int level) { return kLevelCode[level] << 3; });
-constexpr auto kValues = repeated([](int code) { return kCodeValue[code]; });
-constexpr auto kLevelValues = repeated([](int level) { return kLevelPalette[level]; });
+constexpr const auto& kGrayCodes = kGrayCodes16;
+constexpr const auto& kAlphaCodes = kAlphaCodes16;
+constexpr const auto& kValues = kCodeValues16;
+constexpr const auto& kLevelValues = kLevelValues16;
 
 OCT_AVX2 inline __m256i table256(const std::array<std::uint8_t, 16>& t) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data())));

@@ -45,6 +45,21 @@ inline constexpr std::array<std::uint8_t, 256> kAlphaCode = [] {
     return t;
 }();
 
+// 16-entry byte tables for the vector versions' lookups (byte shuffles and
+// WebAssembly's swizzle): the 8 values of `value(0..7)`, repeated so that an
+// index's fourth bit does not matter.
+template <typename Value>
+constexpr std::array<std::uint8_t, 16> repeated16(Value value) {
+    std::array<std::uint8_t, 16> r{};
+    for (int i = 0; i < 16; ++i) r[i] = static_cast<std::uint8_t>(value(i & 7));
+    return r;
+}
+inline constexpr auto kGrayCodes16 = repeated16([](int level) { return kLevelCode[level]; });
+// The same codes moved to bits 3..5, where alpha codes go.
+inline constexpr auto kAlphaCodes16 = repeated16([](int level) { return kLevelCode[level] << 3; });
+inline constexpr auto kCodeValues16 = repeated16([](int code) { return kCodeValue[code]; });
+inline constexpr auto kLevelValues16 = repeated16([](int level) { return kLevelPalette[level]; });
+
 inline std::uint64_t code24(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]]; }
 inline std::uint64_t code32(const std::uint8_t* p) { return kSumCode[p[0] + p[1] + p[2]] | kAlphaCode[p[3]]; }
 

@@ -17,15 +17,9 @@
 namespace oct::lvl {
 namespace {
 
-template <typename Value>
-constexpr std::array<std::uint8_t, 16> repeated(Value value) {
-    std::array<std::uint8_t, 16> r{};
-    for (int i = 0; i < 16; ++i) r[i] = static_cast<std::uint8_t>(value(i & 7));
-    return r;
-}
-constexpr auto kGrayCodes = repeated([](int level) { return kLevelCode[level]; });
-constexpr auto kAlphaCodes = repeated([](int level) { return kLevelCode[level] << 3; });
-constexpr auto kLevelValues = repeated([](int level) { return kLevelPalette[level]; });
+constexpr const auto& kGrayCodes = kGrayCodes16;
+constexpr const auto& kAlphaCodes = kAlphaCodes16;
+constexpr const auto& kLevelValues = kLevelValues16;
 
 inline v128_t table(const std::array<std::uint8_t, 16>& t) { return wasm_v128_load(t.data()); }
 

@@ -88,6 +88,23 @@ std::u16string filTempName(const char16_t* target) {
     return name;
 }
 
+bool filIsTempNameOf(std::u16string_view name, std::u16string_view target, std::uint32_t& process) {
+    if (name.size() <= target.size() + 2 || name.substr(0, target.size()) != target ||
+        name.substr(target.size(), 2) != u".~")
+        return false;
+    // The process number, a dash, the counter: digits on both sides.
+    std::uint64_t pid = 0;
+    std::size_t at = target.size() + 2;
+    const std::size_t first = at;
+    for (; at < name.size() && name[at] >= u'0' && name[at] <= u'9' && pid <= UINT32_MAX; ++at)
+        pid = pid * 10 + (name[at] - u'0');
+    if (at == first || pid > UINT32_MAX || at + 1 >= name.size() || name[at] != u'-') return false;
+    for (std::size_t i = at + 1; i < name.size(); ++i)
+        if (name[i] < u'0' || name[i] > u'9') return false;
+    process = static_cast<std::uint32_t>(pid);
+    return true;
+}
+
 bool filBeginReplace(FileReplace& save, const char16_t* name) {
     if (save.file || !name || !name[0]) return false;
     save.failed = false;

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/files.h"
 
@@ -37,6 +38,10 @@ struct FileReplace {
 // A name in the target's folder that no other save of this process or of a
 // concurrent process picks: the target's name followed by ".~" and a number.
 std::u16string filTempName(const char16_t* target);
+
+// Whether `name` is such a temporary name of `target` (both file names
+// without their folder): TARGET.~PID-N. Its process number goes to `process`.
+bool filIsTempNameOf(std::u16string_view name, std::u16string_view target, std::uint32_t& process);
 
 // Opens a save of `name`. A temporary name that is taken already (a file
 // left by a save that was killed) is passed over for the next. False, with

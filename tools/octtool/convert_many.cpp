@@ -19,6 +19,7 @@
 #include <mutex>
 #include <numeric>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -29,6 +30,7 @@
 #include "platform/files.h"
 #include "platform/name_case.h"
 #include "progress.h"
+#include "runtime/file_replace.h"
 
 namespace oct::tool {
 namespace {
@@ -129,25 +131,20 @@ int planJobs(const Options& o, ToolContext& context, std::vector<Job>& jobs) {
 // process still running stay. Best effort: a folder that cannot be read, or
 // a file that cannot be removed, is left as it is.
 void removeLeftovers(std::string_view dir, const std::vector<Job>& jobs) {
-    std::map<std::u16string, bool> outputs;  // the outputs' file names
-    for (const Job& job : jobs) outputs.emplace(toolPath(job.out).filename().u16string(), true);
+    std::set<std::u16string> outputs;  // the outputs' file names
+    for (const Job& job : jobs) outputs.insert(toolPath(job.out).filename().u16string());
     std::error_code ec;
     std::vector<std::filesystem::path> dead;
     for (auto it = std::filesystem::directory_iterator(toolPath(dir), ec);
          !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
         const std::u16string name = it->path().filename().u16string();
         const std::size_t mark = name.rfind(u".~");
-        if (mark == std::u16string::npos || !outputs.count(name.substr(0, mark))) continue;
-        // .~PID-N: digits, a dash, digits.
-        std::uint64_t pid = 0;
-        std::size_t at = mark + 2;
-        for (; at < name.size() && name[at] >= u'0' && name[at] <= u'9' && pid <= UINT32_MAX; ++at)
-            pid = pid * 10 + (name[at] - u'0');
-        const bool digitsAfterDash = at + 1 < name.size() && name[at] == u'-' &&
-                                     std::all_of(name.begin() + static_cast<std::ptrdiff_t>(at) + 1, name.end(),
-                                                 [](char16_t c) { return c >= u'0' && c <= u'9'; });
-        if (at == mark + 2 || !digitsAfterDash || pid > UINT32_MAX) continue;
-        if (!plat::processRunning(static_cast<std::uint32_t>(pid)) && it->is_regular_file(ec)) dead.push_back(it->path());
+        if (mark == std::u16string::npos) continue;
+        const std::u16string target = name.substr(0, mark);
+        std::uint32_t pid = 0;
+        if (outputs.count(target) && filIsTempNameOf(name, target, pid) && !plat::processRunning(pid) &&
+            it->is_regular_file(ec))
+            dead.push_back(it->path());
     }
     for (const auto& path : dead) std::filesystem::remove(path, ec);
 }
